@@ -1,0 +1,69 @@
+# A thin front over CMake presets. Every target first makes sure the build tools are there.
+.PHONY: all deps fuzz-deps build test asan tsan fuzz bench demo format format-check clean
+
+# Debian packages the build, the tests and the benchmarks need.
+DEB_PACKAGES := cmake ninja-build g++ pkg-config libssl-dev libgtest-dev libgmock-dev \
+                libbenchmark-dev libcli11-dev nlohmann-json3-dev
+FUZZ_PACKAGES := clang-16 libclang-rt-16-dev
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+JOBS ?= $(shell nproc)
+TSAN_FILTER ?= Thread|Worker|Concurrent|Cancel|Progress
+
+all: build
+
+# Installs only what is missing, so a machine that has everything makes no network call.
+deps:
+	@missing=""; for p in $(DEB_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
+	fi
+
+fuzz-deps:
+	@missing=""; for p in $(FUZZ_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
+	fi
+
+build: deps
+	cmake --preset debug
+	cmake --build build/debug -j $(JOBS)
+
+test: deps
+	cmake --preset debug
+	cmake --build build/debug -j $(JOBS)
+	ctest --test-dir build/debug --output-on-failure -j $(JOBS)
+
+asan: deps
+	cmake --preset asan
+	cmake --build build/asan -j $(JOBS)
+	ctest --test-dir build/asan --output-on-failure -j $(JOBS)
+
+tsan: deps
+	cmake --preset tsan
+	cmake --build build/tsan -j $(JOBS)
+	ctest --test-dir build/tsan --output-on-failure -j $(JOBS) -R '$(TSAN_FILTER)'
+
+bench: deps
+	cmake --preset release
+	cmake --build build/release -j $(JOBS) --target quor_bench
+	build/release/bench/quor_bench
+
+fuzz: deps fuzz-deps
+	cmake --preset fuzz
+	cmake --build build/fuzz -j $(JOBS)
+	./fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
+
+format:
+	git ls-files '*.h' '*.cpp' | xargs clang-format -i
+
+format-check:
+	git ls-files '*.h' '*.cpp' | xargs -r clang-format --dry-run --Werror
+
+clean:
+	rm -rf build
