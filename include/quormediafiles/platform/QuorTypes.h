@@ -17,6 +17,7 @@ using INT = std::int32_t;
 using ULONGLONG = std::uint64_t;
 using LONGLONG = std::int64_t;
 using HRESULT = std::int32_t;
+using LCID = std::uint32_t;
 
 // Automation strings hold UTF-16 code units, as the member files do.
 using OLECHAR = char16_t;
@@ -113,6 +114,11 @@ inline constexpr HRESULT CO_E_CLASSSTRING = static_cast<HRESULT>(0x800401F3u);
 inline constexpr HRESULT CO_E_DLLNOTFOUND = static_cast<HRESULT>(0x800401F8u);
 inline constexpr HRESULT SELFREG_E_CLASS = static_cast<HRESULT>(0x80040201u);
 inline constexpr HRESULT SELFREG_E_TYPELIB = static_cast<HRESULT>(0x80040200u);
+inline constexpr HRESULT DISP_E_TYPEMISMATCH = static_cast<HRESULT>(0x80020005u);
+inline constexpr HRESULT DISP_E_BADVARTYPE = static_cast<HRESULT>(0x80020008u);
+inline constexpr HRESULT DISP_E_OVERFLOW = static_cast<HRESULT>(0x8002000Au);
+inline constexpr HRESULT DISP_E_BADINDEX = static_cast<HRESULT>(0x8002000Bu);
+inline constexpr HRESULT DISP_E_ARRAYISLOCKED = static_cast<HRESULT>(0x8002000Du);
 
 static_assert(sizeof(GUID) == 16);
 static_assert(HRESULT_FROM_WIN32(ERROR_HANDLE_EOF) == static_cast<HRESULT>(0x80070026u));

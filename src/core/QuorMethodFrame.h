@@ -1,0 +1,85 @@
+// The frame every public method, and every internal method that names itself in the log, runs
+// in. It creates the call's function logger, runs the body (a callable taking
+// DXL_FunctionLogger& and returning HRESULT; a body taking no argument is accepted too) and
+// turns what the body throws into an HRESULT:
+//   - CLoggedException: logged as an error with its hr and message; the public frame also sets
+//     the thread's error information (source, description = message, interface id); its hr
+//     is returned.
+//   - anything else: E_UNEXPECTED, logged with that hr alone; the public frame sets error
+//     information without description.
+//   - no throw: the body's HRESULT. The body logs its own success text through the logger.
+// The frame holds no lock and never throws.
+//
+//   HRESULT CQuorMediaFileReader::GetFileNames(SAFEARRAY** ppsaFileNames) {
+//     return QuorMethodFrame(FrameInfo("CQuorMediaFileReader::GetFileNames"),
+//                            [&](DXL_FunctionLogger& log) {
+//       if (!ppsaFileNames) Raise(E_POINTER, 10135);
+//       ...
+//       log.LogDebugMessage(QuorLoadMessage(10137).data(), count, firstName);
+//       return S_OK;
+//     });
+//   }
+#pragma once
+
+#include <cstdint>
+#include <type_traits>
+#include <utility>
+
+#include "core/LoggedException.h"
+#include "platform/Dxl2.h"
+#include "quormediafiles/platform/QuorTypes.h"
+
+struct QuorFrameInfo {
+  const DXL_ClassLogger& classLogger;
+  const char* methodName;        // "CQuorMediaFileReader::OpenFileSet"; borrowed
+  const void* objectIdentity;    // the object's address
+  int level;                     // kQuorReaderLogLevel or kQuorDefaultLogLevel
+  std::uint32_t objectValue;     // the object's 32-bit logger value
+  const CLSID* clsid = nullptr;  // the coclass, for error information (may be null)
+  const IID* iid = nullptr;      // the interface, for error information (may be null)
+  // The error source; null gives the coclass's braced CLSID text (or the method name).
+  const char* source = nullptr;
+};
+
+// Sets the calling thread's error information: GUID = iid (GUID_NULL when null), source as
+// given (or the braced CLSID text, or empty), description (none when null). Never fails.
+void QuorSetErrorInfo(const CLSID* clsid, const IID* iid, const char* source,
+                      const char* description) noexcept;
+
+namespace quor_frame_detail {
+// Log (and for the public frame set error information); return the HRESULT to hand back.
+HRESULT OnLoggedException(const QuorFrameInfo& info, DXL_FunctionLogger& logger,
+                          const CLoggedException& e, bool setErrorInfo) noexcept;
+HRESULT OnUnexpectedException(const QuorFrameInfo& info, DXL_FunctionLogger& logger,
+                              bool setErrorInfo) noexcept;
+
+template <typename Body>
+HRESULT Run(const QuorFrameInfo& info, Body&& body, bool setErrorInfo) noexcept {
+  DXL_FunctionLogger logger(info.classLogger, info.methodName, info.objectIdentity, 0, nullptr,
+                            info.level, info.objectValue);
+  try {
+    if constexpr (std::is_invocable_v<Body, DXL_FunctionLogger&>) {
+      return std::forward<Body>(body)(logger);
+    } else {
+      return std::forward<Body>(body)();
+    }
+  } catch (const CLoggedException& e) {
+    return OnLoggedException(info, logger, e, setErrorInfo);
+  } catch (...) {
+    return OnUnexpectedException(info, logger, setErrorInfo);
+  }
+}
+}  // namespace quor_frame_detail
+
+// The frame of a public method of the object interfaces.
+template <typename Body>
+[[nodiscard]] HRESULT QuorMethodFrame(const QuorFrameInfo& info, Body&& body) noexcept {
+  return quor_frame_detail::Run(info, std::forward<Body>(body), true);
+}
+
+// The frame of an internal method that names itself in the log: logs like QuorMethodFrame but
+// leaves the thread's error information alone (clsid, iid and source are ignored).
+template <typename Body>
+[[nodiscard]] HRESULT QuorInternalMethodFrame(const QuorFrameInfo& info, Body&& body) noexcept {
+  return quor_frame_detail::Run(info, std::forward<Body>(body), false);
+}
