@@ -1,0 +1,311 @@
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include "platform/QuorFile.h"
+#include "platform/QuorLastError.h"
+#include "support/QuorFaultyFileSystem.h"
+#include "support/QuorTempDir.h"
+
+namespace {
+
+class QuorFileTest : public ::testing::Test {
+ protected:
+  CQuorFile CreateForWriting(const std::string& name, DWORD access = GENERIC_WRITE) {
+    CQuorFile file;
+    EXPECT_TRUE(file.Create(m_dir.Path(name), access, 0, CREATE_ALWAYS)) << GetLastError();
+    return file;
+  }
+
+  // Writes pieces of the given sizes until one fails; returns the bytes accepted.
+  static Bytes WriteUntilFailure(CQuorFile& file, const std::vector<DWORD>& sizes, DWORD* error) {
+    Bytes accepted;
+    *error = ERROR_SUCCESS;
+    for (std::size_t i = 0; *error == ERROR_SUCCESS; ++i) {
+      const Bytes piece = PatternBytes(sizes[i % sizes.size()], accepted.size());
+      DWORD written = 0;
+      if (file.Write(piece.data(), static_cast<DWORD>(piece.size()), &written)) {
+        accepted.insert(accepted.end(), piece.begin(), piece.end());
+      } else {
+        *error = GetLastError();
+        EXPECT_EQ(written, 0u);
+      }
+    }
+    return accepted;
+  }
+
+  CQuorTempDir m_dir;
+};
+
+TEST_F(QuorFileTest, InterleavedWritesSeeksAndReadsMatchAModelOfTheFile) {
+  CQuorFile file = CreateForWriting("model.bin", GENERIC_READ | GENERIC_WRITE);
+  Bytes model;
+  ULONGLONG position = 0;
+  std::mt19937 random(7);
+  for (int step = 0; step < 3000; ++step) {
+    SCOPED_TRACE(step);
+    const int action = static_cast<int>(random() % 10);
+    if (action < 5) {  // mostly small writes, now and then one larger than the buffer
+      const DWORD size = random() % 50 == 0 ? CQuorFile::kWriteBufferSize + 4000
+                                            : static_cast<DWORD>(1 + random() % 3000);
+      const Bytes piece = PatternBytes(size, random());
+      ASSERT_TRUE(file.Write(piece.data(), size, nullptr)) << GetLastError();
+      if (model.size() < position + size) model.resize(position + size);
+      std::copy(piece.begin(), piece.end(), model.begin() + static_cast<std::ptrdiff_t>(position));
+      position += size;
+    } else if (action < 7) {
+      const DWORD size = random() % 40 == 0 ? CQuorFile::kReadBufferSize + 100
+                                            : static_cast<DWORD>(1 + random() % 5000);
+      Bytes got(size);
+      DWORD read = 0;
+      ASSERT_TRUE(file.Read(got.data(), size, &read)) << GetLastError();
+      const ULONGLONG expected =
+          position >= model.size() ? 0 : std::min<ULONGLONG>(size, model.size() - position);
+      ASSERT_EQ(read, expected);
+      ASSERT_TRUE(std::equal(got.begin(), got.begin() + read,
+                             model.begin() + static_cast<std::ptrdiff_t>(position)));
+      position += read;
+    } else if (action < 9) {
+      const LONGLONG target = static_cast<LONGLONG>(random() % (model.size() + 100));
+      const DWORD method = static_cast<DWORD>(random() % 3);
+      const LONGLONG base = method == FILE_BEGIN     ? 0
+                            : method == FILE_CURRENT ? static_cast<LONGLONG>(position)
+                                                     : static_cast<LONGLONG>(model.size());
+      ULONGLONG newPosition = 0;
+      ASSERT_TRUE(file.SetPointer(target - base, &newPosition, method));
+      position = static_cast<ULONGLONG>(target);
+      ASSERT_EQ(newPosition, position);
+    } else if (random() % 4 == 0) {
+      ASSERT_TRUE(file.SetEndOfFile());
+      model.resize(position);
+    } else {
+      ASSERT_TRUE(file.Flush());
+    }
+    ULONGLONG reported = 0;
+    ASSERT_TRUE(file.GetPosition(&reported));
+    ASSERT_EQ(reported, position);
+  }
+  ASSERT_TRUE(file.Close());
+  EXPECT_EQ(m_dir.ReadBytes("model.bin"), model);
+}
+
+TEST_F(QuorFileTest, SmallTransfersReachTheSystemInLargeCalls) {
+  CQuorFaultyFileSystem faulty;
+  CQuorFile file = CreateForWriting("batched.bin", GENERIC_READ | GENERIC_WRITE);
+  const Bytes piece = PatternBytes(12);
+  for (int i = 0; i < 20000; ++i) ASSERT_TRUE(file.Write(piece.data(), 12, nullptr));
+  ASSERT_TRUE(file.Flush());
+  EXPECT_LE(faulty.PwriteCalls(), 1u);
+
+  ASSERT_TRUE(file.SetPointer(0, nullptr, FILE_BEGIN));
+  Bytes got(12);
+  for (int i = 0; i < 20000; ++i) {
+    DWORD read = 0;
+    ASSERT_TRUE(file.Read(got.data(), 12, &read));
+    ASSERT_EQ(got, piece);
+  }
+  EXPECT_LE(faulty.PreadCalls(), 240000u / CQuorFile::kReadBufferSize + 1);
+}
+
+TEST_F(QuorFileTest, AFileOpenForWritingRefusesEveryOtherOpenerOfThisProcess) {
+  CQuorFile writer = CreateForWriting("locked.bin");
+  CQuorFile other;
+  EXPECT_FALSE(
+      other.Create(m_dir.Path("locked.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  EXPECT_FALSE(other.Create(m_dir.Path("locked.bin"), GENERIC_WRITE, 0, CREATE_ALWAYS));
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  ASSERT_TRUE(writer.Close());
+  EXPECT_TRUE(other.Create(m_dir.Path("locked.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+}
+
+TEST_F(QuorFileTest, ReadersShareAFileButKeepAWriterFromEmptyingIt) {
+  m_dir.WriteBytes("shared.bin", PatternBytes(100));
+  CQuorFile first;
+  CQuorFile second;
+  ASSERT_TRUE(first.Create(m_dir.Path("shared.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+  ASSERT_TRUE(
+      second.Create(m_dir.Path("shared.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+  CQuorFile writer;
+  EXPECT_FALSE(writer.Create(m_dir.Path("shared.bin"), GENERIC_WRITE, 0, CREATE_ALWAYS));
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(m_dir.FileSize("shared.bin"), 100u);
+}
+
+TEST_F(QuorFileTest, OpenFailuresCarryTheirWin32Codes) {
+  m_dir.WriteBytes("exists.bin", PatternBytes(4));
+  m_dir.MakeDirectory("folder.bin");
+  struct Case {
+    const char* name;
+    DWORD access;
+    DWORD creation;
+    DWORD error;
+  };
+  const Case kCases[] = {
+      {"exists.bin", GENERIC_WRITE, CREATE_NEW, ERROR_FILE_EXISTS},
+      {"missing.bin", GENERIC_READ, OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
+      {"folder.bin", GENERIC_READ, OPEN_EXISTING, ERROR_ACCESS_DENIED},
+      {"folder.bin", GENERIC_WRITE, CREATE_ALWAYS, ERROR_ACCESS_DENIED},
+      {"exists.bin/x", GENERIC_READ, OPEN_EXISTING, ERROR_PATH_NOT_FOUND},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    CQuorFile file;
+    EXPECT_FALSE(file.Create(m_dir.Path(c.name), c.access, FILE_SHARE_READ, c.creation));
+    EXPECT_EQ(GetLastError(), c.error);
+    EXPECT_FALSE(file.IsOpen());
+  }
+}
+
+TEST_F(QuorFileTest, ErrnoValuesMapToWin32Codes) {
+  const std::pair<int, DWORD> kMap[] = {
+      {ENOENT, ERROR_FILE_NOT_FOUND},
+      {ENOTDIR, ERROR_PATH_NOT_FOUND},
+      {EEXIST, ERROR_FILE_EXISTS},
+      {EACCES, ERROR_ACCESS_DENIED},
+      {EPERM, ERROR_ACCESS_DENIED},
+      {EISDIR, ERROR_ACCESS_DENIED},
+      {EWOULDBLOCK, ERROR_SHARING_VIOLATION},
+      {EBADF, ERROR_INVALID_HANDLE},
+      {ENOSPC, ERROR_DISK_FULL},
+      {EDQUOT, ERROR_DISK_FULL},
+      {EFBIG, ERROR_DISK_FULL},
+      {EIO, ERROR_IO_DEVICE},
+      {0, ERROR_SUCCESS},
+  };
+  for (const auto& [error, code] : kMap) {
+    SCOPED_TRACE(std::strerror(error));
+    EXPECT_EQ(Win32ErrorFromErrno(error), code);
+  }
+}
+
+TEST_F(QuorFileTest, ClosedOrReadOnlyFilesRefuseTheWrongCalls) {
+  CQuorFile closed;
+  Bytes buffer(4);
+  EXPECT_FALSE(closed.Write(buffer.data(), 4, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_TRUE(closed.Close());
+
+  m_dir.WriteBytes("ro.bin", buffer);
+  CQuorFile reader;
+  ASSERT_TRUE(reader.Create(m_dir.Path("ro.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+  EXPECT_FALSE(reader.Write(buffer.data(), 4, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(reader.SetPointer(-1, nullptr, FILE_BEGIN));
+  EXPECT_EQ(GetLastError(), ERROR_NEGATIVE_SEEK);
+}
+
+// The disk holds N more bytes. Whatever the write pattern, the write that meets the full disk
+// reports it and is not taken at all, and every byte reported written is in the file after
+// closing, nothing more.
+TEST_F(QuorFileTest, DiskFullIsReportedToTheWriteThatMeetsItForEveryRoomSize) {
+  struct Mode {
+    const char* name;
+    bool preallocate;
+    ULONGLONG reserve;
+  };
+  const Mode kModes[] = {{"Preallocated", true, 0},
+                         {"PreallocatedWithReserve", true, 164},
+                         {"WriteThrough", false, 0}};
+  const std::vector<DWORD> kSizes = {8, 4, 1000, 4, 16, 300, 4, 24};
+  for (const Mode& mode : kModes) {
+    for (ULONGLONG room = 0; room < 2000; room += 37) {
+      SCOPED_TRACE(std::string(mode.name) + " room " + std::to_string(room));
+      Bytes accepted;
+      m_dir.Remove("full.bin");  // its old blocks would count as room once emptied
+      {
+        CQuorFaultyFileSystem faulty;
+        faulty.SetDiskRoom(room);
+        if (!mode.preallocate) faulty.RefuseFallocate();
+        CQuorFile file = CreateForWriting("full.bin");
+        if (mode.reserve != 0 && !file.SetReserve(mode.reserve)) {
+          EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+          ASSERT_LT(room, mode.reserve);
+        }
+        DWORD error = ERROR_SUCCESS;
+        accepted = WriteUntilFailure(file, kSizes, &error);
+        EXPECT_EQ(error, ERROR_DISK_FULL);
+        EXPECT_LE(accepted.size() + (mode.preallocate ? mode.reserve : 0),
+                  std::max<ULONGLONG>(room, mode.reserve));
+        ASSERT_TRUE(file.Close()) << GetLastError();
+      }
+      EXPECT_EQ(m_dir.ReadBytes("full.bin"), accepted);
+    }
+  }
+}
+
+TEST_F(QuorFileTest, ShortenedReadsStillDeliverEveryByte) {
+  const Bytes content = PatternBytes(CQuorFile::kReadBufferSize * 2 + 77);
+  m_dir.WriteBytes("short.bin", content);
+  CQuorFaultyFileSystem faulty;
+  faulty.ShortenReadsTo(1000);
+  CQuorFile file;
+  ASSERT_TRUE(file.Create(m_dir.Path("short.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+  Bytes got(content.size() + 10);
+  DWORD read = 0;
+  ASSERT_TRUE(file.Read(got.data(), 5, &read));
+  ASSERT_TRUE(file.Read(got.data() + 5, static_cast<DWORD>(got.size() - 5), &read));
+  EXPECT_EQ(read, content.size() - 5);
+  got.resize(content.size());
+  EXPECT_EQ(got, content);
+}
+
+TEST_F(QuorFileTest, AnIoErrorReachesTheCallThatMeetsIt) {
+  CQuorFaultyFileSystem faulty;
+  CQuorFile file = CreateForWriting("eio.bin", GENERIC_READ | GENERIC_WRITE);
+  const Bytes piece = PatternBytes(100);
+  ASSERT_TRUE(file.Write(piece.data(), 100, nullptr));
+  faulty.FailCall(1);  // the flush that the read needs
+  Bytes got(10);
+  EXPECT_FALSE(file.SetPointer(0, nullptr, FILE_BEGIN));
+  EXPECT_EQ(GetLastError(), ERROR_IO_DEVICE);
+  // The bytes stay buffered and reach the file on the next flush.
+  ASSERT_TRUE(file.SetPointer(0, nullptr, FILE_BEGIN));
+  DWORD read = 0;
+  ASSERT_TRUE(file.Read(got.data(), 10, &read));
+  EXPECT_EQ(Bytes(piece.begin(), piece.begin() + 10), got);
+  ASSERT_TRUE(file.Close());
+
+  CQuorFile reader;
+  ASSERT_TRUE(reader.Create(m_dir.Path("eio.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+  faulty.FailCall(1);
+  EXPECT_FALSE(reader.Read(got.data(), 10, &read));
+  EXPECT_EQ(GetLastError(), ERROR_IO_DEVICE);
+  EXPECT_EQ(read, 0u);
+}
+
+// A real small file system: the write that finds it full says so, and everything reported
+// written before is in the file once it is closed.
+TEST_F(QuorFileTest, ATinyTmpfsFillsUpWithoutLosingAcceptedBytes) {
+  const std::string mountPoint = m_dir.Path("tmpfs");
+  m_dir.MakeDirectory("tmpfs");
+  if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=256k") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  }
+  Bytes accepted;
+  {
+    CQuorFile file;
+    ASSERT_TRUE(file.Create(mountPoint + "/full.bin", GENERIC_WRITE, 0, CREATE_ALWAYS));
+    DWORD error = ERROR_SUCCESS;
+    accepted = WriteUntilFailure(file, {4, 1000, 12, 4096, 4, 333}, &error);
+    EXPECT_EQ(error, ERROR_DISK_FULL);
+    EXPECT_GT(accepted.size(), 200u * 1024);
+    ASSERT_TRUE(file.Close()) << GetLastError();
+  }
+  CQuorFile reader;
+  ASSERT_TRUE(
+      reader.Create(mountPoint + "/full.bin", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+  Bytes got(accepted.size() + 1);
+  DWORD read = 0;
+  ASSERT_TRUE(reader.Read(got.data(), static_cast<DWORD>(got.size()), &read));
+  got.resize(read);
+  EXPECT_EQ(got, accepted);
+  ASSERT_TRUE(reader.Close());
+  EXPECT_EQ(::umount(mountPoint.c_str()), 0) << std::strerror(errno);
+}
+
+}  // namespace

@@ -1,0 +1,70 @@
+// A file system for tests that forwards to the real one and injects faults. Constructing it
+// makes it the current file system; destroying it puts the previous one back. All counters
+// start at construction.
+//
+// The disk-full fault models a disk that holds exactly N more bytes: every byte that a write
+// or an fallocate adds beyond what a file already covers (its written or allocated extent)
+// uses it up, a truncation below that extent gives room back, a write that would go past N
+// writes the bytes that still fit and the next call fails with ENOSPC, and an fallocate past N
+// fails with ENOSPC allocating nothing.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+
+#include "platform/QuorFileSystem.h"
+
+class CQuorFaultyFileSystem final : public CQuorFileSystem {
+ public:
+  CQuorFaultyFileSystem();
+  ~CQuorFaultyFileSystem() override;
+  CQuorFaultyFileSystem(const CQuorFaultyFileSystem&) = delete;
+  CQuorFaultyFileSystem& operator=(const CQuorFaultyFileSystem&) = delete;
+
+  void SetDiskRoom(std::uint64_t bytes) { m_room = bytes; }
+  // fallocate fails with EOPNOTSUPP, as on file systems that cannot preallocate.
+  void RefuseFallocate() { m_refuseFallocate = true; }
+  // Every pread returns at most this many bytes.
+  void ShortenReadsTo(std::size_t bytes) { m_readLimit = bytes; }
+  // The k-th call from now (1 = the next one), of any kind, fails with this errno.
+  void FailCall(std::uint64_t k, int error = EIO) {
+    m_failCall = m_calls + k;
+    m_failError = error;
+  }
+  // Every open fails with this errno.
+  void FailOpens(int error) { m_openError = error; }
+
+  std::uint64_t Calls() const { return m_calls; }
+  std::uint64_t BytesWritten() const { return m_bytesWritten; }
+  std::uint64_t PwriteCalls() const { return m_pwriteCalls; }
+  std::uint64_t PreadCalls() const { return m_preadCalls; }
+
+  int Open(const char* path, int flags, mode_t mode) override;
+  int Close(int fd) override;
+  ssize_t Pread(int fd, void* buffer, size_t count, off_t offset) override;
+  ssize_t Pwrite(int fd, const void* buffer, size_t count, off_t offset) override;
+  int Ftruncate(int fd, off_t length) override;
+  int Fallocate(int fd, int mode, off_t offset, off_t length) override;
+  int Flock(int fd, int operation) override;
+  int Fstat(int fd, struct stat* status) override;
+  int ListDirectory(const char* path, std::vector<std::string>* names) override;
+
+ private:
+  bool Injected();  // counts the call; true (errno set) when it is the one to fail
+  std::uint64_t Grow(int fd, std::uint64_t end);  // bytes beyond the file's extent
+
+  CQuorFileSystem& m_real;
+  CQuorFileSystem* m_previous;
+  std::optional<std::uint64_t> m_room;
+  bool m_refuseFallocate = false;
+  std::size_t m_readLimit = 0;
+  std::uint64_t m_calls = 0;
+  std::uint64_t m_failCall = 0;
+  int m_failError = EIO;
+  int m_openError = 0;
+  std::uint64_t m_bytesWritten = 0;
+  std::uint64_t m_pwriteCalls = 0;
+  std::uint64_t m_preadCalls = 0;
+  std::map<int, std::uint64_t> m_extent;  // per descriptor: bytes covered by data or allocation
+};
