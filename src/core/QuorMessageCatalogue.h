@@ -20,5 +20,6 @@ std::string_view QuorLoadMessage(QuorMessageId id) noexcept;
 // printf-style formatting of a format string; an empty string when format is null.
 std::string QuorFormatTextV(const char* format, std::va_list args);
 std::string QuorFormatText(const char* format, ...);
-// The catalogue text of id formatted with the arguments; empty for an id without text.
-std::string QuorFormatMessage(QuorMessageId id, ...);
+// The catalogue text of id (a QuorMessageId; a promoted type, as variadic functions need)
+// formatted with the arguments; empty for an id without text.
+std::string QuorFormatMessage(unsigned int id, ...);
