@@ -1,0 +1,131 @@
+#include "format/QuorIndexBlock.h"
+
+#include <array>
+#include <new>
+
+#include "core/QuorClassLoggers.h"
+#include "core/QuorLittleEndian.h"
+#include "platform/Dxl2.h"
+
+namespace {
+constexpr std::array<DWORD, 1> kIndexTags = {kTagPreviousIndexOffset};
+}  // namespace
+
+HRESULT CQuorIndexBlock::AddSampleIndex(DWORD trackId, const CQuorMediaSampleIndex& entry) {
+  try {
+    m_entries[trackId].push_back(entry);
+  } catch (const std::bad_alloc&) {
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+HRESULT CQuorIndexBlock::GetIndexes(DWORD trackId, std::vector<CQuorMediaSampleIndex>* entries) {
+  if (entries == nullptr) return E_POINTER;
+  const auto found = m_entries.find(trackId);
+  if (found == m_entries.end()) return E_INVALIDARG;
+  try {
+    *entries = found->second;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+HRESULT CQuorIndexBlock::GetTrackIds(std::vector<DWORD>* trackIds) const {
+  if (trackIds == nullptr) return E_POINTER;
+  try {
+    trackIds->clear();
+    for (const auto& track : m_entries) trackIds->push_back(track.first);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+DWORD CQuorIndexBlock::GetEntryCount() const noexcept {
+  DWORD count = 0;
+  for (const auto& track : m_entries) count += static_cast<DWORD>(track.second.size());
+  return count;
+}
+
+HRESULT CQuorIndexBlock::GetOffsetToPreviousIndex(ULONGLONG* offset) {
+  return GetU64(kTagPreviousIndexOffset, offset);
+}
+
+HRESULT CQuorIndexBlock::SetOffsetToPreviousIndex(ULONGLONG offset) {
+  return SetU64(kTagPreviousIndexOffset, offset);
+}
+
+HRESULT CQuorIndexBlock::PrepareForWrite() {
+  HRESULT hr = VerifyBlockFields();
+  if (FAILED(hr)) return hr;
+  // The first entry field is searched from the start, every later one from behind the field
+  // just set, so the entries follow the previous index offset in order (and a second Write of
+  // the same block replaces them in place).
+  bool next = false;
+  auto set = [this, &next, &hr](DWORD tag, const BYTE* value, DWORD length) {
+    if (FAILED(hr)) return;
+    hr = SetField(tag, length, value, true, next);
+    next = true;
+  };
+  for (const auto& [trackId, list] : m_entries) {
+    for (const CQuorMediaSampleIndex& entry : list) {
+      BYTE value[kU32Size + kU32Size + kU64Size + kU64Size];
+      EncodeU32(value, trackId);
+      EncodeU32(value + 4, entry.m_flags);
+      EncodeU64(value + 8, entry.m_position);
+      EncodeU64(value + 16, entry.m_timestamp);
+      set(kTagEntryTrackId, value, kU32Size);
+      set(kTagEntryFlags, value + 4, kU32Size);
+      set(kTagEntryPosition, value + 8, kU64Size);
+      set(kTagEntryTimestamp, value + 16, kU64Size);
+      if (FAILED(hr)) return hr;
+    }
+  }
+  return S_OK;
+}
+
+HRESULT CQuorIndexBlock::BlockFieldWasRead(DWORD tag, DWORD length, const BYTE* value) {
+  if (value == nullptr) return E_POINTER;
+  switch (tag) {
+    case kTagEntryTrackId:
+      if (length != kU32Size || m_pending) return E_FAIL;
+      m_pending.emplace();
+      m_pending->m_trackId = DecodeU32(value);
+      return S_OK;
+    case kTagEntryFlags:
+      if (length != kU32Size || !m_pending) return E_FAIL;
+      m_pending->m_flags = value[0];  // readers keep the low 8 bits
+      return S_OK;
+    case kTagEntryPosition:
+      if (length != kU64Size || !m_pending) return E_FAIL;
+      m_pending->m_position = DecodeU64(value);
+      return S_OK;
+    case kTagEntryTimestamp: {
+      if (length != kU64Size || !m_pending) return E_FAIL;
+      m_pending->m_timestamp = DecodeU64(value);
+      const CQuorMediaSampleIndex entry = *m_pending;
+      m_pending.reset();
+      return AddSampleIndex(entry.m_trackId, entry);
+    }
+    case kTagPreviousIndexOffset:
+      return CQuorMediaFileBlock::BlockFieldWasRead(tag, length, value);
+    default:
+      return E_FAIL;
+  }
+}
+
+void CQuorIndexBlock::ClearFields() {
+  m_entries.clear();
+  m_pending.reset();
+  CQuorMediaFileBlock::ClearFields();
+}
+
+HRESULT CQuorIndexBlock::VerifyBlockFields() {
+  DXL_FunctionLogger logger(QuorIndexBlockLogger(), "CQuorIndexBlock::VerifyBlockFields", this, 0,
+                            nullptr, kQuorDefaultLogLevel, m_loggerContext);
+  if (GetBlockType() != btIndex) return E_FAIL;
+  const DWORD seen = ReportFields(logger, kIndexTags);
+  return (seen & 1u) != 0 ? S_OK : E_FAIL;
+}

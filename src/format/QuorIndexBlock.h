@@ -1,0 +1,46 @@
+// CQuorIndexBlock: the index of the samples written since the previous index block of the file
+// (type 0x300). Holds the offset of that previous index block and one entry per sample, grouped
+// by track in ascending track id order and, within a track, in insertion order; that is also the
+// order of the entries on disk (four fields each: track id, flags, position, timestamp).
+// Entries live in the block itself, not in its field list, until PrepareForWrite encodes them.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "format/QuorMediaFileBlock.h"
+#include "format/QuorMediaSampleIndex.h"
+
+class CQuorIndexBlock : public CQuorMediaFileBlock {
+ public:
+  CQuorIndexBlock() noexcept : CQuorMediaFileBlock(btIndex) {}
+
+  // Appends a copy of entry to the list of trackId; E_FAIL when the list cannot grow.
+  [[nodiscard]] HRESULT AddSampleIndex(DWORD trackId, const CQuorMediaSampleIndex& entry);
+  // A copy of the track's entries; a track without entries: E_INVALIDARG.
+  [[nodiscard]] HRESULT GetIndexes(DWORD trackId, std::vector<CQuorMediaSampleIndex>* entries);
+  // The ids of the tracks that have entries, ascending.
+  [[nodiscard]] HRESULT GetTrackIds(std::vector<DWORD>* trackIds) const;
+  DWORD GetEntryCount() const noexcept;
+  bool IsEmpty() const noexcept { return m_entries.empty(); }
+  // Absolute file offset of the previous index block of the file, 0 for none.
+  [[nodiscard]] HRESULT GetOffsetToPreviousIndex(ULONGLONG* offset);
+  [[nodiscard]] HRESULT SetOffsetToPreviousIndex(ULONGLONG offset);
+
+  // Checks the fields, then encodes the entries behind the previous index offset field.
+  [[nodiscard]] HRESULT PrepareForWrite() override;
+  // Assembles entries from their four fields as they are parsed; a field out of order, or any
+  // tag but the entry tags and the previous index offset, fails the read (E_FAIL).
+  [[nodiscard]] HRESULT BlockFieldWasRead(DWORD tag, DWORD length, const BYTE* value) override;
+  // Drops the entries, the entry being assembled and the own fields.
+  void ClearFields() override;
+  // E_FAIL on another block type or when the previous index offset is missing; logs duplicated
+  // (10246) and unknown (10247) fields.
+  [[nodiscard]] HRESULT VerifyBlockFields() override;
+
+ private:
+  std::map<DWORD, std::vector<CQuorMediaSampleIndex>> m_entries;
+  std::optional<CQuorMediaSampleIndex> m_pending;
+  DWORD m_loggerContext = 0;
+};

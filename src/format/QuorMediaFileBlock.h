@@ -1,0 +1,123 @@
+// CQuorMediaFileBlock: the base of the five block kinds. A block is type (u32) | size S (u32) |
+// S bytes of fields: the block's own fields in list order, then its block index, block size and
+// block hash fields. The block hash is the salted MD5 of every byte of the block but the 16 hash
+// bytes at its very end.
+//
+// Owns its own fields, the three base fields, the read buffer of the last Read (from which the
+// fields of a read block borrow their values, so values handed out by GetField live until the
+// next Read, ClearFields or destruction) and a hash object reused by every Read and Write.
+// A field set without copy borrows the caller's bytes, which must outlive the next Write.
+// No lock: one thread at a time uses a block.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "format/QuorFormatLayout.h"
+#include "format/QuorMediaFileField.h"
+
+class CQuorMD5Hash;
+class DXL_FunctionLogger;
+
+class CQuorMediaFileBlock : public CQuorPersistFileStorage {
+ public:
+  explicit CQuorMediaFileBlock(DWORD blockType) noexcept;
+  ~CQuorMediaFileBlock() override;
+
+  // PrepareForWrite, ComputeSize, ComputeHash, then the header, the own fields and the base
+  // fields (only the own fields when payload-only). The first failure is returned at once.
+  [[nodiscard]] HRESULT Write(CQuorFileStorageWriter* writer) override;
+  // Three reads (type, size, field area), one hash over the field area. Framing faults give
+  // E_FAIL; reader failures pass through. A hash mismatch is not a failure: IsHashValid() tells.
+  [[nodiscard]] HRESULT Read(CQuorFileStorageReader* reader) override;
+
+  // Called by Read for every parsed field but the base fields. The base version keeps the field
+  // (borrowing the value) or, when the tag table refuses it, drops it with message 10247.
+  [[nodiscard]] virtual HRESULT BlockFieldWasRead(DWORD tag, DWORD length, const BYTE* value);
+  // The first step of Write; the base version returns VerifyBlockFields().
+  [[nodiscard]] virtual HRESULT PrepareForWrite();
+  // Drops the own fields; the cursor goes to the end.
+  virtual void ClearFields();
+  // Checks the block type and the field list of the kind.
+  [[nodiscard]] virtual HRESULT VerifyBlockFields() = 0;
+
+  // Finds a field: next false searches from the first own field, next true from one past the
+  // cursor; the cursor then rests on the field found (or at the end). Tags 1 to 3 name the base
+  // fields and leave the cursor alone. The value is not copied.
+  [[nodiscard]] HRESULT GetField(DWORD tag, DWORD* length, const BYTE** value, bool next);
+  // Replaces the field the same search finds, or appends a new one and puts the cursor on it.
+  // Tag 2 is refused: only ComputeSize sets the size field.
+  [[nodiscard]] HRESULT SetField(DWORD tag, DWORD length, const BYTE* value, bool copy, bool next);
+
+  [[nodiscard]] HRESULT GetBlockIndex(DWORD* blockIndex) const;
+  [[nodiscard]] HRESULT SetBlockIndex(DWORD blockIndex);
+  // The 16 hash bytes of the last Write or Read; they stay the block's.
+  [[nodiscard]] HRESULT GetBlockHash(const BYTE** hash, DWORD* length);
+  // Tag of the n-th own field (0-based), 0 past the end.
+  DWORD GetFieldTagAt(DWORD n) const noexcept;
+  DWORD GetFieldCount() const noexcept { return static_cast<DWORD>(m_fields.size()); }
+
+  // S := the own fields' sizes + 48; sets the block size field.
+  [[nodiscard]] HRESULT ComputeSize();
+  // Hashes the block as it will be written and sets the block hash field.
+  [[nodiscard]] HRESULT ComputeHash();
+
+  DWORD GetBlockType() const noexcept { return m_blockType; }
+  DWORD GetBlockSize() const noexcept { return m_blockSize; }
+  // Whether the stored hash of the last Read matched the bytes read.
+  bool IsHashValid() const noexcept { return m_hashValid; }
+  // Payload-only blocks are hashed whole but only their own fields reach the file.
+  void SetPayloadOnly(bool payloadOnly) noexcept { m_payloadOnly = payloadOnly; }
+  bool IsPayloadOnly() const noexcept { return m_payloadOnly; }
+
+ protected:
+  static constexpr std::uint16_t kMsgDuplicatedField = 10246;  // "...-Tag:%i"
+  static constexpr std::uint16_t kMsgUnknownField = 10247;     // "...-Tag:%i"
+
+  // Typed access to single-valued own fields (next = false; setters copy).
+  [[nodiscard]] HRESULT GetU32(DWORD tag, DWORD* value);
+  [[nodiscard]] HRESULT SetU32(DWORD tag, DWORD value);
+  [[nodiscard]] HRESULT GetU64(DWORD tag, ULONGLONG* value);
+  [[nodiscard]] HRESULT SetU64(DWORD tag, ULONGLONG value);
+  [[nodiscard]] HRESULT GetGuid(DWORD tag, GUID* value, bool next = false);
+  [[nodiscard]] HRESULT SetGuid(DWORD tag, const GUID& value, bool next = false);
+  // A new BSTR of the stored code units up to the first NUL, never past the field's length.
+  [[nodiscard]] HRESULT GetString(DWORD tag, BSTR* value);
+  // Stores the code units of a NUL-terminated string and its NUL (byte length + 2).
+  [[nodiscard]] HRESULT SetString(DWORD tag, const OLECHAR* value);
+
+  // Logs, at debug level through logger, every own field whose tag is not in onceTags and not
+  // repeatableTag (10247), and every further field of a tag in onceTags (10246). Returns a mask
+  // with bit i set when onceTags[i] was seen.
+  DWORD ReportFields(DXL_FunctionLogger& logger, std::span<const DWORD> onceTags,
+                     DWORD repeatableTag = 0) const;
+
+  // Appends a field that already holds its value; E_OUTOFMEMORY when the list cannot grow.
+  [[nodiscard]] HRESULT AppendField(std::unique_ptr<CQuorMediaFileField> field);
+
+ private:
+  static constexpr std::size_t kCursorAtEnd = static_cast<std::size_t>(-1);
+
+  // Index of the first field with tag at or after the search start, or kCursorAtEnd.
+  std::size_t FindField(DWORD tag, bool next) const noexcept;
+  [[nodiscard]] HRESULT ParseFieldArea(const BYTE* area, DWORD size);
+  // The hash object, started afresh.
+  [[nodiscard]] HRESULT StartHash(CQuorMD5Hash** hash);
+  template <typename Sink>
+  [[nodiscard]] HRESULT EmitBlock(Sink& sink, bool framing, bool hashValue) const;
+
+  DWORD m_blockType;
+  DWORD m_blockSize = 0;
+  std::vector<std::unique_ptr<CQuorMediaFileField>> m_fields;
+  std::size_t m_cursor = kCursorAtEnd;
+  CQuorMediaFileField m_blockIndexField;
+  CQuorMediaFileField m_blockSizeField;
+  CQuorMediaFileField m_blockHashField;
+  std::unique_ptr<BYTE[]> m_readBuffer;
+  DWORD m_readCapacity = 0;
+  std::unique_ptr<CQuorMD5Hash> m_hash;
+  bool m_hashValid = false;
+  bool m_payloadOnly = false;
+};
