@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "quormediafiles/platform/QuorOleAuto.h"
+
+namespace {
+
+class QuorOleAutoTest : public ::testing::Test {};
+
+TEST_F(QuorOleAutoTest, BstrCarriesByteLengthPrefixAndTerminator) {
+  CQuorBstr s = CQuorBstr::Copy(u"abc");
+  ASSERT_TRUE(s);
+  EXPECT_EQ(SysStringLen(s.Get()), 3u);
+  EXPECT_EQ(SysStringByteLen(s.Get()), 6u);
+  std::uint32_t prefix = 0;
+  std::memcpy(&prefix, reinterpret_cast<const char*>(s.Get()) - 4, 4);
+  EXPECT_EQ(prefix, 6u);
+  EXPECT_EQ(s.Get()[3], u'\0');
+}
+
+TEST_F(QuorOleAutoTest, BstrKeepsEmbeddedNulsAndNullCountsAsEmpty) {
+  CQuorBstr s;
+  s.Attach(SysAllocStringLen(u"a\0b", 3));
+  EXPECT_EQ(s.Length(), 3u);
+  EXPECT_EQ(s.View(), std::u16string_view(u"a\0b", 3));
+  EXPECT_EQ(SysStringLen(nullptr), 0u);
+  SysFreeString(nullptr);
+  CQuorBstr zeros;
+  zeros.Attach(SysAllocStringLen(nullptr, 2));
+  EXPECT_EQ(zeros.View(), std::u16string_view(u"\0\0", 2));
+}
+
+TEST_F(QuorOleAutoTest, OwnerMovesDetachesAndRefillsThroughAddressOf) {
+  CQuorBstr a = CQuorBstr::Copy(u"x");
+  CQuorBstr b = std::move(a);
+  EXPECT_FALSE(a);
+  EXPECT_EQ(b.View(), u"x");
+  *b.AddressOf() = SysAllocString(u"yz");  // the old string is freed first
+  EXPECT_EQ(b.View(), u"yz");
+  BSTR raw = b.Detach();
+  EXPECT_FALSE(b);
+  SysFreeString(raw);
+}
+
+TEST_F(QuorOleAutoTest, VarBstrCmpOrdersByCodeUnitAndTreatsNullAsEmpty) {
+  CQuorBstr abc = CQuorBstr::Copy(u"abc"), abd = CQuorBstr::Copy(u"abd"),
+            ab = CQuorBstr::Copy(u"ab"), upper = CQuorBstr::Copy(u"ABC"),
+            empty = CQuorBstr::Copy(u"");
+  EXPECT_EQ(VarBstrCmp(abc.Get(), abc.Get(), 0, 0), VARCMP_EQ);
+  EXPECT_EQ(VarBstrCmp(abc.Get(), abd.Get(), 0, 0), VARCMP_LT);
+  EXPECT_EQ(VarBstrCmp(abc.Get(), ab.Get(), 0, 0), VARCMP_GT);
+  EXPECT_NE(VarBstrCmp(abc.Get(), upper.Get(), 0, 0), VARCMP_EQ);
+  EXPECT_EQ(VarBstrCmp(abc.Get(), upper.Get(), 0, NORM_IGNORECASE), VARCMP_EQ);
+  EXPECT_EQ(VarBstrCmp(nullptr, empty.Get(), 0, 0), VARCMP_EQ);
+  EXPECT_EQ(VarBstrCmp(nullptr, ab.Get(), 0, 0), VARCMP_LT);
+}
+
+TEST_F(QuorOleAutoTest, Utf8AndUtf16RoundTripIncludingSurrogatePairs) {
+  const std::string utf8 = "dir/Pässwörd€😀.qmf";
+  const std::u16string utf16 = u"dir/Pässwörd€😀.qmf";
+  EXPECT_EQ(QuorUtf8ToUtf16(utf8), utf16);
+  EXPECT_EQ(QuorUtf16ToUtf8(utf16), utf8);
+  CQuorBstr b = CQuorBstr::FromUtf8(utf8);
+  EXPECT_EQ(b.View(), utf16);
+  EXPECT_EQ(b.ToUtf8(), utf8);
+  EXPECT_EQ(QuorBstrToUtf8(nullptr), "");
+}
+
+TEST_F(QuorOleAutoTest, IllFormedTextBecomesReplacementCharacters) {
+  struct Case {
+    const char* name;
+    std::string utf8;
+    std::u16string expected;
+  };
+  const Case kCases[] = {
+      {"StrayContinuation", "a\x80z", u"a\uFFFDz"},
+      {"TruncatedAtEnd", "a\xE2\x82", u"a\uFFFD"},
+      {"TruncatedBeforeAscii", "\xE2\x82z", u"\uFFFDz"},
+      {"Overlong", "\xC0\xAF", u"\uFFFD"},
+      {"EncodedSurrogate", "\xED\xA0\x80", u"\uFFFD"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(QuorUtf8ToUtf16(c.utf8), c.expected);
+  }
+  const char16_t lone[] = {u'a', 0xD800, u'b', 0};
+  EXPECT_EQ(QuorUtf16ToUtf8(lone),
+            "a\xEF\xBF\xBD"
+            "b");
+}
+
+TEST_F(QuorOleAutoTest, VectorReportsItsShape) {
+  struct Shape {
+    VARTYPE vt;
+    UINT elementSize;
+  };
+  const Shape kShapes[] = {{VT_UI1, 1}, {VT_UI4, 4}, {VT_BSTR, sizeof(BSTR)}, {VT_I8, 8}};
+  for (const Shape& s : kShapes) {
+    SCOPED_TRACE(s.vt);
+    CQuorSafeArray a = CQuorSafeArray::CreateVector(s.vt, 5, 3);
+    ASSERT_TRUE(a);
+    LONG lower = 0, upper = 0;
+    VARTYPE vt = VT_EMPTY;
+    EXPECT_EQ(SafeArrayGetLBound(a.Get(), 1, &lower), S_OK);
+    EXPECT_EQ(SafeArrayGetUBound(a.Get(), 1, &upper), S_OK);
+    EXPECT_EQ(SafeArrayGetVartype(a.Get(), &vt), S_OK);
+    EXPECT_EQ(lower, 5);
+    EXPECT_EQ(upper, 7);
+    EXPECT_EQ(vt, s.vt);
+    EXPECT_EQ(SafeArrayGetDim(a.Get()), 1u);
+    EXPECT_EQ(SafeArrayGetElemsize(a.Get()), s.elementSize);
+    EXPECT_EQ(SafeArrayGetLBound(a.Get(), 2, &lower), DISP_E_BADINDEX);
+  }
+  EXPECT_EQ(SafeArrayCreateVector(VT_VARIANT, 0, 1), nullptr);
+  SAFEARRAYBOUND twoDims[2] = {{1, 0}, {1, 0}};
+  EXPECT_EQ(SafeArrayCreate(VT_UI1, 2, twoDims), nullptr);
+}
+
+TEST_F(QuorOleAutoTest, BstrElementsAreCopiedInAndOut) {
+  CQuorSafeArray a = CQuorSafeArray::CreateVector(VT_BSTR, 1, 2);
+  CQuorBstr name = CQuorBstr::Copy(u"file.qmf");
+  LONG index = 1;
+  ASSERT_EQ(SafeArrayPutElement(a.Get(), &index, name.Get()), S_OK);
+  name = CQuorBstr::Copy(u"changed");  // the array holds its own copy
+  CQuorBstr out;
+  ASSERT_EQ(SafeArrayGetElement(a.Get(), &index, out.AddressOf()), S_OK);
+  EXPECT_EQ(out.View(), u"file.qmf");
+  ASSERT_EQ(SafeArrayPutElement(a.Get(), &index, name.Get()), S_OK);  // replaces, frees old
+  index = 2;
+  ASSERT_EQ(SafeArrayGetElement(a.Get(), &index, out.AddressOf()), S_OK);
+  EXPECT_FALSE(out);  // never set
+  index = 3;
+  EXPECT_EQ(SafeArrayGetElement(a.Get(), &index, out.AddressOf()), DISP_E_BADINDEX);
+  index = 0;
+  EXPECT_EQ(SafeArrayPutElement(a.Get(), &index, name.Get()), DISP_E_BADINDEX);
+}
+
+TEST_F(QuorOleAutoTest, LockedArrayCannotBeDestroyedOrResized) {
+  SAFEARRAY* a = SafeArrayCreateVector(VT_UI1, 0, 4);
+  void* data = nullptr;
+  ASSERT_EQ(SafeArrayAccessData(a, &data), S_OK);
+  SAFEARRAYBOUND bound{8, 0};
+  EXPECT_EQ(SafeArrayDestroy(a), DISP_E_ARRAYISLOCKED);
+  EXPECT_EQ(SafeArrayRedim(a, &bound), DISP_E_ARRAYISLOCKED);
+  EXPECT_EQ(SafeArrayUnaccessData(a), S_OK);
+  EXPECT_EQ(SafeArrayUnlock(a), E_UNEXPECTED);
+  EXPECT_EQ(SafeArrayDestroy(a), S_OK);
+  EXPECT_EQ(SafeArrayDestroy(nullptr), S_OK);
+}
+
+TEST_F(QuorOleAutoTest, CopyIsDeepAndRedimKeepsThePrefix) {
+  CQuorSafeArray a = CQuorSafeArray::CreateVector(VT_BSTR, 0, 3);
+  for (LONG i = 0; i < 3; ++i) {
+    CQuorBstr s = CQuorBstr::FromUtf8(std::string(1, static_cast<char>('a' + i)));
+    ASSERT_EQ(SafeArrayPutElement(a.Get(), &i, s.Get()), S_OK);
+  }
+  CQuorSafeArray copy;
+  ASSERT_EQ(SafeArrayCopy(a.Get(), copy.AddressOf()), S_OK);
+  a = CQuorSafeArray();  // the copy must not share strings with the original
+  SAFEARRAYBOUND grow{5, 0};
+  ASSERT_EQ(SafeArrayRedim(copy.Get(), &grow), S_OK);
+  EXPECT_EQ(copy.Count(), 5u);
+  CQuorBstr out;
+  for (LONG i = 0; i < 5; ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_EQ(SafeArrayGetElement(copy.Get(), &i, out.AddressOf()), S_OK);
+    EXPECT_EQ(out.ToUtf8(), i < 3 ? std::string(1, static_cast<char>('a' + i)) : "");
+  }
+  SAFEARRAYBOUND shrink{1, 0};
+  ASSERT_EQ(SafeArrayRedim(copy.Get(), &shrink), S_OK);  // frees "b" and "c"
+  LONG upper = -1;
+  ASSERT_EQ(SafeArrayGetUBound(copy.Get(), 1, &upper), S_OK);
+  EXPECT_EQ(upper, 0);
+
+  CQuorSafeArray bytes = CQuorSafeArray::CreateVector(VT_UI4, 0, 2);
+  DWORD value = 0xA1B2C3D4;
+  LONG index = 1;
+  ASSERT_EQ(SafeArrayPutElement(bytes.Get(), &index, &value), S_OK);
+  CQuorSafeArray bytesCopy;
+  ASSERT_EQ(SafeArrayCopy(bytes.Get(), bytesCopy.AddressOf()), S_OK);
+  DWORD read = 0;
+  ASSERT_EQ(SafeArrayGetElement(bytesCopy.Get(), &index, &read), S_OK);
+  EXPECT_EQ(read, value);
+}
+
+}  // namespace
