@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "core/LoggedException.h"
+#include "core/QuorLittleEndian.h"
+#include "core/QuorMessageCatalogue.h"
+#include "quormediafiles/QuorResultCodes.h"
+
+namespace {
+
+class QuorMessageCatalogueTest : public ::testing::Test {};
+
+TEST_F(QuorMessageCatalogueTest, TextsAreExactIncludingOddSpacing) {
+  struct Case {
+    QuorMessageId id;
+    const char* text;
+  };
+  const Case kCases[] = {
+      {102, "Error- Cannot perform this operation - File Size Limit too small or no file space"},
+      {10101, "Error during Cleanup method"},
+      {10116,
+       "Error CQuorMediaFileTrack::GetTrackInfo() Read Track IDs  failed with result 0x%08X"},
+      {10121, "OpenFileset method succeeded-  filename: %s"},
+      {10122, "Error during CQuorMediaFileField  Final Block Format"},
+      {10155, "Error during  IQuorTrackMetadata::SetTrackName method"},
+      {10190, "Error- Cannot perfom this operation- Writing is in progress"},
+      {10208, "Error - No Media Types are set "},
+      {10213, "Error getting existing Filter CLSID's "},
+      {10248, "Error- Cannot get baseline Fileset GUID "},
+      {10256, "Error writing Media Sample "},
+      {10276, "Error - Cannot cancel Authentication- it is not currently in progress"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.id);
+    EXPECT_EQ(QuorLoadMessage(c.id), c.text);
+  }
+}
+
+TEST_F(QuorMessageCatalogueTest, UnknownIdsHaveNoText) {
+  for (QuorMessageId id : {QuorMessageId{0}, QuorMessageId{101}, QuorMessageId{10131},
+                           QuorMessageId{10183}, QuorMessageId{10277}, QuorMessageId{0xFFFF}}) {
+    SCOPED_TRACE(id);
+    EXPECT_TRUE(QuorLoadMessage(id).empty());
+    EXPECT_EQ(QuorFormatMessage(id, 1), "");
+  }
+}
+
+TEST_F(QuorMessageCatalogueTest, PlaceholdersAreFilled) {
+  EXPECT_EQ(QuorFormatMessage(10246, 257), "Error Duplicated Field detected -Tag:257");
+  EXPECT_EQ(QuorFormatMessage(10173, 3, 0x0000ABCDu),
+            "CQuorMediaFileReader::MoveTo method succeeded for track ID:3, Timestamp: 0x0000ABCD");
+  EXPECT_EQ(QuorFormatMessage(10137, 2, "a.qmf"),
+            "CQuorMediaFileReader::GetFileNames method succeeded- file 1 of 2 is a.qmf");
+  EXPECT_EQ(QuorFormatMessage(10263, static_cast<unsigned>(MFS_E_BAD_FORMAT)),
+            "Error- AuthenticateFile method failed with result 0x8004F009");
+}
+
+TEST_F(QuorMessageCatalogueTest, RaiseCarriesHresultAndFormattedMessage) {
+  try {
+    Raise(MFS_E_BAD_FORMAT, 10247, 9);
+    FAIL() << "Raise returned";
+  } catch (const CLoggedException& e) {
+    EXPECT_EQ(e.Hr(), MFS_E_BAD_FORMAT);
+    EXPECT_EQ(e.Message(), "Error Unknown Field detected -Tag:9");
+  }
+  try {
+    Raise(E_FAIL, kQuorNoMessage);
+  } catch (const CLoggedException& e) {
+    EXPECT_EQ(e.Hr(), E_FAIL);
+    EXPECT_EQ(e.Message(), "");
+  }
+}
+
+// Helpers for the propagation macros: each returns what its macro made of hr.
+HRESULT ReturnIfFailed(HRESULT hr) {
+  QUOR_RETURN_IF_FAILED(hr);
+  return S_OK;
+}
+
+HRESULT RaiseIfFailed(HRESULT hr) {
+  try {
+    QUOR_RAISE_IF_FAILED(hr, 10250);
+    return S_OK;
+  } catch (const CLoggedException& e) {
+    EXPECT_EQ(e.Message(), "Error- Cannot open file");
+    return e.Hr();
+  }
+}
+
+TEST_F(QuorMessageCatalogueTest, MacrosPassFailuresOnAndLetSuccessCodesThrough) {
+  const HRESULT kCodes[] = {S_OK, S_FALSE, MFS_S_NEXT_FILE, E_POINTER,
+                            HRESULT_FROM_WIN32(ERROR_DISK_FULL)};
+  for (HRESULT hr : kCodes) {
+    SCOPED_TRACE(hr);
+    const HRESULT expected = FAILED(hr) ? hr : S_OK;
+    EXPECT_EQ(ReturnIfFailed(hr), expected);
+    EXPECT_EQ(RaiseIfFailed(hr), expected);
+  }
+}
+
+TEST_F(QuorMessageCatalogueTest, LittleEndianCodingRoundTripsAtAnyAlignment) {
+  BYTE bytes[1 + 8 + kGuidSize] = {};
+  EncodeU64(bytes + 1, 0x0102030405060708ull);
+  EXPECT_EQ(bytes[1], 0x08);
+  EXPECT_EQ(bytes[8], 0x01);
+  EXPECT_EQ(DecodeU64(bytes + 1), 0x0102030405060708ull);
+  EXPECT_EQ(DecodeU32(bytes + 1), 0x05060708u);
+  EXPECT_EQ(DecodeU16(bytes + 1), 0x0708u);
+  const GUID guid = {0x11223344, 0x5566, 0x7788, {0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x00}};
+  EncodeGuid(bytes + 9, guid);
+  const BYTE expected[kGuidSize] = {0x44, 0x33, 0x22, 0x11, 0x66, 0x55, 0x88, 0x77,
+                                    0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x00};
+  EXPECT_EQ(0, std::memcmp(bytes + 9, expected, kGuidSize));
+  EXPECT_EQ(DecodeGuid(bytes + 9), guid);
+}
+
+}  // namespace

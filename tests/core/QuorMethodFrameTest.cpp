@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include "core/QuorClassLoggers.h"
+#include "core/QuorMethodFrame.h"
+#include "quormediafiles/QuorResultCodes.h"
+#include "quormediafiles/platform/QuorErrorInfo.h"
+#include "quormediafiles/platform/QuorOleAuto.h"
+
+namespace {
+
+// {0A1B2C3D-1111-2222-3333-444455556666}
+constexpr CLSID kTestClsid = {
+    0x0A1B2C3D, 0x1111, 0x2222, {0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66}};
+constexpr IID kTestIid = {
+    0x0A1B2C3E, 0x1111, 0x2222, {0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66}};
+
+class QuorMethodFrameTest : public ::testing::Test {
+ protected:
+  void TearDown() override { (void)SetErrorInfo(0, nullptr); }
+
+  QuorFrameInfo Info() const {
+    return {QuorMediaFileReaderLogger(),
+            "CQuorMediaFileReader::GetFileNames",
+            this,
+            kQuorReaderLogLevel,
+            7,
+            &kTestClsid,
+            &kTestIid,
+            "QuorMediaFiles.Reader.1"};
+  }
+
+  // The thread's error record, taken; null when none was set.
+  struct Taken {
+    bool present = false;
+    GUID guid{};
+    CQuorBstr source;
+    CQuorBstr description;
+  };
+  static Taken TakeErrorInfo() {
+    Taken taken;
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK) return taken;
+    taken.present = true;
+    (void)info->GetGUID(&taken.guid);  // fields default when a getter fails
+    (void)info->GetSource(taken.source.AddressOf());
+    (void)info->GetDescription(taken.description.AddressOf());
+    info->Release();
+    return taken;
+  }
+
+  std::shared_ptr<DXL_CaptureSink> m_capture = std::make_shared<DXL_CaptureSink>();
+  DXL_ScopedSink m_sinkScope{m_capture};
+};
+
+TEST_F(QuorMethodFrameTest, LoggedExceptionIsLoggedSetAsErrorInfoAndReturned) {
+  const HRESULT hr =
+      QuorMethodFrame(Info(), [](DXL_FunctionLogger&) -> HRESULT { Raise(E_POINTER, 10135); });
+  EXPECT_EQ(hr, E_POINTER);
+  const auto entries = m_capture->Entries();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].kind, DXL_EntryKind::Error);
+  EXPECT_EQ(entries[0].hr, E_POINTER);
+  EXPECT_EQ(entries[0].text, "Error - Null ppsaFileNames Passed");
+  EXPECT_EQ(entries[0].functionName, "CQuorMediaFileReader::GetFileNames");
+  EXPECT_EQ(entries[0].className, "CQuorMediaFileReader");
+  EXPECT_EQ(entries[0].component, "CQuorMediaFileLibrary");
+  EXPECT_EQ(entries[0].level, kQuorReaderLogLevel);
+  EXPECT_EQ(entries[0].objectValue, 7u);
+  Taken info = TakeErrorInfo();
+  ASSERT_TRUE(info.present);
+  EXPECT_EQ(info.guid, kTestIid);
+  EXPECT_EQ(info.source.ToUtf8(), "QuorMediaFiles.Reader.1");
+  EXPECT_EQ(info.description.ToUtf8(), "Error - Null ppsaFileNames Passed");
+}
+
+TEST_F(QuorMethodFrameTest, ForeignExceptionBecomesUnexpectedWithoutDescription) {
+  int bodyState = 0;
+  const HRESULT hr = QuorMethodFrame(Info(), [&]() -> HRESULT {
+    bodyState = 1;
+    throw std::runtime_error("not ours");
+  });
+  EXPECT_EQ(hr, static_cast<HRESULT>(0x8000FFFFu));
+  EXPECT_EQ(bodyState, 1);  // the frame leaves what the body did
+  EXPECT_TRUE(m_capture->ContainsError(E_UNEXPECTED));
+  EXPECT_EQ(m_capture->Entries().at(0).text, "");
+  Taken info = TakeErrorInfo();
+  ASSERT_TRUE(info.present);
+  EXPECT_FALSE(info.description);
+}
+
+TEST_F(QuorMethodFrameTest, SuccessReturnsBodyResultAndLogsOnlyWhatBodyLogs) {
+  const HRESULT hr = QuorMethodFrame(Info(), [](DXL_FunctionLogger& log) {
+    log.LogDebugMessage(QuorLoadMessage(10137).data(), 2, "a.qmf");
+    return MFS_S_NEXT_FILE;
+  });
+  EXPECT_EQ(hr, MFS_S_NEXT_FILE);
+  EXPECT_TRUE(m_capture->Contains(DXL_EntryKind::Debug, "file 1 of 2 is a.qmf"));
+  EXPECT_EQ(m_capture->Entries().size(), 1u);
+  EXPECT_FALSE(TakeErrorInfo().present);
+}
+
+TEST_F(QuorMethodFrameTest, InternalFrameLogsButLeavesErrorInfoAlone) {
+  const HRESULT hr = QuorInternalMethodFrame(
+      {QuorMD5HashLogger(), "CQuorMD5Hash::AddData", this, kQuorDefaultLogLevel, 0},
+      []() -> HRESULT { Raise(E_POINTER, kQuorNoMessage); });
+  EXPECT_EQ(hr, E_POINTER);
+  EXPECT_TRUE(m_capture->ContainsError(E_POINTER));
+  EXPECT_EQ(m_capture->Entries().at(0).component, "QuorMediaFiles");
+  EXPECT_FALSE(TakeErrorInfo().present);
+}
+
+TEST_F(QuorMethodFrameTest, ClassLoggersCarryTheirComponentNames) {
+  struct Case {
+    const DXL_ClassLogger& logger;
+    const char* className;
+    const char* component;
+  };
+  const Case kCases[] = {
+      {QuorFileFinalizationBlockLogger(), "CQuorFileFinalizationBlock", "CQuorMediaFileLibrary"},
+      {QuorMD5HashLogger(), "CQuorMD5Hash", "QuorMediaFiles"},
+      {QuorMediaFileRecordingStatusLogger(), "CQuorMediaFileRecordingStatus", "QuorMediaFiles"},
+      {QuorMediaFileWriterLogger(), "CQuorMediaFileWriter", "QuorMediaFileLibrary"},
+      {QuorTrackInfoBlockLogger(), "CQuorTrackInfoBlock", "CQuorMediaFileLibrary"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.className);
+    EXPECT_STREQ(c.logger.ClassName(), c.className);
+    EXPECT_STREQ(c.logger.ComponentName(), c.component);
+    EXPECT_EQ(c.logger.Number(), 1);
+  }
+}
+
+TEST_F(QuorMethodFrameTest, InvalidParameterHandlerLogsOneEntryThroughTheLog) {
+  QuorInvalidParameterHandler(nullptr, nullptr, nullptr, 0, 0);
+  ASSERT_NE(DXL_Log::GetInstancePtr(), nullptr);
+  const auto entries = m_capture->Entries();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].component, "QuorMediaFiles");
+  EXPECT_EQ(entries[0].functionName, "QuorMFInvalidParameterHandler");
+  EXPECT_EQ(entries[0].levelText, "Error");
+  EXPECT_EQ(entries[0].number, 1);
+  EXPECT_EQ(entries[0].text, "");
+}
+
+TEST_F(QuorMethodFrameTest, CaptureSinkTakesEntriesFromSeveralThreads) {
+  auto work = [this] {
+    for (int i = 0; i < 200; ++i) {
+      (void)QuorInternalMethodFrame(Info(), [](DXL_FunctionLogger& log) {
+        log.LogReleaseMessage("%i", 1);
+        return S_OK;
+      });
+    }
+  };
+  std::thread a(work), b(work);
+  a.join();
+  b.join();
+  EXPECT_EQ(m_capture->Entries().size(), 400u);
+}
+
+TEST_F(QuorMethodFrameTest, NothingIsFormattedOrKeptWithoutASink) {
+  (void)DXL_Log::SetSink(nullptr);  // restored by the fixture's scope
+  EXPECT_FALSE(DXL_Log::HasSink());
+  const HRESULT hr = QuorMethodFrame(Info(), []() -> HRESULT { Raise(E_FAIL, 10246, 1); });
+  EXPECT_EQ(hr, E_FAIL);  // the error information is still set
+  EXPECT_EQ(TakeErrorInfo().description.ToUtf8(), "Error Duplicated Field detected -Tag:1");
+  EXPECT_TRUE(m_capture->Entries().empty());
+}
+
+}  // namespace
