@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "format/QuorFileInfoBlock.h"
+#include "quormediafiles/QuorResultCodes.h"
+#include "storage/QuorFileStorage.h"
+#include "support/QuorTempDir.h"
+
+namespace {
+
+constexpr GUID kSetA = {0x11111111, 0x2222, 0x3333, {1, 2, 3, 4, 5, 6, 7, 8}};
+constexpr GUID kSetB = {0x44444444, 0x5555, 0x6666, {8, 7, 6, 5, 4, 3, 2, 1}};
+
+class QuorFileStorageDiscoveryTest : public ::testing::Test {
+ protected:
+  // A member file: signature and a file info block carrying guid (none when null).
+  void WriteMember(const std::string& name, const GUID& guid) {
+    CQuorFileStorage storage;
+    ASSERT_EQ(storage.InitializeForWriting(m_dir.WidePath(name).c_str(), 64, true), S_OK);
+    CQuorFileInfoBlock block;
+    if (guid != GUID_NULL) {
+      ASSERT_EQ(block.SetFileSetGuid(guid), S_OK);
+    }
+    ASSERT_EQ(block.SetBlockIndex(0), S_OK);
+    ASSERT_EQ(block.Write(storage.GetWriter()), S_OK);
+    ULONGLONG size = 0;
+    ASSERT_EQ(storage.Finalize(&size), S_OK);
+  }
+  void WriteJunk(const std::string& name) { m_dir.WriteBytes(name, PatternBytes(64)); }
+
+  // The names the storage found, relative to the directory.
+  std::vector<std::string> Found() {
+    CQuorSafeArray names;
+    EXPECT_EQ(m_storage.GetFileNames(names.AddressOf()), S_OK);
+    std::vector<std::string> found;
+    for (LONG i = 0; i < static_cast<LONG>(names.Count()); ++i) {
+      CQuorBstr name;
+      EXPECT_EQ(SafeArrayGetElement(names.Get(), &i, name.AddressOf()), S_OK);
+      found.push_back(name.ToUtf8().substr(m_dir.Path("").size()));
+      DWORD index = 99;
+      EXPECT_EQ(m_storage.GetFileIndex(name.Get(), &index), S_OK);
+      EXPECT_EQ(index, static_cast<DWORD>(i));
+    }
+    return found;
+  }
+  HRESULT Open(const std::string& name) {
+    return m_storage.InitializeForReading(m_dir.WidePath(name).c_str());
+  }
+
+  CQuorTempDir m_dir;
+  CQuorFileStorage m_storage;
+};
+
+TEST_F(QuorFileStorageDiscoveryTest, AnyMemberFindsTheWholeFilesetAndNoOtherSet) {
+  WriteMember("cam.vid", kSetA);
+  WriteMember("cam1.vid", kSetA);
+  WriteMember("cam2.vid", kSetA);
+  WriteMember("other.vid", kSetB);
+  WriteMember("cam.bin", kSetA);
+  const std::pair<const char*, std::vector<std::string>> kCases[] = {
+      {"cam.vid", {"cam.vid", "cam1.vid", "cam2.vid"}},
+      {"cam1.vid", {"cam1.vid", "cam.vid", "cam2.vid"}},
+      {"cam2.vid", {"cam2.vid", "cam.vid", "cam1.vid"}},
+      {"other.vid", {"other.vid"}},
+  };
+  for (const auto& [name, expected] : kCases) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(Open(name), S_OK);
+    EXPECT_EQ(m_storage.GetMode(), smReading);
+    EXPECT_EQ(Found(), expected);
+    // Every file is positioned independently and reads its own signature.
+    for (DWORD i = 0; i < expected.size(); ++i) {
+      BYTE signature[16] = {};
+      ASSERT_EQ(m_storage.Seek(i, 0, soBegin), S_OK);
+      ASSERT_EQ(m_storage.Read(signature, 16), S_OK);
+      EXPECT_EQ(signature[0], 0x98);
+    }
+  }
+  DWORD index = 0;
+  EXPECT_EQ(m_storage.GetFileIndex(m_dir.WidePath("cam.vid").c_str(), &index), E_INVALIDARG);
+}
+
+TEST_F(QuorFileStorageDiscoveryTest, AFileWithoutFilesetGuidStandsAlone) {
+  WriteMember("single.vid", GUID_NULL);
+  WriteMember("single1.vid", GUID_NULL);
+  ASSERT_EQ(Open("single1.vid"), S_OK);
+  EXPECT_EQ(Found(), std::vector<std::string>{"single1.vid"});
+}
+
+// The scan takes matches in byte order: cam.vid, cam1.vid, cam15.vid, cam2.vid.
+TEST_F(QuorFileStorageDiscoveryTest, AStrangerInTheScanEndsItUnlessItComesFirst) {
+  WriteMember("cam.vid", kSetA);
+  WriteMember("cam1.vid", kSetA);
+  WriteMember("cam2.vid", kSetA);
+  struct Case {
+    const char* name;
+    void (*place)(const CQuorTempDir&);
+    std::vector<std::string> found;
+  };
+  const Case kCases[] = {
+      {"JunkFirst",
+       [](const CQuorTempDir& d) { d.WriteBytes("aaa.vid", PatternBytes(64)); },
+       {"cam.vid", "cam1.vid", "cam2.vid"}},
+      {"DirectoryFirst",
+       [](const CQuorTempDir& d) { d.MakeDirectory("aaa.vid"); },
+       {"cam.vid", "cam1.vid", "cam2.vid"}},
+      {"JunkLater",
+       [](const CQuorTempDir& d) { d.WriteBytes("cam15.vid", PatternBytes(64)); },
+       {"cam.vid", "cam1.vid"}},
+      {"DirectoryLater",
+       [](const CQuorTempDir& d) { d.MakeDirectory("cam15.vid"); },
+       {"cam.vid", "cam1.vid"}},
+      {"ShortLater",
+       [](const CQuorTempDir& d) { d.WriteBytes("cam15.vid", {1}); },
+       {"cam.vid", "cam1.vid"}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    c.place(m_dir);
+    ASSERT_EQ(Open("cam.vid"), S_OK);
+    EXPECT_EQ(Found(), c.found);
+    m_dir.Remove("aaa.vid");
+    m_dir.Remove("cam15.vid");
+  }
+}
+
+TEST_F(QuorFileStorageDiscoveryTest, TheNamedFileMustBeAReadableMemberFile) {
+  WriteMember("cam.vid", kSetA);
+  m_dir.WriteBytes("tiny.vid", PatternBytes(15));
+  WriteJunk("junk.vid");
+  m_dir.WriteBytes("noext", PatternBytes(64));
+  m_dir.WriteBytes("head.vid", {0x98, 0x40, 0x53, 0xCC, 0x38, 0x46, 0xD2, 0x41, 0x89, 0xA3, 0x03,
+                                0xC7, 0x9B, 0xBC, 0x62, 0x2F, 0x00, 0x06});
+  const std::pair<const char*, HRESULT> kCases[] = {
+      {"missing.vid", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
+      {"tiny.vid", HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)},
+      {"junk.vid", MFS_E_BAD_FORMAT},
+      {"head.vid", HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)},  // signature, then a cut-off block
+  };
+  for (const auto& [name, hr] : kCases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(Open(name), hr);
+  }
+  EXPECT_EQ(m_storage.InitializeForReading(nullptr), E_POINTER);
+  // The signature of a file without extension is fine; its missing extension is not.
+  CQuorFileStorage writer;
+  ASSERT_EQ(writer.InitializeForWriting(m_dir.WidePath("noext").c_str(), 1, true), S_OK);
+  ULONGLONG size = 0;
+  ASSERT_EQ(writer.Finalize(&size), S_OK);
+  EXPECT_EQ(Open("noext"), E_INVALIDARG);
+}
+
+TEST_F(QuorFileStorageDiscoveryTest, AMemberBeingRecordedIsLeftOutOrRefused) {
+  WriteMember("cam.vid", kSetA);
+  WriteMember("cam2.vid", kSetA);
+  CQuorFileStorage recording;
+  ASSERT_EQ(recording.InitializeForWriting(m_dir.WidePath("cam1.vid").c_str(), 64, true), S_OK);
+  EXPECT_EQ(Open("cam1.vid"), HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION));
+  ASSERT_EQ(Open("cam.vid"), S_OK);
+  EXPECT_EQ(Found(), std::vector<std::string>{"cam.vid"});  // the scan ends at cam1.vid
+}
+
+TEST_F(QuorFileStorageDiscoveryTest, ARelativeNameIsUsedAsGiven) {
+  WriteMember("cam.vid", kSetA);
+  WriteMember("cam1.vid", kSetA);
+  char previous[4096];
+  ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(::chdir(m_dir.Root().c_str()), 0);
+  const HRESULT hr = m_storage.InitializeForReading(u"cam1.vid");
+  ASSERT_EQ(::chdir(previous), 0);
+  ASSERT_EQ(hr, S_OK);
+  DWORD index = 99;
+  EXPECT_EQ(m_storage.GetFileIndex(u"cam1.vid", &index), S_OK);
+  EXPECT_EQ(index, 0u);
+  EXPECT_EQ(m_storage.GetFileIndex(u"cam.vid", &index), S_OK);
+  EXPECT_EQ(index, 1u);
+}
+
+}  // namespace
