@@ -1,0 +1,51 @@
+// CQuorMediaFileSample: one timestamped media sample with its payload (coclass
+// QuorMediaFileSample). It owns a copy of the payload array. Besides IQuorMediaFileSample it
+// answers the library's IQuorMediaFileSampleAccess: a borrowed view of the payload bytes for
+// the writer, and taking a payload array over without a copy for the reader. No lock.
+#pragma once
+
+#include <cstdint>
+
+#include "objects/QuorMediaFileSampleAccess.h"
+#include "platform/QuorDispatchObject.h"
+#include "quormediafiles/QuorMediaFiles.h"
+
+class CQuorMediaFileSample final
+    : public CQuorDispatchObject<IQuorMediaFileSample, IQuorMediaFileSampleAccess> {
+ public:
+  CQuorMediaFileSample() noexcept = default;
+
+  HRESULT GetTimestamp(ULONGLONG* pnTime) override;
+  HRESULT SetTimestamp(ULONGLONG nTime) override;
+  HRESULT GetFlags(VARIANT_BOOL* pvbIsKeyFrame, VARIANT_BOOL* pvbHasVideo,
+                   VARIANT_BOOL* pvbHasAudio) override;
+  HRESULT SetFlags(VARIANT_BOOL vbIsKeyFrame, VARIANT_BOOL vbHasVideo,
+                   VARIANT_BOOL vbHasAudio) override;
+  HRESULT GetPayloadData(SAFEARRAY** ppsaData) override;
+  HRESULT SetPayloadData(SAFEARRAY** ppsaData) override;
+  HRESULT GetSampleFlags(ULONG* pnFlags) override;
+  HRESULT SetSampleFlags(ULONG nFlags) override;
+
+  HRESULT GetPayloadView(const BYTE** ppData, ULONG* pcbData) override;
+  HRESULT TakePayload(SAFEARRAY* psaData) override;
+
+  // Sample flags.
+  static constexpr ULONG kKeyFrame = 0x01;
+  static constexpr ULONG kVideo = 0x02;
+  static constexpr ULONG kAudio = 0x04;
+  static constexpr ULONG kNotKeyFrame = 0x08;
+  static constexpr ULONG kFrameMark = 0x10;
+  static constexpr ULONG kMediaGroup = kVideo | kAudio;
+  static constexpr ULONG kFrameGroup = kKeyFrame | kNotKeyFrame | kFrameMark;
+
+  // Set bits.
+  static constexpr std::uint8_t kTimestampSet = 0x01;
+  static constexpr std::uint8_t kSampleFlagsSet = 0x02;
+  static constexpr std::uint8_t kPayloadSet = 0x04;
+
+ private:
+  std::uint8_t m_setBits = 0;
+  ULONGLONG m_timestamp = 0;
+  ULONG m_sampleFlags = 0;
+  CQuorSafeArray m_payload;  // VT_UI1, one dimension
+};
