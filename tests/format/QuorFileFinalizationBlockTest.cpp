@@ -1,0 +1,61 @@
+#include "format/QuorBlockFixture.h"
+#include "format/QuorFileFinalizationBlock.h"
+
+class QuorFileFinalizationBlockTest : public QuorBlockFixture {};
+
+TEST_F(QuorFileFinalizationBlockTest, FlagAndFileHashSurviveAWriteAndARead) {
+  const Bytes fileHash = PatternBytes(16, 5);
+  for (const bool lastFile : {false, true}) {
+    SCOPED_TRACE(lastFile);
+    CQuorFileFinalizationBlock written;
+    ASSERT_EQ(written.SetLastFileFlag(lastFile), S_OK);
+    ASSERT_EQ(written.SetFileHash(fileHash.data(), 16), S_OK);
+    ASSERT_EQ(written.SetBlockIndex(12), S_OK);
+    const Bytes bytes = WriteBlock(written);
+    ASSERT_EQ(bytes.size(), kFinalizationBlockSize);
+    const Bytes sizeField = {0x02, 0, 0,    0, 0x04, 0, 0,    0, 0x54, 0,
+                             0,    0, 0x03, 0, 0,    0, 0x10, 0, 0,    0};
+    EXPECT_EQ(Bytes(bytes.end() - 36, bytes.end() - 16), sizeField);
+
+    CQuorFileFinalizationBlock read;
+    ASSERT_EQ(ReadBlock(read, bytes), S_OK);
+    bool flag = !lastFile;
+    ASSERT_EQ(read.GetLastFileFlag(&flag), S_OK);
+    EXPECT_EQ(flag, lastFile);
+    const BYTE* hash = nullptr;
+    DWORD length = 0;
+    ASSERT_EQ(read.GetFileHash(&hash, &length), S_OK);
+    EXPECT_EQ(Bytes(hash, hash + length), fileHash);
+  }
+  CQuorFileFinalizationBlock block;
+  EXPECT_EQ(block.SetFileHash(fileHash.data(), 15), E_INVALIDARG);
+}
+
+TEST_F(QuorFileFinalizationBlockTest, OnlyBitZeroOfTheFlagCounts) {
+  struct Case {
+    DWORD stored;
+    bool lastFile;
+  };
+  for (const Case c : {Case{0, false}, Case{1, true}, Case{2, false}, Case{0x101, true}}) {
+    SCOPED_TRACE(c.stored);
+    CQuorFileFinalizationBlock block;
+    ASSERT_EQ(ReadBlock(block, MakeBlock(btFinalization, {{kTagLastFileFlag, U32(c.stored)}})),
+              S_OK);
+    bool flag = !c.lastFile;
+    ASSERT_EQ(block.GetLastFileFlag(&flag), S_OK);
+    EXPECT_EQ(flag, c.lastFile);
+  }
+}
+
+TEST_F(QuorFileFinalizationBlockTest, MissingRepeatedAndForeignFieldsAndBlockTypes) {
+  CQuorFileFinalizationBlock block;
+  ASSERT_EQ(ReadBlock(block, MakeBlock(btFinalization, {{kTagFileHash, Bytes(16, 1)},
+                                                        {kTagFileHash, Bytes(16, 2)},
+                                                        {kTagOpaque, {1}}})),
+            S_OK);
+  bool flag = false;
+  EXPECT_EQ(block.GetLastFileFlag(&flag), MFS_E_NO_VALUE);
+  EXPECT_TRUE(Logged("Error Duplicated Field detected -Tag:1282"));
+  EXPECT_TRUE(Logged("Error Unknown Field detected -Tag:4"));
+  EXPECT_EQ(ReadBlock(block, MakeBlock(btMediaSample, {})), E_FAIL);
+}

@@ -1,0 +1,245 @@
+#include <functional>
+
+#include "format/QuorBlockFixture.h"
+#include "format/QuorFileFinalizationBlock.h"
+#include "format/QuorFileInfoBlock.h"
+#include "format/QuorIndexBlock.h"
+#include "format/QuorMediaFileBlock.h"
+#include "format/QuorMediaSampleBlock.h"
+#include "format/QuorTrackInfoBlock.h"
+
+class QuorMediaFileBlockTest : public QuorBlockFixture {
+ protected:
+  // A file info block with a few fields, written with block index 7.
+  Bytes WrittenFileInfo() {
+    CQuorFileInfoBlock block;
+    EXPECT_EQ(block.SetFileSetIndex(3), S_OK);
+    EXPECT_EQ(block.SetDescription(u"cam"), S_OK);
+    EXPECT_EQ(block.SetBlockIndex(7), S_OK);
+    return WriteBlock(block);
+  }
+};
+
+TEST_F(QuorMediaFileBlockTest, EveryKindHasItsSizeAndEndsWithSizeAndHashFields) {
+  const BYTE payload[1] = {0x42};
+  const BYTE fileHash[16] = {1, 2, 3};
+  struct Case {
+    const char* name;
+    std::function<std::unique_ptr<CQuorMediaFileBlock>()> make;
+    std::size_t size;
+  };
+  const Case kCases[] = {
+      {"EmptyFileInfo", [] { return std::make_unique<CQuorFileInfoBlock>(); }, 56},
+      {"OneByteSample",
+       [&] {
+         auto block = std::make_unique<CQuorMediaSampleBlock>();
+         EXPECT_EQ(block->SetPayload(payload, 1, false), S_OK);
+         return block;
+       },
+       65},
+      {"IndexOfThreeEntries",
+       [] {
+         auto block = std::make_unique<CQuorIndexBlock>();
+         EXPECT_EQ(block->SetOffsetToPreviousIndex(0), S_OK);
+         for (DWORD i = 0; i < 3; ++i) {
+           EXPECT_EQ(block->AddSampleIndex(i, CQuorMediaSampleIndex(i, 1, 16 * i, i)), S_OK);
+         }
+         return block;
+       },
+       56 * 3 + 72},
+      {"Finalization",
+       [&] {
+         auto block = std::make_unique<CQuorFileFinalizationBlock>();
+         EXPECT_EQ(block->SetLastFileFlag(true), S_OK);
+         EXPECT_EQ(block->SetFileHash(fileHash, 16), S_OK);
+         return block;
+       },
+       92},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<CQuorMediaFileBlock> block = c.make();
+    ASSERT_EQ(block->SetBlockIndex(0x01020304), S_OK);
+    const Bytes bytes = WriteBlock(*block);
+    ASSERT_EQ(bytes.size(), c.size);
+    const DWORD size = static_cast<DWORD>(c.size - kBlockHeaderSize);
+    EXPECT_EQ(DecodeU32(bytes.data() + 4), size);
+    EXPECT_EQ(block->GetBlockSize(), size);
+    Bytes tail = {0x01, 0, 0, 0, 0x04, 0, 0, 0, 0x04, 0x03, 0x02, 0x01};
+    AppendField(tail, kTagBlockSize, U32(size));
+    Append(tail, {0x03, 0, 0, 0, 0x10, 0, 0, 0});
+    const Bytes hash = Digest(bytes.data(), bytes.size() - 16);
+    Append(tail, hash);
+    EXPECT_EQ(Bytes(bytes.end() - 48, bytes.end()), tail);
+    const BYTE* stored = nullptr;
+    DWORD length = 0;
+    ASSERT_EQ(block->GetBlockHash(&stored, &length), S_OK);
+    EXPECT_EQ(Bytes(stored, stored + length), hash);
+  }
+}
+
+TEST_F(QuorMediaFileBlockTest, ABlockWithoutBlockIndexIsNotWritten) {
+  CQuorFileInfoBlock block;
+  ASSERT_EQ(block.SetFileSetIndex(1), S_OK);
+  EXPECT_TRUE(WriteBlock(block, MFS_E_WRONG_STATE).empty());
+}
+
+TEST_F(QuorMediaFileBlockTest, PayloadOnlyWritesTheOwnFieldsButHashesTheWholeBlock) {
+  const Bytes payload = PatternBytes(5000);
+  CQuorMediaSampleBlock whole;
+  CQuorMediaSampleBlock payloadOnly;
+  for (CQuorMediaSampleBlock* block : {&whole, &payloadOnly}) {
+    ASSERT_EQ(block->SetPayload(payload.data(), 5000, false), S_OK);
+    ASSERT_EQ(block->SetBlockIndex(9), S_OK);
+  }
+  payloadOnly.SetPayloadOnly(true);
+  const Bytes full = WriteBlock(whole);
+  Bytes field;
+  AppendField(field, kTagPayload, payload);
+  EXPECT_EQ(WriteBlock(payloadOnly), field);
+  const BYTE* a = nullptr;
+  const BYTE* b = nullptr;
+  DWORD length = 0;
+  ASSERT_EQ(whole.GetBlockHash(&a, &length), S_OK);
+  ASSERT_EQ(payloadOnly.GetBlockHash(&b, &length), S_OK);
+  EXPECT_EQ(Bytes(a, a + 16), Bytes(b, b + 16));
+  EXPECT_EQ(Bytes(a, a + 16), Bytes(full.end() - 16, full.end()));
+}
+
+TEST_F(QuorMediaFileBlockTest, EveryFlippedByteFailsTheReadOrTheHash) {
+  const Bytes written = WrittenFileInfo();
+  for (std::size_t offset = 0; offset < written.size(); ++offset) {
+    for (const BYTE mask : {0x01, 0x80}) {
+      SCOPED_TRACE(testing::Message() << "offset " << offset << " mask " << int{mask});
+      Bytes bytes = written;
+      bytes[offset] ^= mask;
+      CQuorFileInfoBlock block;
+      const HRESULT hr = ReadBlock(block, bytes);
+      if (hr == S_OK) {
+        EXPECT_FALSE(block.IsHashValid());
+      } else {
+        EXPECT_TRUE(hr == E_FAIL || hr == E_INVALIDARG ||
+                    hr == HRESULT_FROM_WIN32(ERROR_HANDLE_EOF))
+            << std::hex << hr;
+      }
+    }
+  }
+}
+
+TEST_F(QuorMediaFileBlockTest, DamagedFramingGivesItsDocumentedCode) {
+  const HRESULT kEof = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
+  const std::size_t kDescriptionValue = kBlockHeaderSize + kU32FieldSize + kFieldHeaderSize;
+  struct Damage {
+    const char* name;
+    std::function<void(Bytes&)> apply;
+    HRESULT read;
+    bool hashValid;
+  };
+  const Damage kDamage[] = {
+      {"Nothing", [](Bytes&) {}, S_OK, true},
+      {"ValueByte", [&](Bytes& b) { FlipByte(b, kDescriptionValue); }, S_OK, false},
+      {"HashByte", [](Bytes& b) { FlipByte(b, b.size() - 1); }, S_OK, false},
+      {"SizeFieldValue", [](Bytes& b) { FlipByte(b, b.size() - 28); }, E_FAIL, false},
+      {"SizeWordGrows",
+       [](Bytes& b) {
+         b.push_back(0);
+         b[4] += 1;
+       },
+       E_FAIL, false},
+      {"TypeWord0x600", [](Bytes& b) { b[1] = 0x06; }, E_FAIL, false},
+      {"SizeWordBelow48", [](Bytes& b) { EncodeU32(b.data() + 4, 47); }, E_FAIL, false},
+      {"SizeWordHuge", [](Bytes& b) { EncodeU32(b.data() + 4, 0xFFFFFFF0); }, kEof, false},
+      {"TruncatedBy1", [](Bytes& b) { TruncateBy(b, 1); }, kEof, false},
+      {"OnlyTheType", [](Bytes& b) { b.resize(4); }, kEof, false},
+      {"Empty", [](Bytes& b) { b.clear(); }, kEof, false},
+      {"LastFieldRunsPastTheEnd", [](Bytes& b) { EncodeU32(b.data() + b.size() - 20, 17); },
+       E_INVALIDARG, false},
+  };
+  const Bytes written = WrittenFileInfo();
+  for (const Damage& d : kDamage) {
+    SCOPED_TRACE(d.name);
+    Bytes bytes = written;
+    d.apply(bytes);
+    CQuorFileInfoBlock block;
+    EXPECT_EQ(ReadBlock(block, bytes), d.read);
+    EXPECT_EQ(block.IsHashValid(), d.hashValid);
+  }
+}
+
+TEST_F(QuorMediaFileBlockTest, AFieldAreaWithBytesAfterTheLastFieldFails) {
+  for (std::size_t extra = 1; extra <= 8; ++extra) {
+    SCOPED_TRACE(extra);
+    Bytes bytes = MakeBlock(btFileInfo, {{kTagFileSetIndex, U32(1)}});
+    const DWORD size = DecodeU32(bytes.data() + 4) + static_cast<DWORD>(extra);
+    EncodeU32(bytes.data() + 4, size);
+    EncodeU32(bytes.data() + bytes.size() - 28, size);
+    bytes.insert(bytes.end(), extra, 0x11);  // behind the hash field
+    CQuorFileInfoBlock block;
+    EXPECT_EQ(ReadBlock(block, bytes), E_FAIL);
+  }
+}
+
+TEST_F(QuorMediaFileBlockTest, RefusedFieldsAreDroppedAndUnknownOnesKeptWithTheirMessages) {
+  const Bytes bytes = MakeBlock(btFileInfo, {{kTagFileSetIndex, U32(1)},
+                                             {kTagDescription, {}},
+                                             {kTagPayload, {1, 2}},
+                                             {kTagFileSetIndex, U32(2)}});
+  CQuorFileInfoBlock block;
+  ASSERT_EQ(ReadBlock(block, bytes), S_OK);
+  EXPECT_TRUE(block.IsHashValid());
+  EXPECT_EQ(block.GetFieldCount(), 3u);  // the empty description is dropped
+  EXPECT_TRUE(Logged("Error Unknown Field detected -Tag:260"));
+  EXPECT_TRUE(Logged("Error Unknown Field detected -Tag:1025"));
+  EXPECT_TRUE(Logged("Error Duplicated Field detected -Tag:258"));
+  DWORD index = 0;
+  ASSERT_EQ(block.GetFileSetIndex(&index), S_OK);
+  EXPECT_EQ(index, 1u);
+}
+
+TEST_F(QuorMediaFileBlockTest, ABaseFieldOfTheWrongLengthFailsTheRead) {
+  Bytes bytes = MakeBlock(btFileInfo, {{kTagBlockIndex, U64(1)}});
+  CQuorFileInfoBlock block;
+  EXPECT_EQ(ReadBlock(block, bytes), E_INVALIDARG);
+}
+
+TEST_F(QuorMediaFileBlockTest, CursorEnumeratesRepeatedFieldsAndSettingFirstReplaces) {
+  CQuorTrackInfoBlock block;
+  const BYTE a[16] = {0xA};
+  const BYTE b[16] = {0xB};
+  const BYTE c[16] = {0xC};
+  ASSERT_EQ(block.SetField(kTagFilterClsid, 16, a, true, false), S_OK);
+  ASSERT_EQ(block.SetField(kTagTrackId, 4, a, true, false), S_OK);
+  ASSERT_EQ(block.SetField(kTagFilterClsid, 16, b, true, true), S_OK);
+  ASSERT_EQ(block.GetFieldCount(), 3u);
+  ASSERT_EQ(block.SetField(kTagFilterClsid, 16, c, true, false), S_OK);  // replaces a
+  DWORD length = 0;
+  const BYTE* value = nullptr;
+  ASSERT_EQ(block.GetField(kTagFilterClsid, &length, &value, false), S_OK);
+  EXPECT_EQ(value[0], 0xC);
+  ASSERT_EQ(block.GetField(kTagFilterClsid, &length, &value, true), S_OK);
+  EXPECT_EQ(value[0], 0xB);
+  EXPECT_EQ(block.GetField(kTagFilterClsid, &length, &value, true), MFS_E_NO_VALUE);
+  EXPECT_EQ(block.GetField(kTagFilterClsid, &length, &value, true), MFS_E_NO_VALUE);
+  EXPECT_EQ(block.GetField(kTagBlockSize, &length, &value, false), MFS_E_NOT_SET);
+  EXPECT_EQ(block.GetField(0x0302, &length, &value, false), E_INVALIDARG);
+  EXPECT_EQ(block.SetField(kTagBlockSize, 4, a, true, false), E_INVALIDARG);
+  EXPECT_EQ(block.SetField(kTagTrackId, 0, a, true, false), E_INVALIDARG);
+  EXPECT_EQ(block.SetField(kTagTrackId, 4, nullptr, true, false), E_POINTER);
+}
+
+TEST_F(QuorMediaFileBlockTest, ASecondReadReplacesEverythingOfTheFirst) {
+  CQuorFileInfoBlock block;
+  ASSERT_EQ(ReadBlock(block, WrittenFileInfo()), S_OK);
+  // A block without hash field must not find the first block's hash still there.
+  Bytes bytes = MakeBlock(btFileInfo, {});
+  TruncateBy(bytes, kHashFieldSize);
+  EncodeU32(bytes.data() + 4, DecodeU32(bytes.data() + 4) - kHashFieldSize);
+  EXPECT_EQ(ReadBlock(block, bytes), E_FAIL);
+  EXPECT_EQ(block.GetFieldCount(), 0u);
+  ASSERT_EQ(ReadBlock(block, MakeBlock(btFileInfo, {{kTagFileSetIndex, U32(5)}}, 11)), S_OK);
+  DWORD value = 0;
+  ASSERT_EQ(block.GetFileSetIndex(&value), S_OK);
+  EXPECT_EQ(value, 5u);
+  ASSERT_EQ(block.GetBlockIndex(&value), S_OK);
+  EXPECT_EQ(value, 11u);
+}

@@ -1,0 +1,68 @@
+#include "format/QuorBlockFixture.h"
+#include "format/QuorMediaSampleBlock.h"
+
+class QuorMediaSampleBlockTest : public QuorBlockFixture {};
+
+TEST_F(QuorMediaSampleBlockTest, PayloadsSurviveAWriteAndARead) {
+  for (const std::size_t size : {std::size_t{1}, std::size_t{2047}, std::size_t{70000}}) {
+    SCOPED_TRACE(size);
+    const Bytes payload = PatternBytes(size, size);
+    CQuorMediaSampleBlock written;
+    ASSERT_EQ(written.SetPayload(payload.data(), static_cast<DWORD>(size), false), S_OK);
+    ASSERT_EQ(written.SetBlockIndex(3), S_OK);
+    const Bytes bytes = WriteBlock(written);
+    EXPECT_EQ(bytes.size(), size + kMediaSampleOverhead);
+
+    CQuorMediaSampleBlock read;
+    ASSERT_EQ(ReadBlock(read, bytes), S_OK);
+    EXPECT_TRUE(read.IsHashValid());
+    const BYTE* value = nullptr;
+    DWORD length = 0;
+    ASSERT_EQ(read.GetPayload(&value, &length), S_OK);
+    EXPECT_EQ(Bytes(value, value + length), payload);
+  }
+}
+
+TEST_F(QuorMediaSampleBlockTest, ABorrowedPayloadIsNotCopiedAndASecondOneReplacesIt) {
+  const Bytes first = PatternBytes(10, 1);
+  const Bytes second = PatternBytes(20, 2);
+  CQuorMediaSampleBlock block;
+  ASSERT_EQ(block.SetPayload(first.data(), 10, false), S_OK);
+  ASSERT_EQ(block.SetPayload(second.data(), 20, false), S_OK);
+  const BYTE* value = nullptr;
+  DWORD length = 0;
+  ASSERT_EQ(block.GetPayload(&value, &length), S_OK);
+  EXPECT_EQ(value, second.data());
+  EXPECT_EQ(length, 20u);
+  EXPECT_EQ(block.GetFieldCount(), 1u);
+  EXPECT_EQ(block.SetPayload(first.data(), 0, false), E_INVALIDARG);
+  EXPECT_EQ(block.SetPayload(nullptr, 1, false), E_POINTER);
+  EXPECT_EQ(block.GetPayload(nullptr, &length), E_POINTER);
+}
+
+TEST_F(QuorMediaSampleBlockTest, AnythingButOnePayloadFieldFailsTheRead) {
+  struct Case {
+    const char* name;
+    std::vector<RawField> fields;
+    HRESULT expected;
+  };
+  const Case kCases[] = {
+      {"NoPayload", {}, S_OK},
+      {"EmptyPayloadIsDropped", {{kTagPayload, {}}}, S_OK},
+      {"PayloadAndOpaque", {{kTagPayload, {1}}, {kTagOpaque, {1}}}, E_FAIL},
+      {"TwoPayloads", {{kTagPayload, {1}}, {kTagPayload, {2}}}, E_FAIL},
+      {"OtherTag", {{kTagTrackId, U32(1)}}, E_FAIL},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    CQuorMediaSampleBlock block;
+    EXPECT_EQ(ReadBlock(block, MakeBlock(btMediaSample, c.fields)), c.expected);
+    if (c.expected == S_OK) {
+      const BYTE* value = nullptr;
+      DWORD length = 0;
+      EXPECT_EQ(block.GetPayload(&value, &length), MFS_E_NO_VALUE);
+    }
+  }
+  CQuorMediaSampleBlock block;
+  EXPECT_EQ(ReadBlock(block, MakeBlock(btIndex, {})), E_FAIL);
+}

@@ -1,0 +1,103 @@
+#include <string>
+#include <vector>
+
+#include "format/QuorBlockFixture.h"
+#include "format/QuorTrackInfoBlock.h"
+#include "quormediafiles/platform/QuorOleAuto.h"
+
+class QuorTrackInfoBlockTest : public QuorBlockFixture {
+ protected:
+  static Bytes GuidBytes(const GUID& guid) {
+    Bytes bytes(16);
+    EncodeGuid(bytes.data(), guid);
+    return bytes;
+  }
+  static std::u16string Take(BSTR text) {
+    std::u16string result(text, SysStringLen(text));
+    SysFreeString(text);
+    return result;
+  }
+
+  const GUID m_a = {0xA, 1, 2, {3}};
+  const GUID m_b = {0xB, 1, 2, {3}};
+  const GUID m_c = {0xC, 1, 2, {3}};
+};
+
+TEST_F(QuorTrackInfoBlockTest, EveryFieldSurvivesAWriteAndAReadInSettingOrder) {
+  CQuorTrackInfoBlock written;
+  ASSERT_EQ(written.SetPairId(9), S_OK);
+  ASSERT_EQ(written.SetTrackId(1), S_OK);
+  ASSERT_EQ(written.SetMediaTypes(kMediaTypeVideo | kMediaTypeAudio), S_OK);
+  ASSERT_EQ(written.SetTrackName(u"lobby"), S_OK);
+  ASSERT_EQ(written.SetMediaSessionPlugin(m_c), S_OK);
+  ASSERT_EQ(written.AddFilter(m_a), S_OK);
+  ASSERT_EQ(written.AddFilter(m_b), S_OK);
+  ASSERT_EQ(written.SetSourceId(77), S_OK);
+  ASSERT_EQ(written.SetSourceUrl(u"rtsp://cam"), S_OK);
+  ASSERT_EQ(written.SetTrackFlags(0), S_OK);
+  ASSERT_EQ(written.SetTrackId(2), S_OK);  // replaces, stays second
+  ASSERT_EQ(written.SetTrackFlags(kTrackFlagLastTrackInfo), S_OK);
+  ASSERT_EQ(written.SetBlockIndex(1), S_OK);
+  const std::vector<DWORD> order = {
+      kTagPairId,      kTagTrackId,     kTagMediaTypes, kTagTrackName, kTagMediaSessionPlugin,
+      kTagFilterClsid, kTagFilterClsid, kTagSourceId,   kTagSourceUrl, kTagTrackFlags};
+
+  CQuorTrackInfoBlock read;
+  ASSERT_EQ(ReadBlock(read, WriteBlock(written)), S_OK);
+  EXPECT_TRUE(read.IsHashValid());
+  std::vector<DWORD> tags;
+  for (DWORD n = 0; read.GetFieldTagAt(n) != 0; ++n) tags.push_back(read.GetFieldTagAt(n));
+  EXPECT_EQ(tags, order);
+  DWORD value = 0;
+  ASSERT_EQ(read.GetTrackId(&value), S_OK);
+  EXPECT_EQ(value, 2u);
+  ASSERT_EQ(read.GetPairId(&value), S_OK);
+  EXPECT_EQ(value, 9u);
+  ASSERT_EQ(read.GetMediaTypes(&value), S_OK);
+  EXPECT_EQ(value, 3u);
+  ASSERT_EQ(read.GetSourceId(&value), S_OK);
+  EXPECT_EQ(value, 77u);
+  ASSERT_EQ(read.GetTrackFlags(&value), S_OK);
+  EXPECT_EQ(value, kTrackFlagLastTrackInfo);
+  GUID plugin{};
+  ASSERT_EQ(read.GetMediaSessionPlugin(&plugin), S_OK);
+  EXPECT_EQ(plugin, m_c);
+  std::vector<GUID> filters;
+  ASSERT_EQ(read.GetFilters(&filters), S_OK);
+  EXPECT_EQ(filters, (std::vector<GUID>{m_a, m_b}));
+  BSTR text = nullptr;
+  ASSERT_EQ(read.GetTrackName(&text), S_OK);
+  EXPECT_EQ(Take(text), u"lobby");
+  ASSERT_EQ(read.GetSourceUrl(&text), S_OK);
+  EXPECT_EQ(Take(text), u"rtsp://cam");
+}
+
+TEST_F(QuorTrackInfoBlockTest, MoreThanTwoFiltersReadButAreReportedAsBadFormat) {
+  CQuorTrackInfoBlock block;
+  ASSERT_EQ(ReadBlock(block, MakeBlock(btTrackInfo, {{kTagFilterClsid, GuidBytes(m_a)},
+                                                     {kTagTrackId, U32(1)},
+                                                     {kTagFilterClsid, GuidBytes(m_b)},
+                                                     {kTagFilterClsid, GuidBytes(m_c)},
+                                                     {kTagTrackId, U32(2)},
+                                                     {kTagOpaque, {1}}})),
+            S_OK);
+  std::vector<GUID> filters;
+  EXPECT_EQ(block.GetFilters(&filters), MFS_E_BAD_FORMAT);
+  EXPECT_EQ(filters, (std::vector<GUID>{m_a, m_b, m_c}));
+  EXPECT_TRUE(Logged("Error Duplicated Field detected -Tag:517"));
+  EXPECT_TRUE(Logged("Error Unknown Field detected -Tag:4"));
+  EXPECT_FALSE(Logged("-Tag:515"));
+}
+
+TEST_F(QuorTrackInfoBlockTest, AbsentFieldsLongNamesAndOtherBlockTypes) {
+  CQuorTrackInfoBlock block;
+  DWORD value = 0;
+  EXPECT_EQ(block.GetPairId(&value), MFS_E_NO_VALUE);
+  std::vector<GUID> filters = {m_a};
+  EXPECT_EQ(block.GetFilters(&filters), MFS_E_NO_VALUE);
+  EXPECT_EQ(filters.size(), 1u);  // untouched
+  const std::u16string longest(16383, u'n');
+  EXPECT_EQ(block.SetTrackName(longest.c_str()), S_OK);
+  EXPECT_EQ(block.SetTrackName((longest + u'n').c_str()), E_INVALIDARG);
+  EXPECT_EQ(ReadBlock(block, MakeBlock(btFileInfo, {})), E_FAIL);
+}
