@@ -1,0 +1,70 @@
+// CQuorMediaFileTrack: the reader's model of one track of an open fileset. It owns the track's
+// track info block as read from the first file that holds it, a directory of every index block
+// of the fileset that lists samples of the track (keyed and ordered by the timestamp of the
+// track's first entry in the block, across all member files), and the navigation state: a
+// cursor in that directory and the track's entries of the index block under the cursor, with
+// the position of the current entry. Only one index block's entries are held at a time.
+//
+// Owned by CQuorMediaTracksMap; touched only by reader methods, which hold the reader's lock.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "format/QuorMediaSampleIndex.h"
+#include "format/QuorTrackInfoBlock.h"
+#include "reader/QuorIndexBlockIdentifier.h"
+
+class CQuorIndexBlock;
+
+class CQuorMediaFileTrack {
+ public:
+  CQuorMediaFileTrack() = default;
+  virtual ~CQuorMediaFileTrack() = default;
+  CQuorMediaFileTrack(const CQuorMediaFileTrack&) = delete;
+  CQuorMediaFileTrack& operator=(const CQuorMediaFileTrack&) = delete;
+
+  CQuorTrackInfoBlock& GetTrackInfo() noexcept { return m_trackInfo; }
+
+  // Adds the block (read from fileIndex at position) to the directory when it lists samples of
+  // this track. A second block whose entries for the track begin at the same timestamp: E_FAIL,
+  // the first stays. Either way the directory cursor is unset afterwards.
+  [[nodiscard]] HRESULT AddIndex(CQuorIndexBlock& indexBlock, DWORD fileIndex, ULONGLONG position);
+
+  // Moves the directory cursor to the block with the greatest first timestamp not above
+  // timestamp. Empty directory: MFS_E_NO_VALUE; timestamp before the first block: E_INVALIDARG.
+  [[nodiscard]] HRESULT GetIndexBlockIdentifier(ULONGLONG timestamp,
+                                                CQuorIndexBlockIdentifier* identifier);
+  // Chooses, in the order listed, the first entry at exactly timestamp, else the last entry
+  // before it, and makes entries the current list. Empty entries or a first entry after
+  // timestamp: MFS_E_NO_VALUE and nothing changes.
+  [[nodiscard]] HRESULT GetSampleIndex(ULONGLONG timestamp,
+                                       std::vector<CQuorMediaSampleIndex>&& entries,
+                                       CQuorMediaSampleIndex* entry);
+  // Step within the current list; at either end MFS_E_NO_VALUE and nothing moves.
+  [[nodiscard]] HRESULT GetNextSampleIndex(CQuorMediaSampleIndex* entry);
+  [[nodiscard]] HRESULT GetPreviousSampleIndex(CQuorMediaSampleIndex* entry);
+  // Step the directory cursor. Unset cursor: MFS_E_NOT_SET; past either end: MFS_E_NO_VALUE,
+  // the cursor stays on the first or last block.
+  [[nodiscard]] HRESULT GetNextIdentifier(CQuorIndexBlockIdentifier* identifier);
+  [[nodiscard]] HRESULT GetPreviousIdentifier(CQuorIndexBlockIdentifier* identifier);
+  // The file of the block under the cursor; unset cursor: MFS_E_NO_VALUE.
+  [[nodiscard]] HRESULT GetCurrentFileIndex(DWORD* fileIndex) const;
+  // First timestamp of the earliest block, last timestamp of the latest block (by first
+  // timestamp); empty directory: MFS_E_NO_VALUE.
+  [[nodiscard]] HRESULT GetFirstTimeStamp(ULONGLONG* timestamp) const;
+  [[nodiscard]] HRESULT GetLastTimeStamp(ULONGLONG* timestamp) const;
+
+  std::size_t GetIdentifierCount() const noexcept { return m_directory.size(); }
+
+ private:
+  using Directory = std::map<ULONGLONG, CQuorIndexBlockIdentifier>;
+
+  CQuorTrackInfoBlock m_trackInfo;
+  Directory m_directory;
+  Directory::iterator m_directoryCursor = m_directory.end();
+  bool m_cursorSet = false;
+  std::vector<CQuorMediaSampleIndex> m_currentList;
+  std::int32_t m_currentPosition = -1;
+};
