@@ -6,6 +6,17 @@ constexpr LONGLONG kFileTimeUnixEpoch = 116444736000000000LL;
 using FileTimeUnits = std::chrono::duration<LONGLONG, std::ratio<1, 10000000>>;
 }  // namespace
 
+HRESULT CoFileTimeNow(LONGLONG* fileTime) noexcept {
+  if (fileTime == nullptr) {
+    return E_POINTER;
+  }
+  *fileTime =
+      std::chrono::duration_cast<FileTimeUnits>(std::chrono::system_clock::now().time_since_epoch())
+          .count() +
+      kFileTimeUnixEpoch;
+  return S_OK;
+}
+
 HRESULT CQuorWaitableTimer::SetWaitableTimer(LONGLONG dueTime, LONG periodMs) {
   if (periodMs < 0) {
     return E_INVALIDARG;

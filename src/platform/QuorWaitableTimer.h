@@ -9,6 +9,9 @@
 
 #include "platform/QuorWaitableObject.h"
 
+// The system time in 100-ns units since 1601-01-01 UTC, the due-time unit of the timers.
+[[nodiscard]] HRESULT CoFileTimeNow(LONGLONG* fileTime) noexcept;
+
 class CQuorWaitableTimer : public CQuorWaitableObject {
  public:
   explicit CQuorWaitableTimer(bool manualReset) noexcept

@@ -1,0 +1,812 @@
+#include "writer/QuorMediaFileWriter.h"
+
+#include <new>
+#include <string>
+#include <utility>
+
+#include "core/LoggedException.h"
+#include "core/QuorClassLoggers.h"
+#include "core/QuorMethodFrame.h"
+#include "format/QuorFileFinalizationBlock.h"
+#include "format/QuorFileInfoBlock.h"
+#include "format/QuorFormatLayout.h"
+#include "format/QuorIndexBlock.h"
+#include "format/QuorMediaSampleBlock.h"
+#include "format/QuorMediaSampleIndex.h"
+#include "format/QuorTrackInfoBlock.h"
+#include "objects/QuorTypeLibrary.h"
+#include "platform/QuorClassRegistry.h"
+#include "platform/QuorLastError.h"
+#include "platform/QuorWaitableTimer.h"
+#include "quormediafiles/QuorResultCodes.h"
+#include "quormediafiles/platform/QuorGuid.h"
+#include "storage/QuorFileStorage.h"
+#include "storage/QuorMemberFileName.h"
+#include "writer/QuorMediaFileRecordingStatus.h"
+
+QUOR_OBJECT_ENTRY_AUTO(CLSID_QuorMediaFileWriter, CQuorMediaFileWriter, u"QuorMediaFileWriter");
+
+static_assert(CQuorMediaFileWriter::kEndReserve == kIndexBlockFixedSize + kFinalizationBlockSize);
+static_assert(CQuorMediaFileWriter::kEntryReserve == kIndexEntrySize);
+
+namespace {
+
+constexpr DWORD kMaxFileSizeKiB = 5242880;  // 5 GiB
+constexpr DWORD kMaxFilesLimit = 0xFFFFFFFE;
+constexpr LONGLONG kFileTimeUnixEpoch = 116444736000000000LL;
+constexpr LONGLONG kFileTimeUnitsPerSecond = 10000000LL;
+constexpr LONGLONG kFileTimeUnitsPerMs = 10000LL;
+
+std::atomic<long long> g_indexPeriodMs{0};  // 0: the product's period
+
+bool IsFullCode(HRESULT hr) {
+  return hr == MFS_E_FILE_FULL || hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+}
+
+// Sample flags to index entry flags: bits 0 to 2 kept, bit 4 moved to bit 3.
+DWORD EntryFlags(DWORD sampleFlags) { return (sampleFlags & 0x7) | ((sampleFlags >> 1) & 0x8); }
+
+// Reads an optional braced GUID text; raises the message on a getter failure, a text that does
+// not parse, or the null GUID. False when the value was never set.
+template <typename Getter>
+bool ReadOptionalGuid(Getter getter, QuorMessageId getterMessage, QuorMessageId checkMessage,
+                      GUID* guid) {
+  CQuorBstr text;
+  const HRESULT hr = getter(text.AddressOf());
+  if (hr == MFS_E_NO_VALUE) {
+    return false;
+  }
+  QUOR_RAISE_IF_FAILED(hr, getterMessage);
+  QUOR_RAISE_IF_FAILED(IIDFromString(text.Get() ? text.Get() : u"", guid), checkMessage);
+  if (*guid == GUID_NULL) {
+    Raise(E_INVALIDARG, checkMessage);
+  }
+  return true;
+}
+
+}  // namespace
+
+CQuorMediaFileWriter::QueuedSample::~QueuedSample() {
+  if (payload != nullptr) {
+    (void)SafeArrayUnlock(payload);  // locked when the record took it over
+    (void)SafeArrayDestroy(payload);
+  }
+}
+
+CQuorMediaFileWriter::CQuorMediaFileWriter() noexcept = default;
+
+namespace {
+QuorFrameInfo WriterFrame(const CQuorMediaFileWriter* writer, const char* name, DWORD context) {
+  return QuorFrameInfo{QuorMediaFileWriterLogger(), name,    writer,
+                       kQuorDefaultLogLevel,        context, &CLSID_QuorMediaFileWriter,
+                       &IID_IQuorMediaFileWriter};
+}
+}  // namespace
+
+HRESULT CQuorMediaFileWriter::FinalConstruct() noexcept {
+  return QuorInternalMethodFrame(
+      WriterFrame(this, "CQuorMediaFileWriter::FinalConstruct", m_loggerContext),
+      [&](DXL_FunctionLogger& log) {
+        log.LogReleaseMessage(QuorLoadMessage(10186).data());
+        auto thread = std::make_unique<CQuorThread>();
+        QUOR_RAISE_IF_FAILED(thread->CreateThread(&WorkingThreadProc, this, true), kQuorNoMessage);
+        m_workerThread = std::move(thread);
+        // The events are members, made with the object; nothing is left to fail here.
+        return S_OK;
+      });
+}
+
+CQuorMediaFileWriter::~CQuorMediaFileWriter() {
+  (void)QuorInternalMethodFrame(
+      WriterFrame(this, "CQuorMediaFileWriter::FinalRelease", m_loggerContext),
+      [&](DXL_FunctionLogger& log) {
+        if (m_workerThread && WaitForSingleObject(m_workerThread.get(), 0) == WAIT_TIMEOUT) {
+          m_stopEvent.SetEvent();
+          // A suspended worker must run to see the stop.
+          const HRESULT hr = m_workerThread->ResumeThread();
+          if (FAILED(hr)) {
+            log.LogErrorMessage(hr, "Failed to resume working thread");
+          } else if (WaitForSingleObject(m_workerThread.get(), INFINITE) != WAIT_OBJECT_0) {
+            log.LogErrorMessage(HResultFromLastError(), "Failed to stop working thread");
+          }
+        }
+        m_workerThread.reset();
+        Cleanup();
+        return S_OK;
+      });
+}
+
+void CQuorMediaFileWriter::SetIndexPeriodForTesting(std::chrono::milliseconds period) noexcept {
+  g_indexPeriodMs.store(period.count());
+}
+
+void CQuorMediaFileWriter::Cleanup() {
+  (void)QuorInternalMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::Cleanup", m_loggerContext),
+                                [&] {
+                                  std::scoped_lock lock(m_writerLock);
+                                  m_state = wseCreated;
+                                  m_overwrite = false;
+                                  m_nextFileStarted = false;
+                                  m_stoppedWhenFull = false;
+                                  m_currentFileIndex = 0;
+                                  m_maxFiles = 0;
+                                  m_maxFileSizeKiB = 0;
+                                  m_blockIndex = 0;
+                                  m_bytesInFinishedFiles = 0;
+                                  m_fileHasSamples = false;
+                                  m_currentFileName = CQuorBstr();
+                                  m_storage.reset();
+                                  m_fileInfoBlock.reset();
+                                  m_indexBlock.reset();
+                                  m_finalizationBlock.reset();
+                                  m_tracks.clear();
+                                  return S_OK;
+                                });
+}
+
+HRESULT CQuorMediaFileWriter::StopWorker() {
+  if (!m_workerThread) {
+    return S_OK;
+  }
+  m_stopEvent.SetEvent();
+  QUOR_RETURN_IF_FAILED(m_workerThread->ResumeThread());
+  if (WaitForSingleObject(m_workerThread.get(), INFINITE) != WAIT_OBJECT_0) {
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+void CQuorMediaFileWriter::PrepareForNextRecording() {
+  // The old worker has ended (StopWorker); samples it left belonged to the old recording.
+  {
+    std::scoped_lock lock(m_queueLock);
+    m_sampleQueue.clear();
+    m_queuedCount = 0;
+  }
+  auto thread = std::make_unique<CQuorThread>();
+  QUOR_RAISE_IF_FAILED(thread->CreateThread(&WorkingThreadProc, this, true), kQuorNoMessage);
+  m_workerThread = std::move(thread);
+  m_stopEvent.ResetEvent();
+}
+
+HRESULT CQuorMediaFileWriter::Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULONG dwMaxFiles,
+                                         VARIANT_BOOL vbOverwrite) {
+  return QuorMethodFrame(
+      WriterFrame(this, "CQuorMediaFileWriter::Initialize", m_loggerContext), [&] {
+        if (bstrFileName == nullptr) Raise(E_POINTER, 10108);
+        if (dwMaxSize < 1 || dwMaxSize > kMaxFileSizeKiB) Raise(E_INVALIDARG, 10188);
+        if (dwMaxFiles < 1 || dwMaxFiles > kMaxFilesLimit) Raise(E_INVALIDARG, 10187);
+        QuorFileNameParts parts;
+        const HRESULT splitHr = QuorSplitFileName(
+            std::u16string_view(bstrFileName, SysStringLen(bstrFileName)), &parts);
+        if (splitHr == E_INVALIDARG || (SUCCEEDED(splitHr) && parts.extension == u".")) {
+          Raise(E_INVALIDARG, 10252);
+        }
+        QUOR_RAISE_IF_FAILED(splitHr, 10252);
+
+        // A writer whose recording has ended records again: its worker has seen stopEvent (or sees
+        // it now) and is waited for before the lock is taken, since it may be waiting for the lock.
+        const bool reuse = m_stopEvent.IsSignaled();
+        if (reuse && m_state != wseStarted) {
+          QUOR_RAISE_IF_FAILED(StopWorker(), 10191);
+        }
+
+        std::scoped_lock lock(m_writerLock);
+        if (m_state == wseStarted) Raise(MFS_E_WRONG_STATE, 10190);
+        Cleanup();
+        if (reuse) {
+          PrepareForNextRecording();
+        }
+        // The hash of the first file starts here; a finished recording left it finished.
+        QUOR_RAISE_IF_FAILED(m_fileHash.ReInitialize(), 10268);
+
+        try {
+          m_storage = std::make_unique<CQuorFileStorage>();
+        } catch (const std::bad_alloc&) {
+          Raise(E_OUTOFMEMORY, 10192);
+        }
+        try {
+          m_fileInfoBlock = std::make_unique<CQuorFileInfoBlock>();
+        } catch (const std::bad_alloc&) {
+          Raise(E_OUTOFMEMORY, 10193);
+        }
+        m_overwrite = vbOverwrite == VARIANT_TRUE;
+        QUOR_RAISE_IF_FAILED(m_storage->InitializeForWriting(bstrFileName, dwMaxSize, m_overwrite),
+                             10194);
+
+        m_directory = std::move(parts.directory);
+        m_baseName = std::move(parts.baseName);
+        m_extension = std::move(parts.extension);
+        m_maxFiles = dwMaxFiles;
+        m_maxFileSizeKiB = dwMaxSize;
+        m_currentFileName = CQuorBstr::Copy(bstrFileName);
+
+        GUID fileSetGuid = GUID_NULL;
+        if (dwMaxFiles != 1) {
+          QUOR_RAISE_IF_FAILED(CoCreateGuid(&fileSetGuid), 10195);
+        }
+        QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetFileSetGuid(fileSetGuid), 10196);
+        QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetFileSetIndex(m_currentFileIndex), 10197);
+
+        LONGLONG fileTime = 0;
+        QUOR_RAISE_IF_FAILED(CoFileTimeNow(&fileTime), 10189);
+        const LONGLONG seconds = (fileTime - kFileTimeUnixEpoch) / kFileTimeUnitsPerSecond;
+        QUOR_RAISE_IF_FAILED(
+            m_fileInfoBlock->SetFileSetCreationTime(static_cast<ULONGLONG>(seconds)), 10189);
+        m_state = wseInitialized;
+        return S_OK;
+      });
+}
+
+HRESULT CQuorMediaFileWriter::SetDescription(BSTR bstrDescription) {
+  return QuorMethodFrame(
+      WriterFrame(this, "CQuorMediaFileWriter::SetDescription", m_loggerContext), [&] {
+        if (bstrDescription == nullptr) Raise(E_POINTER, 10198);
+        std::scoped_lock lock(m_writerLock);
+        if (m_state != wseInitialized && m_state != wseReadyToStart) {
+          Raise(MFS_E_WRONG_STATE, 10199);
+        }
+        if (!m_fileInfoBlock) Raise(MFS_E_NOT_SET, 10200);
+        QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetDescription(bstrDescription), 10201);
+        return S_OK;
+      });
+}
+
+HRESULT CQuorMediaFileWriter::SetPassword(BSTR bstrPassword) {
+  return QuorMethodFrame(
+      WriterFrame(this, "CQuorMediaFileWriter::SetPassword", m_loggerContext), [&] {
+        if (bstrPassword == nullptr) Raise(E_POINTER, 10202);
+        if (SysStringLen(bstrPassword) == 0) Raise(E_INVALIDARG, kQuorNoMessage);
+        std::scoped_lock lock(m_writerLock);
+        if (m_state != wseInitialized && m_state != wseReadyToStart) {
+          Raise(MFS_E_WRONG_STATE, 10199);
+        }
+        if (!m_fileInfoBlock) Raise(MFS_E_NOT_SET, 10200);
+        CQuorMD5Hash hash;
+        QUOR_RAISE_IF_FAILED(hash.AddString(bstrPassword), 10111);
+        BYTE digest[kQuorMD5DigestSize];
+        QUOR_RAISE_IF_FAILED(hash.GetDigest(digest), 10203);
+        QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetPassword(digest, kQuorMD5DigestSize), 10204);
+        return S_OK;
+      });
+}
+
+HRESULT CQuorMediaFileWriter::AddTrack(IQuorTrackMetadata* piMetadata) {
+  return QuorMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::AddTrack", m_loggerContext), [&] {
+    if (piMetadata == nullptr) Raise(E_POINTER, 10143);
+    std::scoped_lock lock(m_writerLock);
+    if (m_state != wseInitialized && m_state != wseReadyToStart) {
+      Raise(MFS_E_WRONG_STATE, 10199);
+    }
+    std::unique_ptr<CQuorTrackInfoBlock> block;
+    try {
+      block = std::make_unique<CQuorTrackInfoBlock>();
+    } catch (const std::bad_alloc&) {
+      Raise(E_OUTOFMEMORY, 10212);
+    }
+
+    ULONG trackId = 0;
+    if (const HRESULT hr = piMetadata->GetTrackId(&trackId); FAILED(hr)) {
+      Raise(hr, 10116, static_cast<unsigned>(hr));
+    }
+    ULONG pairId = 0;
+    if (const HRESULT hr = piMetadata->GetPairId(&pairId); SUCCEEDED(hr)) {
+      QUOR_RAISE_IF_FAILED(block->SetPairId(pairId), kQuorNoMessage);
+    } else if (hr != MFS_E_NO_VALUE) {
+      Raise(hr, kQuorNoMessage);
+    }
+    if (m_tracks.contains(trackId)) Raise(E_INVALIDARG, 10205);
+    QUOR_RAISE_IF_FAILED(block->SetTrackId(trackId), 10153);
+
+    VARIANT_BOOL video = VARIANT_FALSE;
+    VARIANT_BOOL audio = VARIANT_FALSE;
+    QUOR_RAISE_IF_FAILED(piMetadata->GetVideoFlag(&video), 10206);
+    QUOR_RAISE_IF_FAILED(piMetadata->GetAudioFlag(&audio), 10207);
+    if (video == 0 && audio == 0) Raise(E_INVALIDARG, 10208);
+    const DWORD mediaTypes = (video == VARIANT_TRUE ? kMediaTypeVideo : 0) |
+                             (audio == VARIANT_TRUE ? kMediaTypeAudio : 0);
+    QUOR_RAISE_IF_FAILED(block->SetMediaTypes(mediaTypes), 10159);
+
+    CQuorBstr name;
+    // The value object answers "no value" for an empty name: that is the missing name.
+    if (const HRESULT hr = piMetadata->GetTrackName(name.AddressOf()); hr == MFS_E_NO_VALUE) {
+      Raise(E_INVALIDARG, 10209);
+    } else if (FAILED(hr)) {
+      Raise(hr, 10154);
+    }
+    if (name.Length() == 0) Raise(E_INVALIDARG, 10209);
+    QUOR_RAISE_IF_FAILED(block->SetTrackName(name.Get()), 10155);
+
+    GUID guid = GUID_NULL;
+    if (ReadOptionalGuid([&](BSTR* p) { return piMetadata->GetMediaSessionPlugin(p); }, 10210,
+                         10158, &guid)) {
+      QUOR_RAISE_IF_FAILED(block->SetMediaSessionPlugin(guid), 10158);
+    }
+    if (ReadOptionalGuid([&](BSTR* p) { return piMetadata->GetVideoFormatIdentifier(p); }, 10213,
+                         10162, &guid)) {
+      QUOR_RAISE_IF_FAILED(block->AddFilter(guid), 10162);
+    }
+    if (ReadOptionalGuid([&](BSTR* p) { return piMetadata->GetAudioFormatIdentifier(p); }, 10213,
+                         10162, &guid)) {
+      QUOR_RAISE_IF_FAILED(block->AddFilter(guid), 10162);
+    }
+
+    ULONG sourceId = 0;
+    if (const HRESULT hr = piMetadata->GetSourceId(&sourceId); SUCCEEDED(hr)) {
+      QUOR_RAISE_IF_FAILED(block->SetSourceId(sourceId), 10156);
+    } else if (hr != MFS_E_NO_VALUE) {
+      Raise(hr, 10214);
+    }
+    CQuorBstr url;
+    if (const HRESULT hr = piMetadata->GetSourceUrl(url.AddressOf()); SUCCEEDED(hr)) {
+      QUOR_RAISE_IF_FAILED(block->SetSourceUrl(url.Get() ? url.Get() : u""), 10157);
+    } else if (hr != MFS_E_NO_VALUE) {
+      Raise(hr, 10215);
+    }
+    QUOR_RAISE_IF_FAILED(block->SetTrackFlags(0), 10216);
+
+    m_tracks.emplace(trackId, std::move(block));
+    m_state = wseReadyToStart;
+    return S_OK;
+  });
+}
+
+HRESULT CQuorMediaFileWriter::SetPayloadOnly(VARIANT_BOOL vbPayloadOnly) {
+  m_payloadOnly = vbPayloadOnly == VARIANT_TRUE;
+  return S_OK;
+}
+
+HRESULT CQuorMediaFileWriter::StartRecording() {
+  return QuorMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::StartRecording", m_loggerContext),
+                         [&] {
+                           QUOR_RAISE_IF_FAILED(DoStartRecording(), 102);
+                           return S_OK;
+                         });
+}
+
+HRESULT CQuorMediaFileWriter::WriteBlockAt(CQuorMediaFileBlock* block, ULONGLONG start) {
+  const HRESULT hr = block->Write(m_storage->GetWriter());
+  if (IsFullCode(hr)) {
+    (void)m_storage->Seek(0, static_cast<LONGLONG>(start), soBegin);  // reported by the write
+  }
+  return hr;
+}
+
+HRESULT CQuorMediaFileWriter::DoStartRecording() {
+  return QuorInternalMethodFrame(
+      WriterFrame(this, "CQuorMediaFileWriter::DoStartRecording", m_loggerContext),
+      [&](DXL_FunctionLogger& log) {
+        std::scoped_lock lock(m_writerLock);
+        if (m_state != wseReadyToStart) Raise(MFS_E_WRONG_STATE, 10218);
+        if (!m_storage || !m_fileInfoBlock || m_tracks.empty()) Raise(MFS_E_NOT_SET, 10218);
+        if (m_storage->GetWriter() == nullptr) Raise(E_FAIL, 10219);
+        QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetBlockIndex(m_blockIndex), 10220);
+        ULONGLONG start = 0;
+        QUOR_RAISE_IF_FAILED(m_storage->GetPosition(0, &start), 10118);
+
+        if (!m_payloadOnly) {
+          QUOR_RAISE_IF_FAILED(WriteBlockAt(m_fileInfoBlock.get(), start), 10221);
+          ++m_blockIndex;
+          QUOR_RAISE_IF_FAILED(UpdateFileHash(m_fileInfoBlock.get()), 10222);
+
+          QUOR_RAISE_IF_FAILED(m_tracks.rbegin()->second->SetTrackFlags(kTrackFlagLastTrackInfo),
+                               10216);
+          for (auto& [trackId, track] : m_tracks) {
+            QUOR_RAISE_IF_FAILED(track->SetBlockIndex(m_blockIndex), 10220);
+            QUOR_RAISE_IF_FAILED(m_storage->GetPosition(0, &start), 10118);
+            QUOR_RAISE_IF_FAILED(WriteBlockAt(track.get(), start), 10223);
+            ++m_blockIndex;
+            QUOR_RAISE_IF_FAILED(UpdateFileHash(track.get()), 10222);
+          }
+
+          try {
+            m_indexBlock = std::make_unique<CQuorIndexBlock>();
+          } catch (const std::bad_alloc&) {
+            Raise(E_OUTOFMEMORY, 10224);
+          }
+          QUOR_RAISE_IF_FAILED(m_indexBlock->SetOffsetToPreviousIndex(0), 10226);
+          try {
+            m_finalizationBlock = std::make_unique<CQuorFileFinalizationBlock>();
+          } catch (const std::bad_alloc&) {
+            Raise(E_OUTOFMEMORY, 10227);
+          }
+          if (const HRESULT hr = m_storage->ChangeMaxFileSize(-kEndReserve); FAILED(hr)) {
+            log.LogErrorMessage(hr, "Failed to change the maximum file size");
+          }
+        }
+        m_fileHasSamples = false;
+        // In a file after the first the worker runs already; resuming it changes nothing.
+        QUOR_RAISE_IF_FAILED(m_workerThread ? m_workerThread->ResumeThread() : E_UNEXPECTED,
+                             kQuorNoMessage);
+        m_state = wseStarted;
+        return S_OK;
+      });
+}
+
+HRESULT CQuorMediaFileWriter::Write(ULONG dwTrackId, IQuorMediaFileSample* piSample) {
+  return QuorMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::Write", m_loggerContext), [&] {
+    if (piSample == nullptr) Raise(E_POINTER, 10233);
+    if (m_stopEvent.IsSignaled()) {
+      if (m_stoppedWhenFull) return S_OK;  // the fileset or the disk is full: dropped
+      Raise(MFS_E_WRONG_STATE, 10235);
+    }
+    if (!m_tracks.contains(dwTrackId)) Raise(E_INVALIDARG, 10234);
+
+    std::unique_ptr<QueuedSample> record;
+    try {
+      record = std::make_unique<QueuedSample>();
+    } catch (const std::bad_alloc&) {
+      Raise(E_OUTOFMEMORY, 10224);
+    }
+    record->trackId = dwTrackId;
+    SAFEARRAY* payload = nullptr;
+    if (SUCCEEDED(piSample->GetPayloadData(&payload)) && payload != nullptr) {
+      CQuorSafeArray owner(payload);
+      VARTYPE vt = VT_EMPTY;
+      if (FAILED(SafeArrayGetVartype(payload, &vt)) || vt != VT_UI1) {
+        Raise(E_UNEXPECTED, kQuorNoMessage);
+      }
+      QUOR_RAISE_IF_FAILED(SafeArrayLock(payload), kQuorNoMessage);
+      record->payload = owner.Detach();
+    }
+    ULONGLONG timestamp = 0;
+    if (SUCCEEDED(piSample->GetTimestamp(&timestamp))) record->timestamp = timestamp;
+    ULONG flags = 0;
+    if (SUCCEEDED(piSample->GetSampleFlags(&flags))) record->sampleFlags = flags;
+
+    {
+      std::scoped_lock lock(m_queueLock);
+      m_sampleQueue.push_back(std::move(record));
+      m_queuedCount.fetch_add(1, std::memory_order_release);
+    }
+    m_sampleEvent.SetEvent();
+    return m_nextFileStarted.exchange(false) ? MFS_S_NEXT_FILE : S_OK;
+  });
+}
+
+HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
+  return QuorInternalMethodFrame(
+      WriterFrame(this, "CQuorMediaFileWriter::DoWrite", m_loggerContext),
+      [&](DXL_FunctionLogger& log) -> HRESULT {
+        if (sample == nullptr) Raise(E_POINTER, kQuorNoMessage);
+        std::scoped_lock lock(m_writerLock);
+        const bool payloadOnly = m_payloadOnly;
+        if (m_state != wseStarted) Raise(MFS_E_WRONG_STATE, 10235);
+        std::unique_ptr<CQuorMediaSampleBlock> block;
+        try {
+          block = std::make_unique<CQuorMediaSampleBlock>();
+        } catch (const std::bad_alloc&) {
+          Raise(E_OUTOFMEMORY, 10238);
+        }
+        block->SetPayloadOnly(payloadOnly);
+        const BYTE* data = nullptr;
+        DWORD length = 0;
+        if (sample->payload != nullptr) {
+          data = static_cast<const BYTE*>(sample->payload->pvData);
+          length = sample->payload->rgsabound[0].cElements;
+        }
+        QUOR_RAISE_IF_FAILED(block->SetPayload(data, length, false), 10239);
+        QUOR_RAISE_IF_FAILED(block->SetBlockIndex(m_blockIndex), 10220);
+        ULONGLONG position = 0;
+        QUOR_RAISE_IF_FAILED(m_storage->GetPosition(0, &position), 10118);
+        const CQuorMediaSampleIndex entry(sample->trackId, EntryFlags(sample->sampleFlags),
+                                          position, sample->timestamp);
+        CQuorFileStorageWriter* writer = m_storage->GetWriter();
+        if (writer == nullptr) Raise(E_FAIL, 10219);
+        if (!payloadOnly) {
+          QUOR_RAISE_IF_FAILED(m_storage->ChangeMaxFileSize(-kEntryReserve), kQuorNoMessage);
+        }
+
+        const HRESULT writeHr = block->Write(writer);
+        if (SUCCEEDED(writeHr)) {
+          ++m_blockIndex;
+          m_fileHasSamples = true;
+          QUOR_RAISE_IF_FAILED(UpdateFileHash(block.get()), 10222);
+          if (!payloadOnly) {
+            QUOR_RAISE_IF_FAILED(m_indexBlock->AddSampleIndex(sample->trackId, entry), 10243);
+          }
+          return S_OK;
+        }
+
+        if (!payloadOnly) {
+          (void)m_storage->ChangeMaxFileSize(kEntryReserve);  // always S_OK
+        }
+        if (!IsFullCode(writeHr)) Raise(writeHr, 10242);
+        QUOR_RAISE_IF_FAILED(m_storage->Seek(0, static_cast<LONGLONG>(position), soBegin), 10242);
+        // A sample that does not fit into a file holding nothing but its head fits into no
+        // file: it is lost, and the recording goes on.
+        if (writeHr == MFS_E_FILE_FULL && !m_fileHasSamples) {
+          Raise(writeHr, 10242);
+        }
+
+        if (writeHr == MFS_E_FILE_FULL && m_currentFileIndex < m_maxFiles - 1) {
+          if (const HRESULT hr = DoStopRecording(false); FAILED(hr)) {
+            EndAfterFailedRollover();
+            Raise(hr, 10257);
+          }
+          ++m_currentFileIndex;
+          if (const HRESULT hr = InitializeNextFile(); FAILED(hr)) {
+            EndAfterFailedRollover();
+            Raise(hr, 10270);
+          }
+          m_nextFileStarted = true;
+          QUOR_RAISE_IF_FAILED(DoWrite(sample), 10256);
+          return S_OK;
+        }
+
+        log.LogReleaseMessage(QuorLoadMessage(10258).data());
+        m_stoppedWhenFull = true;
+        if (const HRESULT hr = DoStopRecording(true); FAILED(hr)) {
+          log.LogErrorMessage(hr);
+        } else {
+          log.LogReleaseMessage(QuorLoadMessage(10255).data());
+        }
+        return writeHr;
+      });
+}
+
+void CQuorMediaFileWriter::EndAfterFailedRollover() {
+  std::scoped_lock lock(m_writerLock);
+  m_stoppedWhenFull = true;
+  m_stopEvent.SetEvent();
+  if (m_state == wseReadyToStart && m_indexBlock && m_finalizationBlock) {
+    m_state = wseStarted;  // the new file's head is complete: it can be closed properly
+  }
+  if (m_state == wseStarted && SUCCEEDED(DoStopRecording(true))) {
+    return;
+  }
+  // Whatever is open is cut where it ends and closed, so nothing writes into it any more.
+  ULONGLONG size = 0;
+  if (m_storage && m_storage->GetMode() == smWriting && SUCCEEDED(m_storage->Finalize(&size))) {
+    m_bytesInFinishedFiles += size;
+  }
+  m_state = wseFinished;
+}
+
+HRESULT CQuorMediaFileWriter::UpdateFileHash(CQuorMediaFileBlock* block) {
+  return QuorInternalMethodFrame(
+      WriterFrame(this, "CQuorMediaFileWriter::UpdateFileHash", m_loggerContext), [&] {
+        if (block == nullptr) Raise(E_POINTER, 10244);
+        const BYTE* hash = nullptr;
+        DWORD length = 0;
+        QUOR_RAISE_IF_FAILED(block->GetBlockHash(&hash, &length), 10245);
+        QUOR_RAISE_IF_FAILED(m_fileHash.AddData(hash, length), 10222);
+        return S_OK;
+      });
+}
+
+HRESULT CQuorMediaFileWriter::WriteIndexBlock() {
+  return QuorInternalMethodFrame(
+      WriterFrame(this, "CQuorMediaFileWriter::WriteIndexBlock", m_loggerContext), [&] {
+        std::scoped_lock lock(m_writerLock);
+        if (m_payloadOnly) return S_OK;
+        if (m_state != wseStarted) Raise(MFS_E_WRONG_STATE, 10235);
+        if (!m_indexBlock) Raise(MFS_E_NOT_SET, 10200);
+        if (m_indexBlock->IsEmpty()) return S_OK;
+        QUOR_RAISE_IF_FAILED(m_indexBlock->SetBlockIndex(m_blockIndex), 10220);
+        if (m_storage->GetWriter() == nullptr) Raise(E_FAIL, 10219);
+        ULONGLONG start = 0;
+        QUOR_RAISE_IF_FAILED(m_storage->GetPosition(0, &start), 10118);
+
+        // The block goes into the room its entries kept; if it does not fit, the entries stay
+        // for the next attempt and keep their room, so no file grows past its limit.
+        const LONGLONG entryRoom = kEntryReserve * m_indexBlock->GetEntryCount();
+        (void)m_storage->ChangeMaxFileSize(entryRoom);  // always S_OK
+        if (const HRESULT hr = WriteBlockAt(m_indexBlock.get(), start); FAILED(hr)) {
+          (void)m_storage->ChangeMaxFileSize(-entryRoom);
+          Raise(hr, 10229);
+        }
+        ++m_blockIndex;
+        QUOR_RAISE_IF_FAILED(UpdateFileHash(m_indexBlock.get()), 10222);
+
+        auto next = std::unique_ptr<CQuorIndexBlock>(new (std::nothrow) CQuorIndexBlock());
+        if (!next) Raise(E_OUTOFMEMORY, 10224);
+        QUOR_RAISE_IF_FAILED(next->SetOffsetToPreviousIndex(start), 10225);
+        m_indexBlock = std::move(next);
+        return S_OK;
+      });
+}
+
+HRESULT CQuorMediaFileWriter::DoStopRecording(bool lastFile) {
+  return QuorInternalMethodFrame(
+      WriterFrame(this, "CQuorMediaFileWriter::DoStopRecording", m_loggerContext), [&] {
+        std::scoped_lock lock(m_writerLock);
+        if (m_state != wseStarted) return S_OK;
+        if (lastFile) m_stopEvent.SetEvent();
+        QUOR_RAISE_IF_FAILED(m_storage->StopFileSizeControl(), 10228);
+        if (!m_payloadOnly) {
+          QUOR_RAISE_IF_FAILED(WriteIndexBlock(), 10229);
+          QUOR_RAISE_IF_FAILED(m_finalizationBlock->SetBlockIndex(m_blockIndex), 10220);
+          ++m_blockIndex;
+          QUOR_RAISE_IF_FAILED(m_finalizationBlock->SetLastFileFlag(lastFile), 10232);
+          BYTE digest[kQuorMD5DigestSize];
+          QUOR_RAISE_IF_FAILED(m_fileHash.GetDigest(digest), 10203);
+          QUOR_RAISE_IF_FAILED(m_finalizationBlock->SetFileHash(digest, kQuorMD5DigestSize), 10222);
+          CQuorFileStorageWriter* writer = m_storage->GetWriter();
+          if (writer == nullptr) Raise(E_FAIL, 10219);
+          QUOR_RAISE_IF_FAILED(m_finalizationBlock->Write(writer), 10230);
+        }
+        ULONGLONG size = 0;
+        QUOR_RAISE_IF_FAILED(m_storage->Finalize(&size), 10231);
+        m_bytesInFinishedFiles += size;
+        m_state = wseFinished;
+        return S_OK;
+      });
+}
+
+HRESULT CQuorMediaFileWriter::InitializeNextFile() {
+  return QuorInternalMethodFrame(
+      WriterFrame(this, "CQuorMediaFileWriter::InitializeNextFile", m_loggerContext), [&] {
+        std::scoped_lock lock(m_writerLock);
+        if (m_state == wseStarted) Raise(MFS_E_WRONG_STATE, 10190);
+        if (!m_fileInfoBlock) Raise(E_UNEXPECTED, 10267);
+        m_storage.reset();
+        m_indexBlock.reset();
+        m_finalizationBlock.reset();
+        QUOR_RAISE_IF_FAILED(m_fileHash.ReInitialize(), 10268);
+        try {
+          m_storage = std::make_unique<CQuorFileStorage>();
+        } catch (const std::bad_alloc&) {
+          Raise(E_OUTOFMEMORY, 10192);
+        }
+        const std::string index = std::to_string(m_currentFileIndex);
+        const std::u16string name =
+            m_directory + m_baseName + std::u16string(index.begin(), index.end()) + m_extension;
+        m_currentFileName = CQuorBstr::Copy(std::u16string_view(name));
+        if (!m_currentFileName) Raise(E_OUTOFMEMORY, 10194);
+        QUOR_RAISE_IF_FAILED(
+            m_storage->InitializeForWriting(m_currentFileName.Get(), m_maxFileSizeKiB, m_overwrite),
+            10194);
+        QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetFileSetIndex(m_currentFileIndex), 10197);
+        m_state = wseReadyToStart;
+        QUOR_RAISE_IF_FAILED(StartRecording(), 10269);
+        return S_OK;
+      });
+}
+
+HRESULT CQuorMediaFileWriter::StopRecording() {
+  return QuorMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::StopRecording", m_loggerContext),
+                         [&] {
+                           const HRESULT hr = DoStopRecording(true);
+                           // The worker has seen stopEvent, or sees it at its next wait: it ends
+                           // before this returns, so that the writer may be initialized again right
+                           // away.
+                           if (SUCCEEDED(hr) && m_stopEvent.IsSignaled()) {
+                             QUOR_RAISE_IF_FAILED(StopWorker(), kQuorNoMessage);
+                           }
+                           return hr;
+                         });
+}
+
+DWORD CQuorMediaFileWriter::WorkingThreadProc(void* parameter) {
+  auto* writer = static_cast<CQuorMediaFileWriter*>(parameter);
+  return static_cast<DWORD>(QuorInternalMethodFrame(
+      WriterFrame(writer, "CQuorMediaFileWriter::WorkingThreadProc", 0),
+      [&](DXL_FunctionLogger& log) {
+        if (writer == nullptr) Raise(E_POINTER, kQuorNoMessage);
+        CQuorWaitableTimer indexTimer(false);
+        const long long seamMs = g_indexPeriodMs.load();
+        const std::chrono::milliseconds period =
+            seamMs > 0 ? std::chrono::milliseconds(seamMs) : kIndexPeriod;
+        LONGLONG now = 0;
+        QUOR_RAISE_IF_FAILED(CoFileTimeNow(&now), kQuorNoMessage);
+        QUOR_RAISE_IF_FAILED(indexTimer.SetWaitableTimer(now + period.count() * kFileTimeUnitsPerMs,
+                                                         static_cast<LONG>(period.count())),
+                             kQuorNoMessage);
+
+        // Lowest index wins: a stop outranks pending samples, samples outrank the timer.
+        CQuorWaitableObject* const waitList[] = {&writer->m_stopEvent, &writer->m_sampleEvent,
+                                                 &indexTimer};
+        bool running = true;
+        while (running) {
+          switch (WaitForMultipleObjects(3, waitList, false, INFINITE)) {
+            case WAIT_OBJECT_0:
+              running = false;
+              if (const HRESULT hr = indexTimer.CancelWaitableTimer(); FAILED(hr)) {
+                log.LogErrorMessage(hr, "Failed to cancel waitable timer");
+              }
+              break;
+            case WAIT_OBJECT_0 + 1:
+              writer->DrainQueue(log);
+              break;
+            case WAIT_OBJECT_0 + 2:
+              if (const HRESULT hr = writer->WriteIndexBlock(); FAILED(hr)) {
+                log.LogErrorMessage(hr, "Failed to write an index block");
+              }
+              break;
+            default:
+              log.LogErrorMessage(HResultFromLastError(),
+                                  "Wait function has returned some unexpected result.");
+              break;
+          }
+        }
+        return S_OK;
+      }));
+}
+
+void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
+  SampleQueue batch;
+  while (m_queuedCount.load(std::memory_order_acquire) != 0) {
+    if (m_stopEvent.IsSignaled()) return;
+    {
+      std::scoped_lock lock(m_queueLock);
+      batch.swap(m_sampleQueue);
+      m_queuedCount.fetch_sub(batch.size(), std::memory_order_relaxed);
+    }
+    for (std::unique_ptr<QueuedSample>& record : batch) {
+      // Samples still queued when the recording stops are not written.
+      if (m_stopEvent.IsSignaled()) return;
+      if (m_state != wseFinished) {
+        if (const HRESULT hr = DoWrite(record.get()); FAILED(hr)) {
+          log.LogErrorMessage(hr, "Failed to write media sample");
+        }
+      }
+      record.reset();
+    }
+    batch.clear();
+  }
+  // The queue ran empty: what was written reaches the OS, so that a killed process loses only
+  // samples it had not yet taken.
+  std::scoped_lock lock(m_writerLock);
+  if (m_storage && m_state == wseStarted) {
+    if (const HRESULT hr = m_storage->Flush(); FAILED(hr)) {
+      log.LogErrorMessage(hr, "Failed to write media sample");
+    }
+  }
+}
+
+HRESULT CQuorMediaFileWriter::GetRecordingStatus(IQuorMediaFileRecordingStatus** ppiStatus) {
+  return QuorMethodFrame(
+      WriterFrame(this, "CQuorMediaFileWriter::GetRecordingStatus", m_loggerContext), [&] {
+        if (ppiStatus == nullptr) Raise(E_POINTER, kQuorNoMessage);
+        *ppiStatus = nullptr;
+        std::scoped_lock lock(m_writerLock);
+        CQuorComPtr<CQuorMediaFileRecordingStatus> status;
+        if (FAILED(QuorCreateObject(&status))) Raise(E_OUTOFMEMORY, kQuorNoMessage);
+        const WriterStateEnum state = m_state;
+        if (m_currentFileName) {
+          QUOR_RAISE_IF_FAILED(status->SetCurrentFileName(m_currentFileName.Get()), kQuorNoMessage);
+        }
+        QUOR_RAISE_IF_FAILED(status->SetCurrentFileIndex(m_currentFileIndex), kQuorNoMessage);
+        QUOR_RAISE_IF_FAILED(status->SetWriterState(state), kQuorNoMessage);
+
+        // Before a successful Initialize there is no file and no file info to report.
+        ULONGLONG bytesCurrentFile = 0;
+        if (state != wseFinished && state != wseCreated && m_storage) {
+          QUOR_RAISE_IF_FAILED(m_storage->GetPosition(0, &bytesCurrentFile), kQuorNoMessage);
+        }
+        QUOR_RAISE_IF_FAILED(status->SetBytesCurrentFile(bytesCurrentFile), kQuorNoMessage);
+        QUOR_RAISE_IF_FAILED(status->SetBytesTotal(m_bytesInFinishedFiles + bytesCurrentFile),
+                             kQuorNoMessage);
+
+        if (state != wseCreated && m_fileInfoBlock) {
+          BYTE passwordHash[kQuorMD5DigestSize];
+          const HRESULT passwordHr =
+              m_fileInfoBlock->GetPasswordHash(passwordHash, kQuorMD5DigestSize);
+          if (FAILED(passwordHr) && passwordHr != MFS_E_NO_VALUE) Raise(passwordHr, kQuorNoMessage);
+          QUOR_RAISE_IF_FAILED(status->SetHasPassword(SUCCEEDED(passwordHr)), kQuorNoMessage);
+
+          CQuorBstr description;
+          const HRESULT descriptionHr = m_fileInfoBlock->GetDescription(description.AddressOf());
+          if (SUCCEEDED(descriptionHr)) {
+            if (!description) description = CQuorBstr::Copy(u"");  // an empty description
+            QUOR_RAISE_IF_FAILED(status->SetDescription(description.Get()), kQuorNoMessage);
+          } else if (descriptionHr != MFS_E_NO_VALUE) {
+            Raise(descriptionHr, kQuorNoMessage);
+          }
+
+          ULONGLONG creationTime = 0;
+          QUOR_RAISE_IF_FAILED(m_fileInfoBlock->GetFileSetCreationTime(&creationTime),
+                               kQuorNoMessage);
+          QUOR_RAISE_IF_FAILED(status->SetCreationTime(static_cast<LONGLONG>(creationTime)),
+                               kQuorNoMessage);
+          GUID fileSetGuid = GUID_NULL;
+          QUOR_RAISE_IF_FAILED(m_fileInfoBlock->GetFileSetGuid(&fileSetGuid), kQuorNoMessage);
+          QUOR_RAISE_IF_FAILED(status->SetFileSetGuid(&fileSetGuid), kQuorNoMessage);
+        }
+        CQuorComPtr<IQuorMediaFileRecordingStatus> result;
+        QUOR_RAISE_IF_FAILED(status.As(&result), kQuorNoMessage);
+        *ppiStatus = result.Detach();
+        return S_OK;
+      });
+}

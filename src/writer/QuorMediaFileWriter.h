@@ -1,0 +1,146 @@
+// CQuorMediaFileWriter (coclass QuorMediaFileWriter): records a fileset. Set-up (Initialize,
+// SetDescription, SetPassword, AddTrack), then StartRecording, Write per sample and
+// StopRecording. Write only queues the sample; the writer's worker thread writes media sample
+// blocks, an index block every 60 seconds and before each file is closed, rolls over to the
+// next member file when one is full, and ends the recording when the last one or the disk is.
+//
+// Owns the storage of the member file being written, the file info block, one track info
+// block per track, the current index block and finalization block, the running file hash, the
+// worker thread with its two events, and the queue of samples not yet written.
+//
+// Threads: callers may use the writer from any thread. writerLock guards every member and
+// every block write (on the caller's thread and on the worker); queueLock guards only the
+// queue and is never held while writerLock is requested. Write takes queueLock only, so it
+// never waits for the disk. AddTrack must not run at the same time as Write.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "core/QuorMD5Hash.h"
+#include "platform/QuorCriticalSection.h"
+#include "platform/QuorDispatchObject.h"
+#include "platform/QuorEvent.h"
+#include "platform/QuorThread.h"
+#include "quormediafiles/QuorMediaFiles.h"
+#include "quormediafiles/QuorMediaFilesInternal.h"
+#include "quormediafiles/platform/QuorOleAuto.h"
+
+class CQuorFileStorage;
+class CQuorFileInfoBlock;
+class CQuorTrackInfoBlock;
+class CQuorIndexBlock;
+class CQuorFileFinalizationBlock;
+class CQuorMediaFileBlock;
+class DXL_FunctionLogger;
+
+class CQuorMediaFileWriter final
+    : public CQuorDispatchObject<IQuorMediaFileWriter, IQuorMediaFileWriter2> {
+ public:
+  // Room held back below the size limit of a file: the last index block's fixed part plus the
+  // finalization block, and one index entry per sample written since the last index block.
+  static constexpr LONGLONG kEndReserve = 164;
+  static constexpr LONGLONG kEntryReserve = 56;
+  // The period of index blocks.
+  static constexpr std::chrono::milliseconds kIndexPeriod{60000};
+
+  CQuorMediaFileWriter() noexcept;
+  // Logs the creation, creates the worker thread (suspended) and the two events.
+  [[nodiscard]] HRESULT FinalConstruct() noexcept;
+
+  HRESULT Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULONG dwMaxFiles,
+                     VARIANT_BOOL vbOverwrite) override;
+  HRESULT SetDescription(BSTR bstrDescription) override;
+  HRESULT SetPassword(BSTR bstrPassword) override;
+  HRESULT AddTrack(IQuorTrackMetadata* piMetadata) override;
+  HRESULT StartRecording() override;
+  HRESULT StopRecording() override;
+  HRESULT Write(ULONG dwTrackId, IQuorMediaFileSample* piSample) override;
+  HRESULT GetRecordingStatus(IQuorMediaFileRecordingStatus** ppiStatus) override;
+
+  HRESULT SetPayloadOnly(VARIANT_BOOL vbPayloadOnly) override;
+
+  // For tests only, and reachable through no interface: the index period of worker threads
+  // that start after the call (0 restores kIndexPeriod).
+  static void SetIndexPeriodForTesting(std::chrono::milliseconds period) noexcept;
+
+ private:
+  // One sample waiting for the worker. Owns its payload array, locked while held.
+  struct QueuedSample {
+    QueuedSample() = default;
+    QueuedSample(const QueuedSample&) = delete;
+    QueuedSample& operator=(const QueuedSample&) = delete;
+    ~QueuedSample();
+
+    DWORD trackId = 0;
+    DWORD sampleFlags = 0;
+    ULONGLONG timestamp = 0;
+    SAFEARRAY* payload = nullptr;
+  };
+  using SampleQueue = std::deque<std::unique_ptr<QueuedSample>>;
+
+  // The final-release step: stops the worker, then Cleanup.
+  ~CQuorMediaFileWriter() override;
+
+  void Cleanup();
+  // A finished writer gets a new worker, an unsignaled stopEvent and a fresh file hash.
+  void PrepareForNextRecording();
+  [[nodiscard]] HRESULT StopWorker();
+
+  // Internal operations; each catches its own raised failures and returns the HRESULT.
+  [[nodiscard]] HRESULT DoStartRecording();
+  [[nodiscard]] HRESULT DoWrite(QueuedSample* sample);
+  [[nodiscard]] HRESULT WriteIndexBlock();
+  [[nodiscard]] HRESULT UpdateFileHash(CQuorMediaFileBlock* block);
+  [[nodiscard]] HRESULT InitializeNextFile();
+  [[nodiscard]] HRESULT DoStopRecording(bool lastFile);
+  // Ends a recording whose rollover failed: closes the open file as the last one if it can,
+  // and drops later samples as for a full fileset.
+  void EndAfterFailedRollover();
+
+  static DWORD WorkingThreadProc(void* parameter);
+  void RunWorker();
+  void DrainQueue(DXL_FunctionLogger& log);
+
+  // Writes block at the current position; on a full file or disk the position goes back to
+  // where the block began, so that the next block overwrites the partial one.
+  [[nodiscard]] HRESULT WriteBlockAt(CQuorMediaFileBlock* block, ULONGLONG start);
+
+  std::atomic<WriterStateEnum> m_state{wseCreated};
+  std::unique_ptr<CQuorFileStorage> m_storage;
+  std::unique_ptr<CQuorFileInfoBlock> m_fileInfoBlock;
+  std::unique_ptr<CQuorIndexBlock> m_indexBlock;
+  std::unique_ptr<CQuorFileFinalizationBlock> m_finalizationBlock;
+  CQuorMD5Hash m_fileHash;
+  std::map<DWORD, std::unique_ptr<CQuorTrackInfoBlock>> m_tracks;
+  CQuorBstr m_currentFileName;
+  bool m_overwrite = false;
+  std::atomic<bool> m_nextFileStarted{false};
+  std::atomic<bool> m_stoppedWhenFull{false};
+  std::u16string m_directory;
+  std::u16string m_baseName;
+  std::u16string m_extension;
+  DWORD m_maxFiles = 0;
+  DWORD m_maxFileSizeKiB = 0;
+  DWORD m_currentFileIndex = 0;
+  DWORD m_blockIndex = 0;
+  ULONGLONG m_bytesInFinishedFiles = 0;
+  // Whether a sample has been written into the current file: a sample that does not fit into
+  // a file without one fits into no file, and is not worth a rollover.
+  bool m_fileHasSamples = false;
+  CQuorCriticalSection m_writerLock;
+  std::mutex m_queueLock;
+  CQuorEvent m_stopEvent{true, false};
+  CQuorEvent m_sampleEvent{false, false};
+  std::unique_ptr<CQuorThread> m_workerThread;
+  SampleQueue m_sampleQueue;
+  std::atomic<std::size_t> m_queuedCount{0};
+  std::atomic<bool> m_payloadOnly{false};
+  DWORD m_loggerContext = 0;
+};
