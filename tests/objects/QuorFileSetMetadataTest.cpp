@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+
+#include "objects/QuorObjectsTestHelpers.h"
+#include "quormediafiles/QuorMediaFilesInternal.h"
+
+namespace {
+
+class QuorFileSetMetadataTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(m_metadata.As(&m_setters), S_OK); }
+
+  CQuorComPtr<IQuorFileSetMetadata> m_metadata =
+      CreateObject<IQuorFileSetMetadata>(CLSID_QuorFileSetMetadata);
+  CQuorComPtr<IQuorFileSetMetadataInt> m_setters;
+};
+
+TEST_F(QuorFileSetMetadataTest, NewObjectHasNoValuesButIsIncomplete) {
+  CQuorBstr text;
+  ULONGLONG time = 0;
+  VARIANT_BOOL flag = 7;
+  EXPECT_EQ(m_metadata->GetFileSetGuid(text.AddressOf()), MFS_E_NO_VALUE);
+  EXPECT_EQ(m_metadata->GetFileSetDescription(text.AddressOf()), MFS_E_NO_VALUE);
+  EXPECT_EQ(m_metadata->GetFileSetCreationTime(&time), MFS_E_NO_VALUE);
+  EXPECT_EQ(m_metadata->IsPasswordProtected(&flag), MFS_E_NO_VALUE);
+  EXPECT_EQ(m_metadata->IsFileSetComplete(nullptr), E_POINTER);
+  EXPECT_EQ(m_metadata->IsFileSetComplete(&flag), S_OK);
+  EXPECT_EQ(flag, VARIANT_FALSE);
+}
+
+TEST_F(QuorFileSetMetadataTest, InternalSettersFillWhatCallersRead) {
+  CQuorBstr guid = Bstr(u"{00000000-0000-0000-0000-000000000000}");
+  CQuorBstr description = Bstr(u"night shift");
+  ASSERT_EQ(m_setters->SetFilesetGuid(guid.Get()), S_OK);
+  ASSERT_EQ(m_setters->SetFilesetCreationTime(1700000000), S_OK);
+  ASSERT_EQ(m_setters->SetFilesetDescription(description.Get()), S_OK);
+  ASSERT_EQ(m_setters->SetFilesetPassword(1), S_OK);
+  ASSERT_EQ(m_setters->SetFileSetComplete(VARIANT_TRUE), S_OK);
+  EXPECT_EQ(m_setters->SetFilesetDescription(nullptr), E_POINTER);
+
+  CQuorBstr text;
+  ULONGLONG time = 0;
+  VARIANT_BOOL flag = 0;
+  ASSERT_EQ(m_metadata->GetFileSetGuid(text.AddressOf()), S_OK);
+  EXPECT_EQ(text.View(), guid.View());
+  ASSERT_EQ(m_metadata->GetFileSetDescription(text.AddressOf()), S_OK);
+  EXPECT_EQ(text.View(), u"night shift");
+  ASSERT_EQ(m_metadata->GetFileSetCreationTime(&time), S_OK);
+  EXPECT_EQ(time, 1700000000u);
+  ASSERT_EQ(m_metadata->IsPasswordProtected(&flag), S_OK);
+  EXPECT_EQ(flag, 1);  // as stored
+  ASSERT_EQ(m_metadata->IsFileSetComplete(&flag), S_OK);
+  EXPECT_EQ(flag, VARIANT_TRUE);
+}
+
+}  // namespace

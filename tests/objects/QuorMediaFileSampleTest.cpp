@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include "objects/QuorMediaFileSampleAccess.h"
+#include "objects/QuorObjectsTestHelpers.h"
+
+namespace {
+
+class QuorMediaFileSampleTest : public ::testing::Test {
+ protected:
+  struct Flags {
+    VARIANT_BOOL keyFrame = 7, video = 7, audio = 7;
+  };
+  Flags GetFlags() {
+    Flags f;
+    EXPECT_EQ(m_sample->GetFlags(&f.keyFrame, &f.video, &f.audio), S_OK);
+    return f;
+  }
+  ULONG SampleFlags() {
+    ULONG flags = 0;
+    EXPECT_EQ(m_sample->GetSampleFlags(&flags), S_OK);
+    return flags;
+  }
+
+  CQuorComPtr<IQuorMediaFileSample> m_sample =
+      CreateObject<IQuorMediaFileSample>(CLSID_QuorMediaFileSample);
+};
+
+TEST_F(QuorMediaFileSampleTest, NewSampleHasNoTimestampFlagsOrPayload) {
+  ULONGLONG time = 0;
+  ULONG flags = 0;
+  VARIANT_BOOL a = 0, b = 0, c = 0;
+  CQuorSafeArray payload;
+  EXPECT_EQ(m_sample->GetTimestamp(&time), MFS_E_NO_VALUE);
+  EXPECT_EQ(m_sample->GetSampleFlags(&flags), MFS_E_NO_VALUE);
+  EXPECT_EQ(m_sample->GetFlags(&a, &b, &c), MFS_E_NO_VALUE);
+  EXPECT_EQ(m_sample->GetPayloadData(payload.AddressOf()), MFS_E_NO_VALUE);
+  EXPECT_EQ(m_sample->GetFlags(&a, nullptr, &c), E_POINTER);
+
+  ASSERT_EQ(m_sample->SetTimestamp(0xFFFFFFFFFFFFFFFFull), S_OK);
+  EXPECT_EQ(m_sample->GetTimestamp(&time), S_OK);
+  EXPECT_EQ(time, 0xFFFFFFFFFFFFFFFFull);
+}
+
+TEST_F(QuorMediaFileSampleTest, SetFlagsBuildsSampleFlagsAndGetFlagsReadsThemBack) {
+  struct Case {
+    VARIANT_BOOL keyFrame, video, audio;
+    ULONG sampleFlags;
+  };
+  const Case kCases[] = {
+      {VARIANT_TRUE, VARIANT_FALSE, VARIANT_TRUE, 0x05},
+      {VARIANT_FALSE, VARIANT_TRUE, VARIANT_FALSE, 0x0A},
+      {1, 1, 1, 0x07},
+      {VARIANT_FALSE, VARIANT_FALSE, VARIANT_FALSE, 0x08},
+  };
+  ASSERT_EQ(m_sample->SetSampleFlags(0x12), S_OK);  // replaced below, frame mark included
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.sampleFlags);
+    ASSERT_EQ(m_sample->SetFlags(c.keyFrame, c.video, c.audio), S_OK);
+    EXPECT_EQ(SampleFlags(), c.sampleFlags);
+    const Flags f = GetFlags();
+    EXPECT_EQ(f.keyFrame, c.keyFrame ? VARIANT_TRUE : VARIANT_FALSE);
+    EXPECT_EQ(f.video, c.video ? VARIANT_TRUE : VARIANT_FALSE);
+    EXPECT_EQ(f.audio, c.audio ? VARIANT_TRUE : VARIANT_FALSE);
+  }
+}
+
+TEST_F(QuorMediaFileSampleTest, SetSampleFlagsNeedsOneBitOfEachGroup) {
+  struct Case {
+    ULONG flags;
+    bool valid;
+  };
+  const Case kCases[] = {
+      {0x00, false}, {0x02, false}, {0x01, false}, {0x18, false}, {0x06, false},
+      {0x03, true},  {0x0C, true},  {0x12, true},  {0x105, true}, {0xFFFFFFFF, true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.flags);
+    CQuorComPtr<IQuorMediaFileSample> sample =
+        CreateObject<IQuorMediaFileSample>(CLSID_QuorMediaFileSample);
+    ASSERT_EQ(sample->SetSampleFlags(0x05), S_OK);
+    EXPECT_EQ(sample->SetSampleFlags(c.flags), c.valid ? S_OK : E_INVALIDARG);
+    ULONG stored = 0;
+    ASSERT_EQ(sample->GetSampleFlags(&stored), S_OK);
+    EXPECT_EQ(stored, c.valid ? c.flags : 0x05u);  // stored unchanged, other bits included
+  }
+  ASSERT_EQ(m_sample->SetSampleFlags(0x12), S_OK);
+  const Flags f = GetFlags();
+  EXPECT_EQ(f.keyFrame, VARIANT_FALSE);
+  EXPECT_EQ(f.video, VARIANT_TRUE);
+  EXPECT_EQ(f.audio, VARIANT_FALSE);
+}
+
+TEST_F(QuorMediaFileSampleTest, PayloadIsCopiedInAndOut) {
+  CQuorSafeArray mine = ByteArray({1, 2, 3});
+  SAFEARRAY* psa = mine.Get();
+  ASSERT_EQ(m_sample->SetPayloadData(&psa), S_OK);
+  static_cast<BYTE*>(mine.Get()->pvData)[0] = 99;
+
+  CQuorSafeArray out;
+  ASSERT_EQ(m_sample->GetPayloadData(out.AddressOf()), S_OK);
+  EXPECT_EQ(Bytes(out.Get()), (std::vector<BYTE>{1, 2, 3}));
+  static_cast<BYTE*>(out.Get()->pvData)[1] = 99;
+  CQuorSafeArray again;
+  ASSERT_EQ(m_sample->GetPayloadData(again.AddressOf()), S_OK);
+  EXPECT_EQ(Bytes(again.Get()), (std::vector<BYTE>{1, 2, 3}));
+}
+
+TEST_F(QuorMediaFileSampleTest, SetPayloadDataRefusesMissingOrWrongArrays) {
+  EXPECT_EQ(m_sample->SetPayloadData(nullptr), E_POINTER);
+  SAFEARRAY* none = nullptr;
+  EXPECT_EQ(m_sample->SetPayloadData(&none), E_INVALIDARG);
+  CQuorSafeArray words = CQuorSafeArray::CreateVector(VT_UI4, 0, 2);
+  SAFEARRAY* psa = words.Get();
+  EXPECT_EQ(m_sample->SetPayloadData(&psa), E_INVALIDARG);
+  CQuorSafeArray out;
+  EXPECT_EQ(m_sample->GetPayloadData(out.AddressOf()), MFS_E_NO_VALUE);
+}
+
+TEST_F(QuorMediaFileSampleTest, AccessInterfaceLendsAndTakesPayloadWithoutCopies) {
+  CQuorComPtr<IQuorMediaFileSampleAccess> access;
+  ASSERT_EQ(m_sample.As(&access), S_OK);
+  const BYTE* data = nullptr;
+  ULONG size = 0;
+  EXPECT_EQ(access->GetPayloadView(&data, &size), MFS_E_NO_VALUE);
+
+  CQuorSafeArray words = CQuorSafeArray::CreateVector(VT_UI4, 0, 1);
+  EXPECT_EQ(access->TakePayload(words.Get()), E_INVALIDARG);  // still ours
+
+  CQuorSafeArray bytes = ByteArray({7, 8});
+  void* const storage = bytes.Get()->pvData;
+  ASSERT_EQ(access->TakePayload(bytes.Get()), S_OK);
+  (void)bytes.Detach();  // the sample owns it now
+  ASSERT_EQ(access->GetPayloadView(&data, &size), S_OK);
+  EXPECT_EQ(data, storage);
+  EXPECT_EQ(size, 2u);
+  CQuorSafeArray out;
+  ASSERT_EQ(m_sample->GetPayloadData(out.AddressOf()), S_OK);
+  EXPECT_EQ(Bytes(out.Get()), (std::vector<BYTE>{7, 8}));
+}
+
+}  // namespace

@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include "objects/QuorObjectsTestHelpers.h"
+
+namespace {
+
+using I = IQuorTrackMetadata;
+
+struct UlongField {
+  const char* name;
+  HRESULT (I::*get)(ULONG*);
+  HRESULT (I::*set)(ULONG);
+};
+const UlongField kUlongFields[] = {
+    {"TrackId", &I::GetTrackId, &I::SetTrackId},
+    {"SourceId", &I::GetSourceId, &I::SetSourceId},
+    {"PairId", &I::GetPairId, &I::SetPairId},
+};
+
+struct BoolField {
+  const char* name;
+  HRESULT (I::*get)(VARIANT_BOOL*);
+  HRESULT (I::*set)(VARIANT_BOOL);
+};
+const BoolField kBoolFields[] = {
+    {"VideoFlag", &I::GetVideoFlag, &I::SetVideoFlag},
+    {"AudioFlag", &I::GetAudioFlag, &I::SetAudioFlag},
+    {"Authentic", &I::IsAuthentic, &I::SetAuthentic},
+};
+
+struct StringField {
+  const char* name;
+  HRESULT (I::*get)(BSTR*);
+  HRESULT (I::*set)(BSTR);
+};
+const StringField kStringFields[] = {
+    {"TrackName", &I::GetTrackName, &I::SetTrackName},
+    {"SourceUrl", &I::GetSourceUrl, &I::SetSourceUrl},
+    {"MediaSessionPlugin", &I::GetMediaSessionPlugin, &I::SetMediaSessionPlugin},
+    {"VideoFormatIdentifier", &I::GetVideoFormatIdentifier, &I::SetVideoFormatIdentifier},
+    {"AudioFormatIdentifier", &I::GetAudioFormatIdentifier, &I::SetAudioFormatIdentifier},
+};
+
+class QuorTrackMetadataTest : public ::testing::Test {
+ protected:
+  CQuorComPtr<I> m_track = CreateObject<I>(CLSID_QuorTrackMetadata);
+};
+
+TEST_F(QuorTrackMetadataTest, NewObjectHasNoValueAndChecksOutPointersFirst) {
+  for (const UlongField& f : kUlongFields) {
+    SCOPED_TRACE(f.name);
+    ULONG value = 0;
+    EXPECT_EQ((m_track.Get()->*f.get)(&value), MFS_E_NO_VALUE);
+    EXPECT_EQ((m_track.Get()->*f.get)(nullptr), E_POINTER);
+  }
+  for (const BoolField& f : kBoolFields) {
+    SCOPED_TRACE(f.name);
+    VARIANT_BOOL value = 0;
+    EXPECT_EQ((m_track.Get()->*f.get)(&value), MFS_E_NO_VALUE);
+    EXPECT_EQ((m_track.Get()->*f.get)(nullptr), E_POINTER);
+  }
+  for (const StringField& f : kStringFields) {
+    SCOPED_TRACE(f.name);
+    CQuorBstr value;
+    EXPECT_EQ((m_track.Get()->*f.get)(value.AddressOf()), MFS_E_NO_VALUE);
+    EXPECT_EQ((m_track.Get()->*f.get)(nullptr), E_POINTER);
+  }
+  CQuorSafeArray filters;
+  EXPECT_EQ(m_track->GetFilters(filters.AddressOf()), MFS_E_NO_VALUE);
+}
+
+TEST_F(QuorTrackMetadataTest, EachNumberFieldKeepsItsOwnValueAndSetBit) {
+  for (const UlongField& f : kUlongFields) {
+    SCOPED_TRACE(f.name);
+    CQuorComPtr<I> track = CreateObject<I>(CLSID_QuorTrackMetadata);
+    ASSERT_EQ((track.Get()->*f.set)(0xFFFFFFFF), S_OK);
+    for (const UlongField& other : kUlongFields) {
+      ULONG value = 0;
+      const HRESULT hr = (track.Get()->*other.get)(&value);
+      if (&other == &f) {
+        EXPECT_EQ(hr, S_OK);
+        EXPECT_EQ(value, 0xFFFFFFFFu);
+      } else {
+        EXPECT_EQ(hr, MFS_E_NO_VALUE) << other.name;
+      }
+    }
+  }
+}
+
+TEST_F(QuorTrackMetadataTest, TruthValuesComeBackExactlyAsSet) {
+  for (const BoolField& f : kBoolFields) {
+    for (VARIANT_BOOL stored : {VARIANT_BOOL{1}, VARIANT_TRUE, VARIANT_FALSE}) {
+      SCOPED_TRACE(std::string(f.name) + " " + std::to_string(stored));
+      ASSERT_EQ((m_track.Get()->*f.set)(stored), S_OK);
+      VARIANT_BOOL value = 7;
+      EXPECT_EQ((m_track.Get()->*f.get)(&value), S_OK);
+      EXPECT_EQ(value, stored);
+    }
+  }
+}
+
+TEST_F(QuorTrackMetadataTest, StringFieldsFollowTheCommonRules) {
+  for (const StringField& f : kStringFields) {
+    SCOPED_TRACE(f.name);
+    I* track = m_track.Get();
+    EXPECT_EQ((track->*f.set)(nullptr), E_POINTER);
+
+    CQuorBstr embedded = Bstr(std::u16string_view(u"cam\0era", 7));
+    ASSERT_EQ((track->*f.set)(embedded.Get()), S_OK);
+    CQuorBstr out;
+    ASSERT_EQ((track->*f.get)(out.AddressOf()), S_OK);
+    EXPECT_EQ(out.View(), u"cam");
+    EXPECT_NE(out.Get(), embedded.Get());
+
+    // The getter hands out a copy: changing it leaves the field alone.
+    out.Get()[0] = u'X';
+    CQuorBstr again;
+    ASSERT_EQ((track->*f.get)(again.AddressOf()), S_OK);
+    EXPECT_EQ(again.View(), u"cam");
+
+    CQuorBstr empty = Bstr(u"");
+    ASSERT_EQ((track->*f.set)(empty.Get()), S_OK);
+    EXPECT_EQ((track->*f.get)(again.AddressOf()), MFS_E_NO_VALUE);
+  }
+}
+
+TEST_F(QuorTrackMetadataTest, FiltersKeepOrderAndDuplicatesInCopies) {
+  EXPECT_EQ(m_track->AddFilter(nullptr), E_POINTER);
+  for (std::u16string_view text : {u"{A}", u"{B}", u"{A}"}) {
+    CQuorBstr filter = Bstr(text);
+    ASSERT_EQ(m_track->AddFilter(filter.Get()), S_OK);
+  }
+  CQuorSafeArray first;
+  ASSERT_EQ(m_track->GetFilters(first.AddressOf()), S_OK);
+  EXPECT_EQ(Strings(first.Get()), (std::vector<std::u16string>{u"{A}", u"{B}", u"{A}"}));
+  LONG lower = -1;
+  EXPECT_EQ(SafeArrayGetLBound(first.Get(), 1, &lower), S_OK);
+  EXPECT_EQ(lower, 0);
+
+  LONG index = 1;
+  CQuorBstr replaced = Bstr(u"changed");
+  ASSERT_EQ(SafeArrayPutElement(first.Get(), &index, replaced.Get()), S_OK);
+  CQuorSafeArray second;
+  ASSERT_EQ(m_track->GetFilters(second.AddressOf()), S_OK);
+  EXPECT_EQ(Strings(second.Get())[1], u"{B}");
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include "objects/QuorObjectsTestHelpers.h"
+#include "platform/QuorClassRegistry.h"
+#include "quormediafiles/QuorMediaFilesInternal.h"
+
+namespace {
+
+struct Coclass {
+  const char* name;
+  const CLSID* clsid;
+  const IID* main;
+};
+const Coclass kValueObjects[] = {
+    {"QuorFileSetMetadata", &CLSID_QuorFileSetMetadata, &IID_IQuorFileSetMetadata},
+    {"QuorTrackMetadata", &CLSID_QuorTrackMetadata, &IID_IQuorTrackMetadata},
+    {"QuorMediaFileSample", &CLSID_QuorMediaFileSample, &IID_IQuorMediaFileSample},
+    {"QuorMediaFileStatus", &CLSID_QuorMediaFileStatus, &IID_IQuorMediaFileStatus},
+};
+
+class QuorValueObjectsTest : public ::testing::Test {
+ protected:
+  static CQuorComPtr<IUnknown> Create(const Coclass& c) {
+    CQuorComPtr<IUnknown> object;
+    EXPECT_EQ(CoCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               reinterpret_cast<void**>(object.AddressOf())),
+              S_OK);
+    return object;
+  }
+  static IUnknown* Query(IUnknown* object, REFIID iid) {
+    void* p = nullptr;
+    EXPECT_EQ(object->QueryInterface(iid, &p), S_OK);
+    auto* unknown = static_cast<IUnknown*>(p);
+    if (unknown) unknown->Release();  // the object stays alive through `object`
+    return unknown;
+  }
+};
+
+TEST_F(QuorValueObjectsTest, EveryInterfaceLeadsBackToOneIdentity) {
+  for (const Coclass& c : kValueObjects) {
+    SCOPED_TRACE(c.name);
+    CQuorComPtr<IUnknown> object = Create(c);
+    ASSERT_TRUE(object);
+    IUnknown* identity = Query(object.Get(), IID_IUnknown);
+    for (const IID* iid : {c.main, &IID_IDispatch, &IID_ISupportErrorInfo}) {
+      IUnknown* face = Query(object.Get(), *iid);
+      ASSERT_NE(face, nullptr);
+      EXPECT_EQ(Query(face, IID_IUnknown), identity);
+    }
+    EXPECT_EQ(Query(object.Get(), IID_IDispatch), Query(object.Get(), *c.main));
+  }
+}
+
+TEST_F(QuorValueObjectsTest, RefusesInterfacesItDoesNotHave) {
+  for (const Coclass& c : kValueObjects) {
+    SCOPED_TRACE(c.name);
+    CQuorComPtr<IUnknown> object = Create(c);
+    for (const IID* iid : {&IID_IClassFactory, &IID_IQuorMediaFileWriter,
+                           &IID_IQuorMediaFileWriter2, &IID_IErrorInfo}) {
+      void* p = &p;
+      EXPECT_EQ(object->QueryInterface(*iid, &p), E_NOINTERFACE);
+      EXPECT_EQ(p, nullptr);
+    }
+    EXPECT_EQ(object->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+  }
+  CQuorComPtr<IUnknown> track = Create(kValueObjects[1]);
+  void* p = nullptr;
+  EXPECT_EQ(track->QueryInterface(IID_IQuorFileSetMetadataInt, &p), E_NOINTERFACE);
+}
+
+TEST_F(QuorValueObjectsTest, SupportsErrorInfoForItsMainInterfaceOnly) {
+  for (const Coclass& c : kValueObjects) {
+    SCOPED_TRACE(c.name);
+    CQuorComPtr<ISupportErrorInfo> support;
+    ASSERT_EQ(Create(c).As(&support), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(*c.main), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IUnknown), S_FALSE);
+  }
+}
+
+TEST_F(QuorValueObjectsTest, RefusesAggregationAndUnknownClasses) {
+  CQuorComPtr<IUnknown> outer = Create(kValueObjects[0]);
+  for (const Coclass& c : kValueObjects) {
+    SCOPED_TRACE(c.name);
+    void* p = &p;
+    EXPECT_EQ(CoCreateInstance(*c.clsid, outer.Get(), CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
+              CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(p, nullptr);
+  }
+  void* p = &p;
+  EXPECT_EQ(CoCreateInstance(IID_IQuorTrackMetadata, nullptr, CLSCTX_ALL, IID_IUnknown, &p),
+            CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(p, nullptr);
+  // The recording status snapshot has no class identifier of its own.
+  EXPECT_EQ(CoCreateInstance(LIBID_QuorMediaFilesLib, nullptr, CLSCTX_ALL, IID_IUnknown, &p),
+            CLASS_E_CLASSNOTAVAILABLE);
+}
+
+TEST_F(QuorValueObjectsTest, LastReleaseFreesTheObject) {
+  const LONG before = CQuorClassRegistry::LockCount();
+  for (const Coclass& c : kValueObjects) {
+    SCOPED_TRACE(c.name);
+    CQuorComPtr<IUnknown> object = Create(c);
+    EXPECT_EQ(CQuorClassRegistry::LockCount(), before + 1);
+    IUnknown* raw = object.Detach();
+    EXPECT_EQ(raw->AddRef(), 2u);
+    EXPECT_EQ(raw->Release(), 1u);
+    EXPECT_EQ(raw->Release(), 0u);  // LeakSanitizer checks that this freed it
+    EXPECT_EQ(CQuorClassRegistry::LockCount(), before);
+  }
+}
+
+}  // namespace
