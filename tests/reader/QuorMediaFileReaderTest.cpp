@@ -1,0 +1,234 @@
+// Opening filesets and walking their samples through the reader's public interface.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "reader/QuorTestFileSet.h"
+
+namespace {
+
+// What the sample object reports for the entry flags a sample was indexed with.
+ULONG ExpectedSampleFlags(DWORD stored) {
+  ULONG flags = stored & 0x07;
+  if (stored & 0x08) flags |= 0x10;
+  if (!(stored & 0x09)) flags |= 0x08;
+  return flags;
+}
+
+class QuorMediaFileReaderTest : public ::testing::Test {
+ protected:
+  // Track 1 (video) and track 2 (audio) interleaved over three files, an index block every
+  // 3 samples, so that both tracks cross index blocks and files.
+  void WriteTwoTracks() {
+    m_set.m_tracks = {MakeTrack(1, 0x1), MakeTrack(2, 0x2)};
+    m_files.resize(3);
+    for (std::size_t k = 0; k < 3; ++k) {
+      for (std::size_t i = 0; i < 8; ++i) {
+        const ULONGLONG t = k * 1000 + i * 100;
+        m_files[k].samples.push_back(
+            {1, t, i % 2 ? 0x02u : 0x03u, PatternBytes(40 + i, static_cast<std::size_t>(t))});
+        m_files[k].samples.push_back(
+            {2, t + 50, 0x05, PatternBytes(10 + i, static_cast<std::size_t>(t + 1))});
+      }
+      m_files[k].samplesPerIndex = 3;
+    }
+    m_files[2].lastFile = true;
+    m_set.Write(m_dir, m_files);
+  }
+
+  std::vector<TestSample> SamplesOf(DWORD trackId) const {
+    std::vector<TestSample> samples;
+    for (const TestFile& file : m_files) {
+      for (const TestSample& s : file.samples) {
+        if (s.trackId == trackId) samples.push_back(s);
+      }
+    }
+    return samples;
+  }
+
+  CQuorTempDir m_dir;
+  CQuorTestFileSet m_set;
+  std::vector<TestFile> m_files;
+  CQuorComPtr<IQuorMediaFileReader> m_reader = NewReader();
+  CQuorComPtr<IQuorMediaFileSample> m_sample;
+};
+
+TEST_F(QuorMediaFileReaderTest, EverySampleComesBackForwardAndBackwardAcrossBlocksAndFiles) {
+  WriteTwoTracks();
+  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(1)));
+  for (DWORD trackId : {1u, 2u}) {
+    SCOPED_TRACE(trackId);
+    const std::vector<TestSample> expected = SamplesOf(trackId);
+    auto check = [&](const TestSample& want) {
+      const ReadSample got = Decode(m_sample.Get());
+      EXPECT_EQ(want.timestamp, got.timestamp);
+      EXPECT_EQ(ExpectedSampleFlags(want.entryFlags), got.flags);
+      EXPECT_EQ(want.payload, got.payload);
+    };
+    ASSERT_EQ(S_OK, m_reader->MoveTo(trackId, expected.front().timestamp, m_sample.AddressOf()));
+    check(expected.front());
+    for (std::size_t i = 1; i < expected.size(); ++i) {
+      ASSERT_EQ(S_OK, m_reader->MoveNext(trackId, m_sample.AddressOf()));
+      check(expected[i]);
+    }
+    EXPECT_EQ(MFS_E_NO_VALUE, m_reader->MoveNext(trackId, m_sample.AddressOf()));
+    EXPECT_FALSE(m_sample);
+    for (std::size_t i = expected.size() - 1; i-- > 0;) {
+      ASSERT_EQ(S_OK, m_reader->MovePrevious(trackId, m_sample.AddressOf()));
+      check(expected[i]);
+    }
+    EXPECT_EQ(MFS_E_NO_VALUE, m_reader->MovePrevious(trackId, m_sample.AddressOf()));
+    ASSERT_EQ(S_OK, m_reader->MoveNext(trackId, m_sample.AddressOf()));
+    check(expected[1]);
+
+    ULONGLONG first = 0;
+    ULONGLONG last = 0;
+    EXPECT_EQ(S_OK, m_reader->GetFirstTimeStamp(trackId, &first));
+    EXPECT_EQ(S_OK, m_reader->GetLastTimeStamp(trackId, &last));
+    EXPECT_EQ(expected.front().timestamp, first);
+    EXPECT_EQ(expected.back().timestamp, last);
+  }
+}
+
+TEST_F(QuorMediaFileReaderTest, MoveToPicksTheSampleAtOrJustBeforeTheTimestamp) {
+  m_set.Write(m_dir, ThreeFiles());  // 0, 10, ..., 90 | 100, ..., 190 | 200, ..., 290
+  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+  struct Case {
+    const char* name;
+    ULONGLONG timestamp;
+    HRESULT hr;
+    ULONGLONG chosen;
+  };
+  const Case kCases[] = {
+      {"exact first", 0, S_OK, 0},
+      {"exact inside a block", 50, S_OK, 50},
+      {"between two samples", 57, S_OK, 50},
+      {"between the files' blocks", 95, S_OK, 90},
+      {"exact first of a later file", 200, S_OK, 200},
+      {"after the last sample", 1000000, S_OK, 290},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(c.hr, m_reader->MoveTo(1, c.timestamp, m_sample.AddressOf()));
+    EXPECT_EQ(c.chosen, Decode(m_sample.Get()).timestamp);
+  }
+  m_set.m_tracks = {MakeTrack(1)};
+  std::vector<TestFile> late(1);
+  late[0].samples = MakeSamples(1, 3, 500, 10);
+  late[0].lastFile = true;
+  CQuorTempDir other;
+  m_set.Write(other, late);
+  ASSERT_EQ(S_OK, Open(m_reader.Get(), other, m_set.FileName(0)));
+  EXPECT_EQ(E_INVALIDARG, m_reader->MoveTo(1, 499, m_sample.AddressOf()));
+  EXPECT_FALSE(m_sample);
+}
+
+TEST_F(QuorMediaFileReaderTest, StepsAndLookupsOfAnUnpositionedOrUnknownTrackFail) {
+  m_set.Write(m_dir, ThreeFiles());
+  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+  EXPECT_EQ(MFS_E_NOT_SET, m_reader->MoveNext(1, m_sample.AddressOf()));
+  EXPECT_EQ(MFS_E_NOT_SET, m_reader->MovePrevious(1, m_sample.AddressOf()));
+  EXPECT_EQ(E_INVALIDARG, m_reader->MoveTo(9, 0, m_sample.AddressOf()));
+  ULONGLONG time = 0;
+  EXPECT_EQ(E_INVALIDARG, m_reader->GetFirstTimeStamp(9, &time));
+  EXPECT_EQ(E_POINTER, m_reader->GetLastTimeStamp(1, nullptr));
+  EXPECT_EQ(E_POINTER, m_reader->MoveTo(1, 0, nullptr));
+}
+
+TEST_F(QuorMediaFileReaderTest, StoredEntryFlagsBecomeSampleFlags) {
+  struct Case {
+    DWORD stored;
+    HRESULT hr;
+    ULONG flags;
+  };
+  const Case kCases[] = {{0x03, S_OK, 0x03}, {0x02, S_OK, 0x0A}, {0x0A, S_OK, 0x12},
+                         {0x04, S_OK, 0x0C}, {0x05, S_OK, 0x05}, {0x01, E_INVALIDARG, 0}};
+  std::vector<TestFile> files(1);
+  for (std::size_t i = 0; i < std::size(kCases); ++i) {
+    files[0].samples.push_back({1, i * 10, kCases[i].stored, PatternBytes(8)});
+  }
+  files[0].lastFile = true;
+  m_set.Write(m_dir, files);
+  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+  for (std::size_t i = 0; i < std::size(kCases); ++i) {
+    SCOPED_TRACE(kCases[i].stored);
+    ASSERT_EQ(kCases[i].hr, m_reader->MoveTo(1, i * 10, m_sample.AddressOf()));
+    if (kCases[i].hr == S_OK) {
+      EXPECT_EQ(kCases[i].flags, Decode(m_sample.Get()).flags);
+    }
+  }
+}
+
+TEST_F(QuorMediaFileReaderTest, ATrackFirstDescribedInALaterFileSkipsEarlierIndexBlocks) {
+  m_set.m_tracks = {MakeTrack(1), MakeTrack(2, 0x2)};
+  std::vector<TestFile> files(2);
+  for (std::size_t k = 0; k < 2; ++k) {
+    for (std::size_t i = 0; i < 4; ++i) {
+      files[k].samples.push_back({1, k * 100 + i, 0x03, PatternBytes(4)});
+      files[k].samples.push_back({2, k * 100 + i, 0x04, PatternBytes(4)});
+    }
+  }
+  files[0].trackIds = {1};
+  files[1].lastFile = true;
+  m_set.Write(m_dir, files);
+  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+  ULONGLONG first = 0;
+  EXPECT_EQ(S_OK, m_reader->GetFirstTimeStamp(1, &first));
+  EXPECT_EQ(0u, first);
+  EXPECT_EQ(S_OK, m_reader->GetFirstTimeStamp(2, &first));
+  EXPECT_EQ(100u, first);
+}
+
+TEST_F(QuorMediaFileReaderTest, PasswordIsCheckedOnlyWhenTheFilesetHasOne) {
+  struct Case {
+    const char* name;
+    const char16_t* stored;  // null: no password
+    const char16_t* given;
+    HRESULT hr;
+  };
+  const Case kCases[] = {
+      {"none, null given", nullptr, nullptr, S_OK},
+      {"none, empty given", nullptr, u"", S_OK},
+      {"none, any given", nullptr, u"whatever", S_OK},
+      {"set, null given", u"s3cret", nullptr, MFS_E_BAD_PASSWORD},
+      {"set, empty given", u"s3cret", u"", MFS_E_BAD_PASSWORD},
+      {"set, wrong given", u"s3cret", u"S3cret", MFS_E_BAD_PASSWORD},
+      {"set, right given", u"s3cret", u"s3cret", S_OK},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    CQuorTempDir dir;
+    CQuorTestFileSet set;
+    if (c.stored) set.m_password = c.stored;
+    set.Write(dir, ThreeFiles());
+    EXPECT_EQ(c.hr, Open(m_reader.Get(), dir, set.FileName(2), c.given));
+  }
+}
+
+TEST_F(QuorMediaFileReaderTest, OpeningASecondFilesetDropsEverythingOfTheFirst) {
+  m_set.Write(m_dir, ThreeFiles());
+  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+  ASSERT_EQ(S_OK, m_reader->MoveTo(1, 0, m_sample.AddressOf()));
+
+  CQuorTempDir other;
+  CQuorTestFileSet second;
+  second.m_guid.Data1 ^= 1;
+  second.m_tracks = {MakeTrack(7)};
+  std::vector<TestFile> files(1);
+  files[0].samples = MakeSamples(7, 5, 1000, 1);
+  files[0].lastFile = true;
+  second.Write(other, files);
+  ASSERT_EQ(S_OK, Open(m_reader.Get(), other, second.FileName(0)));
+
+  CQuorSafeArray ids;
+  ASSERT_EQ(S_OK, m_reader->GetTrackIds(ids.AddressOf()));
+  ASSERT_EQ(1u, ids.Count());
+  EXPECT_EQ(7u, static_cast<ULONG*>(ids.Get()->pvData)[0]);
+  EXPECT_EQ(E_INVALIDARG, m_reader->MoveNext(1, m_sample.AddressOf()));
+  EXPECT_EQ(0xDEADu, StatusOf(m_reader.Get(), m_dir, m_set.FileName(0)));
+  EXPECT_EQ(0x03u, StatusOf(m_reader.Get(), other, second.FileName(0)));
+  EXPECT_EQ((std::vector<ULONGLONG>{1000, 1001, 1002, 1003, 1004}),
+            WalkForward(m_reader.Get(), 7, 0 + 1000));
+}
+
+}  // namespace

@@ -1,0 +1,108 @@
+// Builds filesets for the reader's tests block by block, through the storage and the block
+// classes, the way a recording lays them out: file info block, one track info block per track,
+// media sample blocks with an index block after every few samples, the last index block and the
+// finalization block. Block indexes run across the files; each file's hash covers its blocks.
+// Where every block went is returned, so that tests can damage exactly one.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "quormediafiles/platform/QuorTypes.h"
+#include "support/QuorTempDir.h"
+
+struct TestTrack {
+  DWORD id = 1;
+  std::u16string name = u"track";
+  DWORD mediaTypes = 0x1;  // video
+  std::vector<GUID> filters;
+  std::optional<DWORD> pairId;
+  std::optional<DWORD> sourceId;
+  std::optional<std::u16string> sourceUrl;
+  std::optional<GUID> plugin;
+};
+
+inline TestTrack MakeTrack(DWORD id, DWORD mediaTypes = 0x1, std::u16string name = u"track") {
+  TestTrack track;
+  track.id = id;
+  track.mediaTypes = mediaTypes;
+  track.name = std::move(name);
+  return track;
+}
+
+struct TestSample {
+  DWORD trackId = 1;
+  ULONGLONG timestamp = 0;
+  DWORD entryFlags = 0x03;  // as stored in the index entry: key frame, video
+  Bytes payload;
+};
+
+struct TestFile {
+  std::vector<TestSample> samples;
+  std::size_t samplesPerIndex = 4;    // an index block follows every this many samples
+  bool finalize = true;               // false: the file ends after its last index block
+  bool lastFile = false;              // the last-file flag of the finalization block
+  std::optional<DWORD> filesetIndex;  // default: the file's position; kNone leaves it out
+  std::vector<DWORD> trackIds;        // the tracks whose info blocks the file holds; empty: all
+  static constexpr DWORD kNone = 0xFFFFFFFF;
+};
+
+struct WrittenBlock {
+  DWORD type = 0;
+  std::uint64_t offset = 0;
+  std::uint64_t size = 0;  // 8 + size word
+  DWORD blockIndex = 0;
+};
+
+struct WrittenFile {
+  std::string name;  // inside the temporary directory
+  std::vector<WrittenBlock> blocks;
+  std::uint64_t size = 0;
+  // The first block of a type at or after block number from (throws when there is none).
+  const WrittenBlock& First(DWORD type, std::size_t from = 0) const;
+  const WrittenBlock& Last(DWORD type) const;
+};
+
+class CQuorTestFileSet {
+ public:
+  std::vector<TestTrack> m_tracks{TestTrack{}};
+  GUID m_guid = {0x1234ABCD, 0x1111, 0x2222, {1, 2, 3, 4, 5, 6, 7, 8}};
+  std::optional<std::u16string> m_password;
+  std::optional<std::u16string> m_description;
+  ULONGLONG m_creationTime = 1700000000;
+  std::string m_baseName = "cam";
+  std::string m_extension = ".vid";
+
+  // Member file k is base + (k ? k : "") + extension. Fails the test on any write failure.
+  std::vector<WrittenFile> Write(const CQuorTempDir& dir, const std::vector<TestFile>& files) const;
+  std::string FileName(std::size_t k) const;
+};
+
+// n samples of one track at timestamps start, start + step, ..., payload i of size bytes
+// (varying content), entry flags cycling key frame / not key frame.
+std::vector<TestSample> MakeSamples(DWORD trackId, std::size_t n, ULONGLONG start, ULONGLONG step,
+                                    std::size_t size = 32);
+// A three-file fileset of track 1 with 10 samples per file (timestamps 0, 10, 20, ... across the
+// files), an index block every 4 samples, the third file marked last.
+std::vector<TestFile> ThreeFiles();
+
+// Reader helpers shared by the reader's tests.
+#include "quormediafiles/QuorMediaFiles.h"
+
+struct ReadSample {
+  ULONGLONG timestamp = 0;
+  ULONG flags = 0;
+  Bytes payload;
+};
+
+CQuorComPtr<IQuorMediaFileReader> NewReader();
+HRESULT Open(IQuorMediaFileReader* reader, const CQuorTempDir& dir, const std::string& name,
+             const char16_t* password = nullptr);
+ReadSample Decode(IQuorMediaFileSample* sample);
+// The status flags GetFileStatus reports for a file of the directory; 0xDEAD when it fails.
+ULONG StatusOf(IQuorMediaFileReader* reader, const CQuorTempDir& dir, const std::string& name);
+// MoveTo(from), then MoveNext until it fails; the timestamps met. *end receives the failure.
+std::vector<ULONGLONG> WalkForward(IQuorMediaFileReader* reader, ULONG trackId, ULONGLONG from,
+                                   HRESULT* end = nullptr);
