@@ -118,19 +118,18 @@ inline constexpr auto kTagSlots = [] {
 }();
 }  // namespace quor_layout_detail
 
-// The rule of a tag, or null when the number is not a valid tag.
-constexpr const QuorTagRule* FindTagRule(DWORD tag) noexcept {
+// The row of a tag in kTagTable, or -1 when the number is not a valid tag.
+constexpr int FindTagRow(DWORD tag) noexcept {
   using namespace quor_layout_detail;
-  if ((tag >> 8) >= kTagGroups || (tag & 0xFF) >= kTagsPerGroup) return nullptr;
-  const std::uint8_t slot = kTagSlots[(tag >> 8) * kTagsPerGroup + (tag & 0xFF)];
-  return slot == 0 ? nullptr : &kTagTable[slot - 1];
+  if ((tag >> 8) >= kTagGroups || (tag & 0xFF) >= kTagsPerGroup) return -1;
+  return static_cast<int>(kTagSlots[(tag >> 8) * kTagsPerGroup + (tag & 0xFF)]) - 1;
 }
 
-constexpr bool IsValidTag(DWORD tag) noexcept { return FindTagRule(tag) != nullptr; }
+constexpr bool IsValidTag(DWORD tag) noexcept { return FindTagRow(tag) >= 0; }
 
 constexpr bool IsAcceptedLength(DWORD tag, DWORD length) noexcept {
-  const QuorTagRule* rule = FindTagRule(tag);
-  return rule != nullptr && length >= rule->minLength && length <= rule->maxLength;
+  const int row = FindTagRow(tag);
+  return row >= 0 && length >= kTagTable[row].minLength && length <= kTagTable[row].maxLength;
 }
 
 static_assert(IsValidTag(kTagPayload) && IsValidTag(kTagEntryFlags));
