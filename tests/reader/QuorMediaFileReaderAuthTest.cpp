@@ -1,0 +1,302 @@
+// Fileset queries and authentication through the reader's public interface.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "format/QuorFormatLayout.h"
+#include "platform/Dxl2.h"
+#include "quormediafiles/QuorFormatIds.h"
+#include "quormediafiles/platform/QuorGuid.h"
+#include "reader/QuorTestFileSet.h"
+
+namespace {
+
+class QuorMediaFileReaderAuthTest : public ::testing::Test {
+ protected:
+  void Write(std::vector<TestFile> files = ThreeFiles()) { m_written = m_set.Write(m_dir, files); }
+  VARIANT_BOOL Authentic(HRESULT expected = S_OK) {
+    VARIANT_BOOL answer = 1;
+    EXPECT_EQ(expected, m_reader->IsAuthentic(&answer));
+    return answer;
+  }
+  std::vector<ULONG> Statuses() {
+    std::vector<ULONG> out;
+    for (std::size_t k = 0; k < m_written.size(); ++k) {
+      out.push_back(StatusOf(m_reader.Get(), m_dir, m_set.FileName(k)));
+    }
+    return out;
+  }
+
+  CQuorTempDir m_dir;
+  CQuorTestFileSet m_set;
+  std::vector<WrittenFile> m_written;
+  CQuorComPtr<IQuorMediaFileReader> m_reader = NewReader();
+  std::shared_ptr<DXL_CaptureSink> m_log = std::make_shared<DXL_CaptureSink>();
+  DXL_ScopedSink m_scopedLog{m_log};
+};
+
+TEST_F(QuorMediaFileReaderAuthTest, AnUntouchedFilesetIsAuthenticEveryFileTested) {
+  Write();
+  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+  EXPECT_EQ(VARIANT_TRUE, Authentic());
+  EXPECT_TRUE(m_log->Contains(DXL_EntryKind::Release, "Fileset Authentication Succeeded"));
+  EXPECT_EQ((std::vector<ULONG>{0x0E, 0x0E, 0x0F}), Statuses());
+  SHORT progress = 1;
+  EXPECT_EQ(S_OK, m_reader->GetAuthenticationProgress(&progress));
+  EXPECT_EQ(0, progress);
+  EXPECT_EQ(MFS_E_WRONG_STATE, m_reader->CancelAuthentication());
+  EXPECT_EQ(E_POINTER, m_reader->IsAuthentic(nullptr));
+}
+
+// One byte flipped in every block of every file: the damaged file fails its block hash check
+// at that block, and the files after it fail their sequence check.
+TEST_F(QuorMediaFileReaderAuthTest, AFlippedByteFailsItsFileAndTheFilesAfterIt) {
+  Write();
+  std::vector<Bytes> original;
+  for (std::size_t k = 0; k < 3; ++k) original.push_back(m_dir.ReadBytes(m_set.FileName(k)));
+  for (std::size_t k = 0; k < 3; ++k) {
+    for (const WrittenBlock& block : m_written[k].blocks) {
+      SCOPED_TRACE(testing::Message() << "file " << k << " block " << block.blockIndex);
+      m_dir.WriteBytes(m_set.FileName(k), original[k]);
+      m_dir.FlipByte(m_set.FileName(k), block.offset + block.size - 1);  // a hash byte
+      ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+      m_log->Clear();
+      EXPECT_EQ(VARIANT_FALSE, Authentic());
+      EXPECT_TRUE(m_log->Contains(DXL_EntryKind::Release, "Block Level hash at BlockIndex: " +
+                                                              std::to_string(block.blockIndex)));
+      const std::vector<ULONG> status = Statuses();
+      for (std::size_t f = 0; f < 3; ++f) {
+        // A walk that stopped at a finalization block had passed its sequence check there, so
+        // the next file still follows on.
+        const bool passes = f < k || (f > k && block.type == btFinalization);
+        EXPECT_EQ(passes ? 0x0Cu : 0x08u, status[f] & 0x0C) << "file " << f;
+      }
+    }
+    m_dir.WriteBytes(m_set.FileName(k), original[k]);
+  }
+}
+
+TEST_F(QuorMediaFileReaderAuthTest, ARewrittenSampleWithARecomputedHashFailsOnlyItsFileHash) {
+  std::vector<TestFile> files = ThreeFiles();
+  Write(files);
+  // The same fileset with one payload byte of the middle file changed: every block of it is
+  // sound on its own, but the file hash no longer matches.
+  files[1].samples[3].payload[0] ^= 0x55;
+  CQuorTempDir other;
+  const std::vector<WrittenFile> rewritten = m_set.Write(other, files);
+  const WrittenBlock& block = rewritten[1].blocks[2 + 3];  // file info, track info, 3 samples
+  ASSERT_EQ(static_cast<DWORD>(btMediaSample), block.type);
+  Bytes bytes = m_dir.ReadBytes(m_set.FileName(1));
+  const Bytes replacement = other.ReadBytes(m_set.FileName(1));
+  std::copy(replacement.begin() + block.offset, replacement.begin() + block.offset + block.size,
+            bytes.begin() + block.offset);
+  m_dir.WriteBytes(m_set.FileName(1), bytes);
+  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+  EXPECT_EQ(VARIANT_FALSE, Authentic());
+  EXPECT_TRUE(m_log->Contains(DXL_EntryKind::Release, "failed test for File Level Hash"));
+  EXPECT_EQ((std::vector<ULONG>{0x0E, 0x0A, 0x0F}), Statuses());
+}
+
+TEST_F(QuorMediaFileReaderAuthTest, AMissingMiddleFileFailsTheSequenceOfTheNextAndCompleteness) {
+  Write();
+  m_dir.Remove(m_set.FileName(1));
+  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+  EXPECT_EQ(VARIANT_FALSE, Authentic());
+  const std::string expected =
+      "BlockIndex in Block: " + std::to_string(m_written[1].blocks.front().blockIndex);
+  EXPECT_TRUE(m_log->Contains(DXL_EntryKind::Release, expected));
+  EXPECT_TRUE(m_log->Contains(DXL_EntryKind::Release, "Fileset Authentication Failed"));
+}
+
+TEST_F(QuorMediaFileReaderAuthTest, AnUnfinalizedLastFileIsNotAuthentic) {
+  std::vector<TestFile> files = ThreeFiles();
+  files[2].finalize = false;
+  Write(files);
+  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+  EXPECT_EQ(VARIANT_FALSE, Authentic());
+  EXPECT_TRUE(m_log->Contains(DXL_EntryKind::Debug, "0x80070026"));
+  EXPECT_EQ((std::vector<ULONG>{0x0E, 0x0E, 0x18}), Statuses());
+}
+
+TEST_F(QuorMediaFileReaderAuthTest, CompletenessFollowsTheFilesetIndexesAndTheLastMark) {
+  struct Case {
+    const char* name;
+    std::function<void(std::vector<TestFile>&)> change;
+    bool removeMiddle;
+    VARIANT_BOOL complete;
+    const char* message;
+  };
+  const Case kCases[] = {
+      {"three files, third last", [](auto&) {}, false, VARIANT_TRUE, "Fileset is complete"},
+      {"middle missing", [](auto&) {}, true, VARIANT_FALSE, "At least one file"},
+      {"last unfinalized", [](auto& f) { f[2].finalize = false; }, false, VARIANT_FALSE,
+       "Last file in fileset is missing"},
+      {"single file without index",
+       [](auto& f) {
+         f.resize(1);
+         f[0].lastFile = true;
+         f[0].filesetIndex = TestFile::kNone;
+       },
+       false, VARIANT_TRUE, "Fileset is complete"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    CQuorTempDir dir;
+    std::vector<TestFile> files = ThreeFiles();
+    c.change(files);
+    m_set.Write(dir, files);
+    if (c.removeMiddle) dir.Remove(m_set.FileName(1));
+    ASSERT_EQ(S_OK, Open(m_reader.Get(), dir, m_set.FileName(0)));
+    m_log->Clear();
+    VARIANT_BOOL complete = 1;
+    EXPECT_EQ(S_OK, m_reader->IsCompleteFileSet(&complete));
+    EXPECT_EQ(c.complete, complete);
+    EXPECT_TRUE(m_log->Contains(DXL_EntryKind::Release, c.message));
+    CQuorComPtr<IQuorFileSetMetadata> metadata;
+    ASSERT_EQ(S_OK, m_reader->GetFileSetMetadata(metadata.AddressOf()));
+    EXPECT_EQ(S_OK, metadata->IsFileSetComplete(&complete));
+    EXPECT_EQ(c.complete, complete);
+  }
+  EXPECT_EQ(E_POINTER, m_reader->IsCompleteFileSet(nullptr));
+}
+
+TEST_F(QuorMediaFileReaderAuthTest, QueriesReportTheFilesetTracksAndFiles) {
+  m_set.m_password = u"pw";
+  m_set.m_description = u"front door";
+  TestTrack track = MakeTrack(4, 0x3, u"cam A");
+  track.filters = {kQuorFormatVideoH264, kQuorFormatAudioAac};
+  track.sourceUrl = u"rtsp://cam";
+  track.pairId = 9;
+  m_set.m_tracks = {track};
+  std::vector<TestFile> files(1);
+  files[0].samples = MakeSamples(4, 3, 0, 1);
+  files[0].lastFile = true;
+  files[0].filesetIndex = TestFile::kNone;
+  Write(files);
+
+  CQuorComPtr<IQuorFileSetMetadata> fileset;
+  EXPECT_EQ(MFS_E_WRONG_STATE, m_reader->GetFileSetMetadata(fileset.AddressOf()));
+  CQuorSafeArray ids;
+  EXPECT_EQ(MFS_E_NO_VALUE, m_reader->GetTrackIds(ids.AddressOf()));
+  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0), u"pw"));
+
+  ASSERT_EQ(S_OK, m_reader->GetFileSetMetadata(fileset.AddressOf()));
+  CQuorBstr text;
+  VARIANT_BOOL flag = 0;
+  EXPECT_EQ(S_OK, fileset->GetFileSetDescription(text.AddressOf()));
+  EXPECT_EQ(u"front door", text.View());
+  EXPECT_EQ(S_OK, fileset->GetFileSetGuid(text.AddressOf()));
+  EXPECT_EQ(u"{1234ABCD-1111-2222-0102-030405060708}", text.View());
+  EXPECT_EQ(S_OK, fileset->IsPasswordProtected(&flag));
+  EXPECT_EQ(VARIANT_TRUE, flag);
+
+  CQuorComPtr<IQuorTrackMetadata> metadata;
+  ASSERT_EQ(S_OK, m_reader->GetTrackMetadata(4, metadata.AddressOf()));
+  EXPECT_EQ(S_OK, metadata->GetTrackName(text.AddressOf()));
+  EXPECT_EQ(u"cam A", text.View());
+  EXPECT_EQ(S_OK, metadata->GetVideoFormatIdentifier(text.AddressOf()));
+  EXPECT_EQ(QuorGuidToString(kQuorFormatVideoH264), text.ToUtf8());
+  EXPECT_EQ(S_OK, metadata->GetAudioFormatIdentifier(text.AddressOf()));
+  EXPECT_EQ(QuorGuidToString(kQuorFormatAudioAac), text.ToUtf8());
+  ULONG value = 0;
+  EXPECT_EQ(S_OK, metadata->GetPairId(&value));
+  EXPECT_EQ(9u, value);
+  EXPECT_EQ(S_OK, metadata->IsAuthentic(&flag));
+  EXPECT_EQ(VARIANT_TRUE, flag);
+  EXPECT_EQ(E_INVALIDARG, m_reader->GetTrackMetadata(5, metadata.AddressOf()));
+
+  CQuorComPtr<IQuorMediaFileStatus> status;
+  CQuorBstr name = CQuorBstr::Copy(m_dir.WidePath(m_set.FileName(0)));
+  ASSERT_EQ(S_OK, m_reader->GetFileStatus(name.Get(), status.AddressOf()));
+  EXPECT_EQ(MFS_E_NOT_SET, status->GetFileIndex(&value));  // the file declares no position
+  CQuorBstr stranger = CQuorBstr::Copy(m_dir.WidePath("nope.vid"));
+  EXPECT_EQ(E_INVALIDARG, m_reader->GetFileStatus(stranger.Get(), status.AddressOf()));
+}
+
+TEST_F(QuorMediaFileReaderAuthTest, FilterIdentifiersOutsideTheTablesOrTwiceInAGroupAreRefused) {
+  const GUID kUnknown = {0x1, 0x2, 0x3, {4, 5, 6, 7, 8, 9, 10, 11}};
+  const std::vector<std::vector<GUID>> kRefused = {
+      {kQuorFormatVideoH264, kQuorFormatVideoVp9},
+      {kQuorFormatAudioOpus, kQuorFormatAudioPcm},
+      {kUnknown},
+      {kQuorFormatVideoAv1, kQuorFormatAudioMp3, kQuorFormatAudioAac},
+  };
+  for (const std::vector<GUID>& filters : kRefused) {
+    CQuorTempDir dir;
+    TestTrack track = MakeTrack(1);
+    track.filters = filters;
+    m_set.m_tracks = {track};
+    m_set.Write(dir, ThreeFiles());
+    ASSERT_EQ(S_OK, Open(m_reader.Get(), dir, m_set.FileName(0)));
+    CQuorComPtr<IQuorTrackMetadata> metadata;
+    EXPECT_EQ(MFS_E_BAD_FORMAT, m_reader->GetTrackMetadata(1, metadata.AddressOf()));
+    EXPECT_FALSE(metadata);
+  }
+}
+
+// A long walk in a second thread's view: progress rises to 100, and a cancel ends the walk.
+class QuorMediaFileReaderConcurrentAuthTest : public QuorMediaFileReaderAuthTest {
+ protected:
+  void SetUp() override {
+    std::vector<TestFile> files(3);
+    for (std::size_t k = 0; k < 3; ++k) {
+      files[k].samples = MakeSamples(1, 3000, k * 100000, 10, 16);
+      files[k].samplesPerIndex = 100;
+    }
+    files[2].lastFile = true;
+    Write(files);
+    (void)DXL_Log::SetSink(nullptr);
+  }
+};
+
+TEST_F(QuorMediaFileReaderConcurrentAuthTest, ProgressPolledFromASecondThreadRisesTo100) {
+  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+  std::atomic<bool> done{false};
+  std::vector<SHORT> seen;
+  std::thread poller([&] {
+    while (!done) {
+      SHORT progress = 0;
+      EXPECT_EQ(S_OK, m_reader->GetAuthenticationProgress(&progress));
+      if (seen.empty() || seen.back() != progress) seen.push_back(progress);
+    }
+  });
+  EXPECT_EQ(VARIANT_TRUE, Authentic());
+  done = true;
+  poller.join();
+  // Values rise through the walk towards 100 (the last ones may pass between two polls).
+  SHORT highest = 0;
+  for (SHORT p : seen) {
+    EXPECT_LE(p, 100);
+    if (p != 0) {
+      EXPECT_GE(p, highest);
+      highest = p;
+    }
+  }
+  EXPECT_GE(highest, 50);
+}
+
+TEST_F(QuorMediaFileReaderConcurrentAuthTest, CancelFromASecondThreadEndsTheWalk) {
+  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+  const std::vector<ULONG> before = Statuses();
+  std::atomic<bool> cancelled{false};
+  std::thread canceller([&] {
+    // Cancel once the walk is under way, early in the first file.
+    SHORT progress = 0;
+    while (progress < 1) (void)m_reader->GetAuthenticationProgress(&progress);
+    cancelled = SUCCEEDED(m_reader->CancelAuthentication());
+  });
+  VARIANT_BOOL answer = 1;
+  const HRESULT hr = m_reader->IsAuthentic(&answer);
+  canceller.join();
+  ASSERT_TRUE(cancelled);
+  EXPECT_EQ(MFS_E_AUTH_CANCELLED, hr);
+  EXPECT_EQ(VARIANT_FALSE, answer);
+  EXPECT_EQ(before, Statuses());  // the walked file keeps its bits; the others were not reached
+  SHORT progress = 1;
+  EXPECT_EQ(S_OK, m_reader->GetAuthenticationProgress(&progress));
+  EXPECT_EQ(0, progress);
+}
+
+}  // namespace
