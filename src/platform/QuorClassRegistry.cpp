@@ -3,6 +3,7 @@
 #include <new>
 
 #include "platform/QuorClassFactory.h"
+#include "platform/QuorInprocServerTable.h"
 
 CQuorClassRegistry& CQuorClassRegistry::Instance() noexcept {
   // Constructed on first use, so registrars in any translation unit may run before others.
@@ -50,9 +51,11 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, void* pvReserved, 
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   if ((dwClsContext & CLSCTX_INPROC) == 0) return CLASS_E_CLASSNOTAVAILABLE;
-  // Lookup order: the classes linked into this process first; a registry of dynamically loaded
-  // servers would be asked next, and no such registry exists here.
-  return CQuorClassRegistry::Instance().GetClassObject(rclsid, riid, ppv);
+  // Lookup order: the classes linked into this process first, then the server that the class
+  // registry names.
+  const HRESULT hr = CQuorClassRegistry::Instance().GetClassObject(rclsid, riid, ppv);
+  if (hr != CLASS_E_CLASSNOTAVAILABLE) return hr;
+  return CQuorInprocServerTable::Instance().GetClassObject(rclsid, riid, ppv);
 }
 
 HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,

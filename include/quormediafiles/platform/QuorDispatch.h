@@ -163,7 +163,7 @@ QUOR_DECLARE_INTERFACE_IID(IErrorInfo, IID_IErrorInfo);
 QUOR_DECLARE_INTERFACE_IID(ICreateErrorInfo, IID_ICreateErrorInfo);
 
 // The class object of a class identifier: first the in-process class table that the library's
-// subsystems register into, then (not present on this platform) the registry.
+// subsystems register into, then the in-process server that the class registry names for it.
 // CLASS_E_CLASSNOTAVAILABLE when nobody knows rclsid.
 HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, void* pvReserved, REFIID riid,
                          void** ppv) noexcept;
