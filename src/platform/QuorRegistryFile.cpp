@@ -17,7 +17,7 @@ namespace {
 
 constexpr std::string_view kRootName = "HKEY_CLASSES_ROOT";
 constexpr std::string_view kFileHeader =
-    "; QuorMediaFiles class registry (HKEY_CLASSES_ROOT). One section per key; @ is the key's "
+    "; Class registry (HKEY_CLASSES_ROOT). One section per key; @ is the key's "
     "default value.\n";
 
 char Fold(char c) noexcept { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
