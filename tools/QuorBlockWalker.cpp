@@ -1,0 +1,311 @@
+#include "QuorBlockWalker.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "QuorToolText.h"
+#include "core/QuorLittleEndian.h"
+#include "core/QuorMD5Hash.h"
+#include "format/QuorFileFinalizationBlock.h"
+#include "format/QuorFileInfoBlock.h"
+#include "format/QuorIndexBlock.h"
+#include "format/QuorMediaSampleBlock.h"
+#include "format/QuorTrackInfoBlock.h"
+#include "quormediafiles/QuorMediaFilesCpp.h"
+#include "quormediafiles/platform/QuorGuid.h"
+#include "storage/QuorFileStorage.h"
+
+namespace {
+
+std::string CodeText(HRESULT hr) {
+  const std::string name = QuorResultCodeName(hr);
+  return name.empty() ? QuorResultCodeHex(hr) : name + " (" + QuorResultCodeHex(hr) + ")";
+}
+
+// Takes ownership of value.
+std::string TakeString(BSTR value) {
+  CQuorBstr owner;
+  owner.Attach(value);
+  return owner.ToUtf8();
+}
+
+void FileInfoFields(CQuorFileInfoBlock& block, nlohmann::ordered_json* fields) {
+  GUID guid = GUID_NULL;
+  if (SUCCEEDED(block.GetFileSetGuid(&guid))) (*fields)["fileset_guid"] = QuorGuidToString(guid);
+  DWORD index = 0;
+  if (SUCCEEDED(block.GetFileSetIndex(&index))) (*fields)["fileset_index"] = index;
+  ULONGLONG created = 0;
+  if (SUCCEEDED(block.GetFileSetCreationTime(&created))) (*fields)["creation_time"] = created;
+  BSTR description = nullptr;
+  const HRESULT hr = block.GetDescription(&description);
+  if (SUCCEEDED(hr)) (*fields)["description"] = TakeString(description);
+  BYTE hash[kHashSize];
+  (*fields)["password"] = SUCCEEDED(block.GetPasswordHash(hash, kHashSize));
+}
+
+void TrackInfoFields(CQuorTrackInfoBlock& block, nlohmann::ordered_json* fields) {
+  DWORD value = 0;
+  if (SUCCEEDED(block.GetTrackId(&value))) (*fields)["track_id"] = value;
+  BSTR text = nullptr;
+  HRESULT hr = block.GetTrackName(&text);
+  if (SUCCEEDED(hr)) (*fields)["name"] = TakeString(text);
+  if (SUCCEEDED(block.GetMediaTypes(&value))) {
+    std::vector<std::string> kinds;
+    if (value & kMediaTypeVideo) kinds.emplace_back("video");
+    if (value & kMediaTypeAudio) kinds.emplace_back("audio");
+    (*fields)["media"] = kinds;
+  }
+  std::vector<GUID> filters;
+  if (SUCCEEDED(block.GetFilters(&filters))) {
+    nlohmann::ordered_json formats = nlohmann::ordered_json::array();
+    for (const GUID& filter : filters) {
+      const std::string braced = QuorGuidToString(filter);
+      const std::string name = QuorFormatName(braced);
+      formats.push_back(name.empty() ? braced : name);
+    }
+    (*fields)["formats"] = formats;
+  }
+  if (SUCCEEDED(block.GetSourceId(&value))) (*fields)["source_id"] = value;
+  hr = block.GetSourceUrl(&text);
+  if (SUCCEEDED(hr)) (*fields)["source_url"] = TakeString(text);
+  if (SUCCEEDED(block.GetPairId(&value))) (*fields)["pair_id"] = value;
+  if (SUCCEEDED(block.GetTrackFlags(&value))) (*fields)["track_flags"] = value;
+}
+
+void IndexFields(CQuorIndexBlock& block, nlohmann::ordered_json* fields) {
+  ULONGLONG previous = 0;
+  if (SUCCEEDED(block.GetOffsetToPreviousIndex(&previous))) (*fields)["previous_index"] = previous;
+  (*fields)["entries"] = block.GetEntryCount();
+  std::vector<DWORD> trackIds;
+  if (FAILED(block.GetTrackIds(&trackIds))) return;
+  nlohmann::ordered_json tracks = nlohmann::ordered_json::array();
+  for (DWORD id : trackIds) {
+    std::vector<CQuorMediaSampleIndex> entries;
+    if (FAILED(block.GetIndexes(id, &entries)) || entries.empty()) continue;
+    nlohmann::ordered_json track;
+    track["track_id"] = id;
+    track["entries"] = entries.size();
+    track["first_timestamp"] = entries.front().m_timestamp;
+    track["last_timestamp"] = entries.back().m_timestamp;
+    tracks.push_back(track);
+  }
+  (*fields)["tracks"] = tracks;
+}
+
+void MediaSampleFields(CQuorMediaSampleBlock& block, nlohmann::ordered_json* fields) {
+  const BYTE* payload = nullptr;
+  DWORD length = 0;
+  if (FAILED(block.GetPayload(&payload, &length))) return;
+  (*fields)["payload_size"] = length;
+  (*fields)["payload_md5"] = QuorPayloadMd5({payload, length});
+}
+
+void FinalizationFields(CQuorFileFinalizationBlock& block, nlohmann::ordered_json* fields) {
+  bool last = false;
+  if (SUCCEEDED(block.GetLastFileFlag(&last))) (*fields)["last_file"] = last;
+  const BYTE* hash = nullptr;
+  DWORD length = 0;
+  if (SUCCEEDED(block.GetFileHash(&hash, &length)))
+    (*fields)["file_hash"] = QuorHex({hash, length});
+}
+
+std::unique_ptr<CQuorMediaFileBlock> MakeBlock(DWORD type) {
+  switch (type) {
+    case btFileInfo:
+      return std::make_unique<CQuorFileInfoBlock>();
+    case btTrackInfo:
+      return std::make_unique<CQuorTrackInfoBlock>();
+    case btIndex:
+      return std::make_unique<CQuorIndexBlock>();
+    case btMediaSample:
+      return std::make_unique<CQuorMediaSampleBlock>();
+    case btFinalization:
+      return std::make_unique<CQuorFileFinalizationBlock>();
+    default:
+      return nullptr;
+  }
+}
+
+void KindFields(CQuorMediaFileBlock& block, nlohmann::ordered_json* fields) {
+  switch (block.GetBlockType()) {
+    case btFileInfo:
+      FileInfoFields(static_cast<CQuorFileInfoBlock&>(block), fields);
+      break;
+    case btTrackInfo:
+      TrackInfoFields(static_cast<CQuorTrackInfoBlock&>(block), fields);
+      break;
+    case btIndex:
+      IndexFields(static_cast<CQuorIndexBlock&>(block), fields);
+      break;
+    case btMediaSample:
+      MediaSampleFields(static_cast<CQuorMediaSampleBlock&>(block), fields);
+      break;
+    case btFinalization:
+      FinalizationFields(static_cast<CQuorFileFinalizationBlock&>(block), fields);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+const char* QuorBlockTypeName(DWORD type) noexcept {
+  switch (type) {
+    case btFileInfo:
+      return "file-info";
+    case btTrackInfo:
+      return "track-info";
+    case btIndex:
+      return "index";
+    case btMediaSample:
+      return "media-sample";
+    case btFinalization:
+      return "finalization";
+    default:
+      return "unknown";
+  }
+}
+
+const QuorBlockRecord* QuorBlockWalk::FirstDamaged() const noexcept {
+  for (const QuorBlockRecord& b : blocks) {
+    if (!b.hashValid || !b.indexInSequence || b.fileHashValid == false) return &b;
+  }
+  return nullptr;
+}
+
+CQuorBlockWalker::CQuorBlockWalker() : m_storage(std::make_unique<CQuorFileStorage>()) {}
+CQuorBlockWalker::~CQuorBlockWalker() = default;
+
+QuorBlockWalk CQuorBlockWalker::Walk(const std::string& path) {
+  const std::u16string name = QuorUtf8ToUtf16(path);
+  QuorCheck(m_storage->OpenFileForInspection(name.c_str()), "OpenFileForInspection");
+  QuorBlockWalk walk;
+  QuorCheck(m_storage->GetRemaining(&walk.fileSize), "GetRemaining");
+
+  const auto signature = QuorFileSignatureBytes();
+  BYTE head[kQuorFileSignatureSize] = {};
+  if (walk.fileSize < kQuorFileSignatureSize ||
+      FAILED(m_storage->Read(head, kQuorFileSignatureSize)) ||
+      std::memcmp(head, signature.data(), signature.size()) != 0) {
+    walk.end = "no member file signature";
+    return walk;
+  }
+  walk.signatureValid = true;
+
+  CQuorMD5Hash fileHash;
+  std::optional<DWORD> previousIndex;
+  ULONGLONG offset = kQuorFileSignatureSize;
+  for (;;) {
+    walk.endOffset = offset;
+    const ULONGLONG remaining = walk.fileSize - std::min(offset, walk.fileSize);
+    if (remaining == 0) {
+      walk.end = "end of file";
+      walk.cleanEnd = !walk.blocks.empty() && walk.blocks.back().type == btFinalization;
+      if (!walk.cleanEnd) walk.end = "end of file without a finalization block";
+      return walk;
+    }
+    BYTE header[kBlockHeaderSize];
+    if (remaining < kBlockHeaderSize || FAILED(m_storage->Read(header, kBlockHeaderSize))) {
+      walk.end = "truncated block header";
+      return walk;
+    }
+    const DWORD type = DecodeU32(header + kBlockTypeOffset);
+    const DWORD fieldArea = DecodeU32(header + kBlockSizeWordOffset);
+    std::unique_ptr<CQuorMediaFileBlock> block = MakeBlock(type);
+    if (!block) {
+      char text[64];
+      std::snprintf(text, sizeof text, "unknown block type 0x%X", static_cast<unsigned>(type));
+      walk.end = text;
+      return walk;
+    }
+    if (fieldArea > remaining - kBlockHeaderSize) {
+      walk.end = std::string(QuorBlockTypeName(type)) + " block runs past the end of the file";
+      return walk;
+    }
+    QuorCheck(m_storage->Seek(0, static_cast<LONGLONG>(offset), soBegin), "Seek");
+    if (const HRESULT hr = block->Read(m_storage->GetReader()); FAILED(hr)) {
+      walk.end = std::string("unreadable ") + QuorBlockTypeName(type) + " block: " + CodeText(hr);
+      return walk;
+    }
+
+    QuorBlockRecord record;
+    record.offset = offset;
+    record.type = type;
+    record.size = kBlockHeaderSize + fieldArea;
+    record.hashValid = block->IsHashValid();
+    DWORD index = 0;
+    if (SUCCEEDED(block->GetBlockIndex(&index))) {
+      record.blockIndex = index;
+      record.indexInSequence = !previousIndex || index == *previousIndex + 1;
+      previousIndex = index;
+    }
+    KindFields(*block, &record.fields);
+    if (type == btFinalization) {
+      const BYTE* stored = nullptr;
+      DWORD length = 0;
+      record.fileHashValid = SUCCEEDED(static_cast<CQuorFileFinalizationBlock&>(*block).GetFileHash(
+                                 &stored, &length)) &&
+                             length == kQuorMD5DigestSize && fileHash.IsSame(stored);
+    } else {
+      const BYTE* hash = nullptr;
+      DWORD length = 0;
+      if (SUCCEEDED(block->GetBlockHash(&hash, &length))) {
+        (void)fileHash.AddData(hash,
+                               length);  // (void): a failed hash shows as a file hash mismatch
+      }
+    }
+    walk.blocks.push_back(std::move(record));
+    offset += kBlockHeaderSize + static_cast<ULONGLONG>(fieldArea);
+    if (type == btFinalization && offset < walk.fileSize) {
+      walk.endOffset = offset;
+      walk.end = "data after the finalization block";
+      return walk;
+    }
+  }
+}
+
+nlohmann::ordered_json QuorToJson(const QuorBlockWalk& walk) {
+  nlohmann::ordered_json j;
+  j["file_size"] = walk.fileSize;
+  j["signature_valid"] = walk.signatureValid;
+  j["blocks"] = nlohmann::ordered_json::array();
+  for (const QuorBlockRecord& b : walk.blocks) {
+    nlohmann::ordered_json block;
+    block["offset"] = b.offset;
+    block["type"] = QuorBlockTypeName(b.type);
+    block["size"] = b.size;
+    block["block_index"] = b.blockIndex ? nlohmann::ordered_json(*b.blockIndex) : nullptr;
+    block["hash_valid"] = b.hashValid;
+    block["index_in_sequence"] = b.indexInSequence;
+    if (b.fileHashValid) block["file_hash_valid"] = *b.fileHashValid;
+    block["fields"] = b.fields.is_null() ? nlohmann::ordered_json::object() : b.fields;
+    j["blocks"].push_back(block);
+  }
+  j["end"] = walk.end;
+  j["end_offset"] = walk.endOffset;
+  j["clean_end"] = walk.cleanEnd;
+  return j;
+}
+
+void QuorPrintWalk(const std::string& path, const QuorBlockWalk& walk) {
+  std::printf("%s: %llu bytes, signature %s\n", path.c_str(),
+              static_cast<unsigned long long>(walk.fileSize), walk.signatureValid ? "ok" : "BAD");
+  std::printf("%10s  %-12s %8s %7s  %-5s  %s\n", "offset", "type", "size", "index", "hash",
+              "fields");
+  for (const QuorBlockRecord& b : walk.blocks) {
+    std::string fields;
+    for (const auto& [key, value] : b.fields.items()) {
+      if (!fields.empty()) fields += ' ';
+      fields += key + "=" + (value.is_string() ? value.get<std::string>() : value.dump());
+    }
+    if (!b.indexInSequence) fields += " INDEX-OUT-OF-SEQUENCE";
+    if (b.fileHashValid) fields += *b.fileHashValid ? " file-hash=ok" : " FILE-HASH-MISMATCH";
+    const std::string index = b.blockIndex ? std::to_string(*b.blockIndex) : "-";
+    std::printf("%10llu  %-12s %8u %7s  %-5s  %s\n", static_cast<unsigned long long>(b.offset),
+                QuorBlockTypeName(b.type), static_cast<unsigned>(b.size), index.c_str(),
+                b.hashValid ? "ok" : "BAD", fields.c_str());
+  }
+  std::printf("%10llu  %s\n", static_cast<unsigned long long>(walk.endOffset), walk.end.c_str());
+}

@@ -1,0 +1,61 @@
+// CQuorBlockWalker: reads one member file block by block, as it is on disk, with the storage
+// and block classes of the library, for looking into damaged files. For each block it reports
+// offset, type, size, block index, whether its stored hash matches, and the fields of its kind;
+// it also follows what authentication checks within the file: block indexes running on by one,
+// and the finalization block's file hash over the earlier block hashes.
+//
+// Owns the storage that holds the file open; one thread.
+#pragma once
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "quormediafiles/platform/QuorTypes.h"
+
+class CQuorFileStorage;
+
+struct QuorBlockRecord {
+  ULONGLONG offset = 0;
+  DWORD type = 0;
+  DWORD size = 0;  // bytes on disk: header and field area
+  std::optional<DWORD> blockIndex;
+  bool hashValid = false;
+  bool indexInSequence = true;        // index = previous block's index + 1
+  std::optional<bool> fileHashValid;  // finalization blocks only
+  nlohmann::ordered_json fields;      // per kind
+};
+
+struct QuorBlockWalk {
+  bool signatureValid = false;
+  ULONGLONG fileSize = 0;
+  std::vector<QuorBlockRecord> blocks;
+  // How the walk ended: "end of file" after a finalization block or at the end of the data;
+  // otherwise what stopped it ("unreadable block: E_FAIL (0x80004005)", ...).
+  std::string end;
+  bool cleanEnd = false;
+  ULONGLONG endOffset = 0;
+
+  // The first block whose hash or index or file hash fails, or null.
+  const QuorBlockRecord* FirstDamaged() const noexcept;
+};
+
+class CQuorBlockWalker {
+ public:
+  CQuorBlockWalker();
+  ~CQuorBlockWalker();
+  CQuorBlockWalker(const CQuorBlockWalker&) = delete;
+  CQuorBlockWalker& operator=(const CQuorBlockWalker&) = delete;
+
+  // Throws CQuorError when the file cannot be opened.
+  QuorBlockWalk Walk(const std::string& path);
+
+ private:
+  std::unique_ptr<CQuorFileStorage> m_storage;
+};
+
+const char* QuorBlockTypeName(DWORD type) noexcept;
+nlohmann::ordered_json QuorToJson(const QuorBlockWalk& walk);
+void QuorPrintWalk(const std::string& path, const QuorBlockWalk& walk);

@@ -1,0 +1,34 @@
+// The subcommands of quormf. Each returns the process exit status: 0 success, 1 a negative
+// verdict (not authentic, incomplete, damaged), and throws CQuorError for a failed library call,
+// which main reports and turns into exit status 2.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "QuorRecorder.h"
+#include "quormediafiles/platform/QuorTypes.h"
+
+struct QuorOpenArgs {
+  std::string file;
+  std::string password;
+  bool json = false;
+};
+
+struct QuorSampleRange {
+  ULONG trackId = 0;
+  std::optional<ULONGLONG> from;
+  std::optional<ULONGLONG> to;
+};
+
+int QuorRunDemo(const std::string& directory);
+int QuorRunInfo(const QuorOpenArgs& args);
+int QuorRunVerify(const QuorOpenArgs& args);
+int QuorRunSamples(const QuorOpenArgs& args, const QuorSampleRange& range);
+// Exactly one of outDirectory and toStdout is used.
+int QuorRunExtract(const QuorOpenArgs& args, const QuorSampleRange& range,
+                   const std::string& outDirectory, bool toStdout);
+int QuorRunDump(const std::string& memberFile, bool json);
+// manifest: a JSON file listing every sample written, per track, in the form `samples --json`
+// prints (empty: none).
+int QuorRunRecord(const QuorRecordOptions& options, const std::string& manifest, bool json);

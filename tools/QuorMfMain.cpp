@@ -1,0 +1,135 @@
+// quormf: inspect, verify, extract and record filesets from the command line.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <exception>
+
+#include "QuorMfCommands.h"
+#include "quormediafiles/QuorMediaFilesCpp.h"
+
+namespace {
+
+void AddOpenOptions(CLI::App* command, QuorOpenArgs* args, bool json) {
+  command->add_option("FILE", args->file, "any member file of the fileset")->required();
+  command->add_option("--password,-p", args->password, "the fileset's password");
+  if (json) command->add_flag("--json", args->json, "print JSON instead of text");
+}
+
+void AddRangeOptions(CLI::App* command, QuorSampleRange* range) {
+  command->add_option("--track,-t", range->trackId, "track id")->required();
+  command->add_option("--from", range->from, "first timestamp (default: the track's first)");
+  command->add_option("--to", range->to, "last timestamp, inclusive (default: the track's last)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "quormf: record, inspect, verify and extract filesets of timestamped media samples."};
+  app.require_subcommand(1);
+  app.set_help_all_flag("--help-all", "help for every subcommand");
+
+  std::string demoDirectory;
+  CLI::App* demo = app.add_subcommand(
+      "demo",
+      "record a synthetic two-track fileset, play it back, authenticate it and a damaged "
+      "copy of it");
+  demo->add_option("DIR", demoDirectory,
+                   "where to leave the fileset (default: a new temporary "
+                   "directory)");
+
+  QuorOpenArgs info;
+  CLI::App* infoCommand =
+      app.add_subcommand("info", "member files, fileset metadata and tracks of a fileset");
+  AddOpenOptions(infoCommand, &info, true);
+
+  QuorOpenArgs verify;
+  CLI::App* verifyCommand = app.add_subcommand(
+      "verify",
+      "authenticate every block of a fileset; exit 0 when authentic and complete, 1 "
+      "when not, 2 on an error");
+  AddOpenOptions(verifyCommand, &verify, true);
+
+  QuorOpenArgs samples;
+  QuorSampleRange samplesRange;
+  CLI::App* samplesCommand = app.add_subcommand(
+      "samples", "one line per sample of a track: timestamp, flags, size, payload MD5");
+  AddOpenOptions(samplesCommand, &samples, true);
+  AddRangeOptions(samplesCommand, &samplesRange);
+
+  QuorOpenArgs extract;
+  QuorSampleRange extractRange;
+  std::string extractDirectory;
+  bool extractStdout = false;
+  CLI::App* extractCommand = app.add_subcommand(
+      "extract", "write the payloads of a track: one file per sample, or concatenated to stdout");
+  AddOpenOptions(extractCommand, &extract, false);
+  AddRangeOptions(extractCommand, &extractRange);
+  CLI::Option* outOption =
+      extractCommand->add_option("--out,-o", extractDirectory, "directory for the sample files");
+  CLI::Option* stdoutOption =
+      extractCommand->add_flag("--stdout", extractStdout, "write the payloads to stdout");
+  outOption->excludes(stdoutOption);
+  extractCommand->require_option(1);
+
+  std::string dumpFile;
+  bool dumpJson = false;
+  CLI::App* dumpCommand = app.add_subcommand(
+      "dump",
+      "list the blocks of one member file: offset, type, size, index, hash, fields; exit "
+      "1 when a block is damaged or the file ends early");
+  dumpCommand->add_option("MEMBERFILE", dumpFile, "one member file")->required();
+  dumpCommand->add_flag("--json", dumpJson, "print JSON instead of text");
+
+  QuorRecordOptions record;
+  std::string manifest;
+  bool recordJson = false;
+  CLI::App* recordCommand = app.add_subcommand(
+      "record", "record the synthetic camera and microphone of the demo with the given limits");
+  recordCommand->add_option("OUT", record.path, "the first member file, e.g. rec/cam.qmf")
+      ->required();
+  recordCommand->add_option("--max-size", record.maxSizeKiB, "size limit per member file in KiB")
+      ->required()
+      ->check(CLI::PositiveNumber);
+  recordCommand->add_option("--max-files", record.maxFiles, "number of member files at most")
+      ->required()
+      ->check(CLI::PositiveNumber);
+  recordCommand->add_option("--password,-p", record.password, "protect the fileset");
+  recordCommand->add_option("--description,-d", record.description, "fileset description");
+  recordCommand->add_option("--duration", record.durationSeconds, "seconds of media")
+      ->capture_default_str()
+      ->check(CLI::NonNegativeNumber);
+  recordCommand->add_flag("--overwrite", record.overwrite, "replace existing member files");
+  recordCommand->add_flag("--realtime", record.realtime,
+                          "pace the samples at their timestamps, like a live source");
+  recordCommand->add_option("--manifest", manifest,
+                            "write the list of samples written as JSON to this file");
+  recordCommand->add_flag("--json", recordJson, "print the summary as JSON");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int status = app.exit(e);
+    return status == 0 ? 0 : 2;
+  }
+
+  try {
+    if (*demo) return QuorRunDemo(demoDirectory);
+    if (*infoCommand) return QuorRunInfo(info);
+    if (*verifyCommand) return QuorRunVerify(verify);
+    if (*samplesCommand) return QuorRunSamples(samples, samplesRange);
+    if (*extractCommand) {
+      return QuorRunExtract(extract, extractRange, extractDirectory, extractStdout);
+    }
+    if (*dumpCommand) return QuorRunDump(dumpFile, dumpJson);
+    if (*recordCommand) return QuorRunRecord(record, manifest, recordJson);
+  } catch (const CQuorError& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "error: %s\n", e.what());
+    return 2;
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "error: %s\n", e.what());
+    return 2;
+  }
+  return 2;
+}

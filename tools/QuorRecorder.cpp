@@ -1,0 +1,137 @@
+#include "QuorRecorder.h"
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "quormediafiles/QuorFormatIds.h"
+#include "quormediafiles/QuorMediaFilesCpp.h"
+#include "quormediafiles/platform/QuorGuid.h"
+
+namespace {
+
+// A media sample block is its header, the payload field and the three base fields.
+constexpr ULONGLONG kSampleBlockOverhead = 8 + 8 + 48;
+
+struct WriterProgress {
+  ULONGLONG bytesTotal = 0;
+  WriterStateEnum state = wseCreated;
+  ULONG fileIndex = 0;
+};
+
+WriterProgress Poll(IQuorMediaFileWriter* writer) {
+  CQuorComPtr<IQuorMediaFileRecordingStatus> status;
+  QuorCheck(writer->GetRecordingStatus(status.AddressOf()), "GetRecordingStatus");
+  WriterProgress progress;
+  QuorCheck(status->GetBytesWrittenTotal(&progress.bytesTotal), "GetBytesWrittenTotal");
+  QuorCheck(status->GetWriterState(&progress.state), "GetWriterState");
+  QuorCheck(status->GetCurrentFileIndex(&progress.fileIndex), "GetCurrentFileIndex");
+  return progress;
+}
+
+CQuorComPtr<IQuorTrackMetadata> MakeTrack(ULONG id, const char* name, ULONG sourceId,
+                                          const char* url, bool video, const GUID& format) {
+  auto track = QuorCreate<IQuorTrackMetadata>(CLSID_QuorTrackMetadata);
+  QuorCheck(track->SetTrackId(id), "SetTrackId");
+  QuorCheck(track->SetTrackName(QuorBstr(name).Get()), "SetTrackName");
+  QuorCheck(track->SetSourceId(sourceId), "SetSourceId");
+  QuorCheck(track->SetSourceUrl(QuorBstr(url).Get()), "SetSourceUrl");
+  QuorCheck(track->SetVideoFlag(QuorVariantBool(video)), "SetVideoFlag");
+  QuorCheck(track->SetAudioFlag(QuorVariantBool(!video)), "SetAudioFlag");
+  const CQuorBstr formatText = QuorBstr(QuorGuidToString(format));
+  if (video) {
+    QuorCheck(track->SetVideoFormatIdentifier(formatText.Get()), "SetVideoFormatIdentifier");
+  } else {
+    QuorCheck(track->SetAudioFormatIdentifier(formatText.Get()), "SetAudioFormatIdentifier");
+  }
+  return track;
+}
+
+}  // namespace
+
+QuorRecordResult CQuorRecorder::Record() {
+  using Clock = std::chrono::steady_clock;
+  auto writer = QuorCreate<IQuorMediaFileWriter>(CLSID_QuorMediaFileWriter);
+  QuorCheck(writer->Initialize(QuorBstr(m_options.path).Get(), m_options.maxSizeKiB,
+                               m_options.maxFiles, QuorVariantBool(m_options.overwrite)),
+            "Initialize");
+  if (!m_options.description.empty()) {
+    QuorCheck(writer->SetDescription(QuorBstr(m_options.description).Get()), "SetDescription");
+  }
+  if (!m_options.password.empty()) {
+    QuorCheck(writer->SetPassword(QuorBstr(m_options.password).Get()), "SetPassword");
+  }
+  QuorCheck(writer->AddTrack(MakeTrack(kQuorVideoTrackId, "camera", 1, "synthetic://camera", true,
+                                       kQuorFormatVideoH264)
+                                 .Get()),
+            "AddTrack");
+  auto microphone = MakeTrack(kQuorAudioTrackId, "microphone", 2, "synthetic://microphone", false,
+                              kQuorFormatAudioAac);
+  QuorCheck(microphone->SetPairId(kQuorVideoTrackId), "SetPairId");
+  QuorCheck(writer->AddTrack(microphone.Get()), "AddTrack");
+  QuorCheck(writer->StartRecording(), "StartRecording");
+
+  const ULONGLONG durationMs =
+      static_cast<ULONGLONG>(std::llround(std::max(0.0, m_options.durationSeconds) * 1000.0));
+  const ULONGLONG headBytes = Poll(writer.Get()).bytesTotal;
+  CQuorSyntheticSource source(durationMs);
+  QuorSyntheticSample next;
+  QuorRecordResult result;
+  ULONGLONG expectedBytes = headBytes;
+  unsigned lastPercent = 101;
+  const Clock::time_point start = Clock::now();
+  while (source.Next(&next)) {
+    if (m_options.realtime)
+      std::this_thread::sleep_until(start + std::chrono::milliseconds(next.timestamp));
+    // Keep the queue short: the writer copies each sample, so an unthrottled source would hold
+    // the whole recording in memory.
+    WriterProgress progress = Poll(writer.Get());
+    while (progress.state == wseStarted && expectedBytes > progress.bytesTotal + kMaxQueuedBytes) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      progress = Poll(writer.Get());
+    }
+    if (progress.state == wseFinished) {
+      result.stoppedFull = true;
+      break;
+    }
+
+    auto sample = QuorCreate<IQuorMediaFileSample>(CLSID_QuorMediaFileSample);
+    QuorCheck(sample->SetTimestamp(next.timestamp), "SetTimestamp");
+    QuorCheck(sample->SetFlags(QuorVariantBool(next.keyFrame), QuorVariantBool(next.video),
+                               QuorVariantBool(next.audio)),
+              "SetFlags");
+    CQuorSafeArray payload = QuorByteArray(next.payload);
+    SAFEARRAY* payloadArray = payload.Get();
+    QuorCheck(sample->SetPayloadData(&payloadArray), "SetPayloadData");
+    QuorCheck(writer->Write(next.trackId, sample.Get()), "Write");
+    expectedBytes += next.payload.size() + kSampleBlockOverhead;
+    ++result.samplesWritten;
+    result.payloadBytes += next.payload.size();
+    if (m_onSample) m_onSample(next);
+    const unsigned percent =
+        durationMs == 0 ? 100 : static_cast<unsigned>(next.timestamp * 100 / durationMs);
+    if (m_onProgress && percent != lastPercent) m_onProgress(lastPercent = percent);
+  }
+
+  // Wait for the worker to write what is queued: StopRecording closes the file at once.
+  WriterProgress progress = Poll(writer.Get());
+  ULONGLONG lastSeen = 0;
+  int stablePolls = 0;
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(60);
+  while (progress.state == wseStarted && Clock::now() < deadline) {
+    if (progress.bytesTotal >= expectedBytes && progress.bytesTotal == lastSeen) {
+      if (++stablePolls >= 3) break;
+    } else {
+      stablePolls = 0;
+    }
+    lastSeen = progress.bytesTotal;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    progress = Poll(writer.Get());
+  }
+  if (progress.state == wseFinished) result.stoppedFull = true;
+  result.filesWritten = progress.fileIndex + 1;
+  QuorCheck(writer->StopRecording(), "StopRecording");
+  result.bytesOnDisk = Poll(writer.Get()).bytesTotal;
+  if (m_onProgress) m_onProgress(100);
+  return result;
+}
