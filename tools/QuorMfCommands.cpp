@@ -1,6 +1,7 @@
 #include "QuorMfCommands.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -12,6 +13,7 @@
 #include "QuorBlockWalker.h"
 #include "QuorFileSetReport.h"
 #include "QuorToolText.h"
+#include "format/QuorFormatLayout.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
 
 namespace {
@@ -286,7 +288,144 @@ int QuorRunRecord(const QuorRecordOptions& options, const std::string& manifest,
   return 0;
 }
 
-int QuorRunDemo(const std::string& directory) {
-  (void)directory;
-  return 0;
+namespace {
+
+// The demo's fileset: long enough to roll over into several member files.
+constexpr double kDemoSeconds = 8.0;
+constexpr ULONG kDemoMaxSizeKiB = 384;
+constexpr ULONG kDemoMaxFiles = 16;
+constexpr const char* kDemoPassword = "demo";
+constexpr const char* kDemoDescription = "quormf demo: synthetic camera and microphone";
+constexpr std::size_t kDemoDamagedFile = 2;
+
+void Heading(const char* text) { std::printf("\n== %s\n", text); }
+
+std::filesystem::path DemoDirectory(const std::string& requested) {
+  if (!requested.empty()) {
+    std::filesystem::create_directories(requested);
+    return requested;
+  }
+  std::string pattern = (std::filesystem::temp_directory_path() / "quormf-demo-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::system_error(errno, std::generic_category(), "creating " + pattern);
+  }
+  return pattern;
+}
+
+void ShowSteps(IQuorMediaFileReader* reader, ULONG trackId) {
+  ULONGLONG first = 0;
+  ULONGLONG last = 0;
+  QuorCheck(reader->GetFirstTimeStamp(trackId, &first), "GetFirstTimeStamp");
+  QuorCheck(reader->GetLastTimeStamp(trackId, &last), "GetLastTimeStamp");
+  const ULONGLONG middle = first + (last - first) / 2 + 10;  // between two frames on purpose
+  CQuorComPtr<IQuorMediaFileSample> sample;
+  QuorCheck(reader->MoveTo(trackId, middle, sample.AddressOf()), "MoveTo");
+  std::printf("  %-16s %s\n", ("MoveTo(" + std::to_string(middle) + ")").c_str(),
+              SampleLine(ReadSample(sample.Get())).c_str());
+  for (int i = 0; i < 3; ++i) {
+    if (!Step([&](IQuorMediaFileSample** p) { return reader->MoveNext(trackId, p); }, &sample)) {
+      return;
+    }
+    std::printf("  %-16s %s\n", "MoveNext", SampleLine(ReadSample(sample.Get())).c_str());
+  }
+  if (Step([&](IQuorMediaFileSample** p) { return reader->MovePrevious(trackId, p); }, &sample)) {
+    std::printf("  %-16s %s\n", "MovePrevious", SampleLine(ReadSample(sample.Get())).c_str());
+  }
+}
+
+// Copies the member files to directory/damaged and flips one payload byte in the middle media
+// sample block of one of them; returns the copy's first member file.
+std::filesystem::path MakeDamagedCopy(const std::vector<QuorMemberFileReport>& files,
+                                      const std::filesystem::path& directory) {
+  const std::filesystem::path copyDirectory = directory / "damaged";
+  std::filesystem::create_directories(copyDirectory);
+  std::vector<std::filesystem::path> copies;
+  for (const QuorMemberFileReport& file : files) {
+    copies.push_back(copyDirectory / std::filesystem::path(file.name).filename());
+    std::filesystem::copy_file(file.name, copies.back(),
+                               std::filesystem::copy_options::overwrite_existing);
+  }
+  const std::filesystem::path victim = copies.at(std::min(kDemoDamagedFile, copies.size() - 1));
+  CQuorBlockWalker walker;
+  const QuorBlockWalk walk = walker.Walk(victim.string());
+  std::vector<const QuorBlockRecord*> samples;
+  for (const QuorBlockRecord& block : walk.blocks) {
+    if (block.type == btMediaSample) samples.push_back(&block);
+  }
+  if (samples.empty()) throw std::runtime_error("no media sample block to damage");
+  const QuorBlockRecord& target = *samples[samples.size() / 2];
+  // Inside the payload: past the block header and the payload field's header.
+  const ULONGLONG offset = target.offset + 8 + 8 + (target.size - 64) / 2;
+  std::fstream file(victim, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekg(static_cast<std::streamoff>(offset));
+  char byte = 0;
+  file.read(&byte, 1);
+  byte = static_cast<char>(byte ^ 0x01);
+  file.seekp(static_cast<std::streamoff>(offset));
+  file.write(&byte, 1);
+  if (!file) throw std::system_error(errno, std::generic_category(), "damaging " + victim.string());
+  std::printf("  flipped one bit of the byte at offset %llu of damaged/%s\n",
+              static_cast<unsigned long long>(offset), victim.filename().c_str());
+  std::printf("  (inside block %u, a media sample of %u bytes)\n",
+              target.blockIndex ? static_cast<unsigned>(*target.blockIndex) : 0u,
+              static_cast<unsigned>(target.size));
+  return copies.front();
+}
+
+}  // namespace
+
+int QuorRunDemo(const std::string& requestedDirectory) {
+  const bool progress = QuorStderrIsTerminal();
+  const std::filesystem::path directory = DemoDirectory(requestedDirectory);
+  const std::string fileset = (directory / "demo.qmf").string();
+
+  Heading("1. Recording");
+  std::printf(
+      "  %.0f s of a synthetic camera (25 fps, a key frame every second) and microphone\n"
+      "  (50 fps) into %s, at most %u KiB per member file,\n"
+      "  password \"%s\"\n",
+      kDemoSeconds, fileset.c_str(), static_cast<unsigned>(kDemoMaxSizeKiB), kDemoPassword);
+  QuorRecordOptions options;
+  options.path = fileset;
+  options.maxSizeKiB = kDemoMaxSizeKiB;
+  options.maxFiles = kDemoMaxFiles;
+  options.overwrite = true;
+  options.password = kDemoPassword;
+  options.description = kDemoDescription;
+  options.durationSeconds = kDemoSeconds;
+  CQuorRecorder recorder(options);
+  if (progress) recorder.OnProgress([](unsigned p) { QuorDrawProgress("  recording", p); });
+  const QuorRecordResult recorded = recorder.Record();
+  if (progress) QuorClearProgress();
+  std::printf("  recorded %llu samples into %u member files, %s on disk\n",
+              static_cast<unsigned long long>(recorded.samplesWritten),
+              static_cast<unsigned>(recorded.filesWritten),
+              QuorByteCount(recorded.bytesOnDisk).c_str());
+
+  Heading("2. Opening it: quormf info");
+  auto reader = QuorOpenFileSet(fileset, kDemoPassword);
+  const QuorFileSetReport report = QuorReportFileSet(reader.Get(), true);
+  QuorPrintReport(report);
+
+  Heading("3. Seeking to the middle of the camera track and stepping");
+  std::printf("  %-16s %12s  %-15s %8s  %s\n", "call", "timestamp", "flags", "size", "payload md5");
+  ShowSteps(reader.Get(), kQuorVideoTrackId);
+
+  Heading("4. Authenticating: quormf verify");
+  const VerifyOutcome intact = Verify(reader.Get(), progress);
+  PrintVerdict(intact);
+
+  Heading("5. Damaging a copy and authenticating it again");
+  const std::filesystem::path copy = MakeDamagedCopy(report.files, directory);
+  auto damagedReader = QuorOpenFileSet(copy.string(), kDemoPassword);
+  const VerifyOutcome damaged = Verify(damagedReader.Get(), progress);
+  PrintVerdict(damaged);
+
+  std::printf("\nThe fileset is in %s. Try:\n", directory.c_str());
+  std::printf("  quormf info %s -p %s\n", fileset.c_str(), kDemoPassword);
+  std::printf("  quormf samples %s -p %s --track 2 --from 1000 --to 1100\n", fileset.c_str(),
+              kDemoPassword);
+  std::printf("  quormf dump %s\n", (directory / "damaged" / "demo2.qmf").c_str());
+  const bool asExpected = intact.result.authentic && !damaged.result.authentic;
+  return asExpected ? 0 : 1;
 }
