@@ -82,8 +82,6 @@ inline void TruncateBy(Bytes& bytes, std::size_t count) { bytes.resize(bytes.siz
 
 class QuorBlockFixture : public ::testing::Test {
  protected:
-  static constexpr std::size_t kSignatureSize = 16;  // what a writing storage puts first
-
   QuorBlockFixture() : m_log(std::make_shared<DXL_CaptureSink>()), m_scopedLog(m_log) {}
 
   // Writes block as the only block of a new member file; returns the file without signature.
@@ -95,8 +93,8 @@ class QuorBlockFixture : public ::testing::Test {
     ULONGLONG size = 0;
     EXPECT_EQ(storage.Finalize(&size), S_OK);
     Bytes bytes = m_dir.ReadBytes("write.vid");
-    EXPECT_GE(bytes.size(), kSignatureSize);
-    return Bytes(bytes.begin() + kSignatureSize, bytes.end());
+    EXPECT_GE(bytes.size(), kQuorFileSignatureSize);
+    return Bytes(bytes.begin() + kQuorFileSignatureSize, bytes.end());
   }
 
   // Puts bytes into a file and reads one object from its start.

@@ -90,10 +90,3 @@ TEST_F(QuorIndexBlockTest, ABlockWithoutPreviousOffsetIsNotWritten) {
   EXPECT_TRUE(WriteBlock(block, E_FAIL).empty());
   EXPECT_FALSE(block.IsEmpty());
 }
-
-TEST_F(QuorIndexBlockTest, ASecondPreviousOffsetIsLogged) {
-  CQuorIndexBlock block;
-  ASSERT_EQ(ReadBlock(block, MakeBlock(btIndex, Join({kPrevious, kPrevious}))), S_OK);
-  EXPECT_TRUE(Logged("Error Duplicated Field detected -Tag:774"));
-  EXPECT_TRUE(block.IsEmpty());
-}

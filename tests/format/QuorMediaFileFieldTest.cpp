@@ -100,24 +100,3 @@ TEST_F(QuorMediaFileFieldTest, AFieldThatWasNeverSetWritesAndHashesNothing) {
   EXPECT_EQ(field.AddToHash(hash), MFS_E_WRONG_STATE);
   EXPECT_EQ(field.Write(nullptr), E_POINTER);
 }
-
-TEST_F(QuorMediaFileFieldTest, CopyOwnsTheValueAndBorrowingKeepsTheCallersBytes) {
-  for (const DWORD length : {4u, 100u}) {  // inline and heap values
-    SCOPED_TRACE(length);
-    Bytes value = PatternBytes(length);
-    const DWORD tag = length == 4 ? kTagTrackId : kTagPayload;
-    CQuorMediaFileField copied;
-    CQuorMediaFileField borrowed;
-    ASSERT_EQ(copied.Set(tag, length, value.data(), true), S_OK);
-    ASSERT_EQ(borrowed.Set(tag, length, value.data(), false), S_OK);
-    EXPECT_TRUE(copied.OwnsValue());
-    EXPECT_FALSE(borrowed.OwnsValue());
-    EXPECT_EQ(borrowed.GetValue(), value.data());
-    const Bytes original = value;
-    value.assign(length, 0);
-    EXPECT_EQ(Bytes(copied.GetValue(), copied.GetValue() + length), original);
-    // Setting a field from its own bytes keeps them.
-    ASSERT_EQ(copied.Set(tag, length, copied.GetValue(), true), S_OK);
-    EXPECT_EQ(Bytes(copied.GetValue(), copied.GetValue() + length), original);
-  }
-}

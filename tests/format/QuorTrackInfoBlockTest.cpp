@@ -51,12 +51,6 @@ TEST_F(QuorTrackInfoBlockTest, EveryFieldSurvivesAWriteAndAReadInSettingOrder) {
   DWORD value = 0;
   ASSERT_EQ(read.GetTrackId(&value), S_OK);
   EXPECT_EQ(value, 2u);
-  ASSERT_EQ(read.GetPairId(&value), S_OK);
-  EXPECT_EQ(value, 9u);
-  ASSERT_EQ(read.GetMediaTypes(&value), S_OK);
-  EXPECT_EQ(value, 3u);
-  ASSERT_EQ(read.GetSourceId(&value), S_OK);
-  EXPECT_EQ(value, 77u);
   ASSERT_EQ(read.GetTrackFlags(&value), S_OK);
   EXPECT_EQ(value, kTrackFlagLastTrackInfo);
   GUID plugin{};
