@@ -23,8 +23,15 @@ fi
 status=0
 for target in "${targets[@]}"; do
   name=$(basename "$target")
-  # QuorBlockFuzz.cpp builds quor_block_fuzz: the seed folder carries the source's name.
-  seeds="$source_dir/corpus/$(echo "$name" | sed -E 's/_fuzz$//; s/(^|_)([a-z])/\U\2/g')Fuzz"
+  # QuorBlockFuzz.cpp builds quor_block_fuzz: the seed folder carries the source's name, so
+  # names are compared without case and underscores.
+  seeds=""
+  for dir in "$source_dir"/corpus/*/; do
+    dir=${dir%/}
+    if [ "$(basename "$dir" | tr 'A-Z' 'a-z')" = "$(echo "$name" | tr -d '_')" ]; then
+      seeds=$dir
+    fi
+  done
   work="$build_dir/fuzz/corpus/$name"
   artifacts="$build_dir/fuzz/artifacts/$name/"
   log="$build_dir/fuzz/$name.log"
