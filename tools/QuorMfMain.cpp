@@ -64,12 +64,11 @@ int main(int argc, char** argv) {
       "extract", "write the payloads of a track: one file per sample, or concatenated to stdout");
   AddOpenOptions(extractCommand, &extract, false);
   AddRangeOptions(extractCommand, &extractRange);
-  CLI::Option* outOption =
-      extractCommand->add_option("--out,-o", extractDirectory, "directory for the sample files");
-  CLI::Option* stdoutOption =
-      extractCommand->add_flag("--stdout", extractStdout, "write the payloads to stdout");
-  outOption->excludes(stdoutOption);
-  extractCommand->require_option(1);
+  CLI::Option_group* destination =
+      extractCommand->add_option_group("destination", "where the payloads go (one of)");
+  destination->add_option("--out,-o", extractDirectory, "directory for the sample files");
+  destination->add_flag("--stdout", extractStdout, "write the payloads to stdout");
+  destination->require_option(1);
 
   std::string dumpFile;
   bool dumpJson = false;

@@ -1,0 +1,297 @@
+// Runs the built quormf as a user would and checks what it prints and how it exits against what
+// `quormf record --manifest` says it recorded.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+
+#include "support/QuorTempDir.h"
+
+namespace {
+
+using Json = nlohmann::json;
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs quormf with args (already quoted where needed), stdout and stderr captured in files.
+RunResult Quormf(const CQuorTempDir& dir, const std::string& args) {
+  const std::string out = dir.Path("stdout.txt");
+  const std::string err = dir.Path("stderr.txt");
+  const std::string command =
+      std::string("'") + QUORMF_PATH + "' " + args + " >'" + out + "' 2>'" + err + "' </dev/null";
+  const int raw = std::system(command.c_str());
+  RunResult result;
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  result.out = Slurp(out);
+  result.err = Slurp(err);
+  return result;
+}
+
+constexpr const char* kPassword = "s3cret";
+constexpr const char* kDescription = "tool test recording";
+
+class QuorMfToolTest : public ::testing::Test {
+ protected:
+  // Records 3 s of the synthetic sources into rec/cam.qmf with 128 KiB files (several of them).
+  void Record(const std::string& extra = "") {
+    const RunResult r = Quormf(m_dir, "record '" + m_dir.Path("rec/cam.qmf") +
+                                          "' --max-size 128 --max-files 20 --duration 3 -p " +
+                                          kPassword + " -d '" + kDescription + "' --manifest '" +
+                                          m_dir.Path("manifest.json") + "' " + extra);
+    ASSERT_EQ(r.status, 0) << r.err;
+    m_manifest = Json::parse(Slurp(m_dir.Path("manifest.json")));
+  }
+
+  std::string Fileset() const { return "'" + m_dir.Path("rec/cam.qmf") + "' -p " + kPassword; }
+
+  std::vector<std::string> MemberFiles() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path("rec"))) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  Json RunJson(const std::string& args) {
+    const RunResult r = Quormf(m_dir, args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return Json::parse(r.out);
+  }
+
+  CQuorTempDir m_dir;
+  Json m_manifest;
+};
+
+TEST_F(QuorMfToolTest, DemoRecordsAuthenticatesAndNamesTheDamagedBlock) {
+  const RunResult r = Quormf(m_dir, "demo '" + m_dir.Path("demo") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("fileset: AUTHENTIC, complete"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("demo2.qmf: NOT authentic - block "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("fails its block hash check"), std::string::npos) << r.out;
+  EXPECT_TRUE(m_dir.Exists("demo/demo.qmf"));
+  EXPECT_TRUE(m_dir.Exists("demo/demo3.qmf")) << "the demo rolls over into several files";
+}
+
+TEST_F(QuorMfToolTest, InfoJsonMatchesWhatWasRecorded) {
+  Record();
+  const Json info = RunJson("info --json " + Fileset());
+
+  EXPECT_EQ(info["fileset"]["description"], kDescription);
+  EXPECT_EQ(info["fileset"]["password_protected"], true);
+  EXPECT_EQ(info["fileset"]["complete"], true);
+  EXPECT_EQ(info["fileset"]["guid"].get<std::string>().size(), 38u);
+
+  const std::vector<std::string> members = MemberFiles();
+  ASSERT_GE(members.size(), 3u);
+  ASSERT_EQ(info["files"].size(), members.size());
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    SCOPED_TRACE(i);
+    const Json& file = info["files"][i];
+    const bool last = file["fileset_index"] == members.size() - 1;
+    EXPECT_EQ(file["flags"], last ? 0x03 : 0x02);
+  }
+
+  struct Expected {
+    const char* id;
+    const char* name;
+    const char* format;
+  };
+  const Expected kTracks[] = {{"1", "camera", "H.264"}, {"2", "microphone", "AAC"}};
+  ASSERT_EQ(info["tracks"].size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(kTracks[i].name);
+    const Json& track = info["tracks"][i];
+    const Json& recorded = m_manifest["tracks"][kTracks[i].id];
+    EXPECT_EQ(track["name"], kTracks[i].name);
+    EXPECT_EQ(i == 0 ? track["video_format_name"] : track["audio_format_name"], kTracks[i].format);
+    EXPECT_EQ(track["samples"], recorded.size());
+    EXPECT_EQ(track["first_timestamp"], recorded.front()["timestamp"]);
+    EXPECT_EQ(track["last_timestamp"], recorded.back()["timestamp"]);
+    EXPECT_EQ(track["authentic"], true);
+  }
+  EXPECT_EQ(info["tracks"][0]["samples"], 75);  // 3 s at 25 frames per second
+  EXPECT_EQ(info["tracks"][1]["samples"], 150);
+  EXPECT_EQ(info["tracks"][1]["pair_id"], 1);
+}
+
+TEST_F(QuorMfToolTest, SamplesJsonMatchesTheRecordedSamplesOverRanges) {
+  Record();
+  struct Range {
+    const char* name;
+    const char* track;
+    const char* args;
+    std::size_t first;  // index into the manifest
+    std::size_t count;
+  };
+  const Range kRanges[] = {
+      {"WholeVideo", "1", "", 0, 75},
+      {"WholeAudio", "2", "", 0, 150},
+      {"ExactBounds", "1", "--from 400 --to 800", 10, 11},
+      {"BoundsBetweenFrames", "1", "--from 410 --to 830", 11, 10},
+      {"FromOnly", "2", "--from 2900", 145, 5},
+      {"ToOnly", "1", "--to 0", 0, 1},
+      {"EmptyPastTheEnd", "1", "--from 5000", 0, 0},
+  };
+  for (const Range& r : kRanges) {
+    SCOPED_TRACE(r.name);
+    const Json samples =
+        RunJson(std::string("samples --json --track ") + r.track + " " + r.args + " " + Fileset());
+    const Json& all = m_manifest["tracks"][r.track];
+    ASSERT_EQ(samples.size(), r.count);
+    for (std::size_t i = 0; i < r.count; ++i) {
+      EXPECT_EQ(samples[i], all[r.first + i]) << "sample " << i;
+    }
+  }
+}
+
+TEST_F(QuorMfToolTest, ExtractWritesThePayloadsToStdoutAndToFiles) {
+  Record();
+  const RunResult concatenated =
+      Quormf(m_dir, "extract --track 2 --from 1000 --to 1100 --stdout " + Fileset());
+  ASSERT_EQ(concatenated.status, 0) << concatenated.err;
+  std::size_t expected = 0;
+  for (std::size_t i = 50; i <= 55; ++i)
+    expected += m_manifest["tracks"]["2"][i]["size"].get<std::size_t>();
+  EXPECT_EQ(concatenated.out.size(), expected);
+
+  const RunResult files =
+      Quormf(m_dir, "extract --track 1 --to 200 --out '" + m_dir.Path("out") + "' " + Fileset());
+  ASSERT_EQ(files.status, 0) << files.err;
+  for (std::size_t i = 0; i <= 5; ++i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "out/track1_%020zu.bin", i * 40);
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(m_dir.Exists(name));
+    EXPECT_EQ(m_dir.FileSize(name), m_manifest["tracks"]["1"][i]["size"].get<std::uint64_t>());
+  }
+}
+
+TEST_F(QuorMfToolTest, VerifyExitStatusFollowsAuthenticityAndCompleteness) {
+  Record();
+  struct Case {
+    const char* name;
+    std::function<void(const CQuorTempDir&, const std::vector<std::string>&)> damage;
+    int status;
+    const char* says;
+  };
+  const Case kCases[] = {
+      {"Untouched", [](const CQuorTempDir&, const std::vector<std::string>&) {}, 0,
+       "fileset: AUTHENTIC, complete"},
+      // Inside the first media sample's payload of the second file.
+      {"PayloadByteFlipped",
+       [](const CQuorTempDir& d, const std::vector<std::string>& m) {
+         d.FlipByte("rec/" + m[1], 1000);
+       },
+       1, "fails its block hash check"},
+      {"LastFileMissing",
+       [](const CQuorTempDir& d, const std::vector<std::string>& m) {
+         d.Remove("rec/" + m.back());
+       },
+       1, "INCOMPLETE"},
+      {"LastFileCutShort",
+       [](const CQuorTempDir& d, const std::vector<std::string>& m) {
+         d.TruncateBy("rec/" + m.back(), 200);
+       },
+       1, "runs past the end of the file"},
+  };
+  const std::string pristine = m_dir.Path("pristine");
+  std::filesystem::copy(m_dir.Path("rec"), pristine);
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(m_dir.Path("rec"));
+    std::filesystem::copy(pristine, m_dir.Path("rec"));
+    const std::vector<std::string> members = MemberFiles();
+    // The member files sort as cam.qmf, cam1.qmf, cam10.qmf, ...: order them by number.
+    std::vector<std::string> ordered(members.size());
+    for (const std::string& name : members) {
+      const std::string digits = name.substr(3, name.size() - 7);
+      ordered.at(digits.empty() ? 0 : std::stoul(digits)) = name;
+    }
+    c.damage(m_dir, ordered);
+    const RunResult r = Quormf(m_dir, "verify " + Fileset());
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
+
+    const RunResult asJson = Quormf(m_dir, "verify --json " + Fileset());
+    EXPECT_EQ(asJson.status, c.status);
+    const Json json = Json::parse(asJson.out);
+    EXPECT_EQ(json["authentic"].get<bool>() && json["complete"].get<bool>(), c.status == 0);
+  }
+}
+
+TEST_F(QuorMfToolTest, FailuresExitTwoWithTheNamedResultCode) {
+  Record();
+  struct Case {
+    const char* name;
+    std::string args;
+    const char* says;
+  };
+  const std::string fileset = "'" + m_dir.Path("rec/cam.qmf") + "'";
+  const Case kCases[] = {
+      {"WrongPassword", "info " + fileset + " -p wrong",
+       "error: MFS_E_BAD_PASSWORD (0x8004F008): "},
+      {"NoPassword", "verify " + fileset, "error: MFS_E_BAD_PASSWORD (0x8004F008): "},
+      {"MissingFile", "verify '" + m_dir.Path("nothing/here.qmf") + "'",
+       "error: HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) (0x80070002): "},
+      {"UnknownTrack", "samples --track 7 " + Fileset(), "error: E_INVALIDARG (0x80070057): "},
+      {"RecordWithoutExtension", "record '" + m_dir.Path("noext") + "' --max-size 64 --max-files 2",
+       "error: E_INVALIDARG (0x80070057): "},
+      {"BadOption", "info --no-such-option " + fileset, "--no-such-option"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const RunResult r = Quormf(m_dir, c.args);
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(QuorMfToolTest, DumpListsEveryBlockAndFlagsTheDamagedOne) {
+  Record();
+  const Json clean = RunJson("dump --json '" + m_dir.Path("rec/cam1.qmf") + "'");
+  const Json& blocks = clean["blocks"];
+  ASSERT_GE(blocks.size(), 5u);
+  EXPECT_EQ(blocks.front()["type"], "file-info");
+  EXPECT_EQ(blocks.front()["fields"]["fileset_index"], 1);
+  EXPECT_EQ(blocks.back()["type"], "finalization");
+  EXPECT_EQ(blocks.back()["file_hash_valid"], true);
+  EXPECT_EQ(clean["clean_end"], true);
+  std::uint64_t offset = 16;
+  for (const Json& block : blocks) {
+    EXPECT_EQ(block["offset"], offset);
+    EXPECT_EQ(block["hash_valid"], true);
+    EXPECT_EQ(block["index_in_sequence"], true);
+    offset += block["size"].get<std::uint64_t>();
+  }
+  EXPECT_EQ(offset, m_dir.FileSize("rec/cam1.qmf"));
+
+  const Json& victim = blocks[4];
+  m_dir.FlipByte("rec/cam1.qmf", victim["offset"].get<std::size_t>() + 20);
+  const RunResult damaged = Quormf(m_dir, "dump --json '" + m_dir.Path("rec/cam1.qmf") + "'");
+  EXPECT_EQ(damaged.status, 1);
+  const Json after = Json::parse(damaged.out);
+  EXPECT_EQ(after["blocks"][4]["hash_valid"], false);
+  EXPECT_EQ(after["blocks"][3]["hash_valid"], true);
+  EXPECT_EQ(after["blocks"].back()["file_hash_valid"], true)
+      << "the file hash covers the stored block hashes, which did not change";
+}
+
+}  // namespace
