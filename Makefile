@@ -1,5 +1,5 @@
 # A thin front over CMake presets. Every target first makes sure the build tools are there.
-.PHONY: all deps fuzz-deps build test asan tsan fuzz bench demo format format-check clean
+.PHONY: all deps fuzz-deps build test asan tsan fuzz bench demo install format format-check clean
 
 # Debian packages the build, the tests and the benchmarks need.
 DEB_PACKAGES := cmake ninja-build g++ pkg-config libssl-dev libgtest-dev libgmock-dev \
@@ -7,6 +7,8 @@ DEB_PACKAGES := cmake ninja-build g++ pkg-config libssl-dev libgtest-dev libgmoc
 FUZZ_PACKAGES := clang-16 libclang-rt-16-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
+DEMO_DIR ?= build/demo
 TSAN_FILTER ?= Thread|Worker|Concurrent|Cancel|Progress
 
 all: build
@@ -58,6 +60,24 @@ fuzz: deps fuzz-deps
 	cmake --preset fuzz
 	cmake --build build/fuzz -j $(JOBS)
 	./fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
+
+# Records a synthetic two-track fileset, plays it back, authenticates it and a damaged copy;
+# the fileset stays in $(DEMO_DIR).
+demo: deps
+	cmake --preset debug
+	cmake --build build/debug -j $(JOBS) --target quormf
+	build/debug/tools/quormf demo $(DEMO_DIR)
+
+# The library, the client runtime, public headers, CMake package, pkg-config file and quormf,
+# under $(PREFIX) (sudo only when the prefix is not writable).
+install: deps
+	cmake --preset release
+	cmake --build build/release -j $(JOBS) --target quormediafiles quor_platform quormf
+	@if mkdir -p $(PREFIX) 2>/dev/null && [ -w $(PREFIX) ]; then \
+	  cmake --install build/release --prefix $(PREFIX); \
+	else \
+	  $(SUDO) cmake --install build/release --prefix $(PREFIX); \
+	fi
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i
