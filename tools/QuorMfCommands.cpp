@@ -278,12 +278,14 @@ int QuorRunRecord(const QuorRecordOptions& options, const std::string& manifest,
                    {"files", result.filesWritten},
                    {"stopped_full", result.stoppedFull}});
   } else {
-    std::printf("recorded %llu samples (%s of payload) into %u member file%s, %s on disk%s\n",
-                static_cast<unsigned long long>(result.samplesWritten),
-                QuorByteCount(result.payloadBytes).c_str(),
-                static_cast<unsigned>(result.filesWritten), result.filesWritten == 1 ? "" : "s",
-                QuorByteCount(result.bytesOnDisk).c_str(),
-                result.stoppedFull ? "; the fileset filled up and the recording ended early" : "");
+    std::printf(
+        "handed %llu samples (%s of payload) to the writer: %u member file%s, %s on disk%s\n",
+        static_cast<unsigned long long>(result.samplesWritten),
+        QuorByteCount(result.payloadBytes).c_str(), static_cast<unsigned>(result.filesWritten),
+        result.filesWritten == 1 ? "" : "s", QuorByteCount(result.bytesOnDisk).c_str(),
+        result.stoppedFull ? "\nthe fileset filled up: the writer ended the recording there and "
+                             "dropped the samples queued after that"
+                           : "");
   }
   return 0;
 }

@@ -27,7 +27,7 @@ struct QuorRecordOptions {
 };
 
 struct QuorRecordResult {
-  ULONGLONG samplesWritten = 0;
+  ULONGLONG samplesWritten = 0;  // handed to Write (a full fileset drops the last ones)
   ULONGLONG payloadBytes = 0;
   ULONGLONG bytesOnDisk = 0;
   ULONG filesWritten = 0;
