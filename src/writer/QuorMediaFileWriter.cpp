@@ -427,7 +427,8 @@ HRESULT CQuorMediaFileWriter::Write(ULONG dwTrackId, IQuorMediaFileSample* piSam
   return QuorMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::Write", m_loggerContext), [&] {
     if (piSample == nullptr) Raise(E_POINTER, 10233);
     if (m_stopEvent.IsSignaled()) {
-      if (m_stoppedWhenFull) return S_OK;  // the fileset or the disk is full: dropped
+      // The fileset or the disk is full: dropped. A rollover just before still gets reported.
+      if (m_stoppedWhenFull) return m_nextFileStarted.exchange(false) ? MFS_S_NEXT_FILE : S_OK;
       Raise(MFS_E_WRONG_STATE, 10235);
     }
     if (!m_tracks.contains(dwTrackId)) Raise(E_INVALIDARG, 10234);
@@ -538,6 +539,7 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
         m_stoppedWhenFull = true;
         if (const HRESULT hr = DoStopRecording(true); FAILED(hr)) {
           log.LogErrorMessage(hr);
+          EndAfterFailedRollover();  // whatever happens, nothing writes into this file again
         } else {
           log.LogReleaseMessage(QuorLoadMessage(10255).data());
         }

@@ -1,0 +1,222 @@
+#include "QuorWriterTestSupport.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "core/QuorLittleEndian.h"
+#include "core/QuorMD5Hash.h"
+#include "format/QuorFileFinalizationBlock.h"
+#include "format/QuorFileInfoBlock.h"
+#include "format/QuorFormatLayout.h"
+#include "format/QuorIndexBlock.h"
+#include "format/QuorMediaSampleBlock.h"
+#include "format/QuorTrackInfoBlock.h"
+#include "quormediafiles/platform/QuorDispatch.h"
+#include "storage/QuorFileStorage.h"
+
+CQuorBstr Wide(const std::string& text) { return CQuorBstr::FromUtf8(text); }
+
+CQuorComPtr<IQuorMediaFileWriter> NewWriter() {
+  CQuorComPtr<IQuorMediaFileWriter> writer;
+  EXPECT_EQ(CoCreateInstance(CLSID_QuorMediaFileWriter, &writer), S_OK);
+  return writer;
+}
+
+CQuorComPtr<IQuorTrackMetadata> NewTrack(ULONG trackId, const char* name, bool video, bool audio) {
+  CQuorComPtr<IQuorTrackMetadata> track;
+  EXPECT_EQ(CoCreateInstance(CLSID_QuorTrackMetadata, &track), S_OK);
+  EXPECT_EQ(track->SetTrackId(trackId), S_OK);
+  EXPECT_EQ(track->SetTrackName(Wide(name).Get()), S_OK);
+  EXPECT_EQ(track->SetVideoFlag(video ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+  EXPECT_EQ(track->SetAudioFlag(audio ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+  return track;
+}
+
+CQuorComPtr<IQuorMediaFileSample> NewSample(const Bytes& payload, ULONGLONG timestamp,
+                                            ULONG flags) {
+  CQuorComPtr<IQuorMediaFileSample> sample;
+  EXPECT_EQ(CoCreateInstance(CLSID_QuorMediaFileSample, &sample), S_OK);
+  CQuorSafeArray array = CQuorSafeArray::CreateVector(VT_UI1, 0, ULONG(payload.size()));
+  std::memcpy(array.Get()->pvData, payload.data(), payload.size());
+  SAFEARRAY* psa = array.Get();
+  EXPECT_EQ(sample->SetPayloadData(&psa), S_OK);
+  EXPECT_EQ(sample->SetTimestamp(timestamp), S_OK);
+  EXPECT_EQ(sample->SetSampleFlags(flags), S_OK);
+  return sample;
+}
+
+void StartSimpleRecording(IQuorMediaFileWriter* writer, const std::string& path, ULONG maxSizeKiB,
+                          ULONG maxFiles) {
+  ASSERT_EQ(writer->Initialize(Wide(path).Get(), maxSizeKiB, maxFiles, VARIANT_TRUE), S_OK);
+  ASSERT_EQ(writer->AddTrack(NewTrack(1, "video").Get()), S_OK);
+  ASSERT_EQ(writer->StartRecording(), S_OK);
+}
+
+WriterStateEnum StateOf(IQuorMediaFileWriter* writer) {
+  CQuorComPtr<IQuorMediaFileRecordingStatus> status;
+  EXPECT_EQ(writer->GetRecordingStatus(status.AddressOf()), S_OK);
+  WriterStateEnum state = wseCreated;
+  EXPECT_EQ(status->GetWriterState(&state), S_OK);
+  return state;
+}
+
+void WaitForBytes(IQuorMediaFileWriter* writer, ULONGLONG bytesTotal) {
+  for (;;) {
+    CQuorComPtr<IQuorMediaFileRecordingStatus> status;
+    ASSERT_EQ(writer->GetRecordingStatus(status.AddressOf()), S_OK);
+    ULONGLONG total = 0;
+    WriterStateEnum state = wseCreated;
+    ASSERT_EQ(status->GetBytesWrittenTotal(&total), S_OK);
+    ASSERT_EQ(status->GetWriterState(&state), S_OK);
+    if (total >= bytesTotal || state == wseFinished) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+namespace {
+
+// Reads the block at offset into block through a storage that inspects the file as it is.
+template <class TBlock>
+bool ReadBlock(CQuorFileStorage& storage, ULONGLONG offset, TBlock& block, ParsedBlock* parsed) {
+  if (FAILED(storage.Seek(0, LONGLONG(offset), soBegin)) ||
+      FAILED(block.Read(storage.GetReader()))) {
+    return false;
+  }
+  const BYTE* hash = nullptr;
+  DWORD length = 0;
+  if (FAILED(block.GetBlockIndex(&parsed->blockIndex)) ||
+      FAILED(block.GetBlockHash(&hash, &length)) || length != 16) {
+    return false;
+  }
+  std::copy(hash, hash + 16, parsed->hash.begin());
+  parsed->hashValid = block.IsHashValid();
+  return true;
+}
+
+}  // namespace
+
+ParsedFile ParseFile(const CQuorTempDir& dir, const std::string& name, bool allowTorn) {
+  ParsedFile file;
+  const Bytes bytes = dir.ReadBytes(name);
+  file.size = bytes.size();
+  const auto signature = QuorFileSignatureBytes();
+  if (bytes.size() < signature.size() ||
+      !std::equal(signature.begin(), signature.end(), bytes.begin())) {
+    if (!allowTorn) ADD_FAILURE() << name << " has no signature";
+    file.torn = true;
+    return file;
+  }
+  CQuorFileStorage storage;
+  EXPECT_EQ(storage.OpenFileForInspection(dir.WidePath(name).c_str()), S_OK);
+  CQuorMD5Hash fileHash;
+  ULONGLONG pos = signature.size();
+  while (pos < bytes.size()) {
+    ParsedBlock parsed;
+    parsed.offset = pos;
+    const DWORD size = pos + 8 <= bytes.size() ? DecodeU32(&bytes[pos + 4]) : 0;
+    parsed.type = pos + 8 <= bytes.size() ? DecodeU32(&bytes[pos]) : 0;
+    bool ok = IsBlockType(parsed.type) && size >= kBaseFieldsSize &&
+              pos + kBlockHeaderSize + size <= bytes.size();
+    if (ok) {
+      switch (parsed.type) {
+        case btFileInfo: {
+          CQuorFileInfoBlock block;
+          ok = ReadBlock(storage, pos, block, &parsed) &&
+               SUCCEEDED(block.GetFileSetIndex(&file.fileSetIndex)) &&
+               SUCCEEDED(block.GetFileSetGuid(&file.fileSetGuid));
+          break;
+        }
+        case btTrackInfo: {
+          CQuorTrackInfoBlock block;
+          ok = ReadBlock(storage, pos, block, &parsed);
+          break;
+        }
+        case btMediaSample: {
+          CQuorMediaSampleBlock block;
+          const BYTE* payload = nullptr;
+          DWORD length = 0;
+          ok = ReadBlock(storage, pos, block, &parsed) &&
+               SUCCEEDED(block.GetPayload(&payload, &length));
+          if (ok) file.payloads[pos] = Bytes(payload, payload + length);
+          break;
+        }
+        case btIndex: {
+          CQuorIndexBlock block;
+          std::vector<DWORD> tracks;
+          ULONGLONG previous = 0;
+          ok = ReadBlock(storage, pos, block, &parsed) && SUCCEEDED(block.GetTrackIds(&tracks)) &&
+               SUCCEEDED(block.GetOffsetToPreviousIndex(&previous));
+          file.previousIndexOffsets.push_back(previous);
+          for (DWORD track : tracks) {
+            std::vector<CQuorMediaSampleIndex> entries;
+            ok = ok && SUCCEEDED(block.GetIndexes(track, &entries));
+            file.entries.insert(file.entries.end(), entries.begin(), entries.end());
+          }
+          break;
+        }
+        case btFinalization: {
+          CQuorFileFinalizationBlock block;
+          const BYTE* hash = nullptr;
+          DWORD length = 0;
+          ok = ReadBlock(storage, pos, block, &parsed) &&
+               SUCCEEDED(block.GetLastFileFlag(&file.lastFile)) &&
+               SUCCEEDED(block.GetFileHash(&hash, &length)) && length == 16;
+          file.finalized = ok;
+          file.fileHashValid = ok && fileHash.IsSame(hash);
+          break;
+        }
+      }
+    }
+    if (!ok) {
+      if (!allowTorn) ADD_FAILURE() << name << ": no readable block at offset " << pos;
+      file.torn = true;
+      break;
+    }
+    if (parsed.type != btFinalization) {
+      EXPECT_EQ(fileHash.AddData(parsed.hash.data(), 16), S_OK);
+    }
+    file.blocks.push_back(parsed);
+    pos += kBlockHeaderSize + size;
+  }
+  return file;
+}
+
+void ExpectWellFormed(const ParsedFile& file, bool lastFile, ULONGLONG maxSize) {
+  ASSERT_FALSE(file.torn);
+  ASSERT_GE(file.blocks.size(), 3u);
+  EXPECT_LE(file.size, maxSize);
+  EXPECT_EQ(file.blocks.front().type, btFileInfo);
+  EXPECT_EQ(file.blocks[1].type, btTrackInfo);
+  EXPECT_EQ(file.blocks.back().type, btFinalization);
+  EXPECT_TRUE(file.finalized);
+  EXPECT_TRUE(file.fileHashValid);
+  EXPECT_EQ(file.lastFile, lastFile);
+  for (std::size_t i = 0; i < file.blocks.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_TRUE(file.blocks[i].hashValid);
+    if (i > 0) {
+      EXPECT_EQ(file.blocks[i].blockIndex, file.blocks[i - 1].blockIndex + 1);
+    }
+  }
+  // Every sample has exactly one entry, and every entry points at a sample block.
+  EXPECT_EQ(file.entries.size(), file.payloads.size());
+  for (const CQuorMediaSampleIndex& entry : file.entries) {
+    EXPECT_TRUE(file.payloads.contains(entry.m_position)) << "entry at " << entry.m_position;
+  }
+  // The index chain runs back from each index block to the one before it.
+  ULONGLONG previous = 0;
+  std::size_t chain = 0;
+  for (const ParsedBlock& block : file.blocks) {
+    if (block.type != btIndex) continue;
+    ASSERT_LT(chain, file.previousIndexOffsets.size());
+    EXPECT_EQ(file.previousIndexOffsets[chain++], previous);
+    previous = block.offset;
+  }
+  // A file with samples closes with an index block right before its finalization block.
+  if (!file.payloads.empty()) {
+    EXPECT_EQ(file.blocks[file.blocks.size() - 2].type, btIndex);
+  }
+}
