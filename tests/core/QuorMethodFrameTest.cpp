@@ -113,27 +113,6 @@ TEST_F(QuorMethodFrameTest, InternalFrameLogsButLeavesErrorInfoAlone) {
   EXPECT_FALSE(TakeErrorInfo().present);
 }
 
-TEST_F(QuorMethodFrameTest, ClassLoggersCarryTheirComponentNames) {
-  struct Case {
-    const DXL_ClassLogger& logger;
-    const char* className;
-    const char* component;
-  };
-  const Case kCases[] = {
-      {QuorFileFinalizationBlockLogger(), "CQuorFileFinalizationBlock", "CQuorMediaFileLibrary"},
-      {QuorMD5HashLogger(), "CQuorMD5Hash", "QuorMediaFiles"},
-      {QuorMediaFileRecordingStatusLogger(), "CQuorMediaFileRecordingStatus", "QuorMediaFiles"},
-      {QuorMediaFileWriterLogger(), "CQuorMediaFileWriter", "QuorMediaFileLibrary"},
-      {QuorTrackInfoBlockLogger(), "CQuorTrackInfoBlock", "CQuorMediaFileLibrary"},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.className);
-    EXPECT_STREQ(c.logger.ClassName(), c.className);
-    EXPECT_STREQ(c.logger.ComponentName(), c.component);
-    EXPECT_EQ(c.logger.Number(), 1);
-  }
-}
-
 TEST_F(QuorMethodFrameTest, InvalidParameterHandlerLogsOneEntryThroughTheLog) {
   QuorInvalidParameterHandler(nullptr, nullptr, nullptr, 0, 0);
   ASSERT_NE(DXL_Log::GetInstancePtr(), nullptr);
