@@ -14,7 +14,7 @@ class QuorFileSetMetadataTest : public ::testing::Test {
   CQuorComPtr<IQuorFileSetMetadataInt> m_setters;
 };
 
-TEST_F(QuorFileSetMetadataTest, NewObjectHasNoValuesButIsIncomplete) {
+TEST_F(QuorFileSetMetadataTest, ValuesAreUnsetUntilTheInternalSettersFillThem) {
   CQuorBstr text;
   ULONGLONG time = 0;
   VARIANT_BOOL flag = 7;
@@ -25,9 +25,7 @@ TEST_F(QuorFileSetMetadataTest, NewObjectHasNoValuesButIsIncomplete) {
   EXPECT_EQ(m_metadata->IsFileSetComplete(nullptr), E_POINTER);
   EXPECT_EQ(m_metadata->IsFileSetComplete(&flag), S_OK);
   EXPECT_EQ(flag, VARIANT_FALSE);
-}
 
-TEST_F(QuorFileSetMetadataTest, InternalSettersFillWhatCallersRead) {
   CQuorBstr guid = Bstr(u"{00000000-0000-0000-0000-000000000000}");
   CQuorBstr description = Bstr(u"night shift");
   ASSERT_EQ(m_setters->SetFilesetGuid(guid.Get()), S_OK);
@@ -36,10 +34,6 @@ TEST_F(QuorFileSetMetadataTest, InternalSettersFillWhatCallersRead) {
   ASSERT_EQ(m_setters->SetFilesetPassword(1), S_OK);
   ASSERT_EQ(m_setters->SetFileSetComplete(VARIANT_TRUE), S_OK);
   EXPECT_EQ(m_setters->SetFilesetDescription(nullptr), E_POINTER);
-
-  CQuorBstr text;
-  ULONGLONG time = 0;
-  VARIANT_BOOL flag = 0;
   ASSERT_EQ(m_metadata->GetFileSetGuid(text.AddressOf()), S_OK);
   EXPECT_EQ(text.View(), guid.View());
   ASSERT_EQ(m_metadata->GetFileSetDescription(text.AddressOf()), S_OK);

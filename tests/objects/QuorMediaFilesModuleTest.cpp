@@ -168,68 +168,6 @@ TEST_F(QuorMediaFilesModuleTest, RegistrationFailuresComeBackAsRegistryCodes) {
   EXPECT_EQ(hr & 0xFFFF0000, static_cast<HRESULT>(0x80070000u));
 }
 
-TEST_F(QuorMediaFilesModuleTest, ClassObjectsAnswerForTheCoclassesOnly) {
-  struct Request {
-    const char* name;
-    const CLSID* clsid;
-    HRESULT expected;
-  };
-  const Request kRequests[] = {
-      {"FileSetMetadata", &CLSID_QuorFileSetMetadata, S_OK},
-      {"TrackMetadata", &CLSID_QuorTrackMetadata, S_OK},
-      {"MediaFileSample", &CLSID_QuorMediaFileSample, S_OK},
-      {"MediaFileStatus", &CLSID_QuorMediaFileStatus, S_OK},
-      {"LibraryId", &LIBID_QuorMediaFilesLib, CLASS_E_CLASSNOTAVAILABLE},
-      {"RecordingStatusInterface", &IID_IQuorMediaFileRecordingStatus, CLASS_E_CLASSNOTAVAILABLE},
-      {"Null", &GUID_NULL, CLASS_E_CLASSNOTAVAILABLE},
-  };
-  for (const Request& r : kRequests) {
-    SCOPED_TRACE(r.name);
-    CQuorComPtr<IClassFactory> factory;
-    EXPECT_EQ(DllGetClassObject(*r.clsid, IID_IClassFactory,
-                                reinterpret_cast<void**>(factory.AddressOf())),
-              r.expected);
-    if (FAILED(r.expected)) {
-      EXPECT_EQ(factory.Get(), nullptr);
-      continue;
-    }
-    ASSERT_NE(factory.Get(), nullptr);
-    CQuorComPtr<IUnknown> object;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch,
-                                      reinterpret_cast<void**>(object.AddressOf())),
-              S_OK);
-    void* p = &p;
-    EXPECT_EQ(factory->CreateInstance(object.Get(), IID_IUnknown, &p), CLASS_E_NOAGGREGATION);
-    EXPECT_EQ(p, nullptr);
-  }
-  EXPECT_EQ(DllGetClassObject(CLSID_QuorTrackMetadata, IID_IClassFactory, nullptr), E_POINTER);
-}
-
-TEST_F(QuorMediaFilesModuleTest, ObjectsAndServerLocksHoldTheLibrary) {
-  const bool idle = CQuorMediaFilesModule::Instance().GetLockCount() == 0;
-  CQuorComPtr<IClassFactory> factory;
-  ASSERT_EQ(DllGetClassObject(CLSID_QuorMediaFileSample, IID_IClassFactory,
-                              reinterpret_cast<void**>(factory.AddressOf())),
-            S_OK);
-  // The cached class object alone does not hold the library.
-  if (idle) {
-    EXPECT_EQ(DllCanUnloadNow(), S_OK);
-  }
-
-  CQuorComPtr<IUnknown> sample;
-  ASSERT_EQ(
-      factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(sample.AddressOf())),
-      S_OK);
-  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
-  ASSERT_EQ(factory->LockServer(1), S_OK);
-  sample.Reset();
-  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
-  ASSERT_EQ(factory->LockServer(0), S_OK);
-  if (idle) {
-    EXPECT_EQ(DllCanUnloadNow(), S_OK);
-  }
-}
-
 TEST_F(QuorMediaFilesModuleTest, LoadingInstallsTheInvalidParameterHandler) {
   EXPECT_EQ(_get_invalid_parameter_handler(), &QuorInvalidParameterHandler);
   // The handler returns, so the reporting call returns instead of ending the process.
