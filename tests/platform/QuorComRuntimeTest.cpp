@@ -72,17 +72,7 @@ TEST_F(QuorComRuntimeTest, IntegerArgumentsConvertWhenTheValueFits) {
     VARIANT v;
     VariantInit(&v);
     v.vt = vt;
-    if (vt == VT_UI8) {
-      v.ullVal = static_cast<ULONGLONG>(value);
-    } else if (vt == VT_I8) {
-      v.llVal = value;
-    } else if (vt == VT_UI4) {
-      v.ulVal = static_cast<ULONG>(value);
-    } else if (vt == VT_I4) {
-      v.lVal = static_cast<LONG>(value);
-    } else {
-      v.iVal = static_cast<SHORT>(value);  // VT_I2 and VT_BOOL
-    }
+    v.llVal = value;  // the smaller members are its low bytes
     return v;
   };
   struct Case {

@@ -57,7 +57,10 @@ TEST_F(QuorFileStorageDiscoveryTest, AnyMemberFindsTheWholeFilesetAndNoOtherSet)
   WriteMember("cam2.vid", kSetA);
   WriteMember("other.vid", kSetB);
   WriteMember("cam.bin", kSetA);
+  WriteMember("single.vid", GUID_NULL);  // a file without fileset GUID stands alone
+  WriteMember("single1.vid", GUID_NULL);
   const std::pair<const char*, std::vector<std::string>> kCases[] = {
+      {"single1.vid", {"single1.vid"}},
       {"cam.vid", {"cam.vid", "cam1.vid", "cam2.vid"}},
       {"cam1.vid", {"cam1.vid", "cam.vid", "cam2.vid"}},
       {"cam2.vid", {"cam2.vid", "cam.vid", "cam1.vid"}},
@@ -78,13 +81,6 @@ TEST_F(QuorFileStorageDiscoveryTest, AnyMemberFindsTheWholeFilesetAndNoOtherSet)
   }
   DWORD index = 0;
   EXPECT_EQ(m_storage.GetFileIndex(m_dir.WidePath("cam.vid").c_str(), &index), E_INVALIDARG);
-}
-
-TEST_F(QuorFileStorageDiscoveryTest, AFileWithoutFilesetGuidStandsAlone) {
-  WriteMember("single.vid", GUID_NULL);
-  WriteMember("single1.vid", GUID_NULL);
-  ASSERT_EQ(Open("single1.vid"), S_OK);
-  EXPECT_EQ(Found(), std::vector<std::string>{"single1.vid"});
 }
 
 // The scan takes matches in byte order: cam.vid, cam1.vid, cam15.vid, cam2.vid.
@@ -156,8 +152,14 @@ TEST_F(QuorFileStorageDiscoveryTest, AMemberBeingRecordedIsLeftOutOrRefused) {
   CQuorFileStorage recording;
   ASSERT_EQ(recording.InitializeForWriting(m_dir.WidePath("cam1.vid").c_str(), 64, true), S_OK);
   EXPECT_EQ(Open("cam1.vid"), HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION));
+  CQuorFileStorage inspector;
+  EXPECT_EQ(inspector.OpenFileForInspection(m_dir.WidePath("cam1.vid").c_str()),
+            HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION));
   ASSERT_EQ(Open("cam.vid"), S_OK);
   EXPECT_EQ(Found(), std::vector<std::string>{"cam.vid"});  // the scan ends at cam1.vid
+  ULONGLONG size = 0;
+  ASSERT_EQ(recording.Finalize(&size), S_OK);
+  EXPECT_EQ(inspector.OpenFileForInspection(m_dir.WidePath("cam1.vid").c_str()), S_OK);
 }
 
 TEST_F(QuorFileStorageDiscoveryTest, ARelativeNameIsUsedAsGiven) {
