@@ -49,7 +49,9 @@ TEST_F(QuorFileInfoBlockTest, EveryFieldSurvivesAWriteAndARead) {
   EXPECT_EQ(read.SetPassword(password, 17), E_INVALIDARG);
 }
 
-TEST_F(QuorFileInfoBlockTest, AnEmptyDescriptionIsStoredAsItsNul) {
+// An empty description is stored as its NUL; a stored one is read up to its first NUL and
+// never past its length.
+TEST_F(QuorFileInfoBlockTest, DescriptionsEndAtTheirFirstNulOrTheirLength) {
   CQuorFileInfoBlock block;
   ASSERT_EQ(block.SetDescription(u""), S_OK);
   DWORD length = 0;
@@ -58,17 +60,14 @@ TEST_F(QuorFileInfoBlockTest, AnEmptyDescriptionIsStoredAsItsNul) {
   EXPECT_EQ(length, 2u);
   EXPECT_EQ(ReadDescription(block), u"");
   EXPECT_EQ(block.SetDescription(nullptr), E_POINTER);
-}
-
-TEST_F(QuorFileInfoBlockTest, AStoredDescriptionIsReadUpToItsFirstNulAndNeverPastItsLength) {
-  // "ab" NUL "c" and an odd trailing byte; then "xyz" without any NUL.
-  const Bytes withNul = {'a', 0, 'b', 0, 0, 0, 'c', 0, 'd'};
-  const Bytes withoutNul = {'x', 0, 'y', 0, 'z', 0};
-  CQuorFileInfoBlock block;
-  ASSERT_EQ(ReadBlock(block, MakeBlock(btFileInfo, {{kTagDescription, withNul}})), S_OK);
-  EXPECT_EQ(ReadDescription(block), u"ab");
-  ASSERT_EQ(ReadBlock(block, MakeBlock(btFileInfo, {{kTagDescription, withoutNul}})), S_OK);
-  EXPECT_EQ(ReadDescription(block), u"xyz");
+  const std::pair<Bytes, std::u16string> kStored[] = {
+      {{'a', 0, 'b', 0, 0, 0, 'c', 0, 'd'}, u"ab"},  // NUL inside, odd trailing byte
+      {{'x', 0, 'y', 0, 'z', 0}, u"xyz"},            // no NUL at all
+  };
+  for (const auto& [stored, text] : kStored) {
+    ASSERT_EQ(ReadBlock(block, MakeBlock(btFileInfo, {{kTagDescription, stored}})), S_OK);
+    EXPECT_EQ(ReadDescription(block), text);
+  }
 }
 
 TEST_F(QuorFileInfoBlockTest, AbsentFieldsReadAsNoValueAndOtherBlockTypesAreRefused) {

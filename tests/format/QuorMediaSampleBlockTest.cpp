@@ -55,9 +55,9 @@ TEST_F(QuorMediaSampleBlockTest, AnythingButOnePayloadFieldFailsTheRead) {
     SCOPED_TRACE(c.name);
     CQuorMediaSampleBlock block;
     EXPECT_EQ(ReadBlock(block, MakeBlock(btMediaSample, c.fields)), c.expected);
+    const BYTE* value = nullptr;
+    DWORD length = 0;
     if (c.expected == S_OK) {
-      const BYTE* value = nullptr;
-      DWORD length = 0;
       EXPECT_EQ(block.GetPayload(&value, &length), MFS_E_NO_VALUE);
     }
   }

