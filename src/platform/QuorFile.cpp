@@ -57,6 +57,8 @@ void CQuorFile::MoveFrom(CQuorFile& other) noexcept {
   m_readBuffer = std::move(other.m_readBuffer);
   m_readStart = other.m_readStart;
   m_readLength = std::exchange(other.m_readLength, 0);
+  m_readAhead = other.m_readAhead;
+  m_readEnd = other.m_readEnd;
 }
 
 bool CQuorFile::Create(const std::string& path, DWORD access, DWORD shareMode, DWORD creation) {
@@ -113,6 +115,8 @@ bool CQuorFile::Create(const std::string& path, DWORD access, DWORD shareMode, D
   m_writeLength = 0;
   m_readStart = 0;
   m_readLength = 0;
+  m_readAhead = kReadBufferSize;
+  m_readEnd = kNoRead;
   return true;
 }
 
@@ -139,12 +143,15 @@ bool CQuorFile::Read(void* buffer, DWORD count, DWORD* read) {
     }
     if (m_position >= kMaxOffset) break;  // nothing can lie there
     const DWORD wanted = count - done;
-    if (wanted >= kReadBufferSize) {
+    ULONGLONG start = m_position;
+    const DWORD window = NextReadWindow(&start);
+    if (start == m_position && wanted >= window) {
       const ssize_t n = fs.Pread(m_fd, out + done, wanted, static_cast<off_t>(m_position));
       if (n < 0) {
         error = errno;
         break;
       }
+      m_readEnd = m_position + static_cast<ULONGLONG>(n);
       if (n == 0) break;
       done += static_cast<DWORD>(n);
       m_position += static_cast<ULONGLONG>(n);
@@ -158,18 +165,43 @@ bool CQuorFile::Read(void* buffer, DWORD count, DWORD* read) {
       }
     }
     m_readLength = 0;
-    const ssize_t n =
-        fs.Pread(m_fd, m_readBuffer.get(), kReadBufferSize, static_cast<off_t>(m_position));
+    const ssize_t n = fs.Pread(m_fd, m_readBuffer.get(), window, static_cast<off_t>(start));
     if (n < 0) {
       error = errno;
       break;
     }
-    if (n == 0) break;
-    m_readStart = m_position;
+    m_readStart = start;
     m_readLength = static_cast<DWORD>(n);
+    m_readEnd = start + static_cast<ULONGLONG>(n);
+    // Nothing at the position: the end of the file. A fill that began before the position and
+    // fell short of it is followed by one at the position.
+    if (n == 0 && start == m_position) break;
   }
   if (read != nullptr) *read = done;
   return error == 0 ? true : FailWithErrno(error);
+}
+
+DWORD CQuorFile::NextReadWindow(ULONGLONG* start) noexcept {
+  const ULONGLONG position = *start;
+  if (m_readEnd == kNoRead) return m_readAhead;
+  if (position == m_readEnd) {
+    m_readAhead = std::min(m_readAhead * 2, kReadBufferSize);
+    return m_readAhead;
+  }
+  m_readAhead = kMinReadAhead;
+  if (m_readLength != 0 && position < m_readStart) {
+    // Backwards: twice the buffer, ending a little inside it so that a block reaching over
+    // the buffer's start still comes in one fill.
+    const DWORD window =
+        std::clamp(m_readLength * 2, kMinReadAhead, kReadBufferSize);  // m_readLength <= 256 KiB
+    const ULONGLONG end = m_readStart + std::min(m_readLength, kMinReadAhead);
+    const ULONGLONG from = end > window ? end - window : 0;
+    if (position >= from) {
+      *start = from;
+      return window;
+    }
+  }
+  return m_readAhead;
 }
 
 bool CQuorFile::Write(const void* buffer, DWORD count, DWORD* written) {

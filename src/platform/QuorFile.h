@@ -8,7 +8,12 @@
 // Speed: the file pointer lives in memory and small transfers are batched. Contiguous writes
 // gather in a write buffer that reaches the OS in large writes; it is flushed before a read, a
 // truncation, a seek elsewhere, a close, and on Flush. Reads are served from a read-ahead
-// buffer; a read larger than that buffer goes straight into the caller's memory.
+// buffer, also after a seek that lands inside it. The read-ahead adapts: a fill that continues
+// where the last OS read ended doubles the window up to the whole buffer, a seek elsewhere
+// starts again at kMinReadAhead, so random access moves a few KiB per read, not the buffer. A
+// seek just before the buffer is taken for a walk backwards through the file and the fill
+// reaches back from the buffer, doubling likewise. Until the first OS read the window is the
+// whole buffer. A read at least as large as the window goes straight into the caller's memory.
 //
 // A buffered write never hides a full disk: the file's allocation is grown ahead of the data
 // (fallocate, keeping the file size) and bytes are buffered only inside allocated room, so a
@@ -43,6 +48,7 @@ class CQuorFile {
  public:
   static constexpr DWORD kWriteBufferSize = 1u << 20;
   static constexpr DWORD kReadBufferSize = 256u << 10;
+  static constexpr DWORD kMinReadAhead = 4u << 10;
   static constexpr ULONGLONG kAllocationStep = 4u << 20;
 
   CQuorFile() noexcept = default;
@@ -83,7 +89,12 @@ class CQuorFile {
   [[nodiscard]] bool Close();
 
  private:
+  static constexpr ULONGLONG kNoRead = ~0ull;
+
   [[nodiscard]] bool FlushWrites();
+  // The fill for a read at *start that the buffer cannot serve: its size, and in *start where
+  // it begins (before the read's position when reading backwards). Updates the window.
+  DWORD NextReadWindow(ULONGLONG* start) noexcept;
   [[nodiscard]] bool Allocate(ULONGLONG end);
   [[nodiscard]] bool WriteThrough(const BYTE* buffer, DWORD count);
   [[nodiscard]] bool PwriteAll(const BYTE* buffer, size_t count, ULONGLONG offset, int* error);
@@ -103,4 +114,6 @@ class CQuorFile {
   std::unique_ptr<BYTE[]> m_readBuffer;  // holds [m_readStart, m_readStart + m_readLength)
   ULONGLONG m_readStart = 0;
   DWORD m_readLength = 0;
+  DWORD m_readAhead = kReadBufferSize;  // size of the next forward fill
+  ULONGLONG m_readEnd = kNoRead;        // where the last OS read ended
 };

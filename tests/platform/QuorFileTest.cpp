@@ -111,6 +111,24 @@ TEST_F(QuorFileTest, SmallTransfersReachTheSystemInLargeCalls) {
   EXPECT_LE(faulty.PreadCalls(), 240000u / CQuorFile::kReadBufferSize + 1);
 }
 
+// Walking blocks backwards from the end of a file, as the reader does along the index chain,
+// must neither refill the whole buffer per step nor hand out bytes from the wrong place.
+TEST_F(QuorFileTest, ABackwardWalkReadsTheRightBytesInFewCalls) {
+  const Bytes content = PatternBytes(2u << 20);
+  m_dir.WriteBytes("walk.bin", content);
+  CQuorFaultyFileSystem faulty;
+  CQuorFile file;
+  ASSERT_TRUE(file.Create(m_dir.Path("walk.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+  Bytes got(128);
+  for (ULONGLONG at = content.size() - got.size(); at >= 200; at -= 200) {
+    DWORD read = 0;
+    ASSERT_TRUE(file.SetPointer(static_cast<LONGLONG>(at), nullptr, FILE_BEGIN));
+    ASSERT_TRUE(file.Read(got.data(), static_cast<DWORD>(got.size()), &read));
+    ASSERT_TRUE(std::equal(got.begin(), got.end(), content.begin() + static_cast<long>(at))) << at;
+  }
+  EXPECT_LE(faulty.PreadCalls(), content.size() / (CQuorFile::kReadBufferSize / 2) + 8);
+}
+
 TEST_F(QuorFileTest, AFileOpenForWritingRefusesEveryOtherOpenerOfThisProcess) {
   CQuorFile writer = CreateForWriting("locked.bin");
   CQuorFile other;
