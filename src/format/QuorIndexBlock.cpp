@@ -32,6 +32,12 @@ HRESULT CQuorIndexBlock::GetIndexes(DWORD trackId, std::vector<CQuorMediaSampleI
   return S_OK;
 }
 
+const std::vector<CQuorMediaSampleIndex>* CQuorIndexBlock::FindIndexes(
+    DWORD trackId) const noexcept {
+  const auto found = m_entries.find(trackId);
+  return found == m_entries.end() ? nullptr : &found->second;
+}
+
 HRESULT CQuorIndexBlock::GetTrackIds(std::vector<DWORD>* trackIds) const {
   if (trackIds == nullptr) return E_POINTER;
   try {

@@ -20,6 +20,9 @@ class CQuorIndexBlock : public CQuorMediaFileBlock {
   [[nodiscard]] HRESULT AddSampleIndex(DWORD trackId, const CQuorMediaSampleIndex& entry);
   // A copy of the track's entries; a track without entries: E_INVALIDARG.
   [[nodiscard]] HRESULT GetIndexes(DWORD trackId, std::vector<CQuorMediaSampleIndex>* entries);
+  // The track's entries in place, null for a track without entries; valid until the next
+  // Read, ClearFields or AddSampleIndex.
+  const std::vector<CQuorMediaSampleIndex>* FindIndexes(DWORD trackId) const noexcept;
   // The ids of the tracks that have entries, ascending.
   [[nodiscard]] HRESULT GetTrackIds(std::vector<DWORD>* trackIds) const;
   DWORD GetEntryCount() const noexcept;

@@ -233,11 +233,10 @@ void CQuorMediaFileReader::LoadIndexChain(DWORD fileIndex,
   QUOR_RAISE_IF_FAILED(m_storage.GetPosition(fileIndex, &position), 10130);
 
   while (position != 0) {
-    CQuorIndexBlock indexBlock;
-    if (FAILED(indexBlock.Read(reader))) return;  // what was added so far stays
-    QUOR_RAISE_IF_FAILED(m_tracks.AddIndexToTracks(indexBlock, fileIndex, position), 10132);
+    if (FAILED(m_indexBlock.Read(reader))) return;  // what was added so far stays
+    QUOR_RAISE_IF_FAILED(m_tracks.AddIndexToTracks(m_indexBlock, fileIndex, position), 10132);
     ULONGLONG previous = 0;
-    QUOR_RAISE_IF_FAILED(indexBlock.GetOffsetToPreviousIndex(&previous), 10133);
+    QUOR_RAISE_IF_FAILED(m_indexBlock.GetOffsetToPreviousIndex(&previous), 10133);
     // The chain runs backwards through the file; an offset that does not would never end.
     if (previous == 0 || previous >= position) return;
     position = previous;
@@ -372,10 +371,9 @@ std::vector<CQuorMediaSampleIndex> CQuorMediaFileReader::ReadTrackEntries(
   QUOR_RAISE_IF_FAILED(
       m_storage.Seek(identifier.m_fileIndex, static_cast<LONGLONG>(identifier.m_position), soBegin),
       seekMessage);
-  CQuorIndexBlock indexBlock;
-  QUOR_RAISE_IF_FAILED(indexBlock.Read(m_storage.GetReader()), 10168);
+  QUOR_RAISE_IF_FAILED(m_indexBlock.Read(m_storage.GetReader()), 10168);
   std::vector<CQuorMediaSampleIndex> entries;
-  QUOR_RAISE_IF_FAILED(indexBlock.GetIndexes(dwTrackId, &entries), 10171);
+  QUOR_RAISE_IF_FAILED(m_indexBlock.GetIndexes(dwTrackId, &entries), 10171);
   return entries;
 }
 

@@ -23,6 +23,7 @@
 #include "core/QuorMethodFrame.h"
 #include "format/QuorFileFinalizationBlock.h"
 #include "format/QuorFileInfoBlock.h"
+#include "format/QuorIndexBlock.h"
 #include "format/QuorMediaSampleBlock.h"
 #include "format/QuorMediaSampleIndex.h"
 #include "platform/QuorCriticalSection.h"
@@ -109,6 +110,8 @@ class CQuorMediaFileReader final : public CQuorDispatchObject<IQuorMediaFileRead
   std::atomic<std::uint8_t> m_authenticationActive{0};
   std::atomic<std::uint32_t> m_authenticationProgress{0};
   std::uint32_t m_loggerContext = 0;
-  // Reused by every sample read, so that its read buffer grows once, not once per move.
+  // Reused by every sample read and every index block read, so that their read buffers and
+  // hash objects are made once, not once per block.
   CQuorMediaSampleBlock m_sampleBlock;
+  CQuorIndexBlock m_indexBlock;
 };

@@ -7,19 +7,22 @@
 #include "format/QuorIndexBlock.h"
 #include "quormediafiles/QuorResultCodes.h"
 
-HRESULT CQuorMediaFileTrack::AddIndex(CQuorIndexBlock& indexBlock, DWORD fileIndex,
+HRESULT CQuorMediaFileTrack::AddIndex(const CQuorIndexBlock& indexBlock, DWORD fileIndex,
                                       ULONGLONG position) {
   DWORD trackId = 0;
   QUOR_RETURN_IF_FAILED(m_trackInfo.GetTrackId(&trackId));
-  std::vector<CQuorMediaSampleIndex> entries;
-  const HRESULT hr = indexBlock.GetIndexes(trackId, &entries);
-  if (hr == E_INVALIDARG) return S_OK;  // the block lists no sample of this track
-  QUOR_RETURN_IF_FAILED(hr);
-  if (entries.empty()) return S_OK;
+  // Only the time range is kept, so the entries are looked at in place, not copied.
+  const std::vector<CQuorMediaSampleIndex>* entries = indexBlock.FindIndexes(trackId);
+  if (entries == nullptr || entries->empty()) return S_OK;  // it lists no sample of this track
 
-  const CQuorIndexBlockIdentifier identifier{fileIndex, position, entries.front().m_timestamp,
-                                             entries.back().m_timestamp};
-  const bool inserted = m_directory.emplace(identifier.m_firstTimestamp, identifier).second;
+  const CQuorIndexBlockIdentifier identifier{fileIndex, position, entries->front().m_timestamp,
+                                             entries->back().m_timestamp};
+  // Opening walks each file's index chain backwards, so a block usually goes right before the
+  // one added last: with that hint the insertion needs no search.
+  const std::size_t before = m_directory.size();
+  const auto added = m_directory.emplace_hint(m_lastAdded, identifier.m_firstTimestamp, identifier);
+  const bool inserted = m_directory.size() != before;
+  if (inserted) m_lastAdded = added;
   // The cursor may name a block that is no longer its neighbour's neighbour: position anew.
   m_cursorSet = false;
   return inserted ? S_OK : E_FAIL;

@@ -30,7 +30,8 @@ class CQuorMediaFileTrack {
   // Adds the block (read from fileIndex at position) to the directory when it lists samples of
   // this track. A second block whose entries for the track begin at the same timestamp: E_FAIL,
   // the first stays. Either way the directory cursor is unset afterwards.
-  [[nodiscard]] HRESULT AddIndex(CQuorIndexBlock& indexBlock, DWORD fileIndex, ULONGLONG position);
+  [[nodiscard]] HRESULT AddIndex(const CQuorIndexBlock& indexBlock, DWORD fileIndex,
+                                 ULONGLONG position);
 
   // Moves the directory cursor to the block with the greatest first timestamp not above
   // timestamp. Empty directory: MFS_E_NO_VALUE; timestamp before the first block: E_INVALIDARG.
@@ -64,6 +65,7 @@ class CQuorMediaFileTrack {
   CQuorTrackInfoBlock m_trackInfo;
   Directory m_directory;
   Directory::iterator m_directoryCursor = m_directory.end();
+  Directory::iterator m_lastAdded = m_directory.end();  // insertion hint for AddIndex
   bool m_cursorSet = false;
   std::vector<CQuorMediaSampleIndex> m_currentList;
   std::int32_t m_currentPosition = -1;

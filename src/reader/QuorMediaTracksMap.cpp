@@ -14,7 +14,7 @@ CQuorMediaFileTrack* CQuorMediaTracksMap::Find(DWORD trackId) const noexcept {
   return it == m_tracks.end() ? nullptr : it->second.get();
 }
 
-HRESULT CQuorMediaTracksMap::AddIndexToTracks(CQuorIndexBlock& indexBlock, DWORD fileIndex,
+HRESULT CQuorMediaTracksMap::AddIndexToTracks(const CQuorIndexBlock& indexBlock, DWORD fileIndex,
                                               ULONGLONG position) {
   for (auto& [trackId, track] : m_tracks) {
     QUOR_RETURN_IF_FAILED(track->AddIndex(indexBlock, fileIndex, position));

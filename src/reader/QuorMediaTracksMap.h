@@ -19,7 +19,7 @@ class CQuorMediaTracksMap {
   // The track of trackId, or null.
   CQuorMediaFileTrack* Find(DWORD trackId) const noexcept;
   // Offers the block to every track in ascending id order; the first failure is returned.
-  [[nodiscard]] HRESULT AddIndexToTracks(CQuorIndexBlock& indexBlock, DWORD fileIndex,
+  [[nodiscard]] HRESULT AddIndexToTracks(const CQuorIndexBlock& indexBlock, DWORD fileIndex,
                                          ULONGLONG position);
   // The ids in ascending order.
   std::vector<DWORD> GetTrackIds() const;
