@@ -18,8 +18,7 @@ HRESULT PrxDllCanUnloadNow() noexcept { return S_OK; }
 HRESULT PrxDllRegisterServer() noexcept { return S_OK; }
 HRESULT PrxDllUnregisterServer() noexcept { return S_OK; }
 
-// The handler that was installed before this library's, put back at unload: the library's own
-// handler goes away with its code.
+// The handler that was installed before the library was loaded, put back at unload.
 _invalid_parameter_handler g_previousHandler = nullptr;
 
 // Runs when the library is loaded, after the static construction of its objects (the class

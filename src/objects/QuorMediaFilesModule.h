@@ -4,9 +4,10 @@
 //
 // The coclass table is the type library's coclass list; their class objects are the cached
 // class factories of the class table (CQuorClassRegistry), which the reader, the writer and the
-// value objects register into at static construction. The lock count is the class table's: every
-// live object and every LockServer lock holds it up. The recording status object has no class
-// identifier and so no class object.
+// value objects register into at static construction. The class table and the lock count are the
+// module's own (the platform runtime is shared with the client): every live object, every
+// reference to a class object and every LockServer lock holds it up. The recording status object
+// has no class identifier and so no class object.
 //
 // Constructed on first use, at the latest when the library is loaded; the class table's cached
 // class objects are released when the library is unloaded. Thread-safe.

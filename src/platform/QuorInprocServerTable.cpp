@@ -41,7 +41,13 @@ HRESULT CQuorInprocServerTable::Load(const std::string& path, CServer** ppServer
       return S_OK;
     }
   }
-  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  const std::uint64_t id = m_nextId++;
+  void* handle = nullptr;
+  {
+    // The library's static construction publishes its class table as this server's.
+    CQuorServerLoadScope loading(id);
+    handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  }
   if (!handle) return CO_E_DLLNOTFOUND;
   auto getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(::dlsym(handle, "DllGetClassObject"));
   auto canUnloadNow = reinterpret_cast<LPFNCANUNLOADNOW>(::dlsym(handle, "DllCanUnloadNow"));
@@ -50,7 +56,7 @@ HRESULT CQuorInprocServerTable::Load(const std::string& path, CServer** ppServer
     return CO_E_ERRORINDLL;
   }
   try {
-    m_servers.push_back(CServer{path, handle, getClassObject, canUnloadNow});
+    m_servers.push_back(CServer{id, path, handle, getClassObject, canUnloadNow});
   } catch (const std::bad_alloc&) {
     ::dlclose(handle);
     return E_OUTOFMEMORY;
@@ -80,7 +86,7 @@ HRESULT CQuorInprocServerTable::GetClassObject(REFCLSID rclsid, REFIID riid, voi
 void CQuorInprocServerTable::FreeUnusedLibraries() noexcept {
   std::scoped_lock lock(m_mutex);
   for (auto it = m_servers.begin(); it != m_servers.end();) {
-    if (it->canUnloadNow() == S_OK) {
+    if (QuorWithdrawServerClassTables(it->id, it->canUnloadNow)) {
       // (void): a library that fails to unload stays mapped; nothing here can use it again.
       (void)::dlclose(it->handle);
       it = m_servers.erase(it);

@@ -2,14 +2,16 @@
 // registry named them: creation by class identifier of classes that are not linked into the
 // program, creation by program identifier, and the unloading of servers nobody uses.
 //
-// CoGetClassObject asks the classes linked into the process first (CQuorClassRegistry) and this
-// table second: it reads CLSID\{clsid}\InprocServer32 from the class registry, loads that
-// library once with dlopen, and asks its DllGetClassObject. CoFreeUnusedLibraries asks each
-// loaded server's DllCanUnloadNow and unloads those that answer S_OK.
+// CoGetClassObject asks the published class tables first (CQuorClassRegistry) and this table
+// second: it reads CLSID\{clsid}\InprocServer32 from the class registry, loads that library
+// once with dlopen, and asks its DllGetClassObject. CoFreeUnusedLibraries asks each loaded
+// server's DllCanUnloadNow and unloads those that answer S_OK, after withdrawing the class
+// tables that the server published while it was loading.
 //
-// Thread-safe; one table per process (per copy of this runtime).
+// Thread-safe; one table per process (the runtime is one shared library).
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -38,6 +40,7 @@ class CQuorInprocServerTable {
 
  private:
   struct CServer {
+    std::uint64_t id;  // the owner of the class tables it published
     std::string path;
     void* handle;
     LPFNGETCLASSOBJECT getClassObject;
@@ -50,7 +53,25 @@ class CQuorInprocServerTable {
 
   std::mutex m_mutex;
   std::vector<CServer> m_servers;  // loaded servers are never unloaded at process exit
+  std::uint64_t m_nextId = 1;
 };
+
+// Marks the class tables that this thread publishes while it lives as the given server's.
+class CQuorServerLoadScope {
+ public:
+  explicit CQuorServerLoadScope(std::uint64_t server) noexcept;
+  ~CQuorServerLoadScope();
+  CQuorServerLoadScope(const CQuorServerLoadScope&) = delete;
+  CQuorServerLoadScope& operator=(const CQuorServerLoadScope&) = delete;
+
+ private:
+  std::uint64_t m_previous;
+};
+
+// Asks canUnloadNow while no class object can be handed out from a published table and, when it
+// answers S_OK, withdraws the tables that server published. True when the server may be unloaded.
+[[nodiscard]] bool QuorWithdrawServerClassTables(std::uint64_t server,
+                                                 LPFNCANUNLOADNOW canUnloadNow) noexcept;
 
 // The class identifier that the class registry holds for a program identifier (its CLSID key,
 // or the CLSID key of its current version named by CurVer). CO_E_CLASSSTRING when the program

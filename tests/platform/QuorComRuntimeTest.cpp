@@ -52,8 +52,10 @@ TEST_F(QuorComRuntimeTest, CreatesRegisteredClassesThroughTheirCachedClassObject
                              reinterpret_cast<void**>(second.AddressOf())),
             S_OK);
   EXPECT_EQ(first.Get(), second.Get());
+  // Each reference to the class object holds the module, as each server lock does.
+  EXPECT_EQ(CQuorClassRegistry::LockCount(), before + 4);
   EXPECT_EQ(first->LockServer(1), S_OK);
-  EXPECT_EQ(CQuorClassRegistry::LockCount(), before + 3);
+  EXPECT_EQ(CQuorClassRegistry::LockCount(), before + 5);
   EXPECT_EQ(first->LockServer(0), S_OK);
 
   void* p = &p;
@@ -64,6 +66,9 @@ TEST_F(QuorComRuntimeTest, CreatesRegisteredClassesThroughTheirCachedClassObject
             CLASS_E_CLASSNOTAVAILABLE);
   a.Reset();
   b.Reset();
+  second.Reset();
+  EXPECT_EQ(CQuorClassRegistry::LockCount(), before + 1);
+  first.Reset();  // the table's own reference keeps the class object, but not the module
   EXPECT_EQ(CQuorClassRegistry::LockCount(), before);
 }
 
