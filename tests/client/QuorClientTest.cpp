@@ -168,9 +168,7 @@ class QuorClientTest : public ::testing::Test {
   CQuorTempDir m_dir;
 };
 
-// Runs body on a thread of its own. A thread that received error information from the
-// library's objects keeps the library loaded until it ends (its error slot holds an object of the
-// library), and the unloading test must not find the test's main thread holding it.
+// Runs body on a thread of its own.
 template <class TBody>
 void OnOwnThread(TBody body) {
   std::thread thread(body);
@@ -427,6 +425,8 @@ TEST_F(QuorClientTest, TheLibraryUnloadsOnlyWhenNoObjectOrLockHoldsIt) {
                              IID_IClassFactory, reinterpret_cast<void**>(factory.AddressOf())),
             S_OK);
   ASSERT_EQ(factory->LockServer(0), S_OK);
+  CoFreeUnusedLibraries();
+  EXPECT_TRUE(IsMapped());  // the class object
   factory.Reset();
   CoFreeUnusedLibraries();
   EXPECT_FALSE(CQuorInprocServerTable::Instance().IsLoaded(kServerPath));
@@ -437,6 +437,47 @@ TEST_F(QuorClientTest, TheLibraryUnloadsOnlyWhenNoObjectOrLockHoldsIt) {
                              IID_IDispatch, reinterpret_cast<void**>(sample.AddressOf())),
             S_OK);
   EXPECT_TRUE(IsMapped());
+}
+
+// A method called directly (not through Invoke) that fails leaves its description in the
+// caller's error slot: the module and this program share one runtime. The record is the
+// runtime's, so it stays readable after the library is unloaded.
+TEST_F(QuorClientTest, ADirectCallsFailureLeavesItsDescriptionForTheCaller) {
+  const std::string missing = m_dir.Path("missing.qmf");
+  struct Call {
+    const char* name;
+    HRESULT expected;
+    const char* description;
+    HRESULT (*call)(IQuorMediaFileReader* reader, const std::string& missing);
+  };
+  const Call kCalls[] = {
+      {"OpenFileSet", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "InitializeForReading",
+       [](IQuorMediaFileReader* reader, const std::string& path) {
+         return reader->OpenFileSet(CQuorBstr::FromUtf8(path).Get(), nullptr);
+       }},
+      {"GetFileSetMetadata", MFS_E_WRONG_STATE, "FileSetInfo block",
+       [](IQuorMediaFileReader* reader, const std::string&) {
+         CQuorComPtr<IQuorFileSetMetadata> metadata;
+         return reader->GetFileSetMetadata(metadata.AddressOf());
+       }},
+  };
+  for (const Call& c : kCalls) {
+    SCOPED_TRACE(c.name);
+    CQuorComPtr<IQuorMediaFileReader> reader;
+    ASSERT_EQ(CoCreateInstance(CLSID_QuorMediaFileReader, &reader), S_OK);
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(c.call(reader.Get(), missing), c.expected);
+    reader.Reset();
+    CoFreeUnusedLibraries();
+    EXPECT_FALSE(IsMapped());
+    CQuorComPtr<IErrorInfo> info;
+    ASSERT_EQ(GetErrorInfo(0, info.AddressOf()), S_OK);
+    ASSERT_NE(info.Get(), nullptr);
+    CQuorBstr description;
+    ASSERT_EQ(info->GetDescription(description.AddressOf()), S_OK);
+    const std::string text = description.ToUtf8();
+    EXPECT_NE(text.find(c.description), std::string::npos) << text;
+  }
 }
 
 TEST_F(QuorClientTest, UnknownAndUnregisteredIdentifiersGiveTheirCodes) {

@@ -1,5 +1,6 @@
 // Registers the installed module, creates objects by class identifier and prints what they
-// answer: "track: front door" and the named failure of opening a missing fileset.
+// answer: "track: front door" and the named failure of opening a missing fileset, with the
+// description that the module's object left in this thread's error information.
 #include <dlfcn.h>
 
 #include <cstdio>
