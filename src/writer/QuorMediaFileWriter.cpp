@@ -1,5 +1,6 @@
 #include "writer/QuorMediaFileWriter.h"
 
+#include <cstring>
 #include <new>
 #include <string>
 #include <utility>
@@ -14,6 +15,7 @@
 #include "format/QuorMediaSampleBlock.h"
 #include "format/QuorMediaSampleIndex.h"
 #include "format/QuorTrackInfoBlock.h"
+#include "objects/QuorMediaFileSampleAccess.h"
 #include "objects/QuorTypeLibrary.h"
 #include "platform/QuorClassRegistry.h"
 #include "platform/QuorLastError.h"
@@ -66,11 +68,13 @@ bool ReadOptionalGuid(Getter getter, QuorMessageId getterMessage, QuorMessageId 
 
 }  // namespace
 
-CQuorMediaFileWriter::QueuedSample::~QueuedSample() {
-  if (payload != nullptr) {
-    (void)SafeArrayUnlock(payload);  // locked when the record took it over
-    (void)SafeArrayDestroy(payload);
+bool CQuorMediaFileWriter::QueuedSample::Reserve(DWORD bytes) noexcept {
+  if (bytes > capacity) {
+    payload.reset(new (std::nothrow) BYTE[bytes]);
+    capacity = payload ? bytes : 0;
+    if (!payload) return false;
   }
+  return true;
 }
 
 CQuorMediaFileWriter::CQuorMediaFileWriter() noexcept = default;
@@ -433,27 +437,10 @@ HRESULT CQuorMediaFileWriter::Write(ULONG dwTrackId, IQuorMediaFileSample* piSam
     }
     if (!m_tracks.contains(dwTrackId)) Raise(E_INVALIDARG, 10234);
 
-    std::unique_ptr<QueuedSample> record;
-    try {
-      record = std::make_unique<QueuedSample>();
-    } catch (const std::bad_alloc&) {
-      Raise(E_OUTOFMEMORY, 10224);
-    }
+    std::unique_ptr<QueuedSample> record = TakeFreeRecord();
+    if (!record) Raise(E_OUTOFMEMORY, 10224);
     record->trackId = dwTrackId;
-    SAFEARRAY* payload = nullptr;
-    if (SUCCEEDED(piSample->GetPayloadData(&payload)) && payload != nullptr) {
-      CQuorSafeArray owner(payload);
-      VARTYPE vt = VT_EMPTY;
-      if (FAILED(SafeArrayGetVartype(payload, &vt)) || vt != VT_UI1) {
-        Raise(E_UNEXPECTED, kQuorNoMessage);
-      }
-      QUOR_RAISE_IF_FAILED(SafeArrayLock(payload), kQuorNoMessage);
-      record->payload = owner.Detach();
-    }
-    ULONGLONG timestamp = 0;
-    if (SUCCEEDED(piSample->GetTimestamp(&timestamp))) record->timestamp = timestamp;
-    ULONG flags = 0;
-    if (SUCCEEDED(piSample->GetSampleFlags(&flags))) record->sampleFlags = flags;
+    QUOR_RAISE_IF_FAILED(CopySample(piSample, record.get()), kQuorNoMessage);
 
     {
       std::scoped_lock lock(m_queueLock);
@@ -465,6 +452,70 @@ HRESULT CQuorMediaFileWriter::Write(ULONG dwTrackId, IQuorMediaFileSample* piSam
   });
 }
 
+std::unique_ptr<CQuorMediaFileWriter::QueuedSample> CQuorMediaFileWriter::TakeFreeRecord() {
+  {
+    std::scoped_lock lock(m_queueLock);
+    if (!m_freeRecords.empty()) {
+      std::unique_ptr<QueuedSample> record = std::move(m_freeRecords.back());
+      m_freeRecords.pop_back();
+      m_freeBytes -= record->capacity;
+      return record;
+    }
+  }
+  return std::unique_ptr<QueuedSample>(new (std::nothrow) QueuedSample());
+}
+
+void CQuorMediaFileWriter::RecycleRecord(std::unique_ptr<QueuedSample> record) {
+  // Enough for a burst of large samples between two wake-ups of the worker; a longer backlog
+  // gives its memory back as it drains.
+  constexpr std::size_t kMaxFreeRecords = 1024;
+  constexpr std::size_t kMaxFreeBytes = 16u << 20;
+  std::scoped_lock lock(m_queueLock);
+  if (m_freeRecords.size() >= kMaxFreeRecords || m_freeBytes + record->capacity > kMaxFreeBytes) {
+    return;  // freed with record
+  }
+  try {
+    m_freeRecords.push_back(std::move(record));
+  } catch (const std::bad_alloc&) {
+    return;  // not kept, which costs only an allocation later
+  }
+  m_freeBytes += m_freeRecords.back()->capacity;
+}
+
+HRESULT CQuorMediaFileWriter::CopySample(IQuorMediaFileSample* sample, QueuedSample* record) {
+  record->hasPayload = false;
+  record->length = 0;
+  // The library's own sample objects lend their bytes; others hand out a copy as an array.
+  CQuorComPtr<IQuorMediaFileSampleAccess> access;
+  const BYTE* data = nullptr;
+  ULONG length = 0;
+  CQuorSafeArray array;
+  if (SUCCEEDED(sample->QueryInterface(QuorIidOf<IQuorMediaFileSampleAccess>(),
+                                       reinterpret_cast<void**>(access.AddressOf())))) {
+    if (SUCCEEDED(access->GetPayloadView(&data, &length))) record->hasPayload = true;
+  } else {
+    SAFEARRAY* payload = nullptr;
+    if (SUCCEEDED(sample->GetPayloadData(&payload)) && payload != nullptr) {
+      array.Attach(payload);
+      VARTYPE vt = VT_EMPTY;
+      if (FAILED(SafeArrayGetVartype(payload, &vt)) || vt != VT_UI1) return E_UNEXPECTED;
+      data = static_cast<const BYTE*>(payload->pvData);
+      length = array.Count();
+      record->hasPayload = true;
+    }
+  }
+  if (record->hasPayload && length != 0) {
+    if (!record->Reserve(length)) return E_OUTOFMEMORY;
+    std::memcpy(record->payload.get(), data, length);
+    record->length = length;
+  }
+  ULONGLONG timestamp = 0;
+  record->timestamp = SUCCEEDED(sample->GetTimestamp(&timestamp)) ? timestamp : 0;
+  ULONG flags = 0;
+  record->sampleFlags = SUCCEEDED(sample->GetSampleFlags(&flags)) ? flags : 0;
+  return S_OK;
+}
+
 HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
   return QuorInternalMethodFrame(
       WriterFrame(this, "CQuorMediaFileWriter::DoWrite", m_loggerContext),
@@ -473,19 +524,14 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
         std::scoped_lock lock(m_writerLock);
         const bool payloadOnly = m_payloadOnly;
         if (m_state != wseStarted) Raise(MFS_E_WRONG_STATE, 10235);
-        std::unique_ptr<CQuorMediaSampleBlock> block;
-        try {
-          block = std::make_unique<CQuorMediaSampleBlock>();
-        } catch (const std::bad_alloc&) {
-          Raise(E_OUTOFMEMORY, 10238);
+        if (!m_sampleBlock) {
+          m_sampleBlock.reset(new (std::nothrow) CQuorMediaSampleBlock());
+          if (!m_sampleBlock) Raise(E_OUTOFMEMORY, 10238);
         }
+        CQuorMediaSampleBlock* const block = m_sampleBlock.get();
         block->SetPayloadOnly(payloadOnly);
-        const BYTE* data = nullptr;
-        DWORD length = 0;
-        if (sample->payload != nullptr) {
-          data = static_cast<const BYTE*>(sample->payload->pvData);
-          length = sample->payload->rgsabound[0].cElements;
-        }
+        const BYTE* data = sample->hasPayload ? sample->payload.get() : nullptr;
+        const DWORD length = sample->length;
         QUOR_RAISE_IF_FAILED(block->SetPayload(data, length, false), 10239);
         QUOR_RAISE_IF_FAILED(block->SetBlockIndex(m_blockIndex), 10220);
         ULONGLONG position = 0;
@@ -502,7 +548,7 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
         if (SUCCEEDED(writeHr)) {
           ++m_blockIndex;
           m_fileHasSamples = true;
-          QUOR_RAISE_IF_FAILED(UpdateFileHash(block.get()), 10222);
+          QUOR_RAISE_IF_FAILED(UpdateFileHash(block), 10222);
           if (!payloadOnly) {
             QUOR_RAISE_IF_FAILED(m_indexBlock->AddSampleIndex(sample->trackId, entry), 10243);
           }
@@ -743,7 +789,7 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
           log.LogErrorMessage(hr, "Failed to write media sample");
         }
       }
-      record.reset();
+      RecycleRecord(std::move(record));
     }
     batch.clear();
   }

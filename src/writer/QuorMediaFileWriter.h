@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "core/QuorMD5Hash.h"
 #include "platform/QuorCriticalSection.h"
@@ -38,6 +39,7 @@ class CQuorTrackInfoBlock;
 class CQuorIndexBlock;
 class CQuorFileFinalizationBlock;
 class CQuorMediaFileBlock;
+class CQuorMediaSampleBlock;
 class DXL_FunctionLogger;
 
 class CQuorMediaFileWriter final
@@ -71,17 +73,20 @@ class CQuorMediaFileWriter final
   static void SetIndexPeriodForTesting(std::chrono::milliseconds period) noexcept;
 
  private:
-  // One sample waiting for the worker. Owns its payload array, locked while held.
+  // One sample waiting for the worker: a copy of its payload in a buffer that the record
+  // keeps when it goes back to the free list, so that a recording in steady state allocates
+  // nothing per sample.
   struct QueuedSample {
-    QueuedSample() = default;
-    QueuedSample(const QueuedSample&) = delete;
-    QueuedSample& operator=(const QueuedSample&) = delete;
-    ~QueuedSample();
+    // Room for length bytes; the bytes held before are not kept. False when out of memory.
+    [[nodiscard]] bool Reserve(DWORD length) noexcept;
 
     DWORD trackId = 0;
     DWORD sampleFlags = 0;
     ULONGLONG timestamp = 0;
-    SAFEARRAY* payload = nullptr;
+    bool hasPayload = false;
+    DWORD length = 0;
+    DWORD capacity = 0;
+    std::unique_ptr<BYTE[]> payload;
   };
   using SampleQueue = std::deque<std::unique_ptr<QueuedSample>>;
 
@@ -96,6 +101,12 @@ class CQuorMediaFileWriter final
   // Internal operations; each catches its own raised failures and returns the HRESULT.
   [[nodiscard]] HRESULT DoStartRecording();
   [[nodiscard]] HRESULT DoWrite(QueuedSample* sample);
+  // A record for Write: one from the free list, or a new one (null when out of memory).
+  std::unique_ptr<QueuedSample> TakeFreeRecord();
+  // Keeps a written record for reuse while the free list holds little; otherwise frees it.
+  void RecycleRecord(std::unique_ptr<QueuedSample> record);
+  // Copies the sample's payload, timestamp and flags into record.
+  [[nodiscard]] static HRESULT CopySample(IQuorMediaFileSample* sample, QueuedSample* record);
   [[nodiscard]] HRESULT WriteIndexBlock();
   [[nodiscard]] HRESULT UpdateFileHash(CQuorMediaFileBlock* block);
   [[nodiscard]] HRESULT InitializeNextFile();
@@ -140,6 +151,11 @@ class CQuorMediaFileWriter final
   CQuorEvent m_sampleEvent{false, false};
   std::unique_ptr<CQuorThread> m_workerThread;
   SampleQueue m_sampleQueue;
+  std::vector<std::unique_ptr<QueuedSample>> m_freeRecords;  // guarded by queueLock
+  std::size_t m_freeBytes = 0;                               // their payload capacity
+  // The media sample block, used again for every sample (its hash context with it); its
+  // payload borrows the record being written.
+  std::unique_ptr<CQuorMediaSampleBlock> m_sampleBlock;
   std::atomic<std::size_t> m_queuedCount{0};
   std::atomic<bool> m_payloadOnly{false};
   DWORD m_loggerContext = 0;
