@@ -12,6 +12,7 @@
 #include "core/QuorMD5Hash.h"
 #include "format/QuorFileInfoBlock.h"
 #include "format/QuorFormatLayout.h"
+#include "platform/QuorDispatchObject.h"
 #include "quormediafiles/QuorMediaFilesInternal.h"
 #include "quormediafiles/QuorResultCodes.h"
 #include "quormediafiles/platform/QuorErrorInfo.h"
@@ -31,6 +32,25 @@ std::string LastErrorText() {
   (void)info->GetDescription(text.AddressOf());
   return text.ToUtf8();
 }
+
+// A sample object implemented by a caller: it has only the public interface, so the writer
+// takes its payload through GetPayloadData.
+class CForeignSample final : public CQuorDispatchObject<IQuorMediaFileSample> {
+ public:
+  CQuorComPtr<IQuorMediaFileSample> inner;
+  HRESULT GetTimestamp(ULONGLONG* t) override { return inner->GetTimestamp(t); }
+  HRESULT SetTimestamp(ULONGLONG t) override { return inner->SetTimestamp(t); }
+  HRESULT GetFlags(VARIANT_BOOL* k, VARIANT_BOOL* v, VARIANT_BOOL* a) override {
+    return inner->GetFlags(k, v, a);
+  }
+  HRESULT SetFlags(VARIANT_BOOL k, VARIANT_BOOL v, VARIANT_BOOL a) override {
+    return inner->SetFlags(k, v, a);
+  }
+  HRESULT GetPayloadData(SAFEARRAY** data) override { return inner->GetPayloadData(data); }
+  HRESULT SetPayloadData(SAFEARRAY** data) override { return inner->SetPayloadData(data); }
+  HRESULT GetSampleFlags(ULONG* f) override { return inner->GetSampleFlags(f); }
+  HRESULT SetSampleFlags(ULONG f) override { return inner->SetSampleFlags(f); }
+};
 
 class QuorMediaFileWriterTest : public ::testing::Test {
  protected:
@@ -250,6 +270,36 @@ TEST_F(QuorMediaFileWriterTest, RolloverNamesFlagsBlockIndexesAndNextFileOnce) {
     }
   }
   EXPECT_FALSE(m_dir.Exists("cam3.vid"));
+}
+
+TEST_F(QuorMediaFileWriterTest, CallerSamplesAndReusedQueueRecordsKeepEveryPayload) {
+  auto writer = NewWriter();
+  StartSimpleRecording(writer.Get(), m_dir.Path("mix.vid"), 1024, 1);
+  // Sizes that grow and shrink, so that reused records hold longer leftovers.
+  const std::size_t kSizes[] = {5000, 10, 70000, 300, 1};
+  for (int i = 0; i < 40; ++i) {
+    auto sample = NewSample(PatternBytes(kSizes[i % 5], i), i);
+    if (i % 3 == 0) {
+      CQuorComPtr<CForeignSample> foreign;
+      ASSERT_EQ(QuorCreateObject<CForeignSample>(QuorIidOf<IQuorMediaFileSample>(),
+                                                 reinterpret_cast<void**>(foreign.AddressOf())),
+                S_OK);
+      foreign->inner = sample;
+      ASSERT_EQ(writer->Write(1, foreign.Get()), S_OK);
+    } else {
+      ASSERT_EQ(writer->Write(1, sample.Get()), S_OK);
+    }
+  }
+  ULONGLONG bytes = 0;
+  for (int i = 0; i < 40; ++i) bytes += kSizes[i % 5] + kMediaSampleOverhead;
+  WaitForBytes(writer.Get(), bytes);
+  ASSERT_EQ(writer->StopRecording(), S_OK);
+  const ParsedFile file = ParseFile(m_dir, "mix.vid");
+  ASSERT_EQ(file.entries.size(), 40u);
+  for (std::size_t i = 0; i < file.entries.size(); ++i) {
+    EXPECT_EQ(file.entries[i].m_timestamp, i);
+    EXPECT_EQ(file.payloads.at(file.entries[i].m_position), PatternBytes(kSizes[i % 5], i));
+  }
 }
 
 TEST_F(QuorMediaFileWriterTest, StopWithSamplesQueuedClosesTheFileCleanly) {
