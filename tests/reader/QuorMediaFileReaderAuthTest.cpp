@@ -31,37 +31,142 @@ class QuorMediaFileReaderAuthTest : public ::testing::Test {
 
   CQuorTempDir m_dir;
   CQuorTestFileSet m_set;
-  std::vector<WrittenFile> m_written;
+  std::vector<ParsedFile> m_written;
   CQuorComPtr<IQuorMediaFileReader> m_reader = NewReader();
   std::shared_ptr<DXL_CaptureSink> m_log = std::make_shared<DXL_CaptureSink>();
   DXL_ScopedSink m_scopedLog{m_log};
 };
 
-TEST_F(QuorMediaFileReaderAuthTest, AnUntouchedFilesetIsAuthenticEveryFileTested) {
-  Write();
-  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
-  EXPECT_EQ(VARIANT_TRUE, Authentic());
-  EXPECT_TRUE(m_log->Contains(DXL_EntryKind::Release, "Fileset Authentication Succeeded"));
-  EXPECT_EQ((std::vector<ULONG>{0x0E, 0x0E, 0x0F}), Statuses());
+// Whole filesets, sound or with a file missing, unfinalized or rewritten: the verdict, the
+// statuses it leaves, what it logs, and the completeness answer beside it.
+TEST_F(QuorMediaFileReaderAuthTest, VerdictStatusesAndCompletenessFollowTheFiles) {
+  // The middle file with one payload changed and its block rehashed: every block is sound on
+  // its own, but the file hash no longer matches.
+  auto rewriteSample = [this](std::vector<TestFile> files) {
+    files[1].samples[3].payload[0] ^= 0x55;
+    CQuorTempDir other;
+    const ParsedBlock& block = m_set.Write(other, files)[1].blocks[2 + 3];  // info, track, 3
+    ASSERT_EQ(static_cast<DWORD>(btMediaSample), block.type);
+    Bytes bytes = m_dir.ReadBytes(m_set.FileName(1));
+    const Bytes replacement = other.ReadBytes(m_set.FileName(1));
+    std::copy_n(replacement.begin() + block.offset, block.size, bytes.begin() + block.offset);
+    m_dir.WriteBytes(m_set.FileName(1), bytes);
+  };
+  struct Case {
+    const char* name;
+    std::function<void(std::vector<TestFile>&)> change;
+    std::function<void(std::vector<TestFile>)> damage;
+    VARIANT_BOOL authentic;
+    std::vector<ULONG> statuses;
+    DXL_EntryKind kind;
+    const char* logged;
+    VARIANT_BOOL complete;
+    const char* completeness;
+    std::size_t reachable;
+  };
+  const Case kCases[] = {
+      {"untouched",
+       [](auto&) {},
+       [](auto) {},
+       VARIANT_TRUE,
+       {0x0E, 0x0E, 0x0F},
+       DXL_EntryKind::Release,
+       "Fileset Authentication Succeeded",
+       VARIANT_TRUE,
+       "Fileset is complete",
+       30},
+      // The third file's sequence check fails at the first block of the missing one (index 16).
+      {"middle missing",
+       [](auto&) {},
+       [this](auto) { m_dir.Remove(m_set.FileName(1)); },
+       VARIANT_FALSE,
+       {0x0E, 0xDEAD, 0x0B},
+       DXL_EntryKind::Release,
+       "BlockIndex in Block: 16",
+       VARIANT_FALSE,
+       "At least one file",
+       20},
+      {"last unfinalized",
+       [](auto& f) { f[2].finalize = false; },
+       [](auto) {},
+       VARIANT_FALSE,
+       {0x0E, 0x0E, 0x18},
+       DXL_EntryKind::Debug,
+       "0x80070026",
+       VARIANT_FALSE,
+       "Last file in fileset is missing",
+       30},
+      {"single file without a position",
+       [](auto& f) {
+         f.resize(1);
+         f[0].lastFile = true;
+         f[0].filesetIndex = TestFile::kNone;
+       },
+       [](auto) {},
+       VARIANT_TRUE,
+       {0x0F},
+       DXL_EntryKind::Release,
+       "Fileset Authentication Succeeded",
+       VARIANT_TRUE,
+       "Fileset is complete",
+       10},
+      {"sample rewritten and rehashed",
+       [](auto&) {},
+       rewriteSample,
+       VARIANT_FALSE,
+       {0x0E, 0x0A, 0x0F},
+       DXL_EntryKind::Release,
+       "failed test for File Level Hash",
+       VARIANT_TRUE,
+       "Fileset is complete",
+       30},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    for (std::size_t k = 0; k < 3; ++k) m_dir.Remove(m_set.FileName(k));
+    std::vector<TestFile> files = ThreeFiles();
+    c.change(files);
+    Write(files);
+    c.damage(files);
+    ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+    EXPECT_EQ(c.reachable, WalkForward(m_reader.Get(), 1, 0).size());
+    m_log->Clear();
+    EXPECT_EQ(c.authentic, Authentic());
+    EXPECT_TRUE(m_log->Contains(c.kind, c.logged));
+    EXPECT_EQ(c.statuses, Statuses());
+    m_log->Clear();
+    VARIANT_BOOL complete = 1;
+    EXPECT_EQ(S_OK, m_reader->IsCompleteFileSet(&complete));
+    EXPECT_EQ(c.complete, complete);
+    EXPECT_TRUE(m_log->Contains(DXL_EntryKind::Release, c.completeness));
+    CQuorComPtr<IQuorFileSetMetadata> metadata;
+    ASSERT_EQ(S_OK, m_reader->GetFileSetMetadata(metadata.AddressOf()));
+    EXPECT_EQ(S_OK, metadata->IsFileSetComplete(&complete));
+    EXPECT_EQ(c.complete, complete);
+  }
   SHORT progress = 1;
   EXPECT_EQ(S_OK, m_reader->GetAuthenticationProgress(&progress));
   EXPECT_EQ(0, progress);
   EXPECT_EQ(MFS_E_WRONG_STATE, m_reader->CancelAuthentication());
   EXPECT_EQ(E_POINTER, m_reader->IsAuthentic(nullptr));
+  EXPECT_EQ(E_POINTER, m_reader->IsCompleteFileSet(nullptr));
 }
 
-// One byte flipped in every block of every file: the damaged file fails its block hash check
-// at that block, and the files after it fail their sequence check.
+// One byte flipped in every block of every file: the open still succeeds with every sample
+// reachable (only framing faults make a block unreadable); the damaged file fails its block
+// hash check at that block, and the files after it fail their sequence check.
 TEST_F(QuorMediaFileReaderAuthTest, AFlippedByteFailsItsFileAndTheFilesAfterIt) {
   Write();
   std::vector<Bytes> original;
   for (std::size_t k = 0; k < 3; ++k) original.push_back(m_dir.ReadBytes(m_set.FileName(k)));
   for (std::size_t k = 0; k < 3; ++k) {
-    for (const WrittenBlock& block : m_written[k].blocks) {
+    for (const ParsedBlock& block : m_written[k].blocks) {
       SCOPED_TRACE(testing::Message() << "file " << k << " block " << block.blockIndex);
       m_dir.WriteBytes(m_set.FileName(k), original[k]);
       m_dir.FlipByte(m_set.FileName(k), block.offset + block.size - 1);  // a hash byte
       ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+      EXPECT_EQ(k == 2 ? 0x03u : 0x02u, StatusOf(m_reader.Get(), m_dir, m_set.FileName(k)));
+      EXPECT_EQ(30u, WalkForward(m_reader.Get(), 1, 0).size());
       m_log->Clear();
       EXPECT_EQ(VARIANT_FALSE, Authentic());
       EXPECT_TRUE(m_log->Contains(DXL_EntryKind::Release, "Block Level hash at BlockIndex: " +
@@ -78,88 +183,11 @@ TEST_F(QuorMediaFileReaderAuthTest, AFlippedByteFailsItsFileAndTheFilesAfterIt) 
   }
 }
 
-TEST_F(QuorMediaFileReaderAuthTest, ARewrittenSampleWithARecomputedHashFailsOnlyItsFileHash) {
-  std::vector<TestFile> files = ThreeFiles();
-  Write(files);
-  // The same fileset with one payload byte of the middle file changed: every block of it is
-  // sound on its own, but the file hash no longer matches.
-  files[1].samples[3].payload[0] ^= 0x55;
-  CQuorTempDir other;
-  const std::vector<WrittenFile> rewritten = m_set.Write(other, files);
-  const WrittenBlock& block = rewritten[1].blocks[2 + 3];  // file info, track info, 3 samples
-  ASSERT_EQ(static_cast<DWORD>(btMediaSample), block.type);
-  Bytes bytes = m_dir.ReadBytes(m_set.FileName(1));
-  const Bytes replacement = other.ReadBytes(m_set.FileName(1));
-  std::copy(replacement.begin() + block.offset, replacement.begin() + block.offset + block.size,
-            bytes.begin() + block.offset);
-  m_dir.WriteBytes(m_set.FileName(1), bytes);
-  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
-  EXPECT_EQ(VARIANT_FALSE, Authentic());
-  EXPECT_TRUE(m_log->Contains(DXL_EntryKind::Release, "failed test for File Level Hash"));
-  EXPECT_EQ((std::vector<ULONG>{0x0E, 0x0A, 0x0F}), Statuses());
-}
-
-TEST_F(QuorMediaFileReaderAuthTest, AMissingMiddleFileFailsTheSequenceOfTheNextAndCompleteness) {
-  Write();
-  m_dir.Remove(m_set.FileName(1));
-  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
-  EXPECT_EQ(VARIANT_FALSE, Authentic());
-  const std::string expected =
-      "BlockIndex in Block: " + std::to_string(m_written[1].blocks.front().blockIndex);
-  EXPECT_TRUE(m_log->Contains(DXL_EntryKind::Release, expected));
-  EXPECT_TRUE(m_log->Contains(DXL_EntryKind::Release, "Fileset Authentication Failed"));
-}
-
-TEST_F(QuorMediaFileReaderAuthTest, AnUnfinalizedLastFileIsNotAuthentic) {
-  std::vector<TestFile> files = ThreeFiles();
-  files[2].finalize = false;
-  Write(files);
-  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
-  EXPECT_EQ(VARIANT_FALSE, Authentic());
-  EXPECT_TRUE(m_log->Contains(DXL_EntryKind::Debug, "0x80070026"));
-  EXPECT_EQ((std::vector<ULONG>{0x0E, 0x0E, 0x18}), Statuses());
-}
-
-TEST_F(QuorMediaFileReaderAuthTest, CompletenessFollowsTheFilesetIndexesAndTheLastMark) {
-  struct Case {
-    const char* name;
-    std::function<void(std::vector<TestFile>&)> change;
-    bool removeMiddle;
-    VARIANT_BOOL complete;
-    const char* message;
-  };
-  const Case kCases[] = {
-      {"three files, third last", [](auto&) {}, false, VARIANT_TRUE, "Fileset is complete"},
-      {"middle missing", [](auto&) {}, true, VARIANT_FALSE, "At least one file"},
-      {"last unfinalized", [](auto& f) { f[2].finalize = false; }, false, VARIANT_FALSE,
-       "Last file in fileset is missing"},
-      {"single file without index",
-       [](auto& f) {
-         f.resize(1);
-         f[0].lastFile = true;
-         f[0].filesetIndex = TestFile::kNone;
-       },
-       false, VARIANT_TRUE, "Fileset is complete"},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
-    CQuorTempDir dir;
-    std::vector<TestFile> files = ThreeFiles();
-    c.change(files);
-    m_set.Write(dir, files);
-    if (c.removeMiddle) dir.Remove(m_set.FileName(1));
-    ASSERT_EQ(S_OK, Open(m_reader.Get(), dir, m_set.FileName(0)));
-    m_log->Clear();
-    VARIANT_BOOL complete = 1;
-    EXPECT_EQ(S_OK, m_reader->IsCompleteFileSet(&complete));
-    EXPECT_EQ(c.complete, complete);
-    EXPECT_TRUE(m_log->Contains(DXL_EntryKind::Release, c.message));
-    CQuorComPtr<IQuorFileSetMetadata> metadata;
-    ASSERT_EQ(S_OK, m_reader->GetFileSetMetadata(metadata.AddressOf()));
-    EXPECT_EQ(S_OK, metadata->IsFileSetComplete(&complete));
-    EXPECT_EQ(c.complete, complete);
-  }
-  EXPECT_EQ(E_POINTER, m_reader->IsCompleteFileSet(nullptr));
+// The text a getter returns, or "(failed)".
+template <class T>
+std::string Text(T* object, HRESULT (T::*get)(BSTR*)) {
+  CQuorBstr text;
+  return (object->*get)(text.AddressOf()) == S_OK ? text.ToUtf8() : "(failed)";
 }
 
 TEST_F(QuorMediaFileReaderAuthTest, QueriesReportTheFilesetTracksAndFiles) {
@@ -167,7 +195,6 @@ TEST_F(QuorMediaFileReaderAuthTest, QueriesReportTheFilesetTracksAndFiles) {
   m_set.m_description = u"front door";
   TestTrack track = MakeTrack(4, 0x3, u"cam A");
   track.filters = {kQuorFormatVideoH264, kQuorFormatAudioAac};
-  track.sourceUrl = u"rtsp://cam";
   track.pairId = 9;
   m_set.m_tracks = {track};
   std::vector<TestFile> files(1);
@@ -183,23 +210,20 @@ TEST_F(QuorMediaFileReaderAuthTest, QueriesReportTheFilesetTracksAndFiles) {
   ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0), u"pw"));
 
   ASSERT_EQ(S_OK, m_reader->GetFileSetMetadata(fileset.AddressOf()));
-  CQuorBstr text;
+  EXPECT_EQ("front door", Text(fileset.Get(), &IQuorFileSetMetadata::GetFileSetDescription));
+  EXPECT_EQ("{1234ABCD-1111-2222-0102-030405060708}",
+            Text(fileset.Get(), &IQuorFileSetMetadata::GetFileSetGuid));
   VARIANT_BOOL flag = 0;
-  EXPECT_EQ(S_OK, fileset->GetFileSetDescription(text.AddressOf()));
-  EXPECT_EQ(u"front door", text.View());
-  EXPECT_EQ(S_OK, fileset->GetFileSetGuid(text.AddressOf()));
-  EXPECT_EQ(u"{1234ABCD-1111-2222-0102-030405060708}", text.View());
   EXPECT_EQ(S_OK, fileset->IsPasswordProtected(&flag));
   EXPECT_EQ(VARIANT_TRUE, flag);
 
   CQuorComPtr<IQuorTrackMetadata> metadata;
   ASSERT_EQ(S_OK, m_reader->GetTrackMetadata(4, metadata.AddressOf()));
-  EXPECT_EQ(S_OK, metadata->GetTrackName(text.AddressOf()));
-  EXPECT_EQ(u"cam A", text.View());
-  EXPECT_EQ(S_OK, metadata->GetVideoFormatIdentifier(text.AddressOf()));
-  EXPECT_EQ(QuorGuidToString(kQuorFormatVideoH264), text.ToUtf8());
-  EXPECT_EQ(S_OK, metadata->GetAudioFormatIdentifier(text.AddressOf()));
-  EXPECT_EQ(QuorGuidToString(kQuorFormatAudioAac), text.ToUtf8());
+  EXPECT_EQ("cam A", Text(metadata.Get(), &IQuorTrackMetadata::GetTrackName));
+  EXPECT_EQ(QuorGuidToString(kQuorFormatVideoH264),
+            Text(metadata.Get(), &IQuorTrackMetadata::GetVideoFormatIdentifier));
+  EXPECT_EQ(QuorGuidToString(kQuorFormatAudioAac),
+            Text(metadata.Get(), &IQuorTrackMetadata::GetAudioFormatIdentifier));
   ULONG value = 0;
   EXPECT_EQ(S_OK, metadata->GetPairId(&value));
   EXPECT_EQ(9u, value);

@@ -7,12 +7,22 @@
 
 namespace {
 
-// What the sample object reports for the entry flags a sample was indexed with.
-ULONG ExpectedSampleFlags(DWORD stored) {
-  ULONG flags = stored & 0x07;
-  if (stored & 0x08) flags |= 0x10;
-  if (!(stored & 0x09)) flags |= 0x08;
-  return flags;
+// Stored index entry flags and the sample flags they read back as (key frame 0x01, video 0x02,
+// audio 0x04, discontinuity 0x10; 0x08 for a sample that is not a key frame of its medium).
+struct FlagCase {
+  DWORD stored;
+  HRESULT hr;
+  ULONG flags;
+};
+constexpr FlagCase kFlags[] = {{0x03, S_OK, 0x03}, {0x02, S_OK, 0x0A}, {0x0A, S_OK, 0x12},
+                               {0x04, S_OK, 0x0C}, {0x05, S_OK, 0x05}, {0x01, E_INVALIDARG, 0}};
+
+ULONG SampleFlagsOf(DWORD stored) {
+  for (const FlagCase& c : kFlags) {
+    if (c.stored == stored) return c.flags;
+  }
+  ADD_FAILURE() << "no case for entry flags " << stored;
+  return 0;
 }
 
 class QuorMediaFileReaderTest : public ::testing::Test {
@@ -62,7 +72,7 @@ TEST_F(QuorMediaFileReaderTest, EverySampleComesBackForwardAndBackwardAcrossBloc
     auto check = [&](const TestSample& want) {
       const ReadSample got = Decode(m_sample.Get());
       EXPECT_EQ(want.timestamp, got.timestamp);
-      EXPECT_EQ(ExpectedSampleFlags(want.entryFlags), got.flags);
+      EXPECT_EQ(SampleFlagsOf(want.entryFlags), got.flags);
       EXPECT_EQ(want.payload, got.payload);
     };
     ASSERT_EQ(S_OK, m_reader->MoveTo(trackId, expected.front().timestamp, m_sample.AddressOf()));
@@ -91,44 +101,37 @@ TEST_F(QuorMediaFileReaderTest, EverySampleComesBackForwardAndBackwardAcrossBloc
 }
 
 TEST_F(QuorMediaFileReaderTest, MoveToPicksTheSampleAtOrJustBeforeTheTimestamp) {
-  m_set.Write(m_dir, ThreeFiles());  // 0, 10, ..., 90 | 100, ..., 190 | 200, ..., 290
+  WriteTwoTracks();  // track 1: 0, 100, ..., 700 | 1000, ..., 1700 | ...; track 2: 50 after
   ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+  EXPECT_EQ(MFS_E_NOT_SET, m_reader->MoveNext(1, m_sample.AddressOf()));
+  EXPECT_EQ(MFS_E_NOT_SET, m_reader->MovePrevious(1, m_sample.AddressOf()));
   struct Case {
     const char* name;
+    DWORD trackId;
     ULONGLONG timestamp;
     HRESULT hr;
     ULONGLONG chosen;
   };
   const Case kCases[] = {
-      {"exact first", 0, S_OK, 0},
-      {"exact inside a block", 50, S_OK, 50},
-      {"between two samples", 57, S_OK, 50},
-      {"between the files' blocks", 95, S_OK, 90},
-      {"exact first of a later file", 200, S_OK, 200},
-      {"after the last sample", 1000000, S_OK, 290},
+      {"exact first", 1, 0, S_OK, 0},
+      {"exact inside a block", 1, 400, S_OK, 400},
+      {"between two samples", 1, 457, S_OK, 400},
+      {"between the files' blocks", 1, 950, S_OK, 700},
+      {"exact first of a later file", 1, 2000, S_OK, 2000},
+      {"after the last sample", 1, 1000000, S_OK, 2700},
+      {"between two samples of the other track", 2, 1049, S_OK, 750},
+      {"before the first sample", 2, 49, E_INVALIDARG, 0},
+      {"unknown track", 9, 0, E_INVALIDARG, 0},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    ASSERT_EQ(c.hr, m_reader->MoveTo(1, c.timestamp, m_sample.AddressOf()));
-    EXPECT_EQ(c.chosen, Decode(m_sample.Get()).timestamp);
+    ASSERT_EQ(c.hr, m_reader->MoveTo(c.trackId, c.timestamp, m_sample.AddressOf()));
+    if (c.hr == S_OK) {
+      EXPECT_EQ(c.chosen, Decode(m_sample.Get()).timestamp);
+    } else {
+      EXPECT_FALSE(m_sample);
+    }
   }
-  m_set.m_tracks = {MakeTrack(1)};
-  std::vector<TestFile> late(1);
-  late[0].samples = MakeSamples(1, 3, 500, 10);
-  late[0].lastFile = true;
-  CQuorTempDir other;
-  m_set.Write(other, late);
-  ASSERT_EQ(S_OK, Open(m_reader.Get(), other, m_set.FileName(0)));
-  EXPECT_EQ(E_INVALIDARG, m_reader->MoveTo(1, 499, m_sample.AddressOf()));
-  EXPECT_FALSE(m_sample);
-}
-
-TEST_F(QuorMediaFileReaderTest, StepsAndLookupsOfAnUnpositionedOrUnknownTrackFail) {
-  m_set.Write(m_dir, ThreeFiles());
-  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
-  EXPECT_EQ(MFS_E_NOT_SET, m_reader->MoveNext(1, m_sample.AddressOf()));
-  EXPECT_EQ(MFS_E_NOT_SET, m_reader->MovePrevious(1, m_sample.AddressOf()));
-  EXPECT_EQ(E_INVALIDARG, m_reader->MoveTo(9, 0, m_sample.AddressOf()));
   ULONGLONG time = 0;
   EXPECT_EQ(E_INVALIDARG, m_reader->GetFirstTimeStamp(9, &time));
   EXPECT_EQ(E_POINTER, m_reader->GetLastTimeStamp(1, nullptr));
@@ -136,25 +139,18 @@ TEST_F(QuorMediaFileReaderTest, StepsAndLookupsOfAnUnpositionedOrUnknownTrackFai
 }
 
 TEST_F(QuorMediaFileReaderTest, StoredEntryFlagsBecomeSampleFlags) {
-  struct Case {
-    DWORD stored;
-    HRESULT hr;
-    ULONG flags;
-  };
-  const Case kCases[] = {{0x03, S_OK, 0x03}, {0x02, S_OK, 0x0A}, {0x0A, S_OK, 0x12},
-                         {0x04, S_OK, 0x0C}, {0x05, S_OK, 0x05}, {0x01, E_INVALIDARG, 0}};
   std::vector<TestFile> files(1);
-  for (std::size_t i = 0; i < std::size(kCases); ++i) {
-    files[0].samples.push_back({1, i * 10, kCases[i].stored, PatternBytes(8)});
+  for (std::size_t i = 0; i < std::size(kFlags); ++i) {
+    files[0].samples.push_back({1, i * 10, kFlags[i].stored, PatternBytes(8)});
   }
   files[0].lastFile = true;
   m_set.Write(m_dir, files);
   ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
-  for (std::size_t i = 0; i < std::size(kCases); ++i) {
-    SCOPED_TRACE(kCases[i].stored);
-    ASSERT_EQ(kCases[i].hr, m_reader->MoveTo(1, i * 10, m_sample.AddressOf()));
-    if (kCases[i].hr == S_OK) {
-      EXPECT_EQ(kCases[i].flags, Decode(m_sample.Get()).flags);
+  for (std::size_t i = 0; i < std::size(kFlags); ++i) {
+    SCOPED_TRACE(kFlags[i].stored);
+    ASSERT_EQ(kFlags[i].hr, m_reader->MoveTo(1, i * 10, m_sample.AddressOf()));
+    if (kFlags[i].hr == S_OK) {
+      EXPECT_EQ(kFlags[i].flags, Decode(m_sample.Get()).flags);
     }
   }
 }

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "core/QuorMD5Hash.h"
 #include "format/QuorFileFinalizationBlock.h"
 #include "format/QuorFileInfoBlock.h"
+#include "format/QuorFormatLayout.h"
 #include "format/QuorIndexBlock.h"
 #include "format/QuorMediaSampleBlock.h"
 #include "format/QuorTrackInfoBlock.h"
@@ -14,106 +16,78 @@
 
 namespace {
 
-// Writes blocks into one storage file, numbering them and feeding the file hash.
+void Check(HRESULT hr, const char* what) {
+  if (FAILED(hr)) throw std::runtime_error(what);
+}
+
+// Writes blocks into one storage file, numbering them across the fileset and feeding the file
+// hash.
 class CFileWriter {
  public:
-  CFileWriter(const CQuorTempDir& dir, const std::string& name, DWORD& blockIndex,
-              WrittenFile& file)
-      : m_blockIndex(blockIndex), m_file(file) {
-    const std::u16string path = dir.WidePath(name);
-    if (FAILED(m_storage.InitializeForWriting(path.c_str(), kQuorMaxFileSizeKiB, true))) {
-      throw std::runtime_error("cannot create " + name);
-    }
-    m_file.name = name;
+  CFileWriter(const CQuorTempDir& dir, const std::string& name, DWORD& blockIndex)
+      : m_blockIndex(blockIndex) {
+    Check(m_storage.InitializeForWriting(dir.WidePath(name).c_str(), kQuorMaxFileSizeKiB, true),
+          "create");
   }
 
   std::uint64_t Position() {
     ULONGLONG position = 0;
-    if (FAILED(m_storage.GetPosition(0, &position))) throw std::runtime_error("position");
+    Check(m_storage.GetPosition(0, &position), "position");
     return position;
   }
 
-  void Write(CQuorMediaFileBlock& block, bool hashed = true) {
-    WrittenBlock written{block.GetBlockType(), Position(), 0, m_blockIndex};
-    if (FAILED(block.SetBlockIndex(m_blockIndex++)) || FAILED(block.Write(m_storage.GetWriter()))) {
-      throw std::runtime_error("block write");
-    }
-    written.size = 8 + block.GetBlockSize();
-    m_file.blocks.push_back(written);
-    if (hashed) {
-      const BYTE* hash = nullptr;
-      DWORD length = 0;
-      if (FAILED(block.GetBlockHash(&hash, &length)) || FAILED(m_fileHash.AddData(hash, length))) {
-        throw std::runtime_error("file hash");
-      }
-    }
+  void Write(CQuorMediaFileBlock& block) {
+    const BYTE* hash = nullptr;
+    DWORD length = 0;
+    Check(block.SetBlockIndex(m_blockIndex++), "index");
+    Check(block.Write(m_storage.GetWriter()), "block write");
+    Check(block.GetBlockHash(&hash, &length), "block hash");
+    if (block.GetBlockType() != btFinalization) Check(m_fileHash.AddData(hash, length), "hash");
   }
 
   void Finish(bool finalize, bool lastFile) {
     if (finalize) {
       BYTE digest[kQuorMD5DigestSize];
       CQuorFileFinalizationBlock finalization;
-      if (FAILED(m_fileHash.GetDigest(digest)) || FAILED(finalization.SetLastFileFlag(lastFile)) ||
-          FAILED(finalization.SetFileHash(digest, kQuorMD5DigestSize))) {
-        throw std::runtime_error("finalization");
-      }
-      Write(finalization, false);
+      Check(m_fileHash.GetDigest(digest), "digest");
+      Check(finalization.SetLastFileFlag(lastFile), "last");
+      Check(finalization.SetFileHash(digest, kQuorMD5DigestSize), "file hash");
+      Write(finalization);
     }
     ULONGLONG size = 0;
-    if (FAILED(m_storage.Finalize(&size))) throw std::runtime_error("finalize");
-    m_file.size = size;
+    Check(m_storage.Finalize(&size), "finalize");
   }
 
  private:
   CQuorFileStorage m_storage;
   CQuorMD5Hash m_fileHash;
   DWORD& m_blockIndex;
-  WrittenFile& m_file;
 };
-
-void Check(HRESULT hr, const char* what) {
-  if (FAILED(hr)) throw std::runtime_error(what);
-}
 
 }  // namespace
 
-const WrittenBlock& WrittenFile::First(DWORD type, std::size_t from) const {
-  for (std::size_t i = from; i < blocks.size(); ++i) {
-    if (blocks[i].type == type) return blocks[i];
-  }
-  throw std::out_of_range("no such block");
-}
-
-const WrittenBlock& WrittenFile::Last(DWORD type) const {
-  for (auto it = blocks.rbegin(); it != blocks.rend(); ++it) {
-    if (it->type == type) return *it;
-  }
-  throw std::out_of_range("no such block");
-}
-
 std::string CQuorTestFileSet::FileName(std::size_t k) const {
-  return m_baseName + (k ? std::to_string(k) : "") + m_extension;
+  return m_baseName + (k ? std::to_string(k) : "") + ".vid";
 }
 
-std::vector<WrittenFile> CQuorTestFileSet::Write(const CQuorTempDir& dir,
-                                                 const std::vector<TestFile>& files) const {
-  std::vector<WrittenFile> written(files.size());
+std::vector<ParsedFile> CQuorTestFileSet::Write(const CQuorTempDir& dir,
+                                                const std::vector<TestFile>& files) const {
+  std::vector<ParsedFile> written;
   DWORD blockIndex = 0;
   for (std::size_t k = 0; k < files.size(); ++k) {
     const TestFile& spec = files[k];
-    CFileWriter out(dir, FileName(k), blockIndex, written[k]);
+    CFileWriter out(dir, FileName(k), blockIndex);
 
     CQuorFileInfoBlock info;
     Check(info.SetFileSetGuid(m_guid), "guid");
     const DWORD filesetIndex = spec.filesetIndex.value_or(static_cast<DWORD>(k));
     if (filesetIndex != TestFile::kNone) Check(info.SetFileSetIndex(filesetIndex), "index");
-    Check(info.SetFileSetCreationTime(m_creationTime), "time");
+    Check(info.SetFileSetCreationTime(1700000000), "time");
     if (m_description) Check(info.SetDescription(m_description->c_str()), "description");
     if (m_password) {
       CQuorMD5Hash hash;
       BYTE digest[kQuorMD5DigestSize];
-      CQuorBstr password = CQuorBstr::Copy(*m_password);
-      Check(hash.AddString(password.Get()), "password");
+      Check(hash.AddString(CQuorBstr::Copy(*m_password).Get()), "password");
       Check(hash.GetDigest(digest), "password digest");
       Check(info.SetPassword(digest, kQuorMD5DigestSize), "password hash");
     }
@@ -121,8 +95,7 @@ std::vector<WrittenFile> CQuorTestFileSet::Write(const CQuorTempDir& dir,
 
     std::vector<const TestTrack*> tracks;
     for (const TestTrack& track : m_tracks) {
-      if (spec.trackIds.empty() ||
-          std::find(spec.trackIds.begin(), spec.trackIds.end(), track.id) != spec.trackIds.end()) {
+      if (spec.trackIds.empty() || std::ranges::count(spec.trackIds, track.id)) {
         tracks.push_back(&track);
       }
     }
@@ -133,10 +106,7 @@ std::vector<WrittenFile> CQuorTestFileSet::Write(const CQuorTempDir& dir,
       Check(block.SetTrackId(track.id), "id");
       Check(block.SetMediaTypes(track.mediaTypes), "types");
       Check(block.SetTrackName(track.name.c_str()), "name");
-      if (track.plugin) Check(block.SetMediaSessionPlugin(*track.plugin), "plugin");
       for (const GUID& filter : track.filters) Check(block.AddFilter(filter), "filter");
-      if (track.sourceId) Check(block.SetSourceId(*track.sourceId), "source");
-      if (track.sourceUrl) Check(block.SetSourceUrl(track.sourceUrl->c_str()), "url");
       Check(block.SetTrackFlags(t + 1 == tracks.size() ? 1 : 0), "flags");
       out.Write(block);
     }
@@ -150,25 +120,21 @@ std::vector<WrittenFile> CQuorTestFileSet::Write(const CQuorTempDir& dir,
       out.Write(*index);
       index = std::make_unique<CQuorIndexBlock>();
     };
-    std::size_t inBlock = 0;
-    for (const TestSample& sample : spec.samples) {
+    for (std::size_t i = 0; i < spec.samples.size(); ++i) {
+      const TestSample& sample = spec.samples[i];
       CQuorMediaSampleBlock block;
       Check(
           block.SetPayload(sample.payload.data(), static_cast<DWORD>(sample.payload.size()), false),
           "payload");
-      const std::uint64_t position = out.Position();
+      const CQuorMediaSampleIndex entry(sample.trackId, sample.entryFlags, out.Position(),
+                                        sample.timestamp);
       out.Write(block);
-      Check(index->AddSampleIndex(sample.trackId,
-                                  CQuorMediaSampleIndex(sample.trackId, sample.entryFlags, position,
-                                                        sample.timestamp)),
-            "entry");
-      if (++inBlock == spec.samplesPerIndex) {
-        flushIndex();
-        inBlock = 0;
-      }
+      Check(index->AddSampleIndex(sample.trackId, entry), "entry");
+      if ((i + 1) % spec.samplesPerIndex == 0) flushIndex();
     }
     flushIndex();
     out.Finish(spec.finalize, spec.lastFile);
+    written.push_back(ParseFile(dir, FileName(k)));
   }
   return written;
 }

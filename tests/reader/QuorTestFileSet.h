@@ -2,7 +2,7 @@
 // classes, the way a recording lays them out: file info block, one track info block per track,
 // media sample blocks with an index block after every few samples, the last index block and the
 // finalization block. Block indexes run across the files; each file's hash covers its blocks.
-// Where every block went is returned, so that tests can damage exactly one.
+// The files are returned parsed, so that tests can damage exactly one block.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "quormediafiles/platform/QuorTypes.h"
-#include "support/QuorTempDir.h"
+#include "support/QuorBlockParser.h"
 
 struct TestTrack {
   DWORD id = 1;
@@ -19,9 +19,6 @@ struct TestTrack {
   DWORD mediaTypes = 0x1;  // video
   std::vector<GUID> filters;
   std::optional<DWORD> pairId;
-  std::optional<DWORD> sourceId;
-  std::optional<std::u16string> sourceUrl;
-  std::optional<GUID> plugin;
 };
 
 inline TestTrack MakeTrack(DWORD id, DWORD mediaTypes = 0x1, std::u16string name = u"track") {
@@ -49,34 +46,17 @@ struct TestFile {
   static constexpr DWORD kNone = 0xFFFFFFFF;
 };
 
-struct WrittenBlock {
-  DWORD type = 0;
-  std::uint64_t offset = 0;
-  std::uint64_t size = 0;  // 8 + size word
-  DWORD blockIndex = 0;
-};
-
-struct WrittenFile {
-  std::string name;  // inside the temporary directory
-  std::vector<WrittenBlock> blocks;
-  std::uint64_t size = 0;
-  // The first block of a type at or after block number from (throws when there is none).
-  const WrittenBlock& First(DWORD type, std::size_t from = 0) const;
-  const WrittenBlock& Last(DWORD type) const;
-};
-
 class CQuorTestFileSet {
  public:
   std::vector<TestTrack> m_tracks{TestTrack{}};
   GUID m_guid = {0x1234ABCD, 0x1111, 0x2222, {1, 2, 3, 4, 5, 6, 7, 8}};
   std::optional<std::u16string> m_password;
   std::optional<std::u16string> m_description;
-  ULONGLONG m_creationTime = 1700000000;
   std::string m_baseName = "cam";
-  std::string m_extension = ".vid";
 
-  // Member file k is base + (k ? k : "") + extension. Fails the test on any write failure.
-  std::vector<WrittenFile> Write(const CQuorTempDir& dir, const std::vector<TestFile>& files) const;
+  // Member file k is base + (k ? k : "") + extension. Throws on any write failure; returns the
+  // files as the block parser reads them back.
+  std::vector<ParsedFile> Write(const CQuorTempDir& dir, const std::vector<TestFile>& files) const;
   std::string FileName(std::size_t k) const;
 };
 

@@ -3,19 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <memory>
 #include <thread>
 
-#include "core/QuorLittleEndian.h"
-#include "core/QuorMD5Hash.h"
-#include "format/QuorFileFinalizationBlock.h"
-#include "format/QuorFileInfoBlock.h"
 #include "format/QuorFormatLayout.h"
-#include "format/QuorIndexBlock.h"
-#include "format/QuorMediaSampleBlock.h"
-#include "format/QuorTrackInfoBlock.h"
-#include "quormediafiles/platform/QuorDispatch.h"
-#include "storage/QuorFileStorage.h"
 
 CQuorBstr Wide(const std::string& text) { return CQuorBstr::FromUtf8(text); }
 
@@ -74,114 +64,6 @@ void WaitForBytes(IQuorMediaFileWriter* writer, ULONGLONG bytesTotal) {
     if (total >= bytesTotal || state == wseFinished) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-}
-
-namespace {
-
-// Reads the block at offset into block through a storage that inspects the file as it is.
-template <class TBlock>
-bool ReadBlock(CQuorFileStorage& storage, ULONGLONG offset, TBlock& block, ParsedBlock* parsed) {
-  if (FAILED(storage.Seek(0, LONGLONG(offset), soBegin)) ||
-      FAILED(block.Read(storage.GetReader()))) {
-    return false;
-  }
-  const BYTE* hash = nullptr;
-  DWORD length = 0;
-  if (FAILED(block.GetBlockIndex(&parsed->blockIndex)) ||
-      FAILED(block.GetBlockHash(&hash, &length)) || length != 16) {
-    return false;
-  }
-  std::copy(hash, hash + 16, parsed->hash.begin());
-  parsed->hashValid = block.IsHashValid();
-  return true;
-}
-
-}  // namespace
-
-ParsedFile ParseFile(const CQuorTempDir& dir, const std::string& name, bool allowTorn) {
-  ParsedFile file;
-  const Bytes bytes = dir.ReadBytes(name);
-  file.size = bytes.size();
-  const auto signature = QuorFileSignatureBytes();
-  if (bytes.size() < signature.size() ||
-      !std::equal(signature.begin(), signature.end(), bytes.begin())) {
-    if (!allowTorn) ADD_FAILURE() << name << " has no signature";
-    file.torn = true;
-    return file;
-  }
-  CQuorFileStorage storage;
-  EXPECT_EQ(storage.OpenFileForInspection(dir.WidePath(name).c_str()), S_OK);
-  CQuorMD5Hash fileHash;
-  ULONGLONG pos = signature.size();
-  while (pos < bytes.size()) {
-    ParsedBlock parsed;
-    parsed.offset = pos;
-    const DWORD size = pos + 8 <= bytes.size() ? DecodeU32(&bytes[pos + 4]) : 0;
-    parsed.type = pos + 8 <= bytes.size() ? DecodeU32(&bytes[pos]) : 0;
-    bool ok = IsBlockType(parsed.type) && size >= kBaseFieldsSize &&
-              pos + kBlockHeaderSize + size <= bytes.size();
-    if (ok) {
-      switch (parsed.type) {
-        case btFileInfo: {
-          CQuorFileInfoBlock block;
-          ok = ReadBlock(storage, pos, block, &parsed) &&
-               SUCCEEDED(block.GetFileSetIndex(&file.fileSetIndex)) &&
-               SUCCEEDED(block.GetFileSetGuid(&file.fileSetGuid));
-          break;
-        }
-        case btTrackInfo: {
-          CQuorTrackInfoBlock block;
-          ok = ReadBlock(storage, pos, block, &parsed);
-          break;
-        }
-        case btMediaSample: {
-          CQuorMediaSampleBlock block;
-          const BYTE* payload = nullptr;
-          DWORD length = 0;
-          ok = ReadBlock(storage, pos, block, &parsed) &&
-               SUCCEEDED(block.GetPayload(&payload, &length));
-          if (ok) file.payloads[pos] = Bytes(payload, payload + length);
-          break;
-        }
-        case btIndex: {
-          CQuorIndexBlock block;
-          std::vector<DWORD> tracks;
-          ULONGLONG previous = 0;
-          ok = ReadBlock(storage, pos, block, &parsed) && SUCCEEDED(block.GetTrackIds(&tracks)) &&
-               SUCCEEDED(block.GetOffsetToPreviousIndex(&previous));
-          file.previousIndexOffsets.push_back(previous);
-          for (DWORD track : tracks) {
-            std::vector<CQuorMediaSampleIndex> entries;
-            ok = ok && SUCCEEDED(block.GetIndexes(track, &entries));
-            file.entries.insert(file.entries.end(), entries.begin(), entries.end());
-          }
-          break;
-        }
-        case btFinalization: {
-          CQuorFileFinalizationBlock block;
-          const BYTE* hash = nullptr;
-          DWORD length = 0;
-          ok = ReadBlock(storage, pos, block, &parsed) &&
-               SUCCEEDED(block.GetLastFileFlag(&file.lastFile)) &&
-               SUCCEEDED(block.GetFileHash(&hash, &length)) && length == 16;
-          file.finalized = ok;
-          file.fileHashValid = ok && fileHash.IsSame(hash);
-          break;
-        }
-      }
-    }
-    if (!ok) {
-      if (!allowTorn) ADD_FAILURE() << name << ": no readable block at offset " << pos;
-      file.torn = true;
-      break;
-    }
-    if (parsed.type != btFinalization) {
-      EXPECT_EQ(fileHash.AddData(parsed.hash.data(), 16), S_OK);
-    }
-    file.blocks.push_back(parsed);
-    pos += kBlockHeaderSize + size;
-  }
-  return file;
 }
 
 void ExpectWellFormed(const ParsedFile& file, bool lastFile, ULONGLONG maxSize) {
