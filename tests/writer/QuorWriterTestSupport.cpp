@@ -53,6 +53,14 @@ WriterStateEnum StateOf(IQuorMediaFileWriter* writer) {
   return state;
 }
 
+ULONGLONG BytesWrittenTotal(IQuorMediaFileWriter* writer) {
+  CQuorComPtr<IQuorMediaFileRecordingStatus> status;
+  ULONGLONG total = 0;
+  EXPECT_EQ(writer->GetRecordingStatus(status.AddressOf()), S_OK);
+  EXPECT_EQ(status->GetBytesWrittenTotal(&total), S_OK);
+  return total;
+}
+
 void WaitForBytes(IQuorMediaFileWriter* writer, ULONGLONG bytesTotal) {
   for (;;) {
     CQuorComPtr<IQuorMediaFileRecordingStatus> status;

@@ -25,6 +25,7 @@ void StartSimpleRecording(IQuorMediaFileWriter* writer, const std::string& path,
 // Waits until the status reports at least this many bytes or a finished writer.
 void WaitForBytes(IQuorMediaFileWriter* writer, ULONGLONG bytesTotal);
 WriterStateEnum StateOf(IQuorMediaFileWriter* writer);
+ULONGLONG BytesWrittenTotal(IQuorMediaFileWriter* writer);
 
 // The checks every finalized member file passes: layout, hashes, index entries, size limit.
 void ExpectWellFormed(const ParsedFile& file, bool lastFile, ULONGLONG maxSize);
