@@ -169,7 +169,7 @@ std::string Text(T* object, HRESULT (T::*get)(BSTR*)) {
 TEST_F(QuorMediaFileReaderAuthTest, QueriesReportTheFilesetTracksAndFiles) {
   m_set.m_password = u"pw";
   m_set.m_description = u"front door";
-  TestTrack track = MakeTrack(4, 0x3, u"cam A");
+  TestTrack track{4, 0x3, u"cam A"};
   track.filters = {kQuorFormatVideoH264, kQuorFormatAudioAac};
   track.pairId = 9;
   m_set.m_tracks = {track};
@@ -225,7 +225,7 @@ TEST_F(QuorMediaFileReaderAuthTest, FilterIdentifiersOutsideTheTablesOrTwiceInAG
   };
   for (const std::vector<GUID>& filters : kRefused) {
     CQuorTempDir dir;
-    TestTrack track = MakeTrack(1);
+    TestTrack track;
     track.filters = filters;
     m_set.m_tracks = {track};
     m_set.Write(dir, ThreeFiles());

@@ -30,7 +30,7 @@ class QuorMediaFileReaderTest : public ::testing::Test {
   // Track 1 (video) and track 2 (audio) interleaved over three files, an index block every
   // 3 samples, so that both tracks cross index blocks and files.
   void WriteTwoTracks() {
-    m_set.m_tracks = {MakeTrack(1, 0x1), MakeTrack(2, 0x2)};
+    m_set.m_tracks = {TestTrack{1, 0x1}, TestTrack{2, 0x2}};
     m_files.resize(3);
     for (std::size_t k = 0; k < 3; ++k) {
       for (std::size_t i = 0; i < 8; ++i) {
@@ -156,7 +156,7 @@ TEST_F(QuorMediaFileReaderTest, StoredEntryFlagsBecomeSampleFlags) {
 }
 
 TEST_F(QuorMediaFileReaderTest, ATrackFirstDescribedInALaterFileSkipsEarlierIndexBlocks) {
-  m_set.m_tracks = {MakeTrack(1), MakeTrack(2, 0x2)};
+  m_set.m_tracks = {TestTrack{1}, TestTrack{2, 0x2}};
   std::vector<TestFile> files(2);
   for (std::size_t k = 0; k < 2; ++k) {
     for (std::size_t i = 0; i < 4; ++i) {
@@ -209,7 +209,7 @@ TEST_F(QuorMediaFileReaderTest, OpeningASecondFilesetDropsEverythingOfTheFirst) 
   CQuorTempDir other;
   CQuorTestFileSet second;
   second.m_guid.Data1 ^= 1;
-  second.m_tracks = {MakeTrack(7)};
+  second.m_tracks = {TestTrack{7}};
   std::vector<TestFile> files(1);
   files[0].samples = MakeSamples(7, 5, 1000, 1);
   files[0].lastFile = true;

@@ -14,20 +14,14 @@
 #include "support/QuorBlockParser.h"
 
 struct TestTrack {
-  DWORD id = 1;
-  std::u16string name = u"track";
-  DWORD mediaTypes = 0x1;  // video
+  explicit TestTrack(DWORD trackId = 1, DWORD types = 0x1, std::u16string trackName = u"track")
+      : id(trackId), mediaTypes(types), name(std::move(trackName)) {}
+  DWORD id;
+  DWORD mediaTypes;  // 0x1 video, 0x2 audio
+  std::u16string name;
   std::vector<GUID> filters;
   std::optional<DWORD> pairId;
 };
-
-inline TestTrack MakeTrack(DWORD id, DWORD mediaTypes = 0x1, std::u16string name = u"track") {
-  TestTrack track;
-  track.id = id;
-  track.mediaTypes = mediaTypes;
-  track.name = std::move(name);
-  return track;
-}
 
 struct TestSample {
   DWORD trackId = 1;
