@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "format/QuorFormatLayout.h"
 #include "objects/QuorMediaFileSampleAccess.h"
 #include "platform/QuorDispatchObject.h"
 #include "quormediafiles/QuorMediaFiles.h"
@@ -37,6 +38,21 @@ class CQuorMediaFileSample final
   static constexpr ULONG kFrameMark = 0x10;
   static constexpr ULONG kMediaGroup = kVideo | kAudio;
   static constexpr ULONG kFrameGroup = kKeyFrame | kNotKeyFrame | kFrameMark;
+
+  // An index entry keeps key frame, video and audio as they are and the frame mark 0x10 as its
+  // bit 0x08; "not a key frame" is not stored and comes back whenever neither key frame nor the
+  // mark is there.
+  static constexpr DWORD EntryFlagsFromSampleFlags(ULONG sampleFlags) noexcept {
+    DWORD entry = sampleFlags & (kKeyFrame | kVideo | kAudio);
+    if (sampleFlags & kFrameMark) entry |= kEntryFlagSample10;
+    return entry;
+  }
+  static constexpr ULONG SampleFlagsFromEntryFlags(DWORD entryFlags) noexcept {
+    ULONG flags = entryFlags & (kEntryFlagKeyFrame | kEntryFlagVideo | kEntryFlagAudio);
+    if (entryFlags & kEntryFlagSample10) flags |= kFrameMark;
+    if (!(entryFlags & (kEntryFlagKeyFrame | kEntryFlagSample10))) flags |= kNotKeyFrame;
+    return flags;
+  }
 
   // Set bits.
   static constexpr std::uint8_t kTimestampSet = 0x01;

@@ -18,6 +18,7 @@
 #include "format/QuorIndexBlock.h"
 #include "format/QuorMediaFileField.h"
 #include "format/QuorTrackInfoBlock.h"
+#include "objects/QuorMediaFileSample.h"
 #include "objects/QuorMediaFileSampleAccess.h"
 #include "quormediafiles/QuorFormatIds.h"
 #include "quormediafiles/QuorMediaFilesInternal.h"
@@ -36,22 +37,7 @@ constexpr DWORD kNoBlockIndex = 0xFFFFFFFF;
 constexpr DWORD kDefaultTotalBlocks = 1000;
 constexpr DWORD kPercent = 100;
 
-// Sample flags of the value object.
-constexpr DWORD kSampleFlagKeyFrame = 0x01;
-constexpr DWORD kSampleFlagNotKeyFrame = 0x08;
-constexpr DWORD kSampleFlagMark = 0x10;
-
 const char* Msg(QuorMessageId id) noexcept { return QuorLoadMessage(id).data(); }
-
-// The stored entry flags turned back into the flags a sample was written with: key frame, video
-// and audio as stored, the stored 0x08 back to 0x10, and "not a key frame" (never stored)
-// whenever neither key frame nor the 0x10 mark is present.
-DWORD SampleFlagsFromEntry(DWORD stored) noexcept {
-  DWORD flags = stored & (kEntryFlagKeyFrame | kEntryFlagVideo | kEntryFlagAudio);
-  if (stored & kEntryFlagSample10) flags |= kSampleFlagMark;
-  if (!(stored & (kEntryFlagKeyFrame | kEntryFlagSample10))) flags |= kSampleFlagNotKeyFrame;
-  return flags;
-}
 
 // A u32 size field read on its own: loaded, tag 2, length 4.
 bool IsSizeField(const CQuorMediaFileField& field) noexcept {
@@ -450,8 +436,8 @@ HRESULT CQuorMediaFileReader::GetMediaSample(DWORD fileIndex, const CQuorMediaSa
     CQuorComPtr<IQuorMediaFileSample> sample;
     QUOR_RETURN_IF_FAILED(CreateValueObject(CLSID_QuorMediaFileSample, &sample));
     QUOR_RETURN_IF_FAILED(sample->SetTimestamp(entry.m_timestamp));
-    QUOR_RETURN_IF_FAILED(
-        sample->SetSampleFlags(SampleFlagsFromEntry(entry.m_flags & kEntryFlagsKeptMask)));
+    QUOR_RETURN_IF_FAILED(sample->SetSampleFlags(
+        CQuorMediaFileSample::SampleFlagsFromEntryFlags(entry.m_flags & kEntryFlagsKeptMask)));
 
     CQuorSafeArray data = CQuorSafeArray::CreateVector(VT_UI1, 0, length);
     if (!data) return E_OUTOFMEMORY;

@@ -15,6 +15,7 @@
 #include "format/QuorMediaSampleBlock.h"
 #include "format/QuorMediaSampleIndex.h"
 #include "format/QuorTrackInfoBlock.h"
+#include "objects/QuorMediaFileSample.h"
 #include "objects/QuorMediaFileSampleAccess.h"
 #include "objects/QuorTypeLibrary.h"
 #include "platform/QuorClassRegistry.h"
@@ -44,9 +45,6 @@ std::atomic<long long> g_indexPeriodMs{0};  // 0: the product's period
 bool IsFullCode(HRESULT hr) {
   return hr == MFS_E_FILE_FULL || hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL);
 }
-
-// Sample flags to index entry flags: bits 0 to 2 kept, bit 4 moved to bit 3.
-DWORD EntryFlags(DWORD sampleFlags) { return (sampleFlags & 0x7) | ((sampleFlags >> 1) & 0x8); }
 
 // Reads an optional braced GUID text; raises the message on a getter failure, a text that does
 // not parse, or the null GUID. False when the value was never set.
@@ -536,8 +534,9 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
         QUOR_RAISE_IF_FAILED(block->SetBlockIndex(m_blockIndex), 10220);
         ULONGLONG position = 0;
         QUOR_RAISE_IF_FAILED(m_storage->GetPosition(0, &position), 10118);
-        const CQuorMediaSampleIndex entry(sample->trackId, EntryFlags(sample->sampleFlags),
-                                          position, sample->timestamp);
+        const CQuorMediaSampleIndex entry(
+            sample->trackId, CQuorMediaFileSample::EntryFlagsFromSampleFlags(sample->sampleFlags),
+            position, sample->timestamp);
         CQuorFileStorageWriter* writer = m_storage->GetWriter();
         if (writer == nullptr) Raise(E_FAIL, 10219);
         if (!payloadOnly) {
