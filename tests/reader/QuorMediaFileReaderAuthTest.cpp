@@ -69,7 +69,7 @@ TEST_F(QuorMediaFileReaderAuthTest, VerdictStatusesAndCompletenessFollowTheFiles
     Write(files);
     files[1].samples[3].payload[0] ^= 0x55;
     CQuorTempDir other;
-    const ParsedBlock& block = m_set.Write(other, files)[1].blocks[2 + 3];  // info, track, 3
+    const ParsedBlock block = m_set.Write(other, files)[1].blocks[2 + 3];  // info, track, 3
     ASSERT_EQ(static_cast<DWORD>(btMediaSample), block.type);
     Bytes bytes = m_dir.ReadBytes(m_set.FileName(1));
     const Bytes replacement = other.ReadBytes(m_set.FileName(1));
