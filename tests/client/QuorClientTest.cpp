@@ -47,59 +47,68 @@ struct CVar {
   CVar(const CVar&) = delete;
   CVar& operator=(const CVar&) = delete;
   ~CVar() { (void)VariantClear(&v); }  // VT_EMPTY or a type this test made
-
-  ULONG U4() const { return v.vt == VT_UI4 ? v.ulVal : ~0u; }
-  ULONGLONG U8() const { return v.vt == VT_UI8 ? v.ullVal : ~0ull; }
-  bool Bool() const { return v.vt == VT_BOOL && v.boolVal == VARIANT_TRUE; }
-  std::string Str() const { return v.vt == VT_BSTR ? QuorBstrToUtf8(v.bstrVal) : "<not a string>"; }
-  IDispatch* Disp() const { return v.vt == VT_DISPATCH ? v.pdispVal : nullptr; }
-  SAFEARRAY* Array() const { return (v.vt & VT_ARRAY) ? v.parray : nullptr; }
 };
 
-VARIANT Str(const char* text) {
+// A VARIANT of type vt whose value `set` fills in.
+template <class TSet>
+VARIANT Make(VARTYPE vt, TSet set) {
   VARIANT v;
-  v.vt = VT_BSTR;
-  v.bstrVal = QuorBstrFromUtf8(text);
+  VariantInit(&v);
+  v.vt = vt;
+  set(v);
   return v;
+}
+VARIANT Str(const char* text) {
+  return Make(VT_BSTR, [&](VARIANT& v) { v.bstrVal = QuorBstrFromUtf8(text); });
 }
 VARIANT U4(ULONG value) {
-  VARIANT v;
-  v.vt = VT_UI4;
-  v.ulVal = value;
-  return v;
+  return Make(VT_UI4, [&](VARIANT& v) { v.ulVal = value; });
 }
 VARIANT U8(ULONGLONG value) {
-  VARIANT v;
-  v.vt = VT_UI8;
-  v.ullVal = value;
-  return v;
+  return Make(VT_UI8, [&](VARIANT& v) { v.ullVal = value; });
 }
 VARIANT Bool(bool value) {
-  VARIANT v;
-  v.vt = VT_BOOL;
-  v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-  return v;
+  return Make(VT_BOOL, [&](VARIANT& v) { v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE; });
 }
 VARIANT Disp(IDispatch* object) {
-  VARIANT v;
-  v.vt = VT_DISPATCH;
-  v.pdispVal = object;
   object->AddRef();
-  return v;
+  return Make(VT_DISPATCH, [&](VARIANT& v) { v.pdispVal = object; });
 }
-VARIANT ByteArray(const std::vector<BYTE>& bytes) {
-  VARIANT v;
-  v.vt = VT_ARRAY | VT_UI1;
-  v.parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-  std::memcpy(v.parray->pvData, bytes.data(), bytes.size());
-  return v;
+VARIANT ByteArray(const Bytes& bytes) {
+  return Make(VT_ARRAY | VT_UI1, [&](VARIANT& v) {
+    v.parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    std::memcpy(v.parray->pvData, bytes.data(), bytes.size());
+  });
 }
 // An out-parameter: the method writes into *target.
 VARIANT Out(CVar* target) {
-  VARIANT v;
-  v.vt = VT_BYREF | VT_VARIANT;
-  v.pvarVal = &target->v;
-  return v;
+  return Make(VT_BYREF | VT_VARIANT, [&](VARIANT& v) { v.pvarVal = &target->v; });
+}
+
+// A VARIANT as "type:value", so that one comparison checks both; byte arrays as their bytes,
+// other arrays as their element type and count.
+std::string Text(const VARIANT& v) {
+  if (v.vt == (VT_ARRAY | VT_UI1)) {
+    return "bytes:" + std::string(static_cast<const char*>(v.parray->pvData),
+                                  v.parray->rgsabound[0].cElements);
+  }
+  if (v.vt & VT_ARRAY) {
+    return "array" + std::to_string(v.vt & ~VT_ARRAY) + ":" +
+           std::to_string(v.parray->rgsabound[0].cElements);
+  }
+  if (v.vt == VT_UI4) return "u4:" + std::to_string(v.ulVal);
+  if (v.vt == VT_UI8) return "u8:" + std::to_string(v.ullVal);
+  if (v.vt == VT_I4) return "i4:" + std::to_string(v.lVal);
+  if (v.vt == VT_BSTR) return "str:" + QuorBstrToUtf8(v.bstrVal);
+  if (v.vt == VT_DISPATCH) return v.pdispVal ? "object" : "null object";
+  if (v.vt != VT_BOOL) return "vt" + std::to_string(v.vt);
+  return v.boolVal == VARIANT_TRUE ? "true" : v.boolVal == VARIANT_FALSE ? "false" : "bool?";
+}
+std::string Array(VARTYPE vt, ULONG count) {
+  return "array" + std::to_string(vt) + ":" + std::to_string(count);
+}
+std::string BytesText(const Bytes& bytes) {
+  return "bytes:" + std::string(bytes.begin(), bytes.end());
 }
 
 // Calls method `name` of object with args (first parameter first) and stores its [out,retval]
@@ -108,7 +117,7 @@ HRESULT Invoke(IDispatch* object, const char16_t* name, std::vector<VARIANT> arg
                CVar* result = nullptr) {
   DISPID dispid = DISPID_UNKNOWN;
   LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-  HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, 0, &dispid);
+  HRESULT hr = object ? object->GetIDsOfNames(IID_NULL, names, 1, 0, &dispid) : E_POINTER;
   if (FAILED(hr)) {
     for (VARIANT& a : args) (void)VariantClear(&a);  // arguments this test made
     return hr;
@@ -127,6 +136,40 @@ HRESULT Invoke(IDispatch* object, const char16_t* name, std::vector<VARIANT> arg
   return hr == DISP_E_EXCEPTION ? excep.scode : hr;
 }
 
+// A method's [out,retval] as Text, or its failure code.
+std::string Get(IDispatch* object, const char16_t* name, std::vector<VARIANT> args = {}) {
+  CVar result;
+  const HRESULT hr = Invoke(object, name, std::move(args), &result);
+  return SUCCEEDED(hr) ? Text(result.v) : "failed " + std::to_string(hr);
+}
+// A method's numeric [out,retval]; 0 and a failure when it is not one.
+ULONGLONG Number(IDispatch* object, const char16_t* name, std::vector<VARIANT> args = {}) {
+  CVar result;
+  EXPECT_EQ(Invoke(object, name, std::move(args), &result), S_OK) << QuorUtf16ToUtf8(name);
+  if (result.v.vt == VT_UI4) return result.v.ulVal;
+  EXPECT_EQ(result.v.vt, VT_UI8) << QuorUtf16ToUtf8(name);
+  return result.v.vt == VT_UI8 ? result.v.ullVal : 0;
+}
+// The object a method returns.
+CQuorComPtr<IDispatch> Object(IDispatch* object, const char16_t* name,
+                              std::vector<VARIANT> args = {}) {
+  CVar result;
+  EXPECT_EQ(Invoke(object, name, std::move(args), &result), S_OK) << QuorUtf16ToUtf8(name);
+  return CQuorComPtr<IDispatch>(result.v.vt == VT_DISPATCH ? result.v.pdispVal : nullptr);
+}
+
+// One late-bound call and the HRESULT it should return.
+struct LateCall {
+  const char16_t* name;
+  std::vector<VARIANT> args;
+  HRESULT hr = S_OK;
+};
+void CallAll(IDispatch* object, std::vector<LateCall> calls) {
+  for (LateCall& c : calls) {
+    EXPECT_EQ(Invoke(object, c.name, std::move(c.args)), c.hr) << QuorUtf16ToUtf8(c.name);
+  }
+}
+
 // A new object of a program identifier, as IDispatch.
 CQuorComPtr<IDispatch> CreateByProgId(const char16_t* progId) {
   CLSID clsid = GUID_NULL;
@@ -138,8 +181,8 @@ CQuorComPtr<IDispatch> CreateByProgId(const char16_t* progId) {
   return object;
 }
 
-std::vector<BYTE> Payload(ULONG track, ULONG index) {
-  std::vector<BYTE> bytes(1000 + 37 * index);
+Bytes Payload(ULONG track, ULONG index) {
+  Bytes bytes(1000 + 37 * index);
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<BYTE>(i * track + index);
   return bytes;
 }
@@ -168,15 +211,9 @@ class QuorClientTest : public ::testing::Test {
   CQuorTempDir m_dir;
 };
 
-// Runs body on a thread of its own.
-template <class TBody>
-void OnOwnThread(TBody body) {
-  std::thread thread(body);
-  thread.join();
-}
-
 TEST_F(QuorClientTest, RecordsAndPlaysBackATwoTrackFilesetLateBound) {
-  OnOwnThread([this] { RecordAndPlayBack(); });
+  std::thread thread([this] { RecordAndPlayBack(); });  // on a thread of its own
+  thread.join();
 }
 
 void QuorClientTest::RecordAndPlayBack() {
@@ -184,34 +221,32 @@ void QuorClientTest::RecordAndPlayBack() {
   const std::string path = m_dir.Path("rec.qmf");
 
   CQuorComPtr<IDispatch> writer = CreateByProgId(u"QuorMediaFiles.QuorMediaFileWriter");
-  ASSERT_NE(writer.Get(), nullptr);
-  ASSERT_EQ(Invoke(writer.Get(), u"Initialize", {Str(path.c_str()), U4(64), U4(8), Bool(true)}),
-            S_OK);
-  ASSERT_EQ(Invoke(writer.Get(), u"SetDescription", {Str("two tracks")}), S_OK);
-  ASSERT_EQ(Invoke(writer.Get(), u"SetPassword", {Str("secret")}), S_OK);
+  CallAll(writer.Get(), {{u"Initialize", {Str(path.c_str()), U4(64), U4(8), Bool(true)}},
+                         {u"SetDescription", {Str("two tracks")}},
+                         {u"SetPassword", {Str("secret")}}});
   for (ULONG id : {1u, 2u}) {
     CQuorComPtr<IDispatch> track = CreateByProgId(u"QuorMediaFiles.QuorTrackMetadata.1");
-    ASSERT_EQ(Invoke(track.Get(), u"SetTrackId", {U4(id)}), S_OK);
-    ASSERT_EQ(Invoke(track.Get(), u"SetTrackName", {Str(id == 1 ? "video" : "audio")}), S_OK);
-    ASSERT_EQ(Invoke(track.Get(), u"SetVideoFlag", {Bool(id == 1)}), S_OK);
-    ASSERT_EQ(Invoke(track.Get(), u"SetAudioFlag", {Bool(id == 2)}), S_OK);
-    ASSERT_EQ(Invoke(track.Get(), u"SetSourceId", {U4(100 + id)}), S_OK);
-    ASSERT_EQ(Invoke(track.Get(), u"SetSourceUrl", {Str("rtsp://camera/1")}), S_OK);
-    ASSERT_EQ(Invoke(track.Get(), u"SetPairId", {U4(7)}), S_OK);
-    ASSERT_EQ(Invoke(writer.Get(), u"AddTrack", {Disp(track.Get())}), S_OK);
+    CallAll(track.Get(), {{u"SetTrackId", {U4(id)}},
+                          {u"SetTrackName", {Str(id == 1 ? "video" : "audio")}},
+                          {u"SetVideoFlag", {Bool(id == 1)}},
+                          {u"SetAudioFlag", {Bool(id == 2)}},
+                          {u"SetSourceId", {U4(100 + id)}},
+                          {u"SetSourceUrl", {Str("rtsp://camera/1")}},
+                          {u"SetPairId", {U4(7)}}});
+    CallAll(writer.Get(), {{u"AddTrack", {Disp(track.Get())}}});
   }
-  ASSERT_EQ(Invoke(writer.Get(), u"StartRecording", {}), S_OK);
+  CallAll(writer.Get(), {{u"StartRecording", {}}});
+  ASSERT_FALSE(HasFailure());
 
   ULONGLONG payloadBytes = 0;
   for (ULONG i = 0; i < kSamplesPerTrack; ++i) {
     for (ULONG id : {1u, 2u}) {
       CQuorComPtr<IDispatch> sample = CreateByProgId(u"QuorMediaFiles.QuorMediaFileSample");
-      ASSERT_EQ(Invoke(sample.Get(), u"SetTimestamp", {U8(1000 * i + id)}), S_OK);
-      ASSERT_EQ(Invoke(sample.Get(), u"SetFlags", {Bool(i % 8 == 0), Bool(id == 1), Bool(id == 2)}),
-                S_OK);
-      ASSERT_EQ(Invoke(sample.Get(), u"SetPayloadData", {ByteArray(Payload(id, i))}), S_OK);
       const ULONG flags = (i % 8 == 0 ? 0x01u : 0x08u) | (id == 1 ? 0x02u : 0x04u);
-      ASSERT_EQ(Invoke(sample.Get(), u"SetSampleFlags", {U4(flags)}), S_OK);
+      CallAll(sample.Get(), {{u"SetTimestamp", {U8(1000 * i + id)}},
+                             {u"SetFlags", {Bool(i % 8 == 0), Bool(id == 1), Bool(id == 2)}},
+                             {u"SetPayloadData", {ByteArray(Payload(id, i))}},
+                             {u"SetSampleFlags", {U4(flags)}}});
       const HRESULT hr = Invoke(writer.Get(), u"Write", {U4(id), Disp(sample.Get())});
       ASSERT_TRUE(hr == S_OK || hr == MFS_S_NEXT_FILE) << std::hex << hr;
       payloadBytes += Payload(id, i).size();
@@ -219,178 +254,110 @@ void QuorClientTest::RecordAndPlayBack() {
   }
 
   // Write only queues; wait until the worker wrote every payload.
-  CVar status;
-  for (;;) {
-    (void)VariantClear(&status.v);  // the previous snapshot
-    ASSERT_EQ(Invoke(writer.Get(), u"GetRecordingStatus", {}, &status), S_OK);
-    CVar total;
-    ASSERT_EQ(Invoke(status.Disp(), u"GetBytesWrittenTotal", {}, &total), S_OK);
-    if (total.U8() >= payloadBytes) break;
+  CQuorComPtr<IDispatch> status;
+  do {
+    ASSERT_FALSE(HasFailure());
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  CVar index, name, current, state, metadata;
-  ASSERT_EQ(Invoke(status.Disp(), u"GetCurrentFileIndex", {}, &index), S_OK);
-  EXPECT_GE(index.U4(), 1u);  // 64 KiB per file: the recording rolled over
-  ASSERT_EQ(Invoke(status.Disp(), u"GetCurrentFileName", {}, &name), S_OK);
-  EXPECT_NE(name.Str().find("rec"), std::string::npos);
-  ASSERT_EQ(Invoke(status.Disp(), u"GetBytesWrittenCurrentFile", {}, &current), S_OK);
-  EXPECT_GT(current.U8(), 0u);
-  ASSERT_EQ(Invoke(status.Disp(), u"GetWriterState", {}, &state), S_OK);
-  EXPECT_EQ(state.v.vt, VT_I4);
-  EXPECT_EQ(state.v.lVal, wseStarted);
-  ASSERT_EQ(Invoke(status.Disp(), u"GetFileSetMetadata", {}, &metadata), S_OK);
-  ASSERT_EQ(Invoke(writer.Get(), u"StopRecording", {}), S_OK);
+    status = Object(writer.Get(), u"GetRecordingStatus");
+  } while (Number(status.Get(), u"GetBytesWrittenTotal") < payloadBytes);
+  const ULONGLONG lastIndex = Number(status.Get(), u"GetCurrentFileIndex");
+  EXPECT_GE(lastIndex, 1u);  // 64 KiB per file: the recording rolled over
+  EXPECT_NE(Get(status.Get(), u"GetCurrentFileName").find("rec"), std::string::npos);
+  EXPECT_GT(Number(status.Get(), u"GetBytesWrittenCurrentFile"), 0u);
+  EXPECT_EQ(Get(status.Get(), u"GetWriterState"), "i4:" + std::to_string(wseStarted));
+  EXPECT_EQ(Get(status.Get(), u"GetFileSetMetadata"), "object");
+  CallAll(writer.Get(), {{u"StopRecording", {}}});
   writer.Reset();
 
   CQuorComPtr<IDispatch> reader = CreateByProgId(u"QuorMediaFiles.QuorMediaFileReader.1");
-  ASSERT_NE(reader.Get(), nullptr);
-  EXPECT_EQ(Invoke(reader.Get(), u"OpenFileSet", {Str(path.c_str()), Str("wrong")}),
-            MFS_E_BAD_PASSWORD);
-  ASSERT_EQ(Invoke(reader.Get(), u"OpenFileSet", {Str(path.c_str()), Str("secret")}), S_OK);
+  CallAll(reader.Get(), {{u"OpenFileSet", {Str(path.c_str()), Str("wrong")}, MFS_E_BAD_PASSWORD},
+                         {u"OpenFileSet", {Str(path.c_str()), Str("secret")}}});
+  ASSERT_FALSE(HasFailure());
+  EXPECT_EQ(Get(reader.Get(), u"GetFileNames"), Array(VT_BSTR, ULONG(lastIndex) + 1));
+  CQuorComPtr<IDispatch> fileStatus = Object(reader.Get(), u"GetFileStatus", {Str(path.c_str())});
+  EXPECT_EQ(Get(fileStatus.Get(), u"GetFileIndex"), "u4:0");
+  EXPECT_EQ(Number(fileStatus.Get(), u"GetStatusFlags") & 0x02u, 0x02u);  // finalized
+  CallAll(fileStatus.Get(), {{u"SetFileIndex", {U4(5)}}, {u"SetStatusFlags", {U4(0x3F)}}});
 
-  CVar names;
-  ASSERT_EQ(Invoke(reader.Get(), u"GetFileNames", {}, &names), S_OK);
-  ASSERT_EQ(names.v.vt, VT_ARRAY | VT_BSTR);
-  ASSERT_EQ(names.Array()->rgsabound[0].cElements, index.U4() + 1);
-  CVar fileStatus, fileIndex, flags;
-  ASSERT_EQ(Invoke(reader.Get(), u"GetFileStatus", {Str(path.c_str())}, &fileStatus), S_OK);
-  ASSERT_EQ(Invoke(fileStatus.Disp(), u"GetFileIndex", {}, &fileIndex), S_OK);
-  EXPECT_EQ(fileIndex.U4(), 0u);
-  ASSERT_EQ(Invoke(fileStatus.Disp(), u"GetStatusFlags", {}, &flags), S_OK);
-  EXPECT_EQ(flags.U4() & 0x02u, 0x02u);  // finalized
-  EXPECT_EQ(Invoke(fileStatus.Disp(), u"SetFileIndex", {U4(5)}), S_OK);
-  EXPECT_EQ(Invoke(fileStatus.Disp(), u"SetStatusFlags", {U4(0x3F)}), S_OK);
-
-  CVar trackIds;
-  ASSERT_EQ(Invoke(reader.Get(), u"GetTrackIds", {}, &trackIds), S_OK);
-  ASSERT_EQ(trackIds.v.vt, VT_ARRAY | VT_UI4);
-  ASSERT_EQ(trackIds.Array()->rgsabound[0].cElements, 2u);
+  EXPECT_EQ(Get(reader.Get(), u"GetTrackIds"), Array(VT_UI4, 2));
   for (ULONG id : {1u, 2u}) {
     SCOPED_TRACE(id);
-    CVar track, trackName, sourceId, video, audio, first, last;
-    ASSERT_EQ(Invoke(reader.Get(), u"GetTrackMetadata", {U4(id)}, &track), S_OK);
-    ASSERT_EQ(Invoke(track.Disp(), u"GetTrackName", {}, &trackName), S_OK);
-    EXPECT_EQ(trackName.Str(), id == 1 ? "video" : "audio");
-    ASSERT_EQ(Invoke(track.Disp(), u"GetSourceId", {}, &sourceId), S_OK);
-    EXPECT_EQ(sourceId.U4(), 100 + id);
-    ASSERT_EQ(Invoke(track.Disp(), u"GetVideoFlag", {}, &video), S_OK);
-    ASSERT_EQ(Invoke(track.Disp(), u"GetAudioFlag", {}, &audio), S_OK);
-    EXPECT_EQ(video.Bool(), id == 1);
-    EXPECT_EQ(audio.Bool(), id == 2);
-    ASSERT_EQ(Invoke(reader.Get(), u"GetFirstTimeStamp", {U4(id)}, &first), S_OK);
-    ASSERT_EQ(Invoke(reader.Get(), u"GetLastTimeStamp", {U4(id)}, &last), S_OK);
-    EXPECT_EQ(first.U8(), id);
-    EXPECT_EQ(last.U8(), 1000 * (kSamplesPerTrack - 1) + id);
+    CQuorComPtr<IDispatch> track = Object(reader.Get(), u"GetTrackMetadata", {U4(id)});
+    EXPECT_EQ(Get(track.Get(), u"GetTrackName"), id == 1 ? "str:video" : "str:audio");
+    EXPECT_EQ(Get(track.Get(), u"GetSourceId"), "u4:" + std::to_string(100 + id));
+    EXPECT_EQ(Get(track.Get(), u"GetVideoFlag"), id == 1 ? "true" : "false");
+    EXPECT_EQ(Get(track.Get(), u"GetAudioFlag"), id == 2 ? "true" : "false");
+    const ULONGLONG last = 1000 * (kSamplesPerTrack - 1) + id;
+    EXPECT_EQ(Get(reader.Get(), u"GetFirstTimeStamp", {U4(id)}), "u8:" + std::to_string(id));
+    EXPECT_EQ(Get(reader.Get(), u"GetLastTimeStamp", {U4(id)}), "u8:" + std::to_string(last));
 
     // Every sample of the track, forward from the first, across the member files.
-    CVar sample;
-    ASSERT_EQ(Invoke(reader.Get(), u"MoveTo", {U4(id), U8(first.U8())}, &sample), S_OK);
-    for (ULONG i = 0;; ++i) {
+    for (ULONG i = 0; i < kSamplesPerTrack; ++i) {
       SCOPED_TRACE(i);
-      CVar timestamp, payload, keyFrame, hasVideo, hasAudio, sampleFlags;
-      ASSERT_EQ(Invoke(sample.Disp(), u"GetTimestamp", {}, &timestamp), S_OK);
-      EXPECT_EQ(timestamp.U8(), 1000 * i + id);
-      ASSERT_EQ(Invoke(sample.Disp(), u"GetPayloadData", {}, &payload), S_OK);
-      ASSERT_NE(payload.Array(), nullptr);
-      const std::vector<BYTE> expected = Payload(id, i);
-      ASSERT_EQ(payload.Array()->rgsabound[0].cElements, expected.size());
-      EXPECT_EQ(std::memcmp(payload.Array()->pvData, expected.data(), expected.size()), 0);
-      ASSERT_EQ(
-          Invoke(sample.Disp(), u"GetFlags", {Out(&keyFrame), Out(&hasVideo), Out(&hasAudio)}),
-          S_OK);
-      EXPECT_EQ(keyFrame.Bool(), i % 8 == 0);
-      EXPECT_EQ(hasVideo.Bool(), id == 1);
-      EXPECT_EQ(hasAudio.Bool(), id == 2);
-      ASSERT_EQ(Invoke(sample.Disp(), u"GetSampleFlags", {Out(&sampleFlags)}), S_OK);
+      CQuorComPtr<IDispatch> sample = i == 0 ? Object(reader.Get(), u"MoveTo", {U4(id), U8(id)})
+                                             : Object(reader.Get(), u"MoveNext", {U4(id)});
+      ASSERT_NE(sample.Get(), nullptr);
+      EXPECT_EQ(Get(sample.Get(), u"GetTimestamp"), "u8:" + std::to_string(1000 * i + id));
+      EXPECT_EQ(Get(sample.Get(), u"GetPayloadData"), BytesText(Payload(id, i)));
+      CVar keyFrame, hasVideo, hasAudio, sampleFlags;
+      EXPECT_EQ(Invoke(sample.Get(), u"GetFlags", {Out(&keyFrame), Out(&hasVideo), Out(&hasAudio)}),
+                S_OK);
+      EXPECT_EQ(Text(keyFrame.v) + Text(hasVideo.v) + Text(hasAudio.v),
+                std::string(i % 8 == 0 ? "true" : "false") + (id == 1 ? "truefalse" : "falsetrue"));
+      EXPECT_EQ(Invoke(sample.Get(), u"GetSampleFlags", {Out(&sampleFlags)}), S_OK);
       EXPECT_EQ(sampleFlags.v.vt, VT_UI4);
-      if (i + 1 == kSamplesPerTrack) {
-        CVar none;
-        EXPECT_TRUE(FAILED(Invoke(reader.Get(), u"MoveNext", {U4(id)}, &none)));
-        break;
-      }
-      (void)VariantClear(&sample.v);  // the previous sample object
-      ASSERT_EQ(Invoke(reader.Get(), u"MoveNext", {U4(id)}, &sample), S_OK);
     }
-    CVar previous, timestamp;
-    ASSERT_EQ(Invoke(reader.Get(), u"MovePrevious", {U4(id)}, &previous), S_OK);
-    ASSERT_EQ(Invoke(previous.Disp(), u"GetTimestamp", {}, &timestamp), S_OK);
-    EXPECT_EQ(timestamp.U8(), 1000 * (kSamplesPerTrack - 2) + id);
+    EXPECT_TRUE(FAILED(Invoke(reader.Get(), u"MoveNext", {U4(id)})));
+    CQuorComPtr<IDispatch> previous = Object(reader.Get(), u"MovePrevious", {U4(id)});
+    EXPECT_EQ(Get(previous.Get(), u"GetTimestamp"), "u8:" + std::to_string(last - 1000));
   }
 
-  CVar complete, authentic, progress;
-  ASSERT_EQ(Invoke(reader.Get(), u"IsCompleteFileSet", {}, &complete), S_OK);
-  EXPECT_TRUE(complete.Bool());
-  ASSERT_EQ(Invoke(reader.Get(), u"IsAuthentic", {}, &authentic), S_OK);
-  EXPECT_TRUE(authentic.Bool());
-  ASSERT_EQ(Invoke(reader.Get(), u"GetAuthenticationProgress", {Out(&progress)}), S_OK);
+  EXPECT_EQ(Get(reader.Get(), u"IsCompleteFileSet"), "true");
+  EXPECT_EQ(Get(reader.Get(), u"IsAuthentic"), "true");
+  CVar progress;
+  EXPECT_EQ(Invoke(reader.Get(), u"GetAuthenticationProgress", {Out(&progress)}), S_OK);
   EXPECT_EQ(progress.v.vt, VT_I2);
   // Nothing to cancel once authentication has finished.
   EXPECT_EQ(Invoke(reader.Get(), u"CancelAuthentication", {}), MFS_E_WRONG_STATE);
 
-  CVar fileSet, guid, created, description, isProtected, isComplete;
-  ASSERT_EQ(Invoke(reader.Get(), u"GetFileSetMetadata", {}, &fileSet), S_OK);
-  ASSERT_EQ(Invoke(fileSet.Disp(), u"GetFileSetGuid", {}, &guid), S_OK);
-  EXPECT_EQ(guid.Str().size(), 38u);
-  EXPECT_NE(guid.Str(), "{00000000-0000-0000-0000-000000000000}");
-  ASSERT_EQ(Invoke(fileSet.Disp(), u"GetFileSetCreationTime", {}, &created), S_OK);
-  EXPECT_GT(created.U8(), 1600000000u);
-  ASSERT_EQ(Invoke(fileSet.Disp(), u"GetFileSetDescription", {}, &description), S_OK);
-  EXPECT_EQ(description.Str(), "two tracks");
-  ASSERT_EQ(Invoke(fileSet.Disp(), u"IsPasswordProtected", {}, &isProtected), S_OK);
-  EXPECT_TRUE(isProtected.Bool());
-  ASSERT_EQ(Invoke(fileSet.Disp(), u"IsFileSetComplete", {}, &isComplete), S_OK);
-  EXPECT_TRUE(isComplete.Bool());
+  CQuorComPtr<IDispatch> fileSet = Object(reader.Get(), u"GetFileSetMetadata");
+  const std::string guid = Get(fileSet.Get(), u"GetFileSetGuid");
+  EXPECT_EQ(guid.size(), 4u + 38);
+  EXPECT_NE(guid, "str:{00000000-0000-0000-0000-000000000000}");
+  EXPECT_GT(Number(fileSet.Get(), u"GetFileSetCreationTime"), 1600000000u);
+  EXPECT_EQ(Get(fileSet.Get(), u"GetFileSetDescription"), "str:two tracks");
+  EXPECT_EQ(Get(fileSet.Get(), u"IsPasswordProtected"), "true");
+  EXPECT_EQ(Get(fileSet.Get(), u"IsFileSetComplete"), "true");
 }
 
 TEST_F(QuorClientTest, TrackMetadataSettersAndGettersRoundTripLateBound) {
   CQuorComPtr<IDispatch> track = CreateByProgId(u"QuorMediaFiles.QuorTrackMetadata");
-  ASSERT_NE(track.Get(), nullptr);
-  struct Field {
+  constexpr const char* kGuid = "{0A3183DC-E59B-49B7-9E8E-4DB1FBE35C80}";
+  const std::string guid = std::string("str:") + kGuid;
+  const struct {
     const char16_t* setter;
     const char16_t* getter;
     VARIANT (*value)();
-    VARTYPE vt;
+    std::string expected;
+  } kFields[] = {
+      {u"SetTrackId", u"GetTrackId", [] { return U4(9); }, "u4:9"},
+      {u"SetSourceId", u"GetSourceId", [] { return U4(10); }, "u4:10"},
+      {u"SetPairId", u"GetPairId", [] { return U4(11); }, "u4:11"},
+      {u"SetTrackName", u"GetTrackName", [] { return Str("name"); }, "str:name"},
+      {u"SetSourceUrl", u"GetSourceUrl", [] { return Str("url"); }, "str:url"},
+      {u"SetMediaSessionPlugin", u"GetMediaSessionPlugin", [] { return Str(kGuid); }, guid},
+      {u"SetVideoFormatIdentifier", u"GetVideoFormatIdentifier", [] { return Str(kGuid); }, guid},
+      {u"SetAudioFormatIdentifier", u"GetAudioFormatIdentifier", [] { return Str(kGuid); }, guid},
+      {u"SetVideoFlag", u"GetVideoFlag", [] { return Bool(true); }, "true"},
+      {u"SetAudioFlag", u"GetAudioFlag", [] { return Bool(true); }, "true"},
+      {u"SetAuthentic", u"IsAuthentic", [] { return Bool(true); }, "true"},
+      {u"AddFilter", u"GetFilters", [] { return Str(kGuid); }, Array(VT_BSTR, 1)},
   };
-  constexpr const char* kGuid = "{0A3183DC-E59B-49B7-9E8E-4DB1FBE35C80}";
-  const Field kFields[] = {
-      {u"SetTrackId", u"GetTrackId", [] { return U4(9); }, VT_UI4},
-      {u"SetSourceId", u"GetSourceId", [] { return U4(10); }, VT_UI4},
-      {u"SetPairId", u"GetPairId", [] { return U4(11); }, VT_UI4},
-      {u"SetTrackName", u"GetTrackName", [] { return Str("name"); }, VT_BSTR},
-      {u"SetSourceUrl", u"GetSourceUrl", [] { return Str("url"); }, VT_BSTR},
-      {u"SetMediaSessionPlugin", u"GetMediaSessionPlugin", [] { return Str(kGuid); }, VT_BSTR},
-      {u"SetVideoFormatIdentifier", u"GetVideoFormatIdentifier", [] { return Str(kGuid); },
-       VT_BSTR},
-      {u"SetAudioFormatIdentifier", u"GetAudioFormatIdentifier", [] { return Str(kGuid); },
-       VT_BSTR},
-      {u"SetVideoFlag", u"GetVideoFlag", [] { return Bool(true); }, VT_BOOL},
-      {u"SetAudioFlag", u"GetAudioFlag", [] { return Bool(true); }, VT_BOOL},
-      {u"SetAuthentic", u"IsAuthentic", [] { return Bool(true); }, VT_BOOL},
-  };
-  for (const Field& f : kFields) {
+  for (const auto& f : kFields) {
     SCOPED_TRACE(QuorUtf16ToUtf8(f.setter));
-    CVar expected;
-    expected.v = f.value();
-    ASSERT_EQ(Invoke(track.Get(), f.setter, {f.value()}), S_OK);
-    CVar actual;
-    ASSERT_EQ(Invoke(track.Get(), f.getter, {}, &actual), S_OK);
-    ASSERT_EQ(actual.v.vt, f.vt);
-    switch (f.vt) {
-      case VT_UI4:
-        EXPECT_EQ(actual.U4(), expected.U4());
-        break;
-      case VT_BSTR:
-        EXPECT_EQ(actual.Str(), expected.Str());
-        break;
-      default:
-        EXPECT_EQ(actual.Bool(), expected.Bool());
-    }
+    EXPECT_EQ(Invoke(track.Get(), f.setter, {f.value()}), S_OK);
+    EXPECT_EQ(Get(track.Get(), f.getter), f.expected);
   }
-  CVar filters;
-  ASSERT_EQ(Invoke(track.Get(), u"AddFilter", {Str(kGuid)}), S_OK);
-  ASSERT_EQ(Invoke(track.Get(), u"GetFilters", {}, &filters), S_OK);
-  ASSERT_EQ(filters.v.vt, VT_ARRAY | VT_BSTR);
-  EXPECT_EQ(filters.Array()->rgsabound[0].cElements, 1u);
   EXPECT_EQ(Invoke(track.Get(), u"NoSuchMethod", {}), DISP_E_UNKNOWNNAME);
 }
 
