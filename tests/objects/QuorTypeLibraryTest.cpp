@@ -96,21 +96,6 @@ TEST_F(QuorTypeLibraryTest, SampleRoundTripsByNameWithOutArguments) {
   EXPECT_EQ(VariantClear(&result), S_OK);
 }
 
-TEST_F(QuorTypeLibraryTest, StatusAndFileSetMetadataRoundTripByName) {
-  auto status = CreateObject<IQuorMediaFileStatus>(CLSID_QuorMediaFileStatus);
-  EXPECT_EQ(Call(status.Get(), u"SetFileIndex", {Var(VT_I2, 3)}), S_OK);
-  VARIANT result = Var(VT_EMPTY);
-  ASSERT_EQ(Call(status.Get(), u"GetFileIndex", {}, &result), S_OK);
-  EXPECT_EQ(result.ulVal, 3u);
-
-  auto metadata = CreateObject<IQuorFileSetMetadata>(CLSID_QuorFileSetMetadata);
-  ASSERT_EQ(Call(metadata.Get(), u"IsFileSetComplete", {}, &result), S_OK);
-  EXPECT_EQ(result.vt, VT_BOOL);
-  EXPECT_EQ(result.boolVal, VARIANT_FALSE);
-  EXPECT_EQ(Call(metadata.Get(), u"GetFileSetCreationTime", {}, &result), DISP_E_EXCEPTION);
-  EXPECT_EQ(m_excepInfo.scode, MFS_E_NO_VALUE);
-}
-
 TEST_F(QuorTypeLibraryTest, InvokeRefusesCallsThatDoNotFitTheDescription) {
   auto track = CreateObject<IQuorTrackMetadata>(CLSID_QuorTrackMetadata);
   CQuorBstr text = Bstr(u"x");

@@ -64,24 +64,6 @@ TEST_F(QuorValueObjectsTest, InterfacesShareOneIdentityAndOthersAreRefused) {
   }
 }
 
-TEST_F(QuorValueObjectsTest, RefusesAggregationAndUnknownClasses) {
-  CQuorComPtr<IUnknown> outer = Create(kValueObjects[0]);
-  for (const Coclass& c : kValueObjects) {
-    SCOPED_TRACE(c.name);
-    void* p = &p;
-    EXPECT_EQ(CoCreateInstance(*c.clsid, outer.Get(), CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
-              CLASS_E_NOAGGREGATION);
-    EXPECT_EQ(p, nullptr);
-  }
-  void* p = &p;
-  EXPECT_EQ(CoCreateInstance(IID_IQuorTrackMetadata, nullptr, CLSCTX_ALL, IID_IUnknown, &p),
-            CLASS_E_CLASSNOTAVAILABLE);
-  EXPECT_EQ(p, nullptr);
-  // The recording status snapshot has no class identifier of its own.
-  EXPECT_EQ(CoCreateInstance(LIBID_QuorMediaFilesLib, nullptr, CLSCTX_ALL, IID_IUnknown, &p),
-            CLASS_E_CLASSNOTAVAILABLE);
-}
-
 TEST_F(QuorValueObjectsTest, LastReleaseFreesTheObject) {
   const LONG before = CQuorClassRegistry::LockCount();
   for (const Coclass& c : kValueObjects) {

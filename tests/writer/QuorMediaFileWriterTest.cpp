@@ -50,6 +50,14 @@ class CForeignSample final : public CQuorDispatchObject<IQuorMediaFileSample> {
   HRESULT SetSampleFlags(ULONG f) override { return inner->SetSampleFlags(f); }
 };
 
+// The file's samples are the ones written from number `first` on, in order: a prefix of them
+// when the recording was cut short.
+void ExpectPayloadPrefix(const ParsedFile& file, std::size_t size, std::size_t first = 0) {
+  for (std::size_t i = 0; i < file.entries.size(); ++i) {
+    EXPECT_EQ(file.payloads.at(file.entries[i].m_position), PatternBytes(size, first + i)) << i;
+  }
+}
+
 class QuorMediaFileWriterTest : public ::testing::Test {
  protected:
   void TearDown() override { CQuorMediaFileWriter::SetIndexPeriodForTesting({}); }
@@ -268,9 +276,8 @@ TEST_F(QuorMediaFileWriterTest, RolloverNamesFlagsBlockIndexesAndNextFileOnce) {
     EXPECT_EQ(file.fileSetIndex, k);
     EXPECT_EQ(file.blocks.front().blockIndex, nextIndex);
     nextIndex = file.blocks.back().blockIndex + 1;
-    for (const CQuorMediaSampleIndex& e : file.entries) {
-      EXPECT_EQ(file.payloads.at(e.m_position), PatternBytes(500, samples++));
-    }
+    ExpectPayloadPrefix(file, 500, samples);
+    samples += file.entries.size();
   }
   EXPECT_FALSE(m_dir.Exists("cam3.vid"));
 }
@@ -285,9 +292,7 @@ TEST_F(QuorMediaFileWriterTest, WorkerStoppedWithSamplesQueuedClosesTheFileClean
   const ParsedFile file = ParseFile(m_dir, "q.vid");
   ExpectWellFormed(file, true, 65536 * kKiB);
   EXPECT_LE(file.entries.size(), 200u);
-  for (std::size_t i = 0; i < file.entries.size(); ++i) {  // a prefix, in order
-    EXPECT_EQ(file.payloads.at(file.entries[i].m_position), PatternBytes(4096, i));
-  }
+  ExpectPayloadPrefix(file, 4096);
 }
 
 TEST_F(QuorMediaFileWriterTest, PayloadOnlyFilesHoldSignatureAndPayloadFieldsOnly) {
@@ -375,9 +380,7 @@ void ExpectEndedByFullDisk(const CQuorTempDir& dir, const std::string& name, int
   const ParsedFile file = ParseFile(dir, name);
   ExpectWellFormed(file, true, 64 * kKiB);
   ASSERT_LE(file.entries.size(), std::size_t(written));
-  for (std::size_t i = 0; i < file.entries.size(); ++i) {
-    EXPECT_EQ(file.payloads.at(file.entries[i].m_position), PatternBytes(300, i));
-  }
+  ExpectPayloadPrefix(file, 300);
 }
 
 TEST_F(QuorMediaFileWriterTest, DiskFullAtEveryBoundaryEndsTheRecordingWithAClosedFile) {
