@@ -129,29 +129,27 @@ TEST_F(QuorFileTest, ABackwardWalkReadsTheRightBytesInFewCalls) {
   EXPECT_LE(faulty.PreadCalls(), content.size() / (CQuorFile::kReadBufferSize / 2) + 8);
 }
 
-TEST_F(QuorFileTest, AFileOpenForWritingRefusesEveryOtherOpenerOfThisProcess) {
-  CQuorFile writer = CreateForWriting("locked.bin");
-  CQuorFile other;
-  EXPECT_FALSE(
-      other.Create(m_dir.Path("locked.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
-  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-  EXPECT_FALSE(other.Create(m_dir.Path("locked.bin"), GENERIC_WRITE, 0, CREATE_ALWAYS));
-  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-  ASSERT_TRUE(writer.Close());
-  EXPECT_TRUE(other.Create(m_dir.Path("locked.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
-}
-
-TEST_F(QuorFileTest, ReadersShareAFileButKeepAWriterFromEmptyingIt) {
+// A writer refuses every other opener of this process; readers share a file but keep a writer
+// from emptying it.
+TEST_F(QuorFileTest, SharingViolationsFollowTheOpenFilesAccess) {
   m_dir.WriteBytes("shared.bin", PatternBytes(100));
-  CQuorFile first;
-  CQuorFile second;
+  CQuorFile first, second, third;
   ASSERT_TRUE(first.Create(m_dir.Path("shared.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
   ASSERT_TRUE(
       second.Create(m_dir.Path("shared.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
-  CQuorFile writer;
-  EXPECT_FALSE(writer.Create(m_dir.Path("shared.bin"), GENERIC_WRITE, 0, CREATE_ALWAYS));
+  EXPECT_FALSE(third.Create(m_dir.Path("shared.bin"), GENERIC_WRITE, 0, CREATE_ALWAYS));
   EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
   EXPECT_EQ(m_dir.FileSize("shared.bin"), 100u);
+
+  CQuorFile writer = CreateForWriting("locked.bin");
+  const std::pair<DWORD, DWORD> kOpeners[] = {{GENERIC_READ, OPEN_EXISTING},
+                                              {GENERIC_WRITE, CREATE_ALWAYS}};
+  for (const auto& [access, creation] : kOpeners) {
+    EXPECT_FALSE(third.Create(m_dir.Path("locked.bin"), access, FILE_SHARE_READ, creation));
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  }
+  ASSERT_TRUE(writer.Close());
+  EXPECT_TRUE(third.Create(m_dir.Path("locked.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
 }
 
 TEST_F(QuorFileTest, OpenFailuresCarryTheirWin32Codes) {
@@ -314,15 +312,7 @@ TEST_F(QuorFileTest, ATinyTmpfsFillsUpWithoutLosingAcceptedBytes) {
     EXPECT_GT(accepted.size(), 200u * 1024);
     ASSERT_TRUE(file.Close()) << GetLastError();
   }
-  CQuorFile reader;
-  ASSERT_TRUE(
-      reader.Create(mountPoint + "/full.bin", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
-  Bytes got(accepted.size() + 1);
-  DWORD read = 0;
-  ASSERT_TRUE(reader.Read(got.data(), static_cast<DWORD>(got.size()), &read));
-  got.resize(read);
-  EXPECT_EQ(got, accepted);
-  ASSERT_TRUE(reader.Close());
+  EXPECT_EQ(m_dir.ReadBytes("tmpfs/full.bin"), accepted);
   EXPECT_EQ(::umount(mountPoint.c_str()), 0) << std::strerror(errno);
 }
 
