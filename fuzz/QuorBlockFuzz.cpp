@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/QuorLittleEndian.h"
+#include "format/QuorBlockFactory.h"
 #include "format/QuorFileFinalizationBlock.h"
 #include "format/QuorFileInfoBlock.h"
 #include "format/QuorIndexBlock.h"
@@ -39,23 +40,6 @@ std::u16string g_widePath;
 void RemoveDirectory() {
   std::error_code error;
   std::filesystem::remove_all(g_directory, error);
-}
-
-std::unique_ptr<CQuorMediaFileBlock> MakeBlock(DWORD type) {
-  switch (type) {
-    case btFileInfo:
-      return std::make_unique<CQuorFileInfoBlock>();
-    case btTrackInfo:
-      return std::make_unique<CQuorTrackInfoBlock>();
-    case btIndex:
-      return std::make_unique<CQuorIndexBlock>();
-    case btMediaSample:
-      return std::make_unique<CQuorMediaSampleBlock>();
-    case btFinalization:
-      return std::make_unique<CQuorFileFinalizationBlock>();
-    default:
-      return nullptr;
-  }
 }
 
 void FreeString(BSTR text) { SysFreeString(text); }
@@ -149,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Read on a used object is exercised too.
   std::vector<std::unique_ptr<CQuorMediaFileBlock>> blocks;
   for (const DWORD type : {btFileInfo, btTrackInfo, btIndex, btMediaSample, btFinalization}) {
-    blocks.push_back(MakeBlock(type));
+    blocks.push_back(QuorNewBlockOfType(type));
     if (FAILED(storage.Seek(0, 0, soBegin))) abort();
     if (SUCCEEDED(blocks.back()->Read(reader))) Inspect(*blocks.back());
   }

@@ -7,6 +7,7 @@
 #include "QuorToolText.h"
 #include "core/QuorLittleEndian.h"
 #include "core/QuorMD5Hash.h"
+#include "format/QuorBlockFactory.h"
 #include "format/QuorFileFinalizationBlock.h"
 #include "format/QuorFileInfoBlock.h"
 #include "format/QuorIndexBlock.h"
@@ -110,23 +111,6 @@ void FinalizationFields(CQuorFileFinalizationBlock& block, nlohmann::ordered_jso
     (*fields)["file_hash"] = QuorHex({hash, length});
 }
 
-std::unique_ptr<CQuorMediaFileBlock> MakeBlock(DWORD type) {
-  switch (type) {
-    case btFileInfo:
-      return std::make_unique<CQuorFileInfoBlock>();
-    case btTrackInfo:
-      return std::make_unique<CQuorTrackInfoBlock>();
-    case btIndex:
-      return std::make_unique<CQuorIndexBlock>();
-    case btMediaSample:
-      return std::make_unique<CQuorMediaSampleBlock>();
-    case btFinalization:
-      return std::make_unique<CQuorFileFinalizationBlock>();
-    default:
-      return nullptr;
-  }
-}
-
 void KindFields(CQuorMediaFileBlock& block, nlohmann::ordered_json* fields) {
   switch (block.GetBlockType()) {
     case btFileInfo:
@@ -213,7 +197,7 @@ QuorBlockWalk CQuorBlockWalker::Walk(const std::string& path) {
     }
     const DWORD type = DecodeU32(header + kBlockTypeOffset);
     const DWORD fieldArea = DecodeU32(header + kBlockSizeWordOffset);
-    std::unique_ptr<CQuorMediaFileBlock> block = MakeBlock(type);
+    std::unique_ptr<CQuorMediaFileBlock> block = QuorNewBlockOfType(type);
     if (!block) {
       char text[64];
       std::snprintf(text, sizeof text, "unknown block type 0x%X", static_cast<unsigned>(type));

@@ -14,6 +14,7 @@
 #include "core/QuorLittleEndian.h"
 #include "core/QuorMD5Hash.h"
 #include "core/QuorMessageCatalogue.h"
+#include "format/QuorBlockFactory.h"
 #include "format/QuorFormatLayout.h"
 #include "format/QuorIndexBlock.h"
 #include "format/QuorMediaFileField.h"
@@ -293,28 +294,11 @@ HRESULT CQuorMediaFileReader::GetNextBlock(DWORD fileIndex,
     QUOR_RETURN_IF_FAILED(m_storage.Seek(fileIndex, -static_cast<LONGLONG>(kU32Size), soCurrent));
     std::unique_ptr<CQuorMediaFileBlock> next;
     try {
-      switch (DecodeU32(typeBytes)) {
-        case btFileInfo:
-          next = std::make_unique<CQuorFileInfoBlock>();
-          break;
-        case btTrackInfo:
-          next = std::make_unique<CQuorTrackInfoBlock>();
-          break;
-        case btIndex:
-          next = std::make_unique<CQuorIndexBlock>();
-          break;
-        case btMediaSample:
-          next = std::make_unique<CQuorMediaSampleBlock>();
-          break;
-        case btFinalization:
-          next = std::make_unique<CQuorFileFinalizationBlock>();
-          break;
-        default:
-          return MFS_E_BAD_FORMAT;
-      }
+      next = QuorNewBlockOfType(DecodeU32(typeBytes));
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     }
+    if (!next) return MFS_E_BAD_FORMAT;
     QUOR_RETURN_IF_FAILED(next->Read(reader));
     *block = std::move(next);
     return S_OK;

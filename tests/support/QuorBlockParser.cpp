@@ -8,6 +8,7 @@
 
 #include "core/QuorLittleEndian.h"
 #include "core/QuorMD5Hash.h"
+#include "format/QuorBlockFactory.h"
 #include "format/QuorFileFinalizationBlock.h"
 #include "format/QuorFileInfoBlock.h"
 #include "format/QuorFormatLayout.h"
@@ -17,22 +18,6 @@
 #include "storage/QuorFileStorage.h"
 
 namespace {
-
-std::unique_ptr<CQuorMediaFileBlock> NewBlock(DWORD type) {
-  switch (type) {
-    case btFileInfo:
-      return std::make_unique<CQuorFileInfoBlock>();
-    case btTrackInfo:
-      return std::make_unique<CQuorTrackInfoBlock>();
-    case btMediaSample:
-      return std::make_unique<CQuorMediaSampleBlock>();
-    case btIndex:
-      return std::make_unique<CQuorIndexBlock>();
-    case btFinalization:
-      return std::make_unique<CQuorFileFinalizationBlock>();
-  }
-  return nullptr;
-}
 
 // Takes what the file keeps in a block that has been read; false when a value is missing.
 bool Collect(CQuorMediaFileBlock& block, ULONGLONG offset, CQuorMD5Hash& fileHash,
@@ -106,7 +91,7 @@ ParsedFile ParseFile(const CQuorTempDir& dir, const std::string& name, bool allo
   while (ok && pos < bytes.size()) {
     ParsedBlock parsed{pos + 8 <= bytes.size() ? DecodeU32(&bytes[pos]) : 0, pos};
     parsed.size = kBlockHeaderSize + (pos + 8 <= bytes.size() ? DecodeU32(&bytes[pos + 4]) : 0);
-    std::unique_ptr<CQuorMediaFileBlock> block = NewBlock(parsed.type);
+    std::unique_ptr<CQuorMediaFileBlock> block = QuorNewBlockOfType(parsed.type);
     const BYTE* hash = nullptr;
     DWORD length = 0;
     ok = block && parsed.size >= kEmptyBlockSize && pos + parsed.size <= bytes.size() &&
