@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/QuorFormatText.h"
+
 using QuorMessageId = std::uint16_t;
 
 // Raised by operations that have no catalogue message of their own; its text is empty.
@@ -18,7 +20,6 @@ inline constexpr QuorMessageId kQuorNoMessage = 0;
 std::string_view QuorLoadMessage(QuorMessageId id) noexcept;
 
 // printf-style formatting of a format string; an empty string when format is null.
-std::string QuorFormatTextV(const char* format, std::va_list args);
 std::string QuorFormatText(const char* format, ...);
 // The catalogue text of id (a QuorMessageId; a promoted type, as variadic functions need)
 // formatted with the arguments; empty for an id without text.

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/QuorFormatText.h"
+
 namespace {
 
 std::mutex g_sinkMutex;
@@ -14,18 +16,6 @@ std::atomic<DXL_Log*> g_instance{nullptr};
 std::shared_ptr<DXL_Sink> CurrentSink() {
   std::scoped_lock lock(g_sinkMutex);
   return g_sink;
-}
-
-std::string FormatV(const char* format, std::va_list args) {
-  if (!format) return {};
-  std::va_list measure;
-  va_copy(measure, args);
-  const int length = std::vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
-  if (length <= 0) return {};
-  std::string text(static_cast<std::size_t>(length), '\0');
-  std::vsnprintf(text.data(), text.size() + 1, format, args);
-  return text;
 }
 
 const char* KindName(DXL_EntryKind kind) noexcept {
@@ -81,7 +71,7 @@ void DXL_Log::LogMessageEx(const char* component, const char* source, const char
     std::va_list args;
     va_start(args, format);
     try {
-      entry.text = FormatV(format, args);
+      entry.text = QuorFormatTextV(format, args);
     } catch (...) {
       va_end(args);
       throw;
@@ -110,7 +100,7 @@ void DXL_FunctionLogger::Emit(DXL_EntryKind kind, bool hasHr, HRESULT hr, const 
     entry.hasHr = hasHr;
     entry.hr = hr;
     if (args) {
-      entry.text = FormatV(format, *args);
+      entry.text = QuorFormatTextV(format, *args);
     } else if (format) {
       entry.text = format;
     }
