@@ -5,40 +5,19 @@
 // one salted MD5 over its bytes plus the I/O, so both should come close to the bare MD5 rate.
 // Payload bytes per second are reported as MB/s by the benchmark library.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "core/QuorMD5Hash.h"
 #include "format/QuorMediaSampleBlock.h"
 #include "storage/QuorFileStorage.h"
+#include "support/QuorTempDir.h"
 
 namespace {
 
 constexpr ULONGLONG kFileBytes = 128ull << 20;  // a file is started afresh past this size
 constexpr DWORD kMaxFileKiB = 0x500000;
-
-class CBlockBenchDir {
- public:
-  CBlockBenchDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "quor_block_bench_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) m_root = pattern;
-  }
-  ~CBlockBenchDir() {
-    std::error_code error;
-    std::filesystem::remove_all(m_root, error);
-  }
-  std::u16string File() const {
-    const std::string path = m_root + "/bench.vid";
-    return std::u16string(path.begin(), path.end());
-  }
-
- private:
-  std::string m_root;
-};
 
 void BM_BareSaltedMD5(benchmark::State& state) {
   const std::vector<BYTE> payload(static_cast<std::size_t>(state.range(0)), 0x5A);
@@ -57,7 +36,7 @@ void BM_BareSaltedMD5(benchmark::State& state) {
 }
 
 void BM_SampleBlockWrite(benchmark::State& state) {
-  CBlockBenchDir dir;
+  CQuorTempDir dir;
   const DWORD size = static_cast<DWORD>(state.range(0));
   const std::vector<BYTE> payload(size, 0x5A);
   CQuorFileStorage storage;
@@ -68,7 +47,8 @@ void BM_SampleBlockWrite(benchmark::State& state) {
       state.PauseTiming();
       ULONGLONG finalSize = 0;
       if (storage.GetMode() == smWriting) (void)storage.Finalize(&finalSize);  // a fresh file
-      if (storage.InitializeForWriting(dir.File().c_str(), kMaxFileKiB, true) != S_OK) {
+      if (storage.InitializeForWriting(dir.WidePath("bench.vid").c_str(), kMaxFileKiB, true) !=
+          S_OK) {
         state.SkipWithError("cannot create the file");
         return;
       }
@@ -87,14 +67,15 @@ void BM_SampleBlockWrite(benchmark::State& state) {
 }
 
 void BM_SampleBlockRead(benchmark::State& state) {
-  CBlockBenchDir dir;
+  CQuorTempDir dir;
   const DWORD size = static_cast<DWORD>(state.range(0));
   const std::vector<BYTE> payload(size, 0x5A);
   const DWORD count = static_cast<DWORD>((32ull << 20) / (size + kMediaSampleOverhead));
   {
     CQuorFileStorage storage;
     ULONGLONG finalSize = 0;
-    if (storage.InitializeForWriting(dir.File().c_str(), kMaxFileKiB, true) != S_OK) {
+    if (storage.InitializeForWriting(dir.WidePath("bench.vid").c_str(), kMaxFileKiB, true) !=
+        S_OK) {
       state.SkipWithError("cannot create the file");
       return;
     }
@@ -109,7 +90,7 @@ void BM_SampleBlockRead(benchmark::State& state) {
     (void)storage.Finalize(&finalSize);  // closes the file; its size is known
   }
   CQuorFileStorage storage;
-  if (storage.OpenFileForInspection(dir.File().c_str()) != S_OK ||
+  if (storage.OpenFileForInspection(dir.WidePath("bench.vid").c_str()) != S_OK ||
       storage.Seek(0, kQuorFileSignatureSize, soBegin) != S_OK) {
     state.SkipWithError("cannot open the file");
     return;

@@ -2,14 +2,13 @@
 // writes of 4 to 1024 bytes, as the block format issues them, each under the size check) against
 // one large transfer per MiB. Bytes per second are reported as MB/s by the benchmark library.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "storage/QuorFileStorage.h"
+#include "support/QuorTempDir.h"
 
 namespace {
 
@@ -17,31 +16,13 @@ constexpr DWORD kMiB = 1u << 20;
 constexpr DWORD kFileMiB = 64;
 constexpr DWORD kPieces[] = {4, 4, 4, 8, 12, 16, 4, 1024, 12, 4, 24, 512};
 
-class CBenchDir {
- public:
-  CBenchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quor_bench_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) m_root = pattern;
-  }
-  ~CBenchDir() {
-    std::error_code error;
-    std::filesystem::remove_all(m_root, error);
-  }
-  std::u16string File() const {
-    const std::string path = m_root + "/bench.vid";
-    return std::u16string(path.begin(), path.end());
-  }
-
- private:
-  std::string m_root;
-};
-
 void WriteFile(benchmark::State& state, bool smallPieces) {
-  CBenchDir dir;
+  CQuorTempDir dir;
   const std::vector<BYTE> data(kMiB, 0x5A);
   for (auto _ : state) {
     CQuorFileStorage storage;
-    if (storage.InitializeForWriting(dir.File().c_str(), kFileMiB * 1024 + 1, true) != S_OK) {
+    if (storage.InitializeForWriting(dir.WidePath("bench.vid").c_str(), kFileMiB * 1024 + 1,
+                                     true) != S_OK) {
       state.SkipWithError("cannot create the file");
       return;
     }
@@ -67,11 +48,12 @@ void WriteFile(benchmark::State& state, bool smallPieces) {
 }
 
 void ReadFile(benchmark::State& state, bool smallPieces) {
-  CBenchDir dir;
+  CQuorTempDir dir;
   {
     CQuorFileStorage storage;
     const std::vector<BYTE> data(kMiB, 0x5A);
-    if (storage.InitializeForWriting(dir.File().c_str(), kFileMiB * 1024 + 1, true) != S_OK) {
+    if (storage.InitializeForWriting(dir.WidePath("bench.vid").c_str(), kFileMiB * 1024 + 1,
+                                     true) != S_OK) {
       state.SkipWithError("cannot create the file");
       return;
     }
@@ -82,7 +64,7 @@ void ReadFile(benchmark::State& state, bool smallPieces) {
   std::vector<BYTE> buffer(kMiB);
   for (auto _ : state) {
     CQuorFileStorage storage;
-    if (storage.OpenFileForInspection(dir.File().c_str()) != S_OK) {
+    if (storage.OpenFileForInspection(dir.WidePath("bench.vid").c_str()) != S_OK) {
       state.SkipWithError("cannot open the file");
       return;
     }
