@@ -64,29 +64,33 @@ HRESULT CQuorIndexBlock::SetOffsetToPreviousIndex(ULONGLONG offset) {
 }
 
 HRESULT CQuorIndexBlock::PrepareForWrite() {
-  HRESULT hr = VerifyBlockFields();
+  const HRESULT hr = VerifyBlockFields();
   if (FAILED(hr)) return hr;
-  // The first entry field is searched from the start, every later one from behind the field
-  // just set, so the entries follow the previous index offset in order (and a second Write of
-  // the same block replaces them in place).
-  bool next = false;
-  auto set = [this, &next, &hr](DWORD tag, const BYTE* value, DWORD length) {
-    if (FAILED(hr)) return;
-    hr = SetField(tag, length, value, true, next);
-    next = true;
+  try {
+    m_encoded.resize(static_cast<std::size_t>(GetEntryCount()) * kIndexEntrySize);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  BYTE* p = m_encoded.data();
+  auto put = [&p](DWORD tag, DWORD length) {
+    EncodeU32(p, tag);
+    EncodeU32(p + 4, length);
+    p += kFieldHeaderSize;
   };
   for (const auto& [trackId, list] : m_entries) {
     for (const CQuorMediaSampleIndex& entry : list) {
-      BYTE value[kU32Size + kU32Size + kU64Size + kU64Size];
-      EncodeU32(value, trackId);
-      EncodeU32(value + 4, entry.m_flags);
-      EncodeU64(value + 8, entry.m_position);
-      EncodeU64(value + 16, entry.m_timestamp);
-      set(kTagEntryTrackId, value, kU32Size);
-      set(kTagEntryFlags, value + 4, kU32Size);
-      set(kTagEntryPosition, value + 8, kU64Size);
-      set(kTagEntryTimestamp, value + 16, kU64Size);
-      if (FAILED(hr)) return hr;
+      put(kTagEntryTrackId, kU32Size);
+      EncodeU32(p, trackId);
+      p += kU32Size;
+      put(kTagEntryFlags, kU32Size);
+      EncodeU32(p, entry.m_flags);
+      p += kU32Size;
+      put(kTagEntryPosition, kU64Size);
+      EncodeU64(p, entry.m_position);
+      p += kU64Size;
+      put(kTagEntryTimestamp, kU64Size);
+      EncodeU64(p, entry.m_timestamp);
+      p += kU64Size;
     }
   }
   return S_OK;
@@ -124,6 +128,7 @@ HRESULT CQuorIndexBlock::BlockFieldWasRead(DWORD tag, DWORD length, const BYTE* 
 
 void CQuorIndexBlock::ClearFields() {
   m_entries.clear();
+  m_encoded.clear();
   m_pending.reset();
   CQuorMediaFileBlock::ClearFields();
 }

@@ -2,11 +2,14 @@
 // (type 0x300). Holds the offset of that previous index block and one entry per sample, grouped
 // by track in ascending track id order and, within a track, in insertion order; that is also the
 // order of the entries on disk (four fields each: track id, flags, position, timestamp).
-// Entries live in the block itself, not in its field list, until PrepareForWrite encodes them.
+// Entries live in the block itself, never in its field list; PrepareForWrite encodes them into
+// one buffer, kept for the next write, that follows the own fields on disk.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "format/QuorMediaFileBlock.h"
@@ -31,7 +34,7 @@ class CQuorIndexBlock : public CQuorMediaFileBlock {
   [[nodiscard]] HRESULT GetOffsetToPreviousIndex(ULONGLONG* offset);
   [[nodiscard]] HRESULT SetOffsetToPreviousIndex(ULONGLONG offset);
 
-  // Checks the fields, then encodes the entries behind the previous index offset field.
+  // Checks the fields, then encodes the entries, to follow the previous index offset field.
   [[nodiscard]] HRESULT PrepareForWrite() override;
   // Assembles entries from their four fields as they are parsed; a field out of order, or any
   // tag but the entry tags and the previous index offset, fails the read (E_FAIL).
@@ -42,8 +45,12 @@ class CQuorIndexBlock : public CQuorMediaFileBlock {
   // (10246) and unknown (10247) fields.
   [[nodiscard]] HRESULT VerifyBlockFields() override;
 
+ protected:
+  std::span<const BYTE> GetEncodedFields() const noexcept override { return m_encoded; }
+
  private:
   std::map<DWORD, std::vector<CQuorMediaSampleIndex>> m_entries;
   std::optional<CQuorMediaSampleIndex> m_pending;
+  std::vector<BYTE> m_encoded;  // the entries' fields as of the last PrepareForWrite
   DWORD m_loggerContext = 0;
 };

@@ -286,6 +286,7 @@ HRESULT CQuorMediaFileBlock::ComputeSize() {
     if (!field->IsLoaded()) return MFS_E_WRONG_STATE;
     size += kFieldHeaderSize + static_cast<ULONGLONG>(field->GetLength());
   }
+  size += GetEncodedFields().size();
   size += m_blockIndexField.GetLength() + kSizeBesidesBlockIndexValue;
   // A block whose size does not fit its size word cannot be written.
   if (size > 0xFFFFFFFFu) return E_INVALIDARG;
@@ -338,6 +339,9 @@ HRESULT CQuorMediaFileBlock::EmitBlock(Sink& sink, bool framing, bool hashValue)
     stage.PutU32(m_blockSize);
   }
   for (const auto& field : m_fields) stage.PutField(*field);
+  // ComputeSize has refused a block whose size does not fit a DWORD.
+  const std::span<const BYTE> encoded = GetEncodedFields();
+  if (!encoded.empty()) stage.PutBytes(encoded.data(), static_cast<DWORD>(encoded.size()));
   if (framing) {
     stage.PutField(m_blockIndexField);
     stage.PutField(m_blockSizeField);

@@ -97,6 +97,11 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
   // Appends a field that already holds its value; E_OUTOFMEMORY when the list cannot grow.
   [[nodiscard]] HRESULT AppendField(std::unique_ptr<CQuorMediaFileField> field);
 
+  // Own fields that a kind keeps already encoded (whole fields, headers included) instead of in
+  // the field list; they follow the listed own fields on disk and count in the size and hash.
+  // Read by ComputeSize, ComputeHash and Write, so they must stay put from PrepareForWrite on.
+  virtual std::span<const BYTE> GetEncodedFields() const noexcept { return {}; }
+
  private:
   static constexpr std::size_t kCursorAtEnd = static_cast<std::size_t>(-1);
 
