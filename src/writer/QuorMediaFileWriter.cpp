@@ -440,12 +440,16 @@ HRESULT CQuorMediaFileWriter::Write(ULONG dwTrackId, IQuorMediaFileSample* piSam
     record->trackId = dwTrackId;
     QUOR_RAISE_IF_FAILED(CopySample(piSample, record.get()), kQuorNoMessage);
 
+    bool wasEmpty = false;
     {
       std::scoped_lock lock(m_queueLock);
+      wasEmpty = m_sampleQueue.empty();
       m_sampleQueue.push_back(std::move(record));
       m_queuedCount.fetch_add(1, std::memory_order_release);
     }
-    m_sampleEvent.SetEvent();
+    // The worker drains until it sees the queue empty, so only the sample that finds it empty
+    // has to wake it; the others are taken by the drain that wake-up starts.
+    if (wasEmpty) m_sampleEvent.SetEvent();
     return m_nextFileStarted.exchange(false) ? MFS_S_NEXT_FILE : S_OK;
   });
 }
@@ -464,9 +468,9 @@ std::unique_ptr<CQuorMediaFileWriter::QueuedSample> CQuorMediaFileWriter::TakeFr
 }
 
 void CQuorMediaFileWriter::RecycleRecord(std::unique_ptr<QueuedSample> record) {
-  // Enough for a burst of large samples between two wake-ups of the worker; a longer backlog
-  // gives its memory back as it drains.
-  constexpr std::size_t kMaxFreeRecords = 1024;
+  // Enough for a burst between two wake-ups of the worker (a backlog of small samples counts
+  // in thousands); a longer backlog gives its memory back as it drains.
+  constexpr std::size_t kMaxFreeRecords = 16384;
   constexpr std::size_t kMaxFreeBytes = 16u << 20;
   std::scoped_lock lock(m_queueLock);
   if (m_freeRecords.size() >= kMaxFreeRecords || m_freeBytes + record->capacity > kMaxFreeBytes) {
