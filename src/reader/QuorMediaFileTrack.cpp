@@ -7,10 +7,8 @@
 #include "format/QuorIndexBlock.h"
 #include "quormediafiles/QuorResultCodes.h"
 
-HRESULT CQuorMediaFileTrack::AddIndex(const CQuorIndexBlock& indexBlock, DWORD fileIndex,
-                                      ULONGLONG position) {
-  DWORD trackId = 0;
-  QUOR_RETURN_IF_FAILED(m_trackInfo.GetTrackId(&trackId));
+HRESULT CQuorMediaFileTrack::AddIndex(DWORD trackId, const CQuorIndexBlock& indexBlock,
+                                      DWORD fileIndex, ULONGLONG position) {
   // Only the time range is kept, so the entries are looked at in place, not copied.
   const std::vector<CQuorMediaSampleIndex>* entries = indexBlock.FindIndexes(trackId);
   if (entries == nullptr || entries->empty()) return S_OK;  // it lists no sample of this track

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory_resource>
 #include <vector>
 
 #include "format/QuorMediaSampleIndex.h"
@@ -30,7 +31,8 @@ class CQuorMediaFileTrack {
   // Adds the block (read from fileIndex at position) to the directory when it lists samples of
   // this track. A second block whose entries for the track begin at the same timestamp: E_FAIL,
   // the first stays. Either way the directory cursor is unset afterwards.
-  [[nodiscard]] HRESULT AddIndex(const CQuorIndexBlock& indexBlock, DWORD fileIndex,
+  // trackId is this track's id, as its track info block gives it.
+  [[nodiscard]] HRESULT AddIndex(DWORD trackId, const CQuorIndexBlock& indexBlock, DWORD fileIndex,
                                  ULONGLONG position);
 
   // Moves the directory cursor to the block with the greatest first timestamp not above
@@ -60,10 +62,13 @@ class CQuorMediaFileTrack {
   std::size_t GetIdentifierCount() const noexcept { return m_directory.size(); }
 
  private:
-  using Directory = std::map<ULONGLONG, CQuorIndexBlockIdentifier>;
+  using Directory = std::pmr::map<ULONGLONG, CQuorIndexBlockIdentifier>;
 
   CQuorTrackInfoBlock m_trackInfo;
-  Directory m_directory;
+  // An open adds one directory node per index block, ten thousand and more: they come from a
+  // pool of the track's own rather than one heap allocation (and one free) each.
+  std::pmr::unsynchronized_pool_resource m_directoryNodes;
+  Directory m_directory{&m_directoryNodes};
   Directory::iterator m_directoryCursor = m_directory.end();
   Directory::iterator m_lastAdded = m_directory.end();  // insertion hint for AddIndex
   bool m_cursorSet = false;

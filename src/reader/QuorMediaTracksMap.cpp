@@ -17,7 +17,7 @@ CQuorMediaFileTrack* CQuorMediaTracksMap::Find(DWORD trackId) const noexcept {
 HRESULT CQuorMediaTracksMap::AddIndexToTracks(const CQuorIndexBlock& indexBlock, DWORD fileIndex,
                                               ULONGLONG position) {
   for (auto& [trackId, track] : m_tracks) {
-    QUOR_RETURN_IF_FAILED(track->AddIndex(indexBlock, fileIndex, position));
+    QUOR_RETURN_IF_FAILED(track->AddIndex(trackId, indexBlock, fileIndex, position));
   }
   return S_OK;
 }

@@ -13,8 +13,9 @@ class CQuorIndexBlock;
 
 class CQuorMediaTracksMap {
  public:
-  // Inserts track under trackId. An id that is present keeps its first track: track is
-  // destroyed and the result is E_FAIL. A null track: E_POINTER.
+  // Inserts track under trackId, which must be the id its track info block gives (the key is
+  // what AddIndexToTracks offers the track as its id). An id that is present keeps its first
+  // track: track is destroyed and the result is E_FAIL. A null track: E_POINTER.
   [[nodiscard]] HRESULT SaveTrack(DWORD trackId, std::unique_ptr<CQuorMediaFileTrack> track);
   // The track of trackId, or null.
   CQuorMediaFileTrack* Find(DWORD trackId) const noexcept;
