@@ -13,7 +13,12 @@ constexpr std::array<DWORD, 1> kIndexTags = {kTagPreviousIndexOffset};
 
 HRESULT CQuorIndexBlock::AddSampleIndex(DWORD trackId, const CQuorMediaSampleIndex& entry) {
   try {
-    m_entries[trackId].push_back(entry);
+    // Map nodes stay put, so the list found last time is still the track's list.
+    if (m_lastList == nullptr || m_lastTrackId != trackId) {
+      m_lastList = &m_entries[trackId];
+      m_lastTrackId = trackId;
+    }
+    m_lastList->push_back(entry);
   } catch (const std::bad_alloc&) {
     return E_FAIL;
   }
@@ -23,7 +28,7 @@ HRESULT CQuorIndexBlock::AddSampleIndex(DWORD trackId, const CQuorMediaSampleInd
 HRESULT CQuorIndexBlock::GetIndexes(DWORD trackId, std::vector<CQuorMediaSampleIndex>* entries) {
   if (entries == nullptr) return E_POINTER;
   const auto found = m_entries.find(trackId);
-  if (found == m_entries.end()) return E_INVALIDARG;
+  if (found == m_entries.end() || found->second.empty()) return E_INVALIDARG;
   try {
     *entries = found->second;
   } catch (const std::bad_alloc&) {
@@ -35,14 +40,16 @@ HRESULT CQuorIndexBlock::GetIndexes(DWORD trackId, std::vector<CQuorMediaSampleI
 const std::vector<CQuorMediaSampleIndex>* CQuorIndexBlock::FindIndexes(
     DWORD trackId) const noexcept {
   const auto found = m_entries.find(trackId);
-  return found == m_entries.end() ? nullptr : &found->second;
+  return found == m_entries.end() || found->second.empty() ? nullptr : &found->second;
 }
 
 HRESULT CQuorIndexBlock::GetTrackIds(std::vector<DWORD>* trackIds) const {
   if (trackIds == nullptr) return E_POINTER;
   try {
     trackIds->clear();
-    for (const auto& track : m_entries) trackIds->push_back(track.first);
+    for (const auto& track : m_entries) {
+      if (!track.second.empty()) trackIds->push_back(track.first);
+    }
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -127,7 +134,7 @@ HRESULT CQuorIndexBlock::BlockFieldWasRead(DWORD tag, DWORD length, const BYTE* 
 }
 
 void CQuorIndexBlock::ClearFields() {
-  m_entries.clear();
+  for (auto& track : m_entries) track.second.clear();
   m_encoded.clear();
   m_pending.reset();
   CQuorMediaFileBlock::ClearFields();

@@ -3,7 +3,9 @@
 // by track in ascending track id order and, within a track, in insertion order; that is also the
 // order of the entries on disk (four fields each: track id, flags, position, timestamp).
 // Entries live in the block itself, never in its field list; PrepareForWrite encodes them into
-// one buffer, kept for the next write, that follows the own fields on disk.
+// one buffer, kept for the next write, that follows the own fields on disk. Clearing the block
+// empties each track's list but keeps the list and its capacity, so the next read or write of a
+// block of the same tracks allocates nothing; an empty list counts as no entries for that track.
 #pragma once
 
 #include <cstddef>
@@ -29,7 +31,7 @@ class CQuorIndexBlock : public CQuorMediaFileBlock {
   // The ids of the tracks that have entries, ascending.
   [[nodiscard]] HRESULT GetTrackIds(std::vector<DWORD>* trackIds) const;
   DWORD GetEntryCount() const noexcept;
-  bool IsEmpty() const noexcept { return m_entries.empty(); }
+  bool IsEmpty() const noexcept { return GetEntryCount() == 0; }
   // Absolute file offset of the previous index block of the file, 0 for none.
   [[nodiscard]] HRESULT GetOffsetToPreviousIndex(ULONGLONG* offset);
   [[nodiscard]] HRESULT SetOffsetToPreviousIndex(ULONGLONG offset);
@@ -49,7 +51,11 @@ class CQuorIndexBlock : public CQuorMediaFileBlock {
   std::span<const BYTE> GetEncodedFields() const noexcept override { return m_encoded; }
 
  private:
-  std::map<DWORD, std::vector<CQuorMediaSampleIndex>> m_entries;
+  using EntryList = std::vector<CQuorMediaSampleIndex>;
+
+  std::map<DWORD, EntryList> m_entries;  // lists of tracks without entries are kept, empty
+  EntryList* m_lastList = nullptr;       // the list of m_lastTrackId, for runs of one track
+  DWORD m_lastTrackId = 0;
   std::optional<CQuorMediaSampleIndex> m_pending;
   std::vector<BYTE> m_encoded;  // the entries' fields as of the last PrepareForWrite
   DWORD m_loggerContext = 0;

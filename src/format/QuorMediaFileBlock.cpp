@@ -181,9 +181,10 @@ HRESULT CQuorMediaFileBlock::BlockFieldWasRead(DWORD tag, DWORD length, const BY
   DXL_FunctionLogger logger(QuorMediaFileBlockLogger(), "CQuorMediaFileBlock::BlockFieldWasRead",
                             this, 0, nullptr, kQuorDefaultLogLevel, 0);
   if (value == nullptr) return E_POINTER;
-  std::unique_ptr<CQuorMediaFileField> field(new (std::nothrow) CQuorMediaFileField);
+  std::unique_ptr<CQuorMediaFileField> field = TakeField();
   if (!field) return E_OUTOFMEMORY;
   if (FAILED(field->Set(tag, length, value, false))) {
+    ReturnSpare(std::move(field));
     logger.LogDebugMessage(QuorLoadMessage(kMsgUnknownField).data(), static_cast<int>(tag));
     return S_OK;
   }
@@ -193,8 +194,36 @@ HRESULT CQuorMediaFileBlock::BlockFieldWasRead(DWORD tag, DWORD length, const BY
 HRESULT CQuorMediaFileBlock::PrepareForWrite() { return VerifyBlockFields(); }
 
 void CQuorMediaFileBlock::ClearFields() {
+  for (auto& field : m_fields) {
+    if (field) field->Clear();
+  }
+  if (m_spareFields.empty()) {
+    // The usual case, every spare taken by the last fill: trade the lists, allocating nothing.
+    m_fields.swap(m_spareFields);
+  } else {
+    for (auto& field : m_fields) ReturnSpare(std::move(field));
+  }
   m_fields.clear();
   m_cursor = kCursorAtEnd;
+}
+
+void CQuorMediaFileBlock::ReturnSpare(std::unique_ptr<CQuorMediaFileField> field) noexcept {
+  if (!field) return;
+  field->Clear();
+  try {
+    m_spareFields.push_back(std::move(field));
+  } catch (const std::bad_alloc&) {
+    (void)0;  // without room among the spares the field is simply freed
+  }
+}
+
+std::unique_ptr<CQuorMediaFileField> CQuorMediaFileBlock::TakeField() noexcept {
+  while (!m_spareFields.empty()) {
+    std::unique_ptr<CQuorMediaFileField> field = std::move(m_spareFields.back());
+    m_spareFields.pop_back();
+    if (field) return field;
+  }
+  return std::unique_ptr<CQuorMediaFileField>(new (std::nothrow) CQuorMediaFileField);
 }
 
 std::size_t CQuorMediaFileBlock::FindField(DWORD tag, bool next) const noexcept {
@@ -240,10 +269,13 @@ HRESULT CQuorMediaFileBlock::SetField(DWORD tag, DWORD length, const BYTE* value
   if (tag == kTagBlockHash) return m_blockHashField.Set(tag, length, value, copy);
   m_cursor = FindField(tag, next);
   if (m_cursor != kCursorAtEnd) return m_fields[m_cursor]->Set(tag, length, value, copy);
-  std::unique_ptr<CQuorMediaFileField> field(new (std::nothrow) CQuorMediaFileField);
+  std::unique_ptr<CQuorMediaFileField> field = TakeField();
   if (!field) return E_OUTOFMEMORY;
   const HRESULT hr = field->Set(tag, length, value, copy);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) {
+    ReturnSpare(std::move(field));
+    return hr;
+  }
   return AppendField(std::move(field));
 }
 

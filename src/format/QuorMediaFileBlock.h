@@ -6,6 +6,8 @@
 // Owns its own fields, the three base fields, the read buffer of the last Read (from which the
 // fields of a read block borrow their values, so values handed out by GetField live until the
 // next Read, ClearFields or destruction) and a hash object reused by every Read and Write.
+// ClearFields keeps the emptied field objects as spares that the next fields reuse, so reading
+// again a block of the same shape allocates nothing.
 // A field set without copy borrows the caller's bytes, which must outlive the next Write.
 // No lock: one thread at a time uses a block.
 #pragma once
@@ -96,6 +98,10 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
 
   // Appends a field that already holds its value; E_OUTOFMEMORY when the list cannot grow.
   [[nodiscard]] HRESULT AppendField(std::unique_ptr<CQuorMediaFileField> field);
+  // An empty field object, a spare one when there is one; null when out of memory.
+  std::unique_ptr<CQuorMediaFileField> TakeField() noexcept;
+  // Empties field and keeps it as a spare; freed when the spares cannot grow.
+  void ReturnSpare(std::unique_ptr<CQuorMediaFileField> field) noexcept;
 
   // Own fields that a kind keeps already encoded (whole fields, headers included) instead of in
   // the field list; they follow the listed own fields on disk and count in the size and hash.
@@ -116,6 +122,7 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
   DWORD m_blockType;
   DWORD m_blockSize = 0;
   std::vector<std::unique_ptr<CQuorMediaFileField>> m_fields;
+  std::vector<std::unique_ptr<CQuorMediaFileField>> m_spareFields;  // cleared, for reuse
   std::size_t m_cursor = kCursorAtEnd;
   CQuorMediaFileField m_blockIndexField;
   CQuorMediaFileField m_blockSizeField;
