@@ -75,12 +75,12 @@ std::vector<ParsedFile> CQuorTestFileSet::Write(const CQuorTempDir& dir,
   std::vector<ParsedFile> written;
   DWORD blockIndex = 0;
   for (std::size_t k = 0; k < files.size(); ++k) {
-    const TestFile& spec = files[k];
+    const TestFile& plan = files[k];
     CFileWriter out(dir, FileName(k), blockIndex);
 
     CQuorFileInfoBlock info;
     Check(info.SetFileSetGuid(m_guid), "guid");
-    const DWORD filesetIndex = spec.filesetIndex.value_or(static_cast<DWORD>(k));
+    const DWORD filesetIndex = plan.filesetIndex.value_or(static_cast<DWORD>(k));
     if (filesetIndex != TestFile::kNone) Check(info.SetFileSetIndex(filesetIndex), "index");
     Check(info.SetFileSetCreationTime(1700000000), "time");
     if (m_description) Check(info.SetDescription(m_description->c_str()), "description");
@@ -95,7 +95,7 @@ std::vector<ParsedFile> CQuorTestFileSet::Write(const CQuorTempDir& dir,
 
     std::vector<const TestTrack*> tracks;
     for (const TestTrack& track : m_tracks) {
-      if (spec.trackIds.empty() || std::ranges::count(spec.trackIds, track.id)) {
+      if (plan.trackIds.empty() || std::ranges::count(plan.trackIds, track.id)) {
         tracks.push_back(&track);
       }
     }
@@ -120,8 +120,8 @@ std::vector<ParsedFile> CQuorTestFileSet::Write(const CQuorTempDir& dir,
       out.Write(*index);
       index = std::make_unique<CQuorIndexBlock>();
     };
-    for (std::size_t i = 0; i < spec.samples.size(); ++i) {
-      const TestSample& sample = spec.samples[i];
+    for (std::size_t i = 0; i < plan.samples.size(); ++i) {
+      const TestSample& sample = plan.samples[i];
       CQuorMediaSampleBlock block;
       Check(
           block.SetPayload(sample.payload.data(), static_cast<DWORD>(sample.payload.size()), false),
@@ -130,10 +130,10 @@ std::vector<ParsedFile> CQuorTestFileSet::Write(const CQuorTempDir& dir,
                                         sample.timestamp);
       out.Write(block);
       Check(index->AddSampleIndex(sample.trackId, entry), "entry");
-      if ((i + 1) % spec.samplesPerIndex == 0) flushIndex();
+      if ((i + 1) % plan.samplesPerIndex == 0) flushIndex();
     }
     flushIndex();
-    out.Finish(spec.finalize, spec.lastFile);
+    out.Finish(plan.finalize, plan.lastFile);
     written.push_back(ParseFile(dir, FileName(k)));
   }
   return written;
