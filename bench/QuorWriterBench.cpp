@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,19 +16,11 @@
 #include "quormediafiles/QuorMediaFiles.h"
 #include "quormediafiles/platform/QuorDispatch.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
+#include "support/QuorTempDir.h"
 
 namespace {
 
 constexpr std::size_t kRecordingBytes = 256u << 20;
-
-struct BenchDir {
-  BenchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quor_bench_XXXXXX").string();
-    root = ::mkdtemp(pattern.data());
-  }
-  ~BenchDir() { std::filesystem::remove_all(root); }
-  std::string root;
-};
 
 CQuorComPtr<IQuorMediaFileSample> MakeSample(std::size_t size, ULONGLONG timestamp) {
   CQuorComPtr<IQuorMediaFileSample> sample;
@@ -72,8 +63,8 @@ ULONGLONG BytesWritten(IQuorMediaFileWriter* writer) {
 // The caller's side of Write alone: a ready sample object handed in again and again.
 void BM_WriteCall(benchmark::State& state) {
   const std::size_t size = std::size_t(state.range(0));
-  BenchDir dir;
-  auto writer = StartWriter(dir.root + "/call.vid");
+  CQuorTempDir dir;
+  auto writer = StartWriter(dir.Path("call.vid"));
   auto sample = MakeSample(size, 1);
   for (auto _ : state) {
     benchmark::DoNotOptimize(writer->Write(1, sample.Get()));
@@ -89,8 +80,8 @@ void BM_Record(benchmark::State& state) {
   const std::size_t size = std::size_t(state.range(0));
   const std::size_t count = kRecordingBytes / size;
   for (auto _ : state) {
-    BenchDir dir;
-    auto writer = StartWriter(dir.root + "/rec.vid");
+    CQuorTempDir dir;
+    auto writer = StartWriter(dir.Path("rec.vid"));
     for (std::size_t i = 0; i < count; ++i) {
       (void)writer->Write(1, MakeSample(size, i).Get());
     }
@@ -113,8 +104,8 @@ void BM_Baseline(benchmark::State& state) {
   std::vector<BYTE> block(size + 64, 0x5A);
   std::vector<BYTE> buffer(1u << 20);
   for (auto _ : state) {
-    BenchDir dir;
-    const int fd = ::open((dir.root + "/base.vid").c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    CQuorTempDir dir;
+    const int fd = ::open(dir.Path("base.vid").c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
     CQuorMD5Hash fileHash;
     CQuorMD5Hash blockHash;
     std::size_t used = 0;
