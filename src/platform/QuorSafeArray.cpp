@@ -54,6 +54,7 @@ void* AllocateData(ULONG count, ULONG elementSize) noexcept {
 // Frees the owned contents (strings, references) of elements [first, last).
 void ClearElements(SAFEARRAY* psa, ULONG first, ULONG last) noexcept {
   const VARTYPE vt = VartypeOf(psa);
+  if (vt != VT_BSTR && vt != VT_UNKNOWN) return;  // plain values own nothing
   for (ULONG i = first; i < last; ++i) {
     if (vt == VT_BSTR) {
       BSTR& element = static_cast<BSTR*>(psa->pvData)[i];
