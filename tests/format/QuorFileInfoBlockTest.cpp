@@ -1,24 +1,15 @@
-#include <string>
-
 #include "format/QuorBlockFixture.h"
 #include "format/QuorFileInfoBlock.h"
-#include "quormediafiles/platform/QuorOleAuto.h"
+#include "support/QuorGot.h"
 
-class QuorFileInfoBlockTest : public QuorBlockFixture {
- protected:
-  std::u16string ReadDescription(CQuorFileInfoBlock& block) {
-    BSTR text = nullptr;
-    EXPECT_EQ(block.GetDescription(&text), S_OK);
-    std::u16string result(text, SysStringLen(text));
-    SysFreeString(text);
-    return result;
-  }
-};
+class QuorFileInfoBlockTest : public QuorBlockFixture {};
+
+using Info = CQuorFileInfoBlock;
 
 TEST_F(QuorFileInfoBlockTest, EveryFieldSurvivesAWriteAndARead) {
   const GUID guid = {0x11223344, 0x5566, 0x7788, {1, 2, 3, 4, 5, 6, 7, 8}};
   const BYTE password[16] = {0xDE, 0xAD, 0xBE, 0xEF};
-  CQuorFileInfoBlock written;
+  Info written;
   ASSERT_EQ(written.SetFileSetGuid(guid), S_OK);
   ASSERT_EQ(written.SetFileSetIndex(4), S_OK);
   ASSERT_EQ(written.SetFileSetCreationTime(0x0000000123456789ull), S_OK);
@@ -27,23 +18,20 @@ TEST_F(QuorFileInfoBlockTest, EveryFieldSurvivesAWriteAndARead) {
   ASSERT_EQ(written.SetFileSetIndex(5), S_OK);  // replaces
   ASSERT_EQ(written.SetBlockIndex(0), S_OK);
   const Bytes bytes = WriteBlock(written);
-  EXPECT_EQ(DecodeGuid(bytes.data() + kBlockHeaderSize + kFieldHeaderSize), guid);
+  // The GUID value in its Windows memory layout, after the block and field headers.
+  const std::size_t at = kBlockHeaderSize + kFieldHeaderSize;
+  EXPECT_EQ(Bytes(bytes.begin() + at, bytes.begin() + at + 16),
+            (Bytes{0x44, 0x33, 0x22, 0x11, 0x66, 0x55, 0x88, 0x77, 1, 2, 3, 4, 5, 6, 7, 8}));
 
-  CQuorFileInfoBlock read;
+  Info read;
   ASSERT_EQ(ReadBlock(read, bytes), S_OK);
   EXPECT_TRUE(read.IsHashValid());
-  GUID readGuid{};
-  DWORD index = 0;
-  ULONGLONG time = 0;
+  EXPECT_EQ(Got(&read, &Info::GetFileSetGuid), guid);
+  EXPECT_EQ(Got(&read, &Info::GetFileSetIndex), 5u);
+  EXPECT_EQ(Got(&read, &Info::GetFileSetCreationTime), 0x0000000123456789ull);
+  EXPECT_EQ(Got(&read, &Info::GetDescription), "front door");
   BYTE readPassword[16] = {};
-  ASSERT_EQ(read.GetFileSetGuid(&readGuid), S_OK);
-  ASSERT_EQ(read.GetFileSetIndex(&index), S_OK);
-  ASSERT_EQ(read.GetFileSetCreationTime(&time), S_OK);
   ASSERT_EQ(read.GetPasswordHash(readPassword, 16), S_OK);
-  EXPECT_EQ(readGuid, guid);
-  EXPECT_EQ(index, 5u);
-  EXPECT_EQ(time, 0x0000000123456789ull);
-  EXPECT_EQ(ReadDescription(read), u"front door");
   EXPECT_EQ(Bytes(readPassword, readPassword + 16), Bytes(password, password + 16));
   EXPECT_EQ(read.GetPasswordHash(readPassword, 15), E_INVALIDARG);
   EXPECT_EQ(read.SetPassword(password, 17), E_INVALIDARG);
@@ -52,26 +40,26 @@ TEST_F(QuorFileInfoBlockTest, EveryFieldSurvivesAWriteAndARead) {
 // An empty description is stored as its NUL; a stored one is read up to its first NUL and
 // never past its length.
 TEST_F(QuorFileInfoBlockTest, DescriptionsEndAtTheirFirstNulOrTheirLength) {
-  CQuorFileInfoBlock block;
+  Info block;
   ASSERT_EQ(block.SetDescription(u""), S_OK);
   DWORD length = 0;
   const BYTE* value = nullptr;
   ASSERT_EQ(block.GetField(kTagDescription, &length, &value, false), S_OK);
   EXPECT_EQ(length, 2u);
-  EXPECT_EQ(ReadDescription(block), u"");
+  EXPECT_EQ(Got(&block, &Info::GetDescription), "");
   EXPECT_EQ(block.SetDescription(nullptr), E_POINTER);
-  const std::pair<Bytes, std::u16string> kStored[] = {
-      {{'a', 0, 'b', 0, 0, 0, 'c', 0, 'd'}, u"ab"},  // NUL inside, odd trailing byte
-      {{'x', 0, 'y', 0, 'z', 0}, u"xyz"},            // no NUL at all
+  const std::pair<Bytes, std::string> kStored[] = {
+      {{'a', 0, 'b', 0, 0, 0, 'c', 0, 'd'}, "ab"},  // NUL inside, odd trailing byte
+      {{'x', 0, 'y', 0, 'z', 0}, "xyz"},            // no NUL at all
   };
   for (const auto& [stored, text] : kStored) {
     ASSERT_EQ(ReadBlock(block, MakeBlock(btFileInfo, {{kTagDescription, stored}})), S_OK);
-    EXPECT_EQ(ReadDescription(block), text);
+    EXPECT_EQ(Got(&block, &Info::GetDescription), text);
   }
 }
 
 TEST_F(QuorFileInfoBlockTest, AbsentFieldsReadAsNoValueAndOtherBlockTypesAreRefused) {
-  CQuorFileInfoBlock block;
+  Info block;
   ASSERT_EQ(ReadBlock(block, MakeBlock(btFileInfo, {{kTagOpaque, {7}}})), S_OK);
   GUID guid{};
   EXPECT_EQ(block.GetFileSetGuid(&guid), MFS_E_NO_VALUE);

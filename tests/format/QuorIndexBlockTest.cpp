@@ -2,6 +2,7 @@
 
 #include "format/QuorBlockFixture.h"
 #include "format/QuorIndexBlock.h"
+#include "support/QuorGot.h"
 
 class QuorIndexBlockTest : public QuorBlockFixture {
  protected:
@@ -36,18 +37,13 @@ TEST_F(QuorIndexBlockTest, EntriesAreWrittenByTrackAndReadBackInTheSameOrder) {
   CQuorIndexBlock read;
   ASSERT_EQ(ReadBlock(read, bytes), S_OK);
   EXPECT_TRUE(read.IsHashValid());
-  std::vector<CQuorMediaSampleIndex> entries;
-  ASSERT_EQ(read.GetIndexes(7, &entries), S_OK);
-  EXPECT_EQ(entries, (std::vector<CQuorMediaSampleIndex>{a, c}));
-  ASSERT_EQ(read.GetIndexes(3, &entries), S_OK);
-  EXPECT_EQ(entries, (std::vector<CQuorMediaSampleIndex>{b}));
+  using Entries = std::vector<CQuorMediaSampleIndex>;
+  EXPECT_EQ(Got(&read, &CQuorIndexBlock::GetIndexes, 7), (Entries{a, c}));
+  EXPECT_EQ(Got(&read, &CQuorIndexBlock::GetIndexes, 3), (Entries{b}));
+  Entries entries;
   EXPECT_EQ(read.GetIndexes(5, &entries), E_INVALIDARG);
-  std::vector<DWORD> tracks;
-  ASSERT_EQ(read.GetTrackIds(&tracks), S_OK);
-  EXPECT_EQ(tracks, (std::vector<DWORD>{3, 7}));
-  ULONGLONG previous = 0;
-  ASSERT_EQ(read.GetOffsetToPreviousIndex(&previous), S_OK);
-  EXPECT_EQ(previous, 0x1000u);
+  EXPECT_EQ(Got(&read, &CQuorIndexBlock::GetTrackIds), (std::vector<DWORD>{3, 7}));
+  EXPECT_EQ(Got(&read, &CQuorIndexBlock::GetOffsetToPreviousIndex), 0x1000u);
   // Writing the read block again gives the same bytes.
   EXPECT_EQ(WriteBlock(read), bytes);
 }

@@ -3,7 +3,7 @@
 
 #include "format/QuorBlockFixture.h"
 #include "format/QuorTrackInfoBlock.h"
-#include "quormediafiles/platform/QuorOleAuto.h"
+#include "support/QuorGot.h"
 
 class QuorTrackInfoBlockTest : public QuorBlockFixture {
  protected:
@@ -11,11 +11,6 @@ class QuorTrackInfoBlockTest : public QuorBlockFixture {
     Bytes bytes(16);
     EncodeGuid(bytes.data(), guid);
     return bytes;
-  }
-  static std::u16string Take(BSTR text) {
-    std::u16string result(text, SysStringLen(text));
-    SysFreeString(text);
-    return result;
   }
 
   const GUID m_a = {0xA, 1, 2, {3}};
@@ -48,20 +43,12 @@ TEST_F(QuorTrackInfoBlockTest, EveryFieldSurvivesAWriteAndAReadInSettingOrder) {
   std::vector<DWORD> tags;
   for (DWORD n = 0; read.GetFieldTagAt(n) != 0; ++n) tags.push_back(read.GetFieldTagAt(n));
   EXPECT_EQ(tags, order);
-  DWORD value = 0;
-  ASSERT_EQ(read.GetTrackId(&value), S_OK);
-  EXPECT_EQ(value, 2u);
-  ASSERT_EQ(read.GetTrackFlags(&value), S_OK);
-  EXPECT_EQ(value, kTrackFlagLastTrackInfo);
-  GUID plugin{};
-  ASSERT_EQ(read.GetMediaSessionPlugin(&plugin), S_OK);
-  EXPECT_EQ(plugin, m_c);
-  std::vector<GUID> filters;
-  ASSERT_EQ(read.GetFilters(&filters), S_OK);
-  EXPECT_EQ(filters, (std::vector<GUID>{m_a, m_b}));
-  BSTR text = nullptr;
-  ASSERT_EQ(read.GetSourceUrl(&text), S_OK);
-  EXPECT_EQ(Take(text), u"rtsp://cam");
+  using Track = CQuorTrackInfoBlock;
+  EXPECT_EQ(Got(&read, &Track::GetTrackId), 2u);
+  EXPECT_EQ(Got(&read, &Track::GetTrackFlags), kTrackFlagLastTrackInfo);
+  EXPECT_EQ(Got(&read, &Track::GetMediaSessionPlugin), m_c);
+  EXPECT_EQ(Got(&read, &Track::GetFilters), (std::vector<GUID>{m_a, m_b}));
+  EXPECT_EQ(Got(&read, &Track::GetSourceUrl), "rtsp://cam");
 }
 
 TEST_F(QuorTrackInfoBlockTest, MoreThanTwoFiltersReadButAreReportedAsBadFormat) {

@@ -4,13 +4,11 @@
 #include "quormediafiles/QuorResultCodes.h"
 #include "storage/QuorFileStorage.h"
 #include "storage/QuorMemberFileName.h"
-#include "support/QuorFaultyFileSystem.h"
 #include "support/QuorTempDir.h"
 
 namespace {
 
 constexpr HRESULT kEof = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
-constexpr HRESULT kDiskFull = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
 
 class QuorFileStorageTest : public ::testing::Test {
  protected:
@@ -156,13 +154,9 @@ TEST_F(QuorFileStorageTest, MemberFileNamesNumberTheBaseName) {
     const char16_t* member;
   };
   const Case kCases[] = {
-      {u"/rec/cam.vid", 0, S_OK, u"/rec/cam.vid"},
-      {u"/rec/cam.vid", 1, S_OK, u"/rec/cam1.vid"},
-      {u"/rec/cam.vid", 12, S_OK, u"/rec/cam12.vid"},
-      {u"cam.x.vid", 2, S_OK, u"cam.x2.vid"},
+      {u"/rec/cam.vid", 0, S_OK, u"/rec/cam.vid"},    {u"/rec/cam.vid", 1, S_OK, u"/rec/cam1.vid"},
+      {u"/rec/cam.vid", 12, S_OK, u"/rec/cam12.vid"}, {u"cam.x.vid", 2, S_OK, u"cam.x2.vid"},
       {u"/rec.d/cam", 1, E_INVALIDARG, u""},
-      {u"/rec/cam.", 1, E_INVALIDARG, u""},
-      {u"cam", 0, E_INVALIDARG, u""},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(std::to_string(c.k));
@@ -171,46 +165,6 @@ TEST_F(QuorFileStorageTest, MemberFileNamesNumberTheBaseName) {
     if (c.hr == S_OK) {
       EXPECT_EQ(member, c.member);
     }
-  }
-}
-
-// A disk that fills up at every possible moment: the write that meets it gets the disk-full
-// code, the room held back for the closing bytes is still there, and the file holds exactly
-// what was accepted.
-TEST_F(QuorFileStorageTest, AFullDiskReachesWriteAndLeavesTheHeldBackRoom) {
-  constexpr LONGLONG kHeldBack = 164;
-  for (ULONGLONG room = 0; room < 1500; room += 23) {
-    SCOPED_TRACE(room);
-    m_dir.Remove("full.vid");
-    Bytes accepted;
-    {
-      CQuorFaultyFileSystem faulty;
-      faulty.SetDiskRoom(room);
-      const HRESULT created = Create("full.vid", 1024);
-      if (created != S_OK) {
-        EXPECT_EQ(created, kDiskFull);
-        continue;
-      }
-      const auto signature = QuorFileSignatureBytes();
-      accepted.assign(signature.begin(), signature.end());
-      const LONGLONG reserve = -kHeldBack;
-      if (m_storage.ChangeMaxFileSize(reserve) != S_OK) continue;
-      HRESULT hr = S_OK;
-      for (std::size_t i = 0; hr == S_OK; ++i) {
-        const Bytes piece = PatternBytes(i % 3 == 0 ? 4 : 90, i);
-        hr = WriteBytes(piece);
-        if (hr == S_OK) accepted.insert(accepted.end(), piece.begin(), piece.end());
-      }
-      EXPECT_EQ(hr, kDiskFull);
-      ASSERT_EQ(m_storage.StopFileSizeControl(), S_OK);
-      const Bytes closing = PatternBytes(kHeldBack, 99);
-      if (room >= 16 + kHeldBack) {
-        ASSERT_EQ(WriteBytes(closing), S_OK);
-        accepted.insert(accepted.end(), closing.begin(), closing.end());
-      }
-      EXPECT_EQ(Finalize(), accepted.size());
-    }
-    EXPECT_EQ(m_dir.ReadBytes("full.vid"), accepted);
   }
 }
 

@@ -1,0 +1,36 @@
+// Reads one value through a getter that returns an HRESULT and stores through its last
+// parameter: Got(object, &CClass::GetValue, leading arguments...) expects S_OK and returns the
+// value (a default value when the getter failed). A string comes back as UTF-8, freed.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+#include <type_traits>
+
+#include "quormediafiles/platform/QuorOleAuto.h"
+
+template <class Method>
+struct QuorGetterOf;
+template <class Object, class... Parameters>
+struct QuorGetterOf<HRESULT (Object::*)(Parameters...)> {
+  using Out = std::tuple_element_t<sizeof...(Parameters) - 1, std::tuple<Parameters...>>;
+  using Value = std::remove_pointer_t<Out>;
+};
+template <class Object, class... Parameters>
+struct QuorGetterOf<HRESULT (Object::*)(Parameters...) const>
+    : QuorGetterOf<HRESULT (Object::*)(Parameters...)> {};
+
+template <class Object, class Method, class... Arguments>
+auto Got(Object* object, Method get, Arguments... arguments) {
+  typename QuorGetterOf<Method>::Value value{};
+  EXPECT_EQ((object->*get)(arguments..., &value), S_OK);
+  if constexpr (std::is_same_v<decltype(value), BSTR>) {
+    CQuorBstr owned;
+    owned.Attach(value);
+    return owned.ToUtf8();
+  } else {
+    return value;
+  }
+}
