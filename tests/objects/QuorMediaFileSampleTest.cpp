@@ -93,16 +93,16 @@ TEST_F(QuorMediaFileSampleTest, PayloadIsCopiedInAndOutAndOnlyByteVectorsAreTake
   SAFEARRAY* psa = words.Get();
   EXPECT_EQ(m_sample->SetPayloadData(&psa), E_INVALIDARG);
 
-  CQuorSafeArray mine = ByteArray({1, 2, 3});
+  CQuorSafeArray mine = QuorByteArray(std::vector<BYTE>{1, 2, 3});
   psa = mine.Get();
   ASSERT_EQ(m_sample->SetPayloadData(&psa), S_OK);
   static_cast<BYTE*>(mine.Get()->pvData)[0] = 99;
   CQuorSafeArray out, again;
   ASSERT_EQ(m_sample->GetPayloadData(out.AddressOf()), S_OK);
-  EXPECT_EQ(Bytes(out.Get()), (std::vector<BYTE>{1, 2, 3}));
+  EXPECT_EQ(QuorBytes(out.Get()), (std::vector<BYTE>{1, 2, 3}));
   static_cast<BYTE*>(out.Get()->pvData)[1] = 99;
   ASSERT_EQ(m_sample->GetPayloadData(again.AddressOf()), S_OK);
-  EXPECT_EQ(Bytes(again.Get()), (std::vector<BYTE>{1, 2, 3}));
+  EXPECT_EQ(QuorBytes(again.Get()), (std::vector<BYTE>{1, 2, 3}));
 }
 
 TEST_F(QuorMediaFileSampleTest, AccessInterfaceLendsAndTakesPayloadWithoutCopies) {
@@ -115,7 +115,7 @@ TEST_F(QuorMediaFileSampleTest, AccessInterfaceLendsAndTakesPayloadWithoutCopies
   CQuorSafeArray words = CQuorSafeArray::CreateVector(VT_UI4, 0, 1);
   EXPECT_EQ(access->TakePayload(words.Get()), E_INVALIDARG);  // still ours
 
-  CQuorSafeArray bytes = ByteArray({7, 8});
+  CQuorSafeArray bytes = QuorByteArray(std::vector<BYTE>{7, 8});
   void* const storage = bytes.Get()->pvData;
   ASSERT_EQ(access->TakePayload(bytes.Get()), S_OK);
   (void)bytes.Detach();  // the sample owns it now
@@ -124,7 +124,7 @@ TEST_F(QuorMediaFileSampleTest, AccessInterfaceLendsAndTakesPayloadWithoutCopies
   EXPECT_EQ(size, 2u);
   CQuorSafeArray out;
   ASSERT_EQ(m_sample->GetPayloadData(out.AddressOf()), S_OK);
-  EXPECT_EQ(Bytes(out.Get()), (std::vector<BYTE>{7, 8}));
+  EXPECT_EQ(QuorBytes(out.Get()), (std::vector<BYTE>{7, 8}));
 }
 
 }  // namespace

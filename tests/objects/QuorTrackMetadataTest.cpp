@@ -112,7 +112,7 @@ TEST_F(QuorTrackMetadataTest, FiltersKeepOrderAndDuplicatesInCopies) {
     ASSERT_EQ(m_track->AddFilter(filter.Get()), S_OK);
   }
   ASSERT_EQ(m_track->GetFilters(first.AddressOf()), S_OK);
-  EXPECT_EQ(Strings(first.Get()), (std::vector<std::u16string>{u"{A}", u"{B}", u"{A}"}));
+  EXPECT_EQ(QuorStringVector(first.Get()), (std::vector<std::string>{"{A}", "{B}", "{A}"}));
   LONG lower = -1;
   EXPECT_EQ(SafeArrayGetLBound(first.Get(), 1, &lower), S_OK);
   EXPECT_EQ(lower, 0);
@@ -122,7 +122,7 @@ TEST_F(QuorTrackMetadataTest, FiltersKeepOrderAndDuplicatesInCopies) {
   ASSERT_EQ(SafeArrayPutElement(first.Get(), &index, replaced.Get()), S_OK);
   CQuorSafeArray second;
   ASSERT_EQ(m_track->GetFilters(second.AddressOf()), S_OK);
-  EXPECT_EQ(Strings(second.Get())[1], u"{B}");
+  EXPECT_EQ(QuorStringVector(second.Get())[1], "{B}");
 }
 
 }  // namespace
