@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "core/LoggedException.h"
-#include "core/QuorLittleEndian.h"
 #include "core/QuorMessageCatalogue.h"
 #include "quormediafiles/QuorResultCodes.h"
 
@@ -85,22 +83,6 @@ TEST_F(QuorMessageCatalogueTest, MacrosPassFailuresOnAndLetSuccessCodesThrough) 
     EXPECT_EQ(ReturnIfFailed(hr), expected);
     EXPECT_EQ(RaiseIfFailed(hr), expected);
   }
-}
-
-TEST_F(QuorMessageCatalogueTest, LittleEndianCodingRoundTripsAtAnyAlignment) {
-  BYTE bytes[1 + 8 + kGuidSize] = {};
-  EncodeU64(bytes + 1, 0x0102030405060708ull);
-  EXPECT_EQ(bytes[1], 0x08);
-  EXPECT_EQ(bytes[8], 0x01);
-  EXPECT_EQ(DecodeU64(bytes + 1), 0x0102030405060708ull);
-  EXPECT_EQ(DecodeU32(bytes + 1), 0x05060708u);
-  EXPECT_EQ(DecodeU16(bytes + 1), 0x0708u);
-  const GUID guid = {0x11223344, 0x5566, 0x7788, {0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x00}};
-  EncodeGuid(bytes + 9, guid);
-  const BYTE expected[kGuidSize] = {0x44, 0x33, 0x22, 0x11, 0x66, 0x55, 0x88, 0x77,
-                                    0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x00};
-  EXPECT_EQ(0, std::memcmp(bytes + 9, expected, kGuidSize));
-  EXPECT_EQ(DecodeGuid(bytes + 9), guid);
 }
 
 }  // namespace

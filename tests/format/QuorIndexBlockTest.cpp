@@ -23,7 +23,7 @@ class QuorIndexBlockTest : public QuorBlockFixture {
 
 TEST_F(QuorIndexBlockTest, EntriesAreWrittenByTrackAndReadBackInTheSameOrder) {
   CQuorIndexBlock written;
-  ASSERT_EQ(written.SetOffsetToPreviousIndex(0x1000), S_OK);
+  ASSERT_EQ(written.SetOffsetToPreviousIndex(0x0102030405060708), S_OK);
   const CQuorMediaSampleIndex a(7, 0x03, 100, 10), b(3, 0x04, 200, 11), c(7, 0x01, 300, 12);
   for (const auto& entry : {a, b, c})
     ASSERT_EQ(written.AddSampleIndex(entry.m_trackId, entry), S_OK);
@@ -31,7 +31,9 @@ TEST_F(QuorIndexBlockTest, EntriesAreWrittenByTrackAndReadBackInTheSameOrder) {
   ASSERT_EQ(written.SetBlockIndex(4), S_OK);
   const Bytes bytes = WriteBlock(written);
   ASSERT_EQ(bytes.size(), 56u * 3 + 72);
-  // Track 3 comes first on disk.
+  // The previous index offset little-endian first, then track 3's entries.
+  const std::size_t at = kBlockHeaderSize + kFieldHeaderSize;
+  EXPECT_EQ(Bytes(bytes.begin() + at, bytes.begin() + at + 8), (Bytes{8, 7, 6, 5, 4, 3, 2, 1}));
   EXPECT_EQ(DecodeU32(bytes.data() + kBlockHeaderSize + kU64FieldSize + kFieldHeaderSize), 3u);
 
   CQuorIndexBlock read;
@@ -43,7 +45,7 @@ TEST_F(QuorIndexBlockTest, EntriesAreWrittenByTrackAndReadBackInTheSameOrder) {
   Entries entries;
   EXPECT_EQ(read.GetIndexes(5, &entries), E_INVALIDARG);
   EXPECT_EQ(Got(&read, &CQuorIndexBlock::GetTrackIds), (std::vector<DWORD>{3, 7}));
-  EXPECT_EQ(Got(&read, &CQuorIndexBlock::GetOffsetToPreviousIndex), 0x1000u);
+  EXPECT_EQ(Got(&read, &CQuorIndexBlock::GetOffsetToPreviousIndex), 0x0102030405060708u);
   // Writing the read block again gives the same bytes.
   EXPECT_EQ(WriteBlock(read), bytes);
 }

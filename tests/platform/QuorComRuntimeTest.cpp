@@ -72,14 +72,18 @@ TEST_F(QuorComRuntimeTest, CreatesRegisteredClassesThroughTheirCachedClassObject
   EXPECT_EQ(CQuorClassRegistry::LockCount(), before);
 }
 
+// A VARIANT of type vt holding value in its largest integer member (the smaller members are its
+// low bytes) or the pointer p.
+VARIANT Var(VARTYPE vt, LONGLONG value = 0, void* p = nullptr) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = vt;
+  v.llVal = value;
+  if (p) v.byref = p;
+  return v;
+}
+
 TEST_F(QuorComRuntimeTest, IntegerArgumentsConvertWhenTheValueFits) {
-  auto make = [](VARTYPE vt, LONGLONG value) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = vt;
-    v.llVal = value;  // the smaller members are its low bytes
-    return v;
-  };
   struct Case {
     const char* name;
     VARTYPE from;
@@ -98,27 +102,20 @@ TEST_F(QuorComRuntimeTest, IntegerArgumentsConvertWhenTheValueFits) {
       {"BoolOneStaysOne", VT_BOOL, 1, VT_BOOL, S_OK, 1},
       {"IntegerToBoolIsTrue", VT_I4, 5, VT_BOOL, S_OK, static_cast<ULONGLONG>(-1LL)},
       {"BoolToUI4", VT_BOOL, -1, VT_UI4, DISP_E_OVERFLOW, 0},
+      {"StringToUI4", VT_BSTR, 0, VT_UI4, DISP_E_TYPEMISMATCH, 0},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    VARIANT v = make(c.from, c.value);
-    ULONGLONG bits = 99;
-    EXPECT_EQ(CQuorTypeDispatcher::ReadInteger(&v, c.to, &bits), c.hr);
-    if (c.hr == S_OK) {
-      EXPECT_EQ(bits, c.bits);
+    VARIANT v = Var(c.from, c.value);
+    VARIANT outer = Var(VT_BYREF | VT_VARIANT, 0, &v);
+    for (VARIANT* given : {&v, &outer}) {
+      ULONGLONG bits = 99;
+      EXPECT_EQ(CQuorTypeDispatcher::ReadInteger(given, c.to, &bits), c.hr);
+      if (c.hr == S_OK) {
+        EXPECT_EQ(bits, c.bits);
+      }
     }
-    VARIANT outer;
-    VariantInit(&outer);
-    outer.vt = VT_BYREF | VT_VARIANT;
-    outer.pvarVal = &v;
-    EXPECT_EQ(CQuorTypeDispatcher::ReadInteger(&outer, c.to, &bits), c.hr);
   }
-  VARIANT text;
-  VariantInit(&text);
-  text.vt = VT_BSTR;
-  text.bstrVal = nullptr;
-  ULONGLONG bits = 0;
-  EXPECT_EQ(CQuorTypeDispatcher::ReadInteger(&text, VT_UI4, &bits), DISP_E_TYPEMISMATCH);
 }
 
 TEST_F(QuorComRuntimeTest, VariantCopyIsDeepAndClearReleases) {
@@ -126,21 +123,14 @@ TEST_F(QuorComRuntimeTest, VariantCopyIsDeepAndClearReleases) {
   ASSERT_EQ(CoCreateInstance(CLSID_CounterTest, &counter), S_OK);
   const LONG live = CQuorClassRegistry::LockCount();
 
-  VARIANT source;
-  VariantInit(&source);
-  source.vt = VT_BSTR;
-  source.bstrVal = SysAllocString(u"abc");
-  VARIANT copy;
-  VariantInit(&copy);
+  VARIANT source = Var(VT_BSTR, 0, SysAllocString(u"abc"));
+  VARIANT copy = Var(VT_EMPTY);
   ASSERT_EQ(VariantCopy(&copy, &source), S_OK);
   EXPECT_NE(copy.bstrVal, source.bstrVal);
   EXPECT_EQ(VarBstrCmp(copy.bstrVal, source.bstrVal, 0, 0), VARCMP_EQ);
 
   // Copying over a string frees it; the reference is counted once more.
-  VARIANT object;
-  VariantInit(&object);
-  object.vt = VT_UNKNOWN;
-  object.punkVal = counter.Get();
+  VARIANT object = Var(VT_UNKNOWN, 0, counter.Get());
   ASSERT_EQ(VariantCopy(&copy, &object), S_OK);
   counter.Reset();
   EXPECT_EQ(CQuorClassRegistry::LockCount(), live);  // still held by the copy
@@ -148,19 +138,13 @@ TEST_F(QuorComRuntimeTest, VariantCopyIsDeepAndClearReleases) {
   EXPECT_EQ(copy.vt, VT_EMPTY);
   EXPECT_EQ(CQuorClassRegistry::LockCount(), live - 1);
 
-  SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, 4);
-  VARIANT array;
-  VariantInit(&array);
-  array.vt = VT_ARRAY | VT_UI1;
-  array.parray = bytes;
+  VARIANT array = Var(VT_ARRAY | VT_UI1, 0, SafeArrayCreateVector(VT_UI1, 0, 4));
   ASSERT_EQ(VariantCopy(&copy, &array), S_OK);
-  EXPECT_NE(copy.parray, bytes);
+  EXPECT_NE(copy.parray, array.parray);
   EXPECT_EQ(VariantClear(&copy), S_OK);
   EXPECT_EQ(VariantClear(&array), S_OK);
   EXPECT_EQ(VariantClear(&source), S_OK);
-  VARIANT bad;
-  VariantInit(&bad);
-  bad.vt = 0x0FFF;
+  VARIANT bad = Var(0x0FFF);
   EXPECT_EQ(VariantClear(&bad), DISP_E_BADVARTYPE);
 }
 

@@ -31,19 +31,6 @@ TEST_F(QuorOleAutoTest, BstrCarriesLengthPrefixTerminatorAndEmbeddedNuls) {
   SysFreeString(raw);
 }
 
-TEST_F(QuorOleAutoTest, VarBstrCmpOrdersByCodeUnitAndTreatsNullAsEmpty) {
-  CQuorBstr abc = CQuorBstr::Copy(u"abc"), abd = CQuorBstr::Copy(u"abd"),
-            ab = CQuorBstr::Copy(u"ab"), upper = CQuorBstr::Copy(u"ABC"),
-            empty = CQuorBstr::Copy(u"");
-  EXPECT_EQ(VarBstrCmp(abc.Get(), abc.Get(), 0, 0), VARCMP_EQ);
-  EXPECT_EQ(VarBstrCmp(abc.Get(), abd.Get(), 0, 0), VARCMP_LT);
-  EXPECT_EQ(VarBstrCmp(abc.Get(), ab.Get(), 0, 0), VARCMP_GT);
-  EXPECT_NE(VarBstrCmp(abc.Get(), upper.Get(), 0, 0), VARCMP_EQ);
-  EXPECT_EQ(VarBstrCmp(abc.Get(), upper.Get(), 0, NORM_IGNORECASE), VARCMP_EQ);
-  EXPECT_EQ(VarBstrCmp(nullptr, empty.Get(), 0, 0), VARCMP_EQ);
-  EXPECT_EQ(VarBstrCmp(nullptr, ab.Get(), 0, 0), VARCMP_LT);
-}
-
 TEST_F(QuorOleAutoTest, Utf8ConvertsWithSurrogatePairsAndIllFormedTextBecomesReplacements) {
   const std::string utf8 = "dir/Pässwörd€😀.qmf";
   const std::u16string utf16 = u"dir/Pässwörd€😀.qmf";

@@ -68,11 +68,13 @@ TEST(QuorWaitableObjectTest, ConcurrentSignalsOfAnAutoResetEventAreNeverLost) {
   std::atomic<int> produced{0};
   int wakeUps = 0;
 
+  // The last signal stays set until the consumer takes it, so it waits at least once even when
+  // the producers are done before it starts.
   std::thread consumer([&] {
-    while (produced.load() < kTotal) {
+    do {
       ASSERT_EQ(WaitForSingleObject(&itemEvent, INFINITE), WAIT_OBJECT_0);
       ++wakeUps;
-    }
+    } while (produced.load() < kTotal);
   });
   std::vector<std::thread> producers;
   for (int p = 0; p < kProducers; ++p) {
