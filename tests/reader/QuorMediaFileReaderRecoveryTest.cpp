@@ -4,8 +4,10 @@
 #include <functional>
 
 #include "format/QuorFormatLayout.h"
+#include "quormediafiles/QuorMediaFilesCpp.h"
 #include "reader/QuorTestFileSet.h"
 #include "storage/QuorFileStorage.h"
+#include "support/QuorGot.h"
 
 namespace {
 
@@ -94,9 +96,8 @@ TEST_F(QuorMediaFileReaderRecoveryTest, AnUnfinalizedMiddleFileIsRecoveredAndThe
   EXPECT_EQ(0x10u, StatusOf(m_reader.Get(), m_dir, m_set.FileName(1)));
   EXPECT_EQ(0x03u, StatusOf(m_reader.Get(), m_dir, m_set.FileName(2)));
   EXPECT_TRUE(ReachableUpTo(290));
-  VARIANT_BOOL complete = VARIANT_TRUE;
-  EXPECT_EQ(S_OK, m_reader->IsCompleteFileSet(&complete));
-  EXPECT_EQ(VARIANT_TRUE, complete);  // the last file says last; all three positions are there
+  // The last file says last; all three positions are there.
+  EXPECT_EQ(VARIANT_TRUE, Got(m_reader.Get(), &IQuorMediaFileReader::IsCompleteFileSet));
 }
 
 TEST_F(QuorMediaFileReaderRecoveryTest, StrangersBesideTheFilesetAreLeftOut) {
@@ -110,10 +111,8 @@ TEST_F(QuorMediaFileReaderRecoveryTest, StrangersBesideTheFilesetAreLeftOut) {
   ASSERT_EQ(S_OK, recording.InitializeForWriting(busy.c_str(), 1024, true));
 
   ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
-  CQuorSafeArray names;
-  ASSERT_EQ(S_OK, m_reader->GetFileNames(names.AddressOf()));
-  for (ULONG i = 0; i < names.Count(); ++i) {
-    const std::string name = QuorBstrToUtf8(static_cast<BSTR*>(names.Get()->pvData)[i]);
+  for (const std::string& name :
+       QuorStringVector(Got(m_reader.Get(), &IQuorMediaFileReader::GetFileNames).Get())) {
     EXPECT_EQ(std::string::npos, name.find("other")) << name;
     EXPECT_EQ(std::string::npos, name.find("busy")) << name;
   }

@@ -3,7 +3,9 @@
 
 #include <map>
 
+#include "quormediafiles/QuorMediaFilesCpp.h"
 #include "reader/QuorTestFileSet.h"
+#include "support/QuorGot.h"
 
 namespace {
 
@@ -91,12 +93,10 @@ TEST_F(QuorMediaFileReaderTest, EverySampleComesBackForwardAndBackwardAcrossBloc
     ASSERT_EQ(S_OK, m_reader->MoveNext(trackId, m_sample.AddressOf()));
     check(expected[1]);
 
-    ULONGLONG first = 0;
-    ULONGLONG last = 0;
-    EXPECT_EQ(S_OK, m_reader->GetFirstTimeStamp(trackId, &first));
-    EXPECT_EQ(S_OK, m_reader->GetLastTimeStamp(trackId, &last));
-    EXPECT_EQ(expected.front().timestamp, first);
-    EXPECT_EQ(expected.back().timestamp, last);
+    EXPECT_EQ(expected.front().timestamp,
+              Got(m_reader.Get(), &IQuorMediaFileReader::GetFirstTimeStamp, trackId));
+    EXPECT_EQ(expected.back().timestamp,
+              Got(m_reader.Get(), &IQuorMediaFileReader::GetLastTimeStamp, trackId));
   }
 }
 
@@ -202,18 +202,14 @@ TEST_F(QuorMediaFileReaderTest, OpeningASecondFilesetDropsEverythingOfTheFirst) 
   second.Write(other, files);
   ASSERT_EQ(S_OK, Open(m_reader.Get(), other, second.FileName(0)));
 
-  CQuorSafeArray ids;
-  ASSERT_EQ(S_OK, m_reader->GetTrackIds(ids.AddressOf()));
-  ASSERT_EQ(2u, ids.Count());
-  EXPECT_EQ(7u, static_cast<ULONG*>(ids.Get()->pvData)[1]);  // in order: 2, 7
+  EXPECT_EQ((std::vector<ULONG>{2, 7}),
+            QuorU32Vector(Got(m_reader.Get(), &IQuorMediaFileReader::GetTrackIds).Get()));
   EXPECT_EQ(E_INVALIDARG, m_reader->MoveNext(1, m_sample.AddressOf()));
   EXPECT_EQ(0xDEADu, StatusOf(m_reader.Get(), m_dir, m_set.FileName(0)));
   EXPECT_EQ(0x02u, StatusOf(m_reader.Get(), other, second.FileName(0)));
   EXPECT_EQ((std::vector<ULONGLONG>{1000, 1001, 1002, 1003, 1004, 1100, 1101, 1102, 1103, 1104}),
             WalkForward(m_reader.Get(), 7, 1000));
-  ULONGLONG first = 0;
-  EXPECT_EQ(S_OK, m_reader->GetFirstTimeStamp(2, &first));
-  EXPECT_EQ(100u, first);
+  EXPECT_EQ(100u, Got(m_reader.Get(), &IQuorMediaFileReader::GetFirstTimeStamp, 2));
 }
 
 }  // namespace

@@ -12,7 +12,9 @@
 #include "format/QuorIndexBlock.h"
 #include "format/QuorMediaSampleBlock.h"
 #include "format/QuorTrackInfoBlock.h"
+#include "quormediafiles/QuorMediaFilesCpp.h"
 #include "storage/QuorFileStorage.h"
+#include "support/QuorGot.h"
 
 namespace {
 
@@ -173,20 +175,13 @@ HRESULT Open(IQuorMediaFileReader* reader, const CQuorTempDir& dir, const std::s
 }
 
 ReadSample Decode(IQuorMediaFileSample* sample) {
-  ReadSample out;
   if (!sample) {
     ADD_FAILURE() << "no sample";
-    return out;
+    return {};
   }
-  EXPECT_EQ(S_OK, sample->GetTimestamp(&out.timestamp));
-  EXPECT_EQ(S_OK, sample->GetSampleFlags(&out.flags));
-  CQuorSafeArray data;
-  EXPECT_EQ(S_OK, sample->GetPayloadData(data.AddressOf()));
-  if (data) {
-    const BYTE* bytes = static_cast<const BYTE*>(data.Get()->pvData);
-    out.payload.assign(bytes, bytes + data.Count());
-  }
-  return out;
+  using S = IQuorMediaFileSample;
+  return {Got(sample, &S::GetTimestamp), Got(sample, &S::GetSampleFlags),
+          QuorBytes(Got(sample, &S::GetPayloadData).Get())};
 }
 
 ULONG StatusOf(IQuorMediaFileReader* reader, const CQuorTempDir& dir, const std::string& name) {

@@ -1,6 +1,7 @@
 // Reads one value through a getter that returns an HRESULT and stores through its last
 // parameter: Got(object, &CClass::GetValue, leading arguments...) expects S_OK and returns the
-// value (a default value when the getter failed). A string comes back as UTF-8, freed.
+// value (a default value when the getter failed). A string comes back as UTF-8 and an interface
+// pointer or an array in its owner, so that nothing leaks.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <tuple>
 #include <type_traits>
 
+#include "quormediafiles/platform/QuorComPtr.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
 
 template <class Method>
@@ -30,6 +32,14 @@ auto Got(Object* object, Method get, Arguments... arguments) {
     CQuorBstr owned;
     owned.Attach(value);
     return owned.ToUtf8();
+  } else if constexpr (std::is_same_v<decltype(value), SAFEARRAY*>) {
+    CQuorSafeArray owned;
+    owned.Attach(value);
+    return owned;
+  } else if constexpr (std::is_convertible_v<decltype(value), IUnknown*>) {
+    CQuorComPtr<std::remove_pointer_t<decltype(value)>> owned;
+    owned.Attach(value);
+    return owned;
   } else {
     return value;
   }

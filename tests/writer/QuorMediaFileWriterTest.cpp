@@ -16,6 +16,7 @@
 #include "quormediafiles/QuorResultCodes.h"
 #include "quormediafiles/platform/QuorErrorInfo.h"
 #include "support/QuorFaultyFileSystem.h"
+#include "support/QuorGot.h"
 #include "writer/QuorMediaFileWriter.h"
 
 namespace {
@@ -315,23 +316,19 @@ TEST_F(QuorMediaFileWriterTest, PayloadOnlyFilesHoldSignatureAndPayloadFieldsOnl
 TEST_F(QuorMediaFileWriterTest, StatusSnapshotsBeforeDuringAndAfterRecording) {
   constexpr ULONGLONG kAnyCurrent = ~0ull;
   auto writer = NewWriter();
+  // One status object is one consistent snapshot: the finished files plus the current one.
   auto snapshot = [&](WriterStateEnum state, ULONG index, ULONGLONG current, ULONGLONG total) {
-    CQuorComPtr<IQuorMediaFileRecordingStatus> status;
-    ASSERT_EQ(writer->GetRecordingStatus(status.AddressOf()), S_OK);
-    ULONG i = 0;
-    ULONGLONG c = 0;
-    EXPECT_EQ(status->GetCurrentFileIndex(&i), S_OK);
-    EXPECT_EQ(status->GetBytesWrittenCurrentFile(&c), S_OK);
-    EXPECT_EQ(StateOf(writer.Get()), state);
-    EXPECT_EQ(i, index);
+    using S = IQuorMediaFileRecordingStatus;
+    const CQuorComPtr<S> status = StatusOf(writer.Get());
+    const ULONGLONG c = Got(status.Get(), &S::GetBytesWrittenCurrentFile);
+    EXPECT_EQ(Got(status.Get(), &S::GetWriterState), state);
+    EXPECT_EQ(Got(status.Get(), &S::GetCurrentFileIndex), index);
     EXPECT_TRUE(current == kAnyCurrent || c == current) << c;
-    // A running recording: the finished file plus the current one.
-    EXPECT_EQ(BytesWrittenTotal(writer.Get()), current == kAnyCurrent ? total + c : total);
-    CQuorComPtr<IQuorFileSetMetadata> metadata;
-    ASSERT_EQ(status->GetFileSetMetadata(metadata.AddressOf()), S_OK);
-    VARIANT_BOOL complete = 0;
-    EXPECT_EQ(metadata->IsFileSetComplete(&complete), S_OK);
-    EXPECT_EQ(complete, state == wseFinished ? VARIANT_TRUE : VARIANT_FALSE);
+    EXPECT_EQ(Got(status.Get(), &S::GetBytesWrittenTotal),
+              current == kAnyCurrent ? total + c : total);
+    const auto metadata = Got(status.Get(), &S::GetFileSetMetadata);
+    EXPECT_EQ(Got(metadata.Get(), &IQuorFileSetMetadata::IsFileSetComplete),
+              state == wseFinished ? VARIANT_TRUE : VARIANT_FALSE);
   };
   snapshot(wseCreated, 0, 0, 0);
   ASSERT_EQ(writer->Initialize(Wide(m_dir.Path("s.vid")).Get(), 4, 2, VARIANT_TRUE), S_OK);

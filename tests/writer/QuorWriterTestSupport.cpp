@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 #include "format/QuorFormatLayout.h"
+#include "quormediafiles/QuorMediaFilesCpp.h"
+#include "support/QuorGot.h"
 
 CQuorBstr Wide(const std::string& text) { return CQuorBstr::FromUtf8(text); }
 
@@ -29,8 +30,7 @@ CQuorComPtr<IQuorMediaFileSample> NewSample(const Bytes& payload, ULONGLONG time
                                             ULONG flags) {
   CQuorComPtr<IQuorMediaFileSample> sample;
   EXPECT_EQ(CoCreateInstance(CLSID_QuorMediaFileSample, &sample), S_OK);
-  CQuorSafeArray array = CQuorSafeArray::CreateVector(VT_UI1, 0, ULONG(payload.size()));
-  std::memcpy(array.Get()->pvData, payload.data(), payload.size());
+  CQuorSafeArray array = QuorByteArray(payload);
   SAFEARRAY* psa = array.Get();
   EXPECT_EQ(sample->SetPayloadData(&psa), S_OK);
   EXPECT_EQ(sample->SetTimestamp(timestamp), S_OK);
@@ -45,31 +45,21 @@ void StartSimpleRecording(IQuorMediaFileWriter* writer, const std::string& path,
   ASSERT_EQ(writer->StartRecording(), S_OK);
 }
 
+CQuorComPtr<IQuorMediaFileRecordingStatus> StatusOf(IQuorMediaFileWriter* writer) {
+  return Got(writer, &IQuorMediaFileWriter::GetRecordingStatus);
+}
+
 WriterStateEnum StateOf(IQuorMediaFileWriter* writer) {
-  CQuorComPtr<IQuorMediaFileRecordingStatus> status;
-  EXPECT_EQ(writer->GetRecordingStatus(status.AddressOf()), S_OK);
-  WriterStateEnum state = wseCreated;
-  EXPECT_EQ(status->GetWriterState(&state), S_OK);
-  return state;
+  return Got(StatusOf(writer).Get(), &IQuorMediaFileRecordingStatus::GetWriterState);
 }
 
 ULONGLONG BytesWrittenTotal(IQuorMediaFileWriter* writer) {
-  CQuorComPtr<IQuorMediaFileRecordingStatus> status;
-  ULONGLONG total = 0;
-  EXPECT_EQ(writer->GetRecordingStatus(status.AddressOf()), S_OK);
-  EXPECT_EQ(status->GetBytesWrittenTotal(&total), S_OK);
-  return total;
+  return Got(StatusOf(writer).Get(), &IQuorMediaFileRecordingStatus::GetBytesWrittenTotal);
 }
 
 void WaitForBytes(IQuorMediaFileWriter* writer, ULONGLONG bytesTotal) {
-  for (;;) {
-    CQuorComPtr<IQuorMediaFileRecordingStatus> status;
-    ASSERT_EQ(writer->GetRecordingStatus(status.AddressOf()), S_OK);
-    ULONGLONG total = 0;
-    WriterStateEnum state = wseCreated;
-    ASSERT_EQ(status->GetBytesWrittenTotal(&total), S_OK);
-    ASSERT_EQ(status->GetWriterState(&state), S_OK);
-    if (total >= bytesTotal || state == wseFinished) return;
+  while (StateOf(writer) != wseFinished && BytesWrittenTotal(writer) < bytesTotal) {
+    ASSERT_FALSE(::testing::Test::HasFailure());
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }

@@ -24,6 +24,7 @@ void StartSimpleRecording(IQuorMediaFileWriter* writer, const std::string& path,
                           ULONG maxFiles);
 // Waits until the status reports at least this many bytes or a finished writer.
 void WaitForBytes(IQuorMediaFileWriter* writer, ULONGLONG bytesTotal);
+CQuorComPtr<IQuorMediaFileRecordingStatus> StatusOf(IQuorMediaFileWriter* writer);
 WriterStateEnum StateOf(IQuorMediaFileWriter* writer);
 ULONGLONG BytesWrittenTotal(IQuorMediaFileWriter* writer);
 
