@@ -46,18 +46,6 @@ TEST_F(QuorMessageCatalogueTest, TextsAreExactAndPlaceholdersFilled) {
             "Error- AuthenticateFile method failed with result 0x8004F009");
 }
 
-TEST_F(QuorMessageCatalogueTest, RaiseCarriesHresultAndFormattedMessage) {
-  for (const QuorMessageId id : {QuorMessageId{10247}, kQuorNoMessage}) {
-    try {
-      Raise(MFS_E_BAD_FORMAT, id, 9);
-      FAIL() << "Raise returned";
-    } catch (const CLoggedException& e) {
-      EXPECT_EQ(e.Hr(), MFS_E_BAD_FORMAT);
-      EXPECT_EQ(e.Message(), id == kQuorNoMessage ? "" : "Error Unknown Field detected -Tag:9");
-    }
-  }
-}
-
 // Helpers for the propagation macros: each returns what its macro made of hr.
 HRESULT ReturnIfFailed(HRESULT hr) {
   QUOR_RETURN_IF_FAILED(hr);
