@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/QuorInprocServerTable.h"
-#include "quormediafiles/QuorMediaFiles.h"
+#include "quormediafiles/QuorMediaFilesCpp.h"
 #include "support/QuorTempDir.h"
 
 #ifndef QUOR_SERVER_PATH
@@ -49,44 +49,29 @@ struct CVar {
   ~CVar() { (void)VariantClear(&v); }  // VT_EMPTY or a type this test made
 };
 
-// A VARIANT of type vt whose value `set` fills in.
-template <class TSet>
-VARIANT Make(VARTYPE vt, TSet set) {
+// A VARIANT of type vt whose union member `member` holds value.
+template <class T, class V>
+VARIANT Make(VARTYPE vt, T VARIANT::*member, V value) {
   VARIANT v;
   VariantInit(&v);
   v.vt = vt;
-  set(v);
+  v.*member = static_cast<T>(value);
   return v;
 }
-VARIANT Str(const char* text) {
-  return Make(VT_BSTR, [&](VARIANT& v) { v.bstrVal = QuorBstrFromUtf8(text); });
-}
-VARIANT U4(ULONG value) {
-  return Make(VT_UI4, [&](VARIANT& v) { v.ulVal = value; });
-}
-VARIANT U8(ULONGLONG value) {
-  return Make(VT_UI8, [&](VARIANT& v) { v.ullVal = value; });
-}
-VARIANT Bool(bool value) {
-  return Make(VT_BOOL, [&](VARIANT& v) { v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE; });
-}
+VARIANT Str(const char* text) { return Make(VT_BSTR, &VARIANT::bstrVal, QuorBstrFromUtf8(text)); }
+VARIANT U4(ULONG value) { return Make(VT_UI4, &VARIANT::ulVal, value); }
+VARIANT U8(ULONGLONG value) { return Make(VT_UI8, &VARIANT::ullVal, value); }
+VARIANT I4(LONG value) { return Make(VT_I4, &VARIANT::lVal, value); }
+VARIANT Bool(bool value) { return Make(VT_BOOL, &VARIANT::boolVal, value ? VARIANT_TRUE : 0); }
 VARIANT Disp(IDispatch* object) {
-  object->AddRef();
-  return Make(VT_DISPATCH, [&](VARIANT& v) { v.pdispVal = object; });
+  object->AddRef();  // released with the call's arguments
+  return Make(VT_DISPATCH, &VARIANT::pdispVal, object);
 }
 VARIANT ByteArray(const Bytes& bytes) {
-  return Make(VT_ARRAY | VT_UI1, [&](VARIANT& v) {
-    v.parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-    std::memcpy(v.parray->pvData, bytes.data(), bytes.size());
-  });
-}
-VARIANT I4(LONG value) {
-  return Make(VT_I4, [&](VARIANT& v) { v.lVal = value; });
+  return Make(VT_ARRAY | VT_UI1, &VARIANT::parray, QuorByteArray(bytes).Detach());
 }
 // An out-parameter: the method writes into *target, a VARIANT or a value of type vt.
-VARIANT Ref(VARTYPE vt, void* target) {
-  return Make(VT_BYREF | vt, [&](VARIANT& v) { v.byref = target; });
-}
+VARIANT Ref(VARTYPE vt, void* target) { return Make(VT_BYREF | vt, &VARIANT::byref, target); }
 VARIANT Out(CVar* target) { return Ref(VT_VARIANT, &target->v); }
 
 // A VARIANT as "type:value", so that one comparison checks both; byte arrays as their bytes,
@@ -355,10 +340,7 @@ TEST_F(QuorClientTest, InvokeRefusesCallsThatDoNotFitTheDescription) {
       {"StringForNumber", u"SetTrackId", {Str("1")}, DISP_E_TYPEMISMATCH},
       {"NegativeForUnsigned", u"SetPairId", {I4(-1)}, DISP_E_OVERFLOW},
       {"NumberForString", u"SetTrackName", {U4(1)}, DISP_E_TYPEMISMATCH},
-      {"NullString",
-       u"SetTrackName",
-       {Make(VT_BSTR, [](VARIANT& v) { v.bstrVal = nullptr; })},
-       E_POINTER},
+      {"NullString", u"SetTrackName", {Make(VT_BSTR, &VARIANT::bstrVal, nullptr)}, E_POINTER},
       {"NamesIgnoreCase", u"settrackid", {I4(42)}, S_OK},
   };
   for (const auto& c : kCases) {
