@@ -28,35 +28,30 @@ void Flatten(const CQuorRegistryFile::CKey& key, const std::string& path, Entrie
   }
 }
 
+// A key and its values ("@" for the default value) as Flatten lists them.
+void Key(Entries* e, const std::string& key,
+         std::initializer_list<std::pair<std::string, std::string>> values = {}) {
+  e->insert(key);
+  for (const auto& [name, value] : values) e->insert(key + "|" + name + "=" + value);
+}
+
 // The entries that one coclass registers, written out by hand.
 void AddCoclass(Entries* e, const std::string& name, const std::string& clsid,
                 const std::string& server) {
   const std::string independent = "QuorMediaFiles." + name;
   const std::string versioned = independent + ".1";
   const std::string key = "CLSID\\" + clsid;
-  e->insert({versioned,
-             versioned + "|@=" + name + " Class",
-             versioned + "\\CLSID",
-             versioned + "\\CLSID|@=" + clsid,
-             independent,
-             independent + "|@=" + name + " Class",
-             independent + "\\CLSID",
-             independent + "\\CLSID|@=" + clsid,
-             independent + "\\CurVer",
-             independent + "\\CurVer|@=" + versioned,
-             key,
-             key + "|@=" + name + " Class",
-             key + "|AppID={0A1FD3C2-E778-4858-8030-AE5329D5CE14}",
-             key + "\\ProgID",
-             key + "\\ProgID|@=" + versioned,
-             key + "\\VersionIndependentProgID",
-             key + "\\VersionIndependentProgID|@=" + independent,
-             key + "\\Programmable",
-             key + "\\InprocServer32",
-             key + "\\InprocServer32|@=" + server,
-             key + "\\InprocServer32|ThreadingModel=Apartment",
-             key + "\\TypeLib",
-             key + "\\TypeLib|@={279ADA38-26C6-4DDE-8F02-375F56121344}"});
+  Key(e, versioned, {{"@", name + " Class"}});
+  Key(e, versioned + "\\CLSID", {{"@", clsid}});
+  Key(e, independent, {{"@", name + " Class"}});
+  Key(e, independent + "\\CLSID", {{"@", clsid}});
+  Key(e, independent + "\\CurVer", {{"@", versioned}});
+  Key(e, key, {{"@", name + " Class"}, {"AppID", "{0A1FD3C2-E778-4858-8030-AE5329D5CE14}"}});
+  Key(e, key + "\\ProgID", {{"@", versioned}});
+  Key(e, key + "\\VersionIndependentProgID", {{"@", independent}});
+  Key(e, key + "\\Programmable");
+  Key(e, key + "\\InprocServer32", {{"@", server}, {"ThreadingModel", "Apartment"}});
+  Key(e, key + "\\TypeLib", {{"@", "{279ADA38-26C6-4DDE-8F02-375F56121344}"}});
 }
 
 class QuorMediaFilesModuleTest : public ::testing::Test {
@@ -92,26 +87,20 @@ TEST_F(QuorMediaFilesModuleTest, RegistrationWritesExactlyTheServerEntries) {
   const std::string server = ServerPath();
   ASSERT_FALSE(server.empty());
   EXPECT_EQ(server.front(), '/');
-  Entries expected = {
-      "AppID",
-      "AppID\\{0A1FD3C2-E778-4858-8030-AE5329D5CE14}",
-      "AppID\\{0A1FD3C2-E778-4858-8030-AE5329D5CE14}|@=QuorMediaFiles",
-      "AppID\\QuorMediaFiles.DLL",
-      "AppID\\QuorMediaFiles.DLL|AppID={0A1FD3C2-E778-4858-8030-AE5329D5CE14}",
-      "CLSID",
-      "TypeLib",
-      "TypeLib\\{279ADA38-26C6-4DDE-8F02-375F56121344}",
-      "TypeLib\\{279ADA38-26C6-4DDE-8F02-375F56121344}\\1.0",
-      "TypeLib\\{279ADA38-26C6-4DDE-8F02-375F56121344}\\1.0|@=QuorMediaFiles 1.0 Type Library",
-      "TypeLib\\{279ADA38-26C6-4DDE-8F02-375F56121344}\\1.0\\0",
-      "TypeLib\\{279ADA38-26C6-4DDE-8F02-375F56121344}\\1.0\\0\\linux",
-      "TypeLib\\{279ADA38-26C6-4DDE-8F02-375F56121344}\\1.0\\0\\linux|@=" + server,
-      "TypeLib\\{279ADA38-26C6-4DDE-8F02-375F56121344}\\1.0\\FLAGS",
-      "TypeLib\\{279ADA38-26C6-4DDE-8F02-375F56121344}\\1.0\\FLAGS|@=0",
-      "TypeLib\\{279ADA38-26C6-4DDE-8F02-375F56121344}\\1.0\\HELPDIR",
-      "TypeLib\\{279ADA38-26C6-4DDE-8F02-375F56121344}\\1.0\\HELPDIR|@=" +
-          server.substr(0, server.rfind('/')),
-  };
+  const std::string lib = "TypeLib\\{279ADA38-26C6-4DDE-8F02-375F56121344}";
+  Entries expected;
+  Key(&expected, "AppID");
+  Key(&expected, "AppID\\{0A1FD3C2-E778-4858-8030-AE5329D5CE14}", {{"@", "QuorMediaFiles"}});
+  Key(&expected, "AppID\\QuorMediaFiles.DLL",
+      {{"AppID", "{0A1FD3C2-E778-4858-8030-AE5329D5CE14}"}});
+  Key(&expected, "CLSID");
+  Key(&expected, "TypeLib");
+  Key(&expected, lib);
+  Key(&expected, lib + "\\1.0", {{"@", "QuorMediaFiles 1.0 Type Library"}});
+  Key(&expected, lib + "\\1.0\\0");
+  Key(&expected, lib + "\\1.0\\0\\linux", {{"@", server}});
+  Key(&expected, lib + "\\1.0\\FLAGS", {{"@", "0"}});
+  Key(&expected, lib + "\\1.0\\HELPDIR", {{"@", server.substr(0, server.rfind('/'))}});
   AddCoclass(&expected, "QuorMediaFileReader", "{6EFDDF73-CE71-45ED-BFE2-78DA03DE73D0}", server);
   AddCoclass(&expected, "QuorMediaFileWriter", "{3435DDB1-3D98-4CAE-AF39-1CBB28F5DA5A}", server);
   AddCoclass(&expected, "QuorFileSetMetadata", "{5796CE59-4977-4842-998E-26A09AFFB629}", server);

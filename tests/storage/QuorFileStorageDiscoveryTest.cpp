@@ -2,7 +2,7 @@
 #include <unistd.h>
 
 #include "format/QuorFileInfoBlock.h"
-#include "quormediafiles/QuorResultCodes.h"
+#include "quormediafiles/QuorMediaFilesCpp.h"
 #include "storage/QuorFileStorage.h"
 #include "support/QuorTempDir.h"
 
@@ -28,18 +28,16 @@ class QuorFileStorageDiscoveryTest : public ::testing::Test {
   }
   void WriteJunk(const std::string& name) { m_dir.WriteBytes(name, PatternBytes(64)); }
 
-  // The names the storage found, relative to the directory.
+  // The names the storage found, relative to the directory; each one's index is its place.
   std::vector<std::string> Found() {
     CQuorSafeArray names;
     EXPECT_EQ(m_storage.GetFileNames(names.AddressOf()), S_OK);
-    std::vector<std::string> found;
-    for (LONG i = 0; i < static_cast<LONG>(names.Count()); ++i) {
-      CQuorBstr name;
-      EXPECT_EQ(SafeArrayGetElement(names.Get(), &i, name.AddressOf()), S_OK);
-      found.push_back(name.ToUtf8().substr(m_dir.Path("").size()));
+    std::vector<std::string> found = QuorStringVector(names.Get());
+    for (DWORD i = 0; i < found.size(); ++i) {
       DWORD index = 99;
-      EXPECT_EQ(m_storage.GetFileIndex(name.Get(), &index), S_OK);
-      EXPECT_EQ(index, static_cast<DWORD>(i));
+      EXPECT_EQ(m_storage.GetFileIndex(QuorUtf8ToUtf16(found[i]).c_str(), &index), S_OK);
+      EXPECT_EQ(index, i);
+      found[i].erase(0, m_dir.Path("").size());
     }
     return found;
   }
