@@ -18,11 +18,7 @@ namespace {
 class QuorMediaFileReaderAuthTest : public ::testing::Test {
  protected:
   void Write(std::vector<TestFile> files = ThreeFiles()) { m_written = m_set.Write(m_dir, files); }
-  VARIANT_BOOL Authentic(HRESULT expected = S_OK) {
-    VARIANT_BOOL answer = 1;
-    EXPECT_EQ(expected, m_reader->IsAuthentic(&answer));
-    return answer;
-  }
+  VARIANT_BOOL Authentic() { return Got(m_reader.Get(), &IQuorMediaFileReader::IsAuthentic); }
   // The status flags of every file in hexadecimal, "0E 0E 0F".
   std::string Statuses() {
     std::string out;
@@ -112,18 +108,12 @@ TEST_F(QuorMediaFileReaderAuthTest, VerdictStatusesAndCompletenessFollowTheFiles
                 m_log->Contains(DXL_EntryKind::Debug, c.logged));
     EXPECT_EQ(c.statuses, Statuses());
     m_log->Clear();
-    VARIANT_BOOL complete = 1;
-    EXPECT_EQ(S_OK, m_reader->IsCompleteFileSet(&complete));
-    EXPECT_EQ(c.complete, complete);
+    EXPECT_EQ(c.complete, Got(m_reader.Get(), &IQuorMediaFileReader::IsCompleteFileSet));
     EXPECT_TRUE(m_log->Contains(DXL_EntryKind::Release, c.completeness));
-    CQuorComPtr<IQuorFileSetMetadata> metadata;
-    ASSERT_EQ(S_OK, m_reader->GetFileSetMetadata(metadata.AddressOf()));
-    EXPECT_EQ(S_OK, metadata->IsFileSetComplete(&complete));
-    EXPECT_EQ(c.complete, complete);
+    const auto metadata = Got(m_reader.Get(), &IQuorMediaFileReader::GetFileSetMetadata);
+    EXPECT_EQ(c.complete, Got(metadata.Get(), &IQuorFileSetMetadata::IsFileSetComplete));
   }
-  SHORT progress = 1;
-  EXPECT_EQ(S_OK, m_reader->GetAuthenticationProgress(&progress));
-  EXPECT_EQ(0, progress);
+  EXPECT_EQ(0, Got(m_reader.Get(), &IQuorMediaFileReader::GetAuthenticationProgress));
   EXPECT_EQ(MFS_E_WRONG_STATE, m_reader->CancelAuthentication());
   EXPECT_EQ(E_POINTER, m_reader->IsAuthentic(nullptr));
   EXPECT_EQ(E_POINTER, m_reader->IsCompleteFileSet(nullptr));
@@ -277,9 +267,7 @@ TEST_F(QuorMediaFileReaderConcurrentAuthTest, CancelFromASecondThreadEndsTheWalk
   EXPECT_EQ(MFS_E_AUTH_CANCELLED, hr);
   EXPECT_EQ(VARIANT_FALSE, answer);
   EXPECT_EQ(before, Statuses());  // the walked file keeps its bits; the others were not reached
-  SHORT progress = 1;
-  EXPECT_EQ(S_OK, m_reader->GetAuthenticationProgress(&progress));
-  EXPECT_EQ(0, progress);
+  EXPECT_EQ(0, Got(m_reader.Get(), &IQuorMediaFileReader::GetAuthenticationProgress));
 }
 
 }  // namespace

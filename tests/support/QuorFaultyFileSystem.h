@@ -27,16 +27,12 @@ class CQuorFaultyFileSystem final : public CQuorFileSystem {
   void RefuseFallocate() { m_refuseFallocate = true; }
   // Every pread returns at most this many bytes.
   void ShortenReadsTo(std::size_t bytes) { m_readLimit = bytes; }
-  // The k-th call from now (1 = the next one), of any kind, fails with this errno.
+  // The k-th call from now (1 = the next one), of any kind, an open included, fails with this
+  // errno.
   void FailCall(std::uint64_t k, int error = EIO) {
     m_failCall = m_calls + k;
     m_failError = error;
   }
-  // Every open fails with this errno.
-  void FailOpens(int error) { m_openError = error; }
-
-  std::uint64_t Calls() const { return m_calls; }
-  std::uint64_t BytesWritten() const { return m_bytesWritten; }
   std::uint64_t PwriteCalls() const { return m_pwriteCalls; }
   std::uint64_t PreadCalls() const { return m_preadCalls; }
 
@@ -62,8 +58,6 @@ class CQuorFaultyFileSystem final : public CQuorFileSystem {
   std::uint64_t m_calls = 0;
   std::uint64_t m_failCall = 0;
   int m_failError = EIO;
-  int m_openError = 0;
-  std::uint64_t m_bytesWritten = 0;
   std::uint64_t m_pwriteCalls = 0;
   std::uint64_t m_preadCalls = 0;
   std::map<int, std::uint64_t> m_extent;  // per descriptor: bytes covered by data or allocation
