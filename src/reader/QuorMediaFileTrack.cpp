@@ -1,11 +1,32 @@
 #include "reader/QuorMediaFileTrack.h"
 
-#include <iterator>
+#include <algorithm>
 #include <utility>
 
 #include "core/LoggedException.h"
 #include "format/QuorIndexBlock.h"
 #include "quormediafiles/QuorResultCodes.h"
+
+namespace {
+
+using Identifiers = std::vector<CQuorIndexBlockIdentifier>;
+
+bool StartsBefore(const CQuorIndexBlockIdentifier& a, const CQuorIndexBlockIdentifier& b) noexcept {
+  return a.m_firstTimestamp < b.m_firstTimestamp;
+}
+
+// Whether a list sorted by first timestamp, ascending or descending, holds a block that starts
+// at timestamp.
+bool HoldsStart(const Identifiers& list, ULONGLONG timestamp, bool descending) noexcept {
+  const auto found = std::lower_bound(
+      list.begin(), list.end(), timestamp,
+      [descending](const CQuorIndexBlockIdentifier& id, ULONGLONG value) {
+        return descending ? id.m_firstTimestamp > value : id.m_firstTimestamp < value;
+      });
+  return found != list.end() && found->m_firstTimestamp == timestamp;
+}
+
+}  // namespace
 
 HRESULT CQuorMediaFileTrack::AddIndex(DWORD trackId, const CQuorIndexBlock& indexBlock,
                                       DWORD fileIndex, ULONGLONG position) {
@@ -13,26 +34,48 @@ HRESULT CQuorMediaFileTrack::AddIndex(DWORD trackId, const CQuorIndexBlock& inde
   const std::vector<CQuorMediaSampleIndex>* entries = indexBlock.FindIndexes(trackId);
   if (entries == nullptr || entries->empty()) return S_OK;  // it lists no sample of this track
 
-  const CQuorIndexBlockIdentifier identifier{fileIndex, position, entries->front().m_timestamp,
-                                             entries->back().m_timestamp};
-  // Opening walks each file's index chain backwards, so a block usually goes right before the
-  // one added last: with that hint the insertion needs no search.
-  const std::size_t before = m_directory.size();
-  const auto added = m_directory.emplace_hint(m_lastAdded, identifier.m_firstTimestamp, identifier);
-  const bool inserted = m_directory.size() != before;
-  if (inserted) m_lastAdded = added;
   // The cursor may name a block that is no longer its neighbour's neighbour: position anew.
   m_cursorSet = false;
-  return inserted ? S_OK : E_FAIL;
+  const CQuorIndexBlockIdentifier identifier{fileIndex, position, entries->front().m_timestamp,
+                                             entries->back().m_timestamp};
+  const ULONGLONG first = identifier.m_firstTimestamp;
+  if (!m_run.empty()) {
+    // A block that goes on in the run's direction lies beyond every block of the run.
+    const ULONGLONG last = m_run.back().m_firstTimestamp;
+    const bool goesOn =
+        m_run.size() == 1 ? first != last : (m_runDescending ? first < last : first > last);
+    if (!goesOn) {
+      if (HoldsStart(m_run, first, m_runDescending)) return E_FAIL;
+      MergeRun();
+    }
+  }
+  if (HoldsStart(m_directory, first, false)) return E_FAIL;
+  if (m_run.size() == 1) m_runDescending = first < m_run.back().m_firstTimestamp;
+  m_run.push_back(identifier);
+  return S_OK;
+}
+
+void CQuorMediaFileTrack::MergeRun() {
+  if (m_run.empty()) return;
+  if (m_runDescending) std::reverse(m_run.begin(), m_run.end());
+  m_runDescending = false;
+  const auto middle = m_directory.insert(m_directory.end(), m_run.begin(), m_run.end());
+  std::inplace_merge(m_directory.begin(), middle, m_directory.end(), StartsBefore);
+  m_run.clear();
 }
 
 HRESULT CQuorMediaFileTrack::GetIndexBlockIdentifier(ULONGLONG timestamp,
                                                      CQuorIndexBlockIdentifier* identifier) {
+  MergeRun();
   if (m_directory.empty()) return MFS_E_NO_VALUE;
-  if (timestamp < m_directory.begin()->first) return E_INVALIDARG;
-  m_directoryCursor = std::prev(m_directory.upper_bound(timestamp));
+  if (timestamp < m_directory.front().m_firstTimestamp) return E_INVALIDARG;
+  const auto after = std::upper_bound(m_directory.begin(), m_directory.end(), timestamp,
+                                      [](ULONGLONG value, const CQuorIndexBlockIdentifier& id) {
+                                        return value < id.m_firstTimestamp;
+                                      });
+  m_directoryCursor = static_cast<std::size_t>(after - m_directory.begin()) - 1;
   m_cursorSet = true;
-  *identifier = m_directoryCursor->second;
+  *identifier = m_directory[m_directoryCursor];
   return S_OK;
 }
 
@@ -76,34 +119,34 @@ HRESULT CQuorMediaFileTrack::GetPreviousSampleIndex(CQuorMediaSampleIndex* entry
 
 HRESULT CQuorMediaFileTrack::GetNextIdentifier(CQuorIndexBlockIdentifier* identifier) {
   if (!m_cursorSet) return MFS_E_NOT_SET;
-  if (std::next(m_directoryCursor) == m_directory.end()) return MFS_E_NO_VALUE;
-  ++m_directoryCursor;
-  *identifier = m_directoryCursor->second;
+  if (m_directoryCursor + 1 == m_directory.size()) return MFS_E_NO_VALUE;
+  *identifier = m_directory[++m_directoryCursor];
   return S_OK;
 }
 
 HRESULT CQuorMediaFileTrack::GetPreviousIdentifier(CQuorIndexBlockIdentifier* identifier) {
   if (!m_cursorSet) return MFS_E_NOT_SET;
-  if (m_directoryCursor == m_directory.begin()) return MFS_E_NO_VALUE;
-  --m_directoryCursor;
-  *identifier = m_directoryCursor->second;
+  if (m_directoryCursor == 0) return MFS_E_NO_VALUE;
+  *identifier = m_directory[--m_directoryCursor];
   return S_OK;
 }
 
 HRESULT CQuorMediaFileTrack::GetCurrentFileIndex(DWORD* fileIndex) const {
   if (!m_cursorSet) return MFS_E_NO_VALUE;
-  *fileIndex = m_directoryCursor->second.m_fileIndex;
+  *fileIndex = m_directory[m_directoryCursor].m_fileIndex;
   return S_OK;
 }
 
-HRESULT CQuorMediaFileTrack::GetFirstTimeStamp(ULONGLONG* timestamp) const {
+HRESULT CQuorMediaFileTrack::GetFirstTimeStamp(ULONGLONG* timestamp) {
+  MergeRun();
   if (m_directory.empty()) return MFS_E_NO_VALUE;
-  *timestamp = m_directory.begin()->second.m_firstTimestamp;
+  *timestamp = m_directory.front().m_firstTimestamp;
   return S_OK;
 }
 
-HRESULT CQuorMediaFileTrack::GetLastTimeStamp(ULONGLONG* timestamp) const {
+HRESULT CQuorMediaFileTrack::GetLastTimeStamp(ULONGLONG* timestamp) {
+  MergeRun();
   if (m_directory.empty()) return MFS_E_NO_VALUE;
-  *timestamp = m_directory.rbegin()->second.m_lastTimestamp;
+  *timestamp = m_directory.back().m_lastTimestamp;
   return S_OK;
 }

@@ -8,9 +8,8 @@
 // Owned by CQuorMediaTracksMap; touched only by reader methods, which hold the reader's lock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <map>
-#include <memory_resource>
 #include <vector>
 
 #include "format/QuorMediaSampleIndex.h"
@@ -56,21 +55,25 @@ class CQuorMediaFileTrack {
   [[nodiscard]] HRESULT GetCurrentFileIndex(DWORD* fileIndex) const;
   // First timestamp of the earliest block, last timestamp of the latest block (by first
   // timestamp); empty directory: MFS_E_NO_VALUE.
-  [[nodiscard]] HRESULT GetFirstTimeStamp(ULONGLONG* timestamp) const;
-  [[nodiscard]] HRESULT GetLastTimeStamp(ULONGLONG* timestamp) const;
+  [[nodiscard]] HRESULT GetFirstTimeStamp(ULONGLONG* timestamp);
+  [[nodiscard]] HRESULT GetLastTimeStamp(ULONGLONG* timestamp);
 
-  std::size_t GetIdentifierCount() const noexcept { return m_directory.size(); }
+  std::size_t GetIdentifierCount() const noexcept { return m_directory.size() + m_run.size(); }
 
  private:
-  using Directory = std::pmr::map<ULONGLONG, CQuorIndexBlockIdentifier>;
+  // Sorts the run into the directory.
+  void MergeRun();
 
   CQuorTrackInfoBlock m_trackInfo;
-  // An open adds one directory node per index block, ten thousand and more: they come from a
-  // pool of the track's own rather than one heap allocation (and one free) each.
-  std::pmr::unsynchronized_pool_resource m_directoryNodes;
-  Directory m_directory{&m_directoryNodes};
-  Directory::iterator m_directoryCursor = m_directory.end();
-  Directory::iterator m_lastAdded = m_directory.end();  // insertion hint for AddIndex
+  // The directory: one identifier per index block, sorted by first timestamp, no two alike.
+  // An open adds ten thousand blocks and more, each file's backwards, so new blocks first
+  // gather in a run that keeps one direction (each block before the last, or each after it)
+  // and is merged into the directory when a block breaks the direction or the directory is
+  // searched: one merge per file rather than a tree node per block.
+  std::vector<CQuorIndexBlockIdentifier> m_directory;
+  std::vector<CQuorIndexBlockIdentifier> m_run;
+  bool m_runDescending = false;  // with two blocks or more in the run
+  std::size_t m_directoryCursor = 0;
   bool m_cursorSet = false;
   std::vector<CQuorMediaSampleIndex> m_currentList;
   std::int32_t m_currentPosition = -1;
