@@ -61,7 +61,8 @@ void CQuorFile::MoveFrom(CQuorFile& other) noexcept {
   m_readEnd = other.m_readEnd;
 }
 
-bool CQuorFile::Create(const std::string& path, DWORD access, DWORD shareMode, DWORD creation) {
+bool CQuorFile::Create(const std::string& path, DWORD access, DWORD shareMode, DWORD creation,
+                       DWORD flagsAndAttributes) {
   static const bool kSignalIgnored = IgnoreFileSizeSignal();
   (void)kSignalIgnored;
   (void)Close();  // Create on an open object starts over, as a fresh handle would
@@ -69,6 +70,8 @@ bool CQuorFile::Create(const std::string& path, DWORD access, DWORD shareMode, D
   const bool canRead = (access & GENERIC_READ) != 0;
   const bool canWrite = (access & GENERIC_WRITE) != 0;
   if (!canRead && !canWrite) return FailWithWin32(ERROR_INVALID_PARAMETER);
+  if ((flagsAndAttributes & ~FILE_FLAG_RANDOM_ACCESS) != 0)
+    return FailWithWin32(ERROR_INVALID_PARAMETER);
   int flags = O_CLOEXEC | (canRead && canWrite ? O_RDWR : canWrite ? O_WRONLY : O_RDONLY);
   switch (creation) {
     case CREATE_NEW:
@@ -115,7 +118,8 @@ bool CQuorFile::Create(const std::string& path, DWORD access, DWORD shareMode, D
   m_writeLength = 0;
   m_readStart = 0;
   m_readLength = 0;
-  m_readAhead = kReadBufferSize;
+  m_readAhead =
+      (flagsAndAttributes & FILE_FLAG_RANDOM_ACCESS) != 0 ? kMinReadAhead : kReadBufferSize;
   m_readEnd = kNoRead;
   return true;
 }

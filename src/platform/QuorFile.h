@@ -13,7 +13,8 @@
 // starts again at kMinReadAhead, so random access moves a few KiB per read, not the buffer. A
 // seek just before the buffer is taken for a walk backwards through the file and the fill
 // reaches back from the buffer, doubling likewise. Until the first OS read the window is the
-// whole buffer. A read at least as large as the window goes straight into the caller's memory.
+// whole buffer, or kMinReadAhead for a file opened with FILE_FLAG_RANDOM_ACCESS. A read at least
+// as large as the window goes straight into the caller's memory.
 //
 // A buffered write never hides a full disk: the file's allocation is grown ahead of the data
 // (fallocate, keeping the file size) and bytes are buffered only inside allocated room, so a
@@ -43,6 +44,7 @@ inline constexpr DWORD OPEN_EXISTING = 3;
 inline constexpr DWORD FILE_BEGIN = 0;
 inline constexpr DWORD FILE_CURRENT = 1;
 inline constexpr DWORD FILE_END = 2;
+inline constexpr DWORD FILE_FLAG_RANDOM_ACCESS = 0x10000000u;
 
 class CQuorFile {
  public:
@@ -60,8 +62,11 @@ class CQuorFile {
 
   // CreateFile: path in UTF-8; access GENERIC_READ and/or GENERIC_WRITE; shareMode 0 or
   // FILE_SHARE_READ; creation CREATE_NEW, CREATE_ALWAYS (an existing file is emptied) or
-  // OPEN_EXISTING. A directory is refused with ERROR_ACCESS_DENIED. Closes a file held before.
-  [[nodiscard]] bool Create(const std::string& path, DWORD access, DWORD shareMode, DWORD creation);
+  // OPEN_EXISTING; flagsAndAttributes 0 or FILE_FLAG_RANDOM_ACCESS (the first read fetches a few
+  // KiB, not the whole buffer: for a file that is read here and there rather than from the start
+  // on). A directory is refused with ERROR_ACCESS_DENIED. Closes a file held before.
+  [[nodiscard]] bool Create(const std::string& path, DWORD access, DWORD shareMode, DWORD creation,
+                            DWORD flagsAndAttributes = 0);
   bool IsOpen() const noexcept { return m_fd >= 0; }
 
   // ReadFile: reads up to count bytes at the file pointer; fewer only at the end of the file.

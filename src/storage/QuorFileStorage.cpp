@@ -260,7 +260,9 @@ HRESULT CQuorFileStorage::Finalize(ULONGLONG* size) {
 HRESULT CQuorFileStorage::OpenForReading(std::u16string_view name, CQuorFile* file) {
   std::string path;
   QUOR_RETURN_IF_FAILED(ToUtf8(name, &path));
-  if (!file->Create(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING)) {
+  // Discovery and opening read a few blocks at the start of a member file and then go to its
+  // end, so the first read need not fill the whole buffer; a forward walk widens it as it goes.
+  if (!file->Create(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS)) {
     return HResultFromLastError();
   }
   return S_OK;
