@@ -1,14 +1,9 @@
-// Salted MD5 over OpenSSL's MD5 state functions. The salted starting state is built once per
-// process; every digest starts as a plain copy of it into the object's own state, so a digest
-// costs no allocation, no algorithm lookup and no salt feeding. (The EVP interface of OpenSSL 3.0
-// frees and allocates its state memory at every restart, copy or init alike, which costs as much
-// as hashing a small block; its MD5 is these same functions underneath.)
+// Salted MD5 over OpenSSL's EVP interface. MD5 is fetched once per process and one template
+// context holds the salt already fed; every digest starts as a copy of that template into the
+// object's own context, so a digest costs no algorithm lookup and no salt feeding.
 #include "core/QuorMD5Hash.h"
 
-// The state functions are marked deprecated from OpenSSL 3.0 on; they stay in every 3.x release.
-#define OPENSSL_SUPPRESS_DEPRECATED
-#include <openssl/crypto.h>
-#include <openssl/md5.h>
+#include <openssl/evp.h>
 
 #include <cstring>
 #include <new>
@@ -19,34 +14,43 @@
 #include "quormediafiles/QuorResultCodes.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
 
-static_assert(MD5_DIGEST_LENGTH == kQuorMD5DigestSize);
-
 namespace {
 
-// The MD5 state with the salt already fed. Built on first use (thread-safe static
-// initialization) and kept for the life of the process; only ever read after that.
-class SaltedStart {
+// The process-wide MD5 algorithm and the salted starting context. Built on first use (thread-
+// safe static initialization) and kept for the life of the process; only ever read after that.
+class SaltedTemplate {
  public:
-  SaltedStart() noexcept {
+  SaltedTemplate() noexcept {
+    m_md = EVP_MD_fetch(nullptr, "MD5", nullptr);
+    m_context = EVP_MD_CTX_new();
     BYTE salt[kGuidSize];
     EncodeGuid(salt, kQuorHashSalt);
-    m_ready = MD5_Init(&m_state) == 1 && MD5_Update(&m_state, salt, sizeof salt) == 1;
+    if (m_md && m_context && EVP_DigestInit_ex(m_context, m_md, nullptr) == 1 &&
+        EVP_DigestUpdate(m_context, salt, sizeof salt) == 1 &&
+        static_cast<DWORD>(EVP_MD_get_size(m_md)) == kQuorMD5DigestSize) {
+      m_ready = true;
+    }
   }
+  ~SaltedTemplate() {
+    EVP_MD_CTX_free(m_context);
+    EVP_MD_free(m_md);
+  }
+  SaltedTemplate(const SaltedTemplate&) = delete;
+  SaltedTemplate& operator=(const SaltedTemplate&) = delete;
 
-  // Starts state as a copy of the salted start.
-  bool StartDigest(MD5_CTX* state) const noexcept {
-    if (!m_ready) return false;
-    *state = m_state;
-    return true;
+  // Starts context as a copy of the salted template.
+  bool StartDigest(EVP_MD_CTX* context) const noexcept {
+    return m_ready && EVP_MD_CTX_copy_ex(context, m_context) == 1;
   }
 
  private:
-  MD5_CTX m_state{};
+  EVP_MD* m_md = nullptr;
+  EVP_MD_CTX* m_context = nullptr;
   bool m_ready = false;
 };
 
-const SaltedStart& Salted() noexcept {
-  static const SaltedStart instance;
+const SaltedTemplate& Template() noexcept {
+  static const SaltedTemplate instance;
   return instance;
 }
 
@@ -59,19 +63,16 @@ constexpr HRESULT kCryptoFailure = E_FAIL;
 CQuorMD5Hash::CQuorMD5Hash() noexcept {
   DXL_FunctionLogger log(QuorMD5HashLogger(), "CQuorMD5Hash::CQuorMD5Hash", this, 0, nullptr,
                          kQuorDefaultLogLevel, m_loggerContext);
-  m_context = new (std::nothrow) MD5state_st;
+  m_context = EVP_MD_CTX_new();
   if (!m_context) {
     m_setupResult = E_OUTOFMEMORY;
-  } else if (!Salted().StartDigest(m_context)) {
+  } else if (!Template().StartDigest(m_context)) {
     m_setupResult = kCryptoFailure;
   }
   if (FAILED(m_setupResult)) log.LogErrorMessage(m_setupResult);
 }
 
-CQuorMD5Hash::~CQuorMD5Hash() {
-  if (m_context) OPENSSL_cleanse(m_context, sizeof *m_context);
-  delete m_context;
-}
+CQuorMD5Hash::~CQuorMD5Hash() { EVP_MD_CTX_free(m_context); }
 
 HRESULT CQuorMD5Hash::ReInitialize() noexcept {
   DXL_FunctionLogger log(QuorMD5HashLogger(), "CQuorMD5Hash::ReInitialize", this, 0, nullptr,
@@ -81,7 +82,7 @@ HRESULT CQuorMD5Hash::ReInitialize() noexcept {
     return E_OUTOFMEMORY;
   }
   m_finished = false;
-  m_setupResult = Salted().StartDigest(m_context) ? S_OK : kCryptoFailure;
+  m_setupResult = Template().StartDigest(m_context) ? S_OK : kCryptoFailure;
   if (FAILED(m_setupResult)) log.LogErrorMessage(m_setupResult);
   return m_setupResult;
 }
@@ -89,7 +90,7 @@ HRESULT CQuorMD5Hash::ReInitialize() noexcept {
 HRESULT CQuorMD5Hash::Feed(const void* data, std::size_t length) noexcept {
   if (FAILED(m_setupResult)) return m_setupResult;
   if (m_finished) return MFS_E_WRONG_STATE;  // the digest is final until ReInitialize
-  return MD5_Update(m_context, data, length) == 1 ? S_OK : kCryptoFailure;
+  return EVP_DigestUpdate(m_context, data, length) == 1 ? S_OK : kCryptoFailure;
 }
 
 HRESULT CQuorMD5Hash::AddString(BSTR value) noexcept {
@@ -123,8 +124,11 @@ HRESULT CQuorMD5Hash::AddData(const BYTE* data, DWORD length) noexcept {
 HRESULT CQuorMD5Hash::Finish(BYTE (&digest)[kQuorMD5DigestSize]) noexcept {
   if (FAILED(m_setupResult)) return m_setupResult;
   if (m_finished) return MFS_E_WRONG_STATE;
+  unsigned int size = 0;
   m_finished = true;
-  return MD5_Final(digest, m_context) == 1 ? S_OK : kCryptoFailure;
+  if (EVP_DigestFinal_ex(m_context, digest, &size) != 1 || size != kQuorMD5DigestSize)
+    return kCryptoFailure;
+  return S_OK;
 }
 
 HRESULT CQuorMD5Hash::GetHash(BYTE** buffer, DWORD* length) noexcept {

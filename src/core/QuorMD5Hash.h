@@ -3,7 +3,7 @@
 //
 // Calling order: construct (or ReInitialize), any number of AddString/AddData, then one of
 // GetHash, GetDigest or IsSame, which finish the digest; more data is refused with
-// MFS_E_WRONG_STATE until ReInitialize. Owns one digest state, allocated once; no per-digest
+// MFS_E_WRONG_STATE until ReInitialize. Owns one digest context, allocated once; no per-digest
 // allocation or algorithm lookup. No lock: one owner (one thread at a time) per object.
 #pragma once
 
@@ -12,7 +12,7 @@
 
 #include "quormediafiles/platform/QuorTypes.h"
 
-struct MD5state_st;  // OpenSSL's MD5_CTX
+struct evp_md_ctx_st;  // OpenSSL's EVP_MD_CTX
 
 inline constexpr DWORD kQuorMD5DigestSize = 16;
 
@@ -47,8 +47,8 @@ class CQuorMD5Hash {
   [[nodiscard]] HRESULT Feed(const void* data, std::size_t length) noexcept;
   [[nodiscard]] HRESULT Finish(BYTE (&digest)[kQuorMD5DigestSize]) noexcept;
 
-  MD5state_st* m_context = nullptr;  // owned
-  HRESULT m_setupResult = S_OK;      // failure of the context's allocation or of the last restart
+  evp_md_ctx_st* m_context = nullptr;
+  HRESULT m_setupResult = S_OK;  // failure of the context's allocation or of the last restart
   bool m_finished = false;
   std::uint32_t m_loggerContext = 0;
 };
