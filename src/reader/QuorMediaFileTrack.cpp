@@ -18,6 +18,11 @@ bool StartsBefore(const CQuorIndexBlockIdentifier& a, const CQuorIndexBlockIdent
 // Whether a list sorted by first timestamp, ascending or descending, holds a block that starts
 // at timestamp.
 bool HoldsStart(const Identifiers& list, ULONGLONG timestamp, bool descending) noexcept {
+  if (list.empty()) return false;
+  // Most blocks of an open lie beyond the blocks of earlier files: no search.
+  const ULONGLONG low = (descending ? list.back() : list.front()).m_firstTimestamp;
+  const ULONGLONG high = (descending ? list.front() : list.back()).m_firstTimestamp;
+  if (timestamp < low || timestamp > high) return false;
   const auto found = std::lower_bound(
       list.begin(), list.end(), timestamp,
       [descending](const CQuorIndexBlockIdentifier& id, ULONGLONG value) {
