@@ -53,6 +53,7 @@ HRESULT CQuorFileStorage::Reset() {
   m_reader.reset();
   m_writer.reset();
   m_currentFileIndex = -1;
+  m_currentFile = nullptr;
   m_handles.clear();
   m_fileNames.clear();
   return S_OK;
@@ -106,8 +107,18 @@ HRESULT CQuorFileStorage::OpenFileForInspection(LPCOLESTR name) {
 
 CQuorFile* CQuorFileStorage::CurrentFile() noexcept {
   if (m_currentFileIndex < 0) return nullptr;
-  const auto it = m_handles.find(static_cast<DWORD>(m_currentFileIndex));
-  return it == m_handles.end() ? nullptr : &it->second;
+  if (m_currentFile == nullptr || m_currentFileOf != m_currentFileIndex) {
+    const auto it = m_handles.find(static_cast<DWORD>(m_currentFileIndex));
+    if (it == m_handles.end()) return nullptr;
+    SetCurrentFile(it->first, &it->second);
+  }
+  return m_currentFile;
+}
+
+void CQuorFileStorage::SetCurrentFile(DWORD fileIndex, CQuorFile* file) noexcept {
+  m_currentFileIndex = static_cast<std::int32_t>(fileIndex);
+  m_currentFile = file;
+  m_currentFileOf = m_currentFileIndex;
 }
 
 HRESULT CQuorFileStorage::SelectFile(DWORD fileIndex, CQuorFile** file) {
@@ -144,7 +155,7 @@ HRESULT CQuorFileStorage::Seek(DWORD fileIndex, LONGLONG offset, SeekOrigin orig
     default:
       return E_INVALIDARG;
   }
-  m_currentFileIndex = static_cast<std::int32_t>(fileIndex);
+  SetCurrentFile(fileIndex, file);
   if (!file->SetPointer(offset, nullptr, method)) return HResultFromLastError();
   return S_OK;
 }
@@ -153,7 +164,7 @@ HRESULT CQuorFileStorage::GetPosition(DWORD fileIndex, ULONGLONG* position) {
   if (position == nullptr) return E_POINTER;
   CQuorFile* file = nullptr;
   QUOR_RETURN_IF_FAILED(SelectFile(fileIndex, &file));
-  m_currentFileIndex = static_cast<std::int32_t>(fileIndex);
+  SetCurrentFile(fileIndex, file);
   if (!file->GetPosition(position)) return HResultFromLastError();
   return S_OK;
 }

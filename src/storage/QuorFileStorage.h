@@ -102,6 +102,8 @@ class CQuorFileStorage {
   [[nodiscard]] HRESULT UpdateDiskReserve();
   void UndoFile() noexcept;
   CQuorFile* CurrentFile() noexcept;
+  // Makes fileIndex current, with file its handle.
+  void SetCurrentFile(DWORD fileIndex, CQuorFile* file) noexcept;
 
   std::unique_ptr<CQuorFileStorageReader> m_reader;
   std::unique_ptr<CQuorFileStorageWriter> m_writer;
@@ -109,6 +111,11 @@ class CQuorFileStorage {
   ULONGLONG m_maxFileSize = 0;
   StorageMode m_mode = smNone;
   std::int32_t m_currentFileIndex = -1;
+  // The handle of file index m_currentFileOf, kept so that every read does not look it up: a
+  // handle stays at its address until Reset empties the map (replacing a file moves the new
+  // one into the same entry).
+  CQuorFile* m_currentFile = nullptr;
+  std::int32_t m_currentFileOf = -1;
   std::map<DWORD, CQuorFile> m_handles;
   std::map<DWORD, std::u16string> m_fileNames;
   DWORD m_loggerContext = 0;
