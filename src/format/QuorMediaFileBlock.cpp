@@ -44,12 +44,6 @@ class CQuorBlockStage {
     m_used += length;
   }
 
-  void PutField(const CQuorMediaFileField& field) noexcept {
-    PutU32(field.GetTag());
-    PutU32(field.GetLength());
-    PutBytes(field.GetValue(), field.GetLength());
-  }
-
   [[nodiscard]] HRESULT Finish() noexcept {
     Flush();
     return m_hr;
@@ -67,6 +61,33 @@ class CQuorBlockStage {
   BYTE m_bytes[kCapacity];
 };
 
+// Lays the pieces of a block out one after the other in memory the caller sized for them.
+class CQuorBlockImage {
+ public:
+  explicit CQuorBlockImage(BYTE* bytes) noexcept : m_bytes(bytes) {}
+
+  void PutU32(DWORD value) noexcept {
+    EncodeU32(m_bytes + m_used, value);
+    m_used += kU32Size;
+  }
+  void PutBytes(const BYTE* bytes, DWORD length) noexcept {
+    if (length != 0) std::memcpy(m_bytes + m_used, bytes, length);
+    m_used += length;
+  }
+  DWORD Used() const noexcept { return m_used; }
+
+ private:
+  BYTE* m_bytes;
+  DWORD m_used = 0;
+};
+
+template <typename Out>
+void PutField(Out& out, const CQuorMediaFileField& field) noexcept {
+  out.PutU32(field.GetTag());
+  out.PutU32(field.GetLength());
+  out.PutBytes(field.GetValue(), field.GetLength());
+}
+
 }  // namespace
 
 CQuorMediaFileBlock::CQuorMediaFileBlock(DWORD blockType) noexcept : m_blockType(blockType) {}
@@ -79,10 +100,34 @@ HRESULT CQuorMediaFileBlock::Write(CQuorFileStorageWriter* writer) {
   if (FAILED(hr)) return hr;
   hr = ComputeSize();
   if (FAILED(hr)) return hr;
-  hr = ComputeHash();
+  if (kBlockHeaderSize + static_cast<ULONGLONG>(m_blockSize) > kImageCapacity) {
+    // A large block goes out in pieces, its long values straight from their owners: one pass
+    // feeds the hash, a second one the writer.
+    hr = ComputeHash();
+    if (FAILED(hr)) return hr;
+    auto sink = [writer](const BYTE* bytes, DWORD length) { return writer->Write(bytes, length); };
+    CQuorBlockStage stage(sink);
+    EmitBlock(stage, !m_payloadOnly, true);
+    return stage.Finish();
+  }
+
+  // A small block is laid out once, hashed in one piece and written in one piece.
+  hr = CheckHashable();
   if (FAILED(hr)) return hr;
-  auto sink = [writer](const BYTE* bytes, DWORD length) { return writer->Write(bytes, length); };
-  return EmitBlock(sink, !m_payloadOnly, true);
+  BYTE bytes[kImageCapacity];
+  CQuorBlockImage image(bytes);
+  EmitBlock(image, true, false);
+  const DWORD hashed = image.Used();
+  CQuorMD5Hash* hash = nullptr;
+  hr = StartHash(&hash);
+  if (SUCCEEDED(hr)) hr = hash->AddData(bytes, hashed);
+  if (SUCCEEDED(hr)) hr = SealHash(*hash);
+  if (FAILED(hr)) return hr;
+  std::memcpy(bytes + hashed, m_blockHashField.GetValue(), kHashSize);
+  if (!m_payloadOnly) return writer->Write(bytes, hashed + kHashSize);
+  // Only the own fields, which follow the header and precede the base fields.
+  const DWORD ownFields = m_blockSize - kSizeBesidesBlockIndexValue - m_blockIndexField.GetLength();
+  return writer->Write(bytes + kBlockHeaderSize, ownFields);
 }
 
 HRESULT CQuorMediaFileBlock::Read(CQuorFileStorageReader* reader) {
@@ -330,21 +375,33 @@ HRESULT CQuorMediaFileBlock::ComputeSize() {
   return S_OK;
 }
 
-HRESULT CQuorMediaFileBlock::ComputeHash() {
+HRESULT CQuorMediaFileBlock::CheckHashable() const {
   for (const auto& field : m_fields) {
     if (!field) return MFS_E_NO_VALUE;
     if (!field->IsLoaded()) return MFS_E_WRONG_STATE;
   }
   // Without its block index (or its size) a block cannot be hashed, hence not written.
   if (!m_blockIndexField.IsLoaded() || !m_blockSizeField.IsLoaded()) return MFS_E_WRONG_STATE;
+  return S_OK;
+}
+
+HRESULT CQuorMediaFileBlock::ComputeHash() {
+  HRESULT hr = CheckHashable();
+  if (FAILED(hr)) return hr;
   CQuorMD5Hash* hash = nullptr;
-  HRESULT hr = StartHash(&hash);
+  hr = StartHash(&hash);
   if (FAILED(hr)) return hr;
   auto sink = [hash](const BYTE* bytes, DWORD length) { return hash->AddData(bytes, length); };
-  hr = EmitBlock(sink, true, false);
+  CQuorBlockStage stage(sink);
+  EmitBlock(stage, true, false);
+  hr = stage.Finish();
   if (FAILED(hr)) return hr;
+  return SealHash(*hash);
+}
+
+HRESULT CQuorMediaFileBlock::SealHash(CQuorMD5Hash& hash) {
   BYTE digest[kQuorMD5DigestSize];
-  hr = hash->GetDigest(digest);
+  const HRESULT hr = hash.GetDigest(digest);
   if (FAILED(hr)) return hr;
   return m_blockHashField.Set(kTagBlockHash, kHashSize, digest, true);
 }
@@ -363,25 +420,23 @@ HRESULT CQuorMediaFileBlock::StartHash(CQuorMD5Hash** hash) {
 
 // The block's bytes in file order: with framing, the header and the base fields around the own
 // fields; the hash value itself only when asked (the hash covers everything before it).
-template <typename Sink>
-HRESULT CQuorMediaFileBlock::EmitBlock(Sink& sink, bool framing, bool hashValue) const {
-  CQuorBlockStage<Sink> stage(sink);
+template <typename Out>
+void CQuorMediaFileBlock::EmitBlock(Out& out, bool framing, bool hashValue) const {
   if (framing) {
-    stage.PutU32(m_blockType);
-    stage.PutU32(m_blockSize);
+    out.PutU32(m_blockType);
+    out.PutU32(m_blockSize);
   }
-  for (const auto& field : m_fields) stage.PutField(*field);
+  for (const auto& field : m_fields) PutField(out, *field);
   // ComputeSize has refused a block whose size does not fit a DWORD.
   const std::span<const BYTE> encoded = GetEncodedFields();
-  if (!encoded.empty()) stage.PutBytes(encoded.data(), static_cast<DWORD>(encoded.size()));
+  if (!encoded.empty()) out.PutBytes(encoded.data(), static_cast<DWORD>(encoded.size()));
   if (framing) {
-    stage.PutField(m_blockIndexField);
-    stage.PutField(m_blockSizeField);
-    stage.PutU32(kTagBlockHash);
-    stage.PutU32(kHashSize);
-    if (hashValue) stage.PutBytes(m_blockHashField.GetValue(), kHashSize);
+    PutField(out, m_blockIndexField);
+    PutField(out, m_blockSizeField);
+    out.PutU32(kTagBlockHash);
+    out.PutU32(kHashSize);
+    if (hashValue) out.PutBytes(m_blockHashField.GetValue(), kHashSize);
   }
-  return stage.Finish();
 }
 
 HRESULT CQuorMediaFileBlock::GetU32(DWORD tag, DWORD* value) {

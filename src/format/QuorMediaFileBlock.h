@@ -29,7 +29,9 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
   ~CQuorMediaFileBlock() override;
 
   // PrepareForWrite, ComputeSize, ComputeHash, then the header, the own fields and the base
-  // fields (only the own fields when payload-only). The first failure is returned at once.
+  // fields (only the own fields when payload-only). The first failure is returned at once. A
+  // block of up to kImageCapacity bytes is laid out in memory once, hashed from there and
+  // handed to the writer in one call; a larger one in pieces, long values as they are.
   [[nodiscard]] HRESULT Write(CQuorFileStorageWriter* writer) override;
   // Three reads (type, size, field area), one hash over the field area. Framing faults give
   // E_FAIL; reader failures pass through. A hash mismatch is not a failure: IsHashValid() tells.
@@ -110,14 +112,20 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
 
  private:
   static constexpr std::size_t kCursorAtEnd = static_cast<std::size_t>(-1);
+  static constexpr DWORD kImageCapacity = 4096;
 
   // Index of the first field with tag at or after the search start, or kCursorAtEnd.
   std::size_t FindField(DWORD tag, bool next) const noexcept;
   [[nodiscard]] HRESULT ParseFieldArea(const BYTE* area, DWORD size);
   // The hash object, started afresh.
   [[nodiscard]] HRESULT StartHash(CQuorMD5Hash** hash);
-  template <typename Sink>
-  [[nodiscard]] HRESULT EmitBlock(Sink& sink, bool framing, bool hashValue) const;
+  // Finishes hash, fed with the block up to its hash value, into the block hash field.
+  [[nodiscard]] HRESULT SealHash(CQuorMD5Hash& hash);
+  // Every field loaded, block index and size included: S_OK; else what ComputeHash returns.
+  [[nodiscard]] HRESULT CheckHashable() const;
+  // Puts the block's pieces into out (PutU32 and PutBytes), which keeps any failure of its own.
+  template <typename Out>
+  void EmitBlock(Out& out, bool framing, bool hashValue) const;
 
   DWORD m_blockType;
   DWORD m_blockSize = 0;
