@@ -103,7 +103,7 @@ CQuorMediaFileWriter::~CQuorMediaFileWriter() {
       WriterFrame(this, "CQuorMediaFileWriter::FinalRelease", m_loggerContext),
       [&](DXL_FunctionLogger& log) {
         if (m_workerThread && WaitForSingleObject(m_workerThread.get(), 0) == WAIT_TIMEOUT) {
-          m_stopEvent.SetEvent();
+          SignalStop();
           // A suspended worker must run to see the stop.
           const HRESULT hr = m_workerThread->ResumeThread();
           if (FAILED(hr)) {
@@ -140,6 +140,7 @@ void CQuorMediaFileWriter::Cleanup() {
                                   m_storage.reset();
                                   m_fileInfoBlock.reset();
                                   m_indexBlock.reset();
+                                  m_spareIndexBlock.reset();
                                   m_finalizationBlock.reset();
                                   m_tracks.clear();
                                   return S_OK;
@@ -150,7 +151,7 @@ HRESULT CQuorMediaFileWriter::StopWorker() {
   if (!m_workerThread) {
     return S_OK;
   }
-  m_stopEvent.SetEvent();
+  SignalStop();
   QUOR_RETURN_IF_FAILED(m_workerThread->ResumeThread());
   if (WaitForSingleObject(m_workerThread.get(), INFINITE) != WAIT_OBJECT_0) {
     return E_FAIL;
@@ -169,6 +170,12 @@ void CQuorMediaFileWriter::PrepareForNextRecording() {
   QUOR_RAISE_IF_FAILED(thread->CreateThread(&WorkingThreadProc, this, true), kQuorNoMessage);
   m_workerThread = std::move(thread);
   m_stopEvent.ResetEvent();
+  m_stopRequested.store(false, std::memory_order_release);
+}
+
+void CQuorMediaFileWriter::SignalStop() {
+  m_stopRequested.store(true, std::memory_order_release);
+  m_stopEvent.SetEvent();
 }
 
 HRESULT CQuorMediaFileWriter::Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULONG dwMaxFiles,
@@ -188,7 +195,7 @@ HRESULT CQuorMediaFileWriter::Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULO
 
         // A writer whose recording has ended records again: its worker has seen stopEvent (or sees
         // it now) and is waited for before the lock is taken, since it may be waiting for the lock.
-        const bool reuse = m_stopEvent.IsSignaled();
+        const bool reuse = StopRequested();
         if (reuse && m_state != wseStarted) {
           QUOR_RAISE_IF_FAILED(StopWorker(), 10191);
         }
@@ -401,10 +408,15 @@ HRESULT CQuorMediaFileWriter::DoStartRecording() {
             QUOR_RAISE_IF_FAILED(UpdateFileHash(track.get()), 10222);
           }
 
-          try {
-            m_indexBlock = std::make_unique<CQuorIndexBlock>();
-          } catch (const std::bad_alloc&) {
-            Raise(E_OUTOFMEMORY, 10224);
+          if (m_spareIndexBlock) {
+            m_indexBlock = std::move(m_spareIndexBlock);
+            m_indexBlock->ClearFields();
+          } else {
+            try {
+              m_indexBlock = std::make_unique<CQuorIndexBlock>();
+            } catch (const std::bad_alloc&) {
+              Raise(E_OUTOFMEMORY, 10224);
+            }
           }
           QUOR_RAISE_IF_FAILED(m_indexBlock->SetOffsetToPreviousIndex(0), 10226);
           try {
@@ -428,7 +440,7 @@ HRESULT CQuorMediaFileWriter::DoStartRecording() {
 HRESULT CQuorMediaFileWriter::Write(ULONG dwTrackId, IQuorMediaFileSample* piSample) {
   return QuorMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::Write", m_loggerContext), [&] {
     if (piSample == nullptr) Raise(E_POINTER, 10233);
-    if (m_stopEvent.IsSignaled()) {
+    if (StopRequested()) {
       // The fileset or the disk is full: dropped. A rollover just before still gets reported.
       if (m_stoppedWhenFull) return m_nextFileStarted.exchange(false) ? MFS_S_NEXT_FILE : S_OK;
       Raise(MFS_E_WRONG_STATE, 10235);
@@ -467,21 +479,28 @@ std::unique_ptr<CQuorMediaFileWriter::QueuedSample> CQuorMediaFileWriter::TakeFr
   return std::unique_ptr<QueuedSample>(new (std::nothrow) QueuedSample());
 }
 
-void CQuorMediaFileWriter::RecycleRecord(std::unique_ptr<QueuedSample> record) {
+void CQuorMediaFileWriter::RecycleRecords(SampleQueue::iterator first, SampleQueue::iterator last) {
   // Enough for a burst between two wake-ups of the worker (a backlog of small samples counts
   // in thousands); a longer backlog gives its memory back as it drains.
   constexpr std::size_t kMaxFreeRecords = 16384;
   constexpr std::size_t kMaxFreeBytes = 16u << 20;
-  std::scoped_lock lock(m_queueLock);
-  if (m_freeRecords.size() >= kMaxFreeRecords || m_freeBytes + record->capacity > kMaxFreeBytes) {
-    return;  // freed with record
+  {
+    std::scoped_lock lock(m_queueLock);
+    for (; first != last; ++first) {
+      const std::size_t capacity = (*first)->capacity;
+      if (m_freeRecords.size() >= kMaxFreeRecords || m_freeBytes + capacity > kMaxFreeBytes) {
+        break;
+      }
+      try {
+        m_freeRecords.push_back(std::move(*first));
+      } catch (const std::bad_alloc&) {
+        break;  // not kept, which costs only an allocation later
+      }
+      m_freeBytes += capacity;
+    }
   }
-  try {
-    m_freeRecords.push_back(std::move(record));
-  } catch (const std::bad_alloc&) {
-    return;  // not kept, which costs only an allocation later
-  }
-  m_freeBytes += m_freeRecords.back()->capacity;
+  // Those not kept are freed outside the lock.
+  for (; first != last; ++first) first->reset();
 }
 
 HRESULT CQuorMediaFileWriter::CopySample(IQuorMediaFileSample* sample, QueuedSample* record) {
@@ -599,7 +618,7 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
 void CQuorMediaFileWriter::EndAfterFailedRollover() {
   std::scoped_lock lock(m_writerLock);
   m_stoppedWhenFull = true;
-  m_stopEvent.SetEvent();
+  SignalStop();
   if (m_state == wseReadyToStart && m_indexBlock && m_finalizationBlock) {
     m_state = wseStarted;  // the new file's head is complete: it can be closed properly
   }
@@ -650,10 +669,9 @@ HRESULT CQuorMediaFileWriter::WriteIndexBlock() {
         ++m_blockIndex;
         QUOR_RAISE_IF_FAILED(UpdateFileHash(m_indexBlock.get()), 10222);
 
-        auto next = std::unique_ptr<CQuorIndexBlock>(new (std::nothrow) CQuorIndexBlock());
-        if (!next) Raise(E_OUTOFMEMORY, 10224);
-        QUOR_RAISE_IF_FAILED(next->SetOffsetToPreviousIndex(start), 10225);
-        m_indexBlock = std::move(next);
+        // The same block takes the next entries: emptied, its lists and buffer keep their room.
+        m_indexBlock->ClearFields();
+        QUOR_RAISE_IF_FAILED(m_indexBlock->SetOffsetToPreviousIndex(start), 10225);
         return S_OK;
       });
 }
@@ -663,7 +681,7 @@ HRESULT CQuorMediaFileWriter::DoStopRecording(bool lastFile) {
       WriterFrame(this, "CQuorMediaFileWriter::DoStopRecording", m_loggerContext), [&] {
         std::scoped_lock lock(m_writerLock);
         if (m_state != wseStarted) return S_OK;
-        if (lastFile) m_stopEvent.SetEvent();
+        if (lastFile) SignalStop();
         QUOR_RAISE_IF_FAILED(m_storage->StopFileSizeControl(), 10228);
         if (!m_payloadOnly) {
           QUOR_RAISE_IF_FAILED(WriteIndexBlock(), 10229);
@@ -692,7 +710,7 @@ HRESULT CQuorMediaFileWriter::InitializeNextFile() {
         if (m_state == wseStarted) Raise(MFS_E_WRONG_STATE, 10190);
         if (!m_fileInfoBlock) Raise(E_UNEXPECTED, 10267);
         m_storage.reset();
-        m_indexBlock.reset();
+        m_spareIndexBlock = std::move(m_indexBlock);  // for the next file's entries
         m_finalizationBlock.reset();
         QUOR_RAISE_IF_FAILED(m_fileHash.ReInitialize(), 10268);
         try {
@@ -722,7 +740,7 @@ HRESULT CQuorMediaFileWriter::StopRecording() {
                            // The worker has seen stopEvent, or sees it at its next wait: it ends
                            // before this returns, so that the writer may be initialized again right
                            // away.
-                           if (SUCCEEDED(hr) && m_stopEvent.IsSignaled()) {
+                           if (SUCCEEDED(hr) && StopRequested()) {
                              QUOR_RAISE_IF_FAILED(StopWorker(), kQuorNoMessage);
                            }
                            return hr;
@@ -776,24 +794,32 @@ DWORD CQuorMediaFileWriter::WorkingThreadProc(void* parameter) {
 }
 
 void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
+  // Written records go back to the free list a run at a time, one lock per run, and soon
+  // enough that a caller filling a long backlog meanwhile finds them there.
+  constexpr std::size_t kRecycleRun = 64;
   SampleQueue batch;
   while (m_queuedCount.load(std::memory_order_acquire) != 0) {
-    if (m_stopEvent.IsSignaled()) return;
+    if (StopRequested()) return;
     {
       std::scoped_lock lock(m_queueLock);
       batch.swap(m_sampleQueue);
       m_queuedCount.fetch_sub(batch.size(), std::memory_order_relaxed);
     }
-    for (std::unique_ptr<QueuedSample>& record : batch) {
+    std::size_t recycled = 0;  // records of batch before this one have gone back
+    for (std::size_t i = 0; i < batch.size(); ++i) {
       // Samples still queued when the recording stops are not written.
-      if (m_stopEvent.IsSignaled()) return;
+      if (StopRequested()) return;
       if (m_state != wseFinished) {
-        if (const HRESULT hr = DoWrite(record.get()); FAILED(hr)) {
+        if (const HRESULT hr = DoWrite(batch[i].get()); FAILED(hr)) {
           log.LogErrorMessage(hr, "Failed to write media sample");
         }
       }
-      RecycleRecord(std::move(record));
+      if (i + 1 - recycled == kRecycleRun) {
+        RecycleRecords(batch.begin() + recycled, batch.begin() + i + 1);
+        recycled = i + 1;
+      }
     }
+    RecycleRecords(batch.begin() + recycled, batch.end());
     batch.clear();
   }
   // The queue ran empty: what was written reaches the OS, so that a killed process loses only

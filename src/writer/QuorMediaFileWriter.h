@@ -97,14 +97,19 @@ class CQuorMediaFileWriter final
   // A finished writer gets a new worker, an unsignaled stopEvent and a fresh file hash.
   void PrepareForNextRecording();
   [[nodiscard]] HRESULT StopWorker();
+  // Signals stopEvent, and its mirror first.
+  void SignalStop();
+  // Whether stopEvent is signaled, read from its mirror without a lock.
+  bool StopRequested() const noexcept { return m_stopRequested.load(std::memory_order_acquire); }
 
   // Internal operations; each catches its own raised failures and returns the HRESULT.
   [[nodiscard]] HRESULT DoStartRecording();
   [[nodiscard]] HRESULT DoWrite(QueuedSample* sample);
   // A record for Write: one from the free list, or a new one (null when out of memory).
   std::unique_ptr<QueuedSample> TakeFreeRecord();
-  // Keeps a written record for reuse while the free list holds little; otherwise frees it.
-  void RecycleRecord(std::unique_ptr<QueuedSample> record);
+  // Keeps written records for reuse while the free list holds little, under one lock; frees
+  // the others.
+  void RecycleRecords(SampleQueue::iterator first, SampleQueue::iterator last);
   // Copies the sample's payload, timestamp and flags into record.
   [[nodiscard]] static HRESULT CopySample(IQuorMediaFileSample* sample, QueuedSample* record);
   [[nodiscard]] HRESULT WriteIndexBlock();
@@ -127,6 +132,9 @@ class CQuorMediaFileWriter final
   std::unique_ptr<CQuorFileStorage> m_storage;
   std::unique_ptr<CQuorFileInfoBlock> m_fileInfoBlock;
   std::unique_ptr<CQuorIndexBlock> m_indexBlock;
+  // The last file's index block between a rollover and the next file's start, whose head does
+  // not count as complete before it has an index block of its own.
+  std::unique_ptr<CQuorIndexBlock> m_spareIndexBlock;
   std::unique_ptr<CQuorFileFinalizationBlock> m_finalizationBlock;
   CQuorMD5Hash m_fileHash;
   std::map<DWORD, std::unique_ptr<CQuorTrackInfoBlock>> m_tracks;
@@ -148,6 +156,8 @@ class CQuorMediaFileWriter final
   CQuorCriticalSection m_writerLock;
   std::mutex m_queueLock;
   CQuorEvent m_stopEvent{true, false};
+  // Mirrors m_stopEvent for the checks made per sample (set before it, cleared after it).
+  std::atomic<bool> m_stopRequested{false};
   CQuorEvent m_sampleEvent{false, false};
   std::unique_ptr<CQuorThread> m_workerThread;
   SampleQueue m_sampleQueue;
