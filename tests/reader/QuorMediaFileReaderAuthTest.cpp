@@ -252,7 +252,8 @@ TEST_F(QuorMediaFileReaderConcurrentAuthTest, ProgressPolledFromASecondThreadRis
 
 TEST_F(QuorMediaFileReaderConcurrentAuthTest, CancelFromASecondThreadEndsTheWalk) {
   ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
-  const std::string before = Statuses();
+  auto status = [&](std::size_t k) { return StatusOf(m_reader.Get(), m_dir, m_set.FileName(k)); };
+  const ULONG before[] = {status(0), status(1), status(2)};
   std::atomic<bool> cancelled{false};
   std::thread canceller([&] {
     // Cancel once the walk is under way, early in the first file.
@@ -266,7 +267,12 @@ TEST_F(QuorMediaFileReaderConcurrentAuthTest, CancelFromASecondThreadEndsTheWalk
   ASSERT_TRUE(cancelled);
   EXPECT_EQ(MFS_E_AUTH_CANCELLED, hr);
   EXPECT_EQ(VARIANT_FALSE, answer);
-  EXPECT_EQ(before, Statuses());  // the walked file keeps its bits; the others were not reached
+  // A file walked to its end before the cancel landed (on a busy machine the first may be) has
+  // its verdict; the file being walked keeps its bits, and the files after it were not reached.
+  std::size_t k = 0;
+  while (k < 3 && status(k) == (before[k] | 0x0C)) ++k;
+  EXPECT_LT(k, 3u) << "the cancel came after the last file";
+  for (; k < 3; ++k) EXPECT_EQ(before[k], status(k)) << "file " << k;
   EXPECT_EQ(0, Got(m_reader.Get(), &IQuorMediaFileReader::GetAuthenticationProgress));
 }
 
