@@ -71,7 +71,7 @@ class CQuorBlockImage {
     m_used += kU32Size;
   }
   void PutBytes(const BYTE* bytes, DWORD length) noexcept {
-    if (length != 0) std::memcpy(m_bytes + m_used, bytes, length);
+    if (length != 0 && bytes != m_bytes + m_used) std::memcpy(m_bytes + m_used, bytes, length);
     m_used += length;
   }
   DWORD Used() const noexcept { return m_used; }
@@ -100,21 +100,25 @@ HRESULT CQuorMediaFileBlock::Write(CQuorFileStorageWriter* writer) {
   if (FAILED(hr)) return hr;
   hr = ComputeSize();
   if (FAILED(hr)) return hr;
-  if (kBlockHeaderSize + static_cast<ULONGLONG>(m_blockSize) > kImageCapacity) {
+  const ULONGLONG total = kBlockHeaderSize + static_cast<ULONGLONG>(m_blockSize);
+  BYTE stackImage[kImageCapacity];
+  BYTE* const bytes = total <= m_imageCapacity  ? m_image
+                      : total <= kImageCapacity ? stackImage
+                                                : nullptr;
+  if (bytes == nullptr) {
     // A large block goes out in pieces, its long values straight from their owners: one pass
     // feeds the hash, a second one the writer.
     hr = ComputeHash();
     if (FAILED(hr)) return hr;
-    auto sink = [writer](const BYTE* bytes, DWORD length) { return writer->Write(bytes, length); };
+    auto sink = [writer](const BYTE* piece, DWORD length) { return writer->Write(piece, length); };
     CQuorBlockStage stage(sink);
     EmitBlock(stage, !m_payloadOnly, true);
     return stage.Finish();
   }
 
-  // A small block is laid out once, hashed in one piece and written in one piece.
+  // A block that fits is laid out once, hashed in one piece and written in one piece.
   hr = CheckHashable();
   if (FAILED(hr)) return hr;
-  BYTE bytes[kImageCapacity];
   CQuorBlockImage image(bytes);
   EmitBlock(image, true, false);
   const DWORD hashed = image.Used();

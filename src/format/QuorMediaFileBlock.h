@@ -30,9 +30,15 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
 
   // PrepareForWrite, ComputeSize, ComputeHash, then the header, the own fields and the base
   // fields (only the own fields when payload-only). The first failure is returned at once. A
-  // block of up to kImageCapacity bytes is laid out in memory once, hashed from there and
-  // handed to the writer in one call; a larger one in pieces, long values as they are.
+  // block that fits the image buffer, or 4 KiB, is laid out in memory once, hashed from there
+  // and handed to the writer in one call; a larger one in pieces, long values as they are.
   [[nodiscard]] HRESULT Write(CQuorFileStorageWriter* writer) override;
+  // Memory in which Write may lay the block out (borrowed until the next call; null for none).
+  // A value that already sits where the layout puts it is not copied.
+  void SetImageBuffer(BYTE* bytes, std::size_t capacity) noexcept {
+    m_image = bytes;
+    m_imageCapacity = bytes ? capacity : 0;
+  }
   // Three reads (type, size, field area), one hash over the field area. Framing faults give
   // E_FAIL; reader failures pass through. A hash mismatch is not a failure: IsHashValid() tells.
   [[nodiscard]] HRESULT Read(CQuorFileStorageReader* reader) override;
@@ -140,4 +146,6 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
   std::unique_ptr<CQuorMD5Hash> m_hash;
   bool m_hashValid = false;
   bool m_payloadOnly = false;
+  BYTE* m_image = nullptr;
+  std::size_t m_imageCapacity = 0;
 };

@@ -66,13 +66,21 @@ bool ReadOptionalGuid(Getter getter, QuorMessageId getterMessage, QuorMessageId 
 
 }  // namespace
 
-bool CQuorMediaFileWriter::QueuedSample::Reserve(DWORD bytes) noexcept {
+// The payload's offset in its block: the block header and the payload field's header.
+constexpr std::size_t kPayloadOffset = kBlockHeaderSize + kFieldHeaderSize;
+
+bool CQuorMediaFileWriter::QueuedSample::Reserve(DWORD payloadLength) noexcept {
+  const std::size_t bytes = std::size_t{payloadLength} + kMediaSampleOverhead;
   if (bytes > capacity) {
-    payload.reset(new (std::nothrow) BYTE[bytes]);
-    capacity = payload ? bytes : 0;
-    if (!payload) return false;
+    buffer.reset(new (std::nothrow) BYTE[bytes]);
+    capacity = buffer ? bytes : 0;
+    if (!buffer) return false;
   }
   return true;
+}
+
+BYTE* CQuorMediaFileWriter::QueuedSample::Payload() const noexcept {
+  return buffer ? buffer.get() + kPayloadOffset : nullptr;
 }
 
 CQuorMediaFileWriter::CQuorMediaFileWriter() noexcept = default;
@@ -527,7 +535,7 @@ HRESULT CQuorMediaFileWriter::CopySample(IQuorMediaFileSample* sample, QueuedSam
   }
   if (record->hasPayload && length != 0) {
     if (!record->Reserve(length)) return E_OUTOFMEMORY;
-    std::memcpy(record->payload.get(), data, length);
+    std::memcpy(record->Payload(), data, length);
     record->length = length;
   }
   ULONGLONG timestamp = 0;
@@ -551,7 +559,8 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
         }
         CQuorMediaSampleBlock* const block = m_sampleBlock.get();
         block->SetPayloadOnly(payloadOnly);
-        const BYTE* data = sample->hasPayload ? sample->payload.get() : nullptr;
+        block->SetImageBuffer(sample->buffer.get(), sample->capacity);
+        const BYTE* data = sample->hasPayload ? sample->Payload() : nullptr;
         const DWORD length = sample->length;
         QUOR_RAISE_IF_FAILED(block->SetPayload(data, length, false), 10239);
         QUOR_RAISE_IF_FAILED(block->SetBlockIndex(m_blockIndex), 10220);

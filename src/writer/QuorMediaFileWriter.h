@@ -75,18 +75,23 @@ class CQuorMediaFileWriter final
  private:
   // One sample waiting for the worker: a copy of its payload in a buffer that the record
   // keeps when it goes back to the free list, so that a recording in steady state allocates
-  // nothing per sample.
+  // nothing per sample. The payload sits where it sits in its media sample block, with room
+  // for the rest of the block around it, so that the block is laid out and written from this
+  // buffer without another copy of the payload.
   struct QueuedSample {
-    // Room for length bytes; the bytes held before are not kept. False when out of memory.
-    [[nodiscard]] bool Reserve(DWORD length) noexcept;
+    // Room for a payload of payloadLength bytes and its block; the bytes held before are not kept.
+    // False when out of memory.
+    [[nodiscard]] bool Reserve(DWORD payloadLength) noexcept;
+    // The payload's first byte; null before the first Reserve.
+    BYTE* Payload() const noexcept;
 
     DWORD trackId = 0;
     DWORD sampleFlags = 0;
     ULONGLONG timestamp = 0;
     bool hasPayload = false;
     DWORD length = 0;
-    DWORD capacity = 0;
-    std::unique_ptr<BYTE[]> payload;
+    std::size_t capacity = 0;  // of buffer
+    std::unique_ptr<BYTE[]> buffer;
   };
   using SampleQueue = std::deque<std::unique_ptr<QueuedSample>>;
 
