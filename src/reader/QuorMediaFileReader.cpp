@@ -336,15 +336,15 @@ HRESULT CQuorMediaFileReader::GetLastTimeStamp(ULONG dwTrackId, ULONGLONG* pnTim
                          });
 }
 
-std::vector<CQuorMediaSampleIndex> CQuorMediaFileReader::ReadTrackEntries(
+const std::vector<CQuorMediaSampleIndex>& CQuorMediaFileReader::ReadTrackEntries(
     ULONG dwTrackId, const CQuorIndexBlockIdentifier& identifier, QuorMessageId seekMessage) {
   QUOR_RAISE_IF_FAILED(
       m_storage.Seek(identifier.m_fileIndex, static_cast<LONGLONG>(identifier.m_position), soBegin),
       seekMessage);
   QUOR_RAISE_IF_FAILED(m_indexBlock.Read(m_storage.GetReader()), 10168);
-  std::vector<CQuorMediaSampleIndex> entries;
-  QUOR_RAISE_IF_FAILED(m_indexBlock.GetIndexes(dwTrackId, &entries), 10171);
-  return entries;
+  const std::vector<CQuorMediaSampleIndex>* entries = m_indexBlock.FindIndexes(dwTrackId);
+  if (entries == nullptr) Raise(E_INVALIDARG, 10171);  // the block lists no sample of the track
+  return *entries;
 }
 
 HRESULT CQuorMediaFileReader::MoveTo(ULONG dwTrackId, ULONGLONG nTimestamp,
@@ -392,10 +392,10 @@ HRESULT CQuorMediaFileReader::Step(ULONG dwTrackId, IQuorMediaFileSample** ppiSa
     CQuorIndexBlockIdentifier identifier;
     hr = forward ? track.GetNextIdentifier(&identifier) : track.GetPreviousIdentifier(&identifier);
     QUOR_RAISE_IF_FAILED(hr, forward ? 10175 : 10179);
-    std::vector<CQuorMediaSampleIndex> entries = ReadTrackEntries(dwTrackId, identifier, 10129);
-    const ULONGLONG timestamp =
-        entries.empty() ? 0 : (forward ? entries.front() : entries.back()).m_timestamp;
-    QUOR_RAISE_IF_FAILED(track.GetSampleIndex(timestamp, std::move(entries), &entry), 10176);
+    const std::vector<CQuorMediaSampleIndex>& entries =
+        ReadTrackEntries(dwTrackId, identifier, 10129);
+    const ULONGLONG timestamp = (forward ? entries.front() : entries.back()).m_timestamp;
+    QUOR_RAISE_IF_FAILED(track.GetSampleIndex(timestamp, entries, &entry), 10176);
   } else {
     QUOR_RAISE_IF_FAILED(hr, forward ? 10174 : 10178);
   }

@@ -92,11 +92,11 @@ class CQuorMediaFileReader final : public CQuorDispatchObject<IQuorMediaFileRead
   void LoadIndexChain(DWORD fileIndex, const CQuorFileFinalizationBlock& finalization);
   // The track of dwTrackId, or a raise of E_INVALIDARG (message 10150).
   CQuorMediaFileTrack& FindTrack(ULONG dwTrackId);
-  // Reads the index block that identifier names and returns the track's entries in it; a
-  // failure is raised with seekMessage for the seek.
-  std::vector<CQuorMediaSampleIndex> ReadTrackEntries(ULONG dwTrackId,
-                                                      const CQuorIndexBlockIdentifier& identifier,
-                                                      QuorMessageId seekMessage);
+  // Reads the index block that identifier names into m_indexBlock and returns the track's
+  // entries there (never empty; valid until the block's next read); a failure is raised, with
+  // seekMessage for the seek.
+  const std::vector<CQuorMediaSampleIndex>& ReadTrackEntries(
+      ULONG dwTrackId, const CQuorIndexBlockIdentifier& identifier, QuorMessageId seekMessage);
   // MoveNext (forward) and MovePrevious, after the argument check.
   HRESULT Step(ULONG dwTrackId, IQuorMediaFileSample** ppiSample, bool forward,
                DXL_FunctionLogger& log);

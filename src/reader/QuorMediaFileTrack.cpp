@@ -1,6 +1,7 @@
 #include "reader/QuorMediaFileTrack.h"
 
 #include <algorithm>
+#include <new>
 #include <utility>
 
 #include "core/LoggedException.h"
@@ -85,7 +86,7 @@ HRESULT CQuorMediaFileTrack::GetIndexBlockIdentifier(ULONGLONG timestamp,
 }
 
 HRESULT CQuorMediaFileTrack::GetSampleIndex(ULONGLONG timestamp,
-                                            std::vector<CQuorMediaSampleIndex>&& entries,
+                                            const std::vector<CQuorMediaSampleIndex>& entries,
                                             CQuorMediaSampleIndex* entry) {
   if (entries.empty() || entries.front().m_timestamp > timestamp) return MFS_E_NO_VALUE;
   // Entries keep the order of the block: the first at exactly timestamp wins, else the one
@@ -101,7 +102,11 @@ HRESULT CQuorMediaFileTrack::GetSampleIndex(ULONGLONG timestamp,
       break;
     }
   }
-  m_currentList = std::move(entries);
+  try {
+    m_currentList.assign(entries.begin(), entries.end());  // into the capacity kept from the last
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
   m_currentPosition = static_cast<std::int32_t>(chosen);
   *entry = m_currentList[chosen];
   return S_OK;

@@ -39,10 +39,10 @@ class CQuorMediaFileTrack {
   [[nodiscard]] HRESULT GetIndexBlockIdentifier(ULONGLONG timestamp,
                                                 CQuorIndexBlockIdentifier* identifier);
   // Chooses, in the order listed, the first entry at exactly timestamp, else the last entry
-  // before it, and makes entries the current list. Empty entries or a first entry after
-  // timestamp: MFS_E_NO_VALUE and nothing changes.
+  // before it, and makes a copy of entries the current list. Empty entries or a first entry
+  // after timestamp: MFS_E_NO_VALUE and nothing changes; no memory for the copy: E_OUTOFMEMORY.
   [[nodiscard]] HRESULT GetSampleIndex(ULONGLONG timestamp,
-                                       std::vector<CQuorMediaSampleIndex>&& entries,
+                                       const std::vector<CQuorMediaSampleIndex>& entries,
                                        CQuorMediaSampleIndex* entry);
   // Step within the current list; at either end MFS_E_NO_VALUE and nothing moves.
   [[nodiscard]] HRESULT GetNextSampleIndex(CQuorMediaSampleIndex* entry);
