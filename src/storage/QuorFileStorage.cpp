@@ -122,6 +122,10 @@ void CQuorFileStorage::SetCurrentFile(DWORD fileIndex, CQuorFile* file) noexcept
 }
 
 HRESULT CQuorFileStorage::SelectFile(DWORD fileIndex, CQuorFile** file) {
+  if (m_currentFile != nullptr && m_currentFileOf == static_cast<std::int32_t>(fileIndex)) {
+    *file = m_currentFile;
+    return S_OK;
+  }
   auto it = m_handles.find(fileIndex);
   if (it == m_handles.end()) {
     const auto name = m_fileNames.find(fileIndex);
