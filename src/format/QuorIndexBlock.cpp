@@ -107,25 +107,23 @@ HRESULT CQuorIndexBlock::BlockFieldWasRead(DWORD tag, DWORD length, const BYTE* 
   if (value == nullptr) return E_POINTER;
   switch (tag) {
     case kTagEntryTrackId:
-      if (length != kU32Size || m_pending) return E_FAIL;
-      m_pending.emplace();
-      m_pending->m_trackId = DecodeU32(value);
+      if (length != kU32Size || m_pendingOpen) return E_FAIL;
+      m_pending = CQuorMediaSampleIndex(DecodeU32(value), 0, 0, 0);
+      m_pendingOpen = true;
       return S_OK;
     case kTagEntryFlags:
-      if (length != kU32Size || !m_pending) return E_FAIL;
-      m_pending->m_flags = value[0];  // readers keep the low 8 bits
+      if (length != kU32Size || !m_pendingOpen) return E_FAIL;
+      m_pending.m_flags = value[0];  // readers keep the low 8 bits
       return S_OK;
     case kTagEntryPosition:
-      if (length != kU64Size || !m_pending) return E_FAIL;
-      m_pending->m_position = DecodeU64(value);
+      if (length != kU64Size || !m_pendingOpen) return E_FAIL;
+      m_pending.m_position = DecodeU64(value);
       return S_OK;
-    case kTagEntryTimestamp: {
-      if (length != kU64Size || !m_pending) return E_FAIL;
-      m_pending->m_timestamp = DecodeU64(value);
-      const CQuorMediaSampleIndex entry = *m_pending;
-      m_pending.reset();
-      return AddSampleIndex(entry.m_trackId, entry);
-    }
+    case kTagEntryTimestamp:
+      if (length != kU64Size || !m_pendingOpen) return E_FAIL;
+      m_pending.m_timestamp = DecodeU64(value);
+      m_pendingOpen = false;
+      return AddSampleIndex(m_pending.m_trackId, m_pending);
     case kTagPreviousIndexOffset:
       return CQuorMediaFileBlock::BlockFieldWasRead(tag, length, value);
     default:
@@ -136,7 +134,7 @@ HRESULT CQuorIndexBlock::BlockFieldWasRead(DWORD tag, DWORD length, const BYTE* 
 void CQuorIndexBlock::ClearFields() {
   for (auto& track : m_entries) track.second.clear();
   m_encoded.clear();
-  m_pending.reset();
+  m_pendingOpen = false;
   CQuorMediaFileBlock::ClearFields();
 }
 

@@ -10,7 +10,6 @@
 
 #include <cstddef>
 #include <map>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -56,7 +55,8 @@ class CQuorIndexBlock : public CQuorMediaFileBlock {
   std::map<DWORD, EntryList> m_entries;  // lists of tracks without entries are kept, empty
   EntryList* m_lastList = nullptr;       // the list of m_lastTrackId, for runs of one track
   DWORD m_lastTrackId = 0;
-  std::optional<CQuorMediaSampleIndex> m_pending;
+  CQuorMediaSampleIndex m_pending;  // the entry being assembled, while m_pendingOpen
+  bool m_pendingOpen = false;
   std::vector<BYTE> m_encoded;  // the entries' fields as of the last PrepareForWrite
   DWORD m_loggerContext = 0;
 };
