@@ -52,22 +52,62 @@ HRESULT CQuorMediaFileTrack::AddIndex(DWORD trackId, const CQuorIndexBlock& inde
         m_run.size() == 1 ? first != last : (m_runDescending ? first < last : first > last);
     if (!goesOn) {
       if (HoldsStart(m_run, first, m_runDescending)) return E_FAIL;
-      MergeRun();
+      StackRun();
     }
   }
   if (HoldsStart(m_directory, first, false)) return E_FAIL;
+  for (const Identifiers& run : m_sortedRuns) {
+    if (HoldsStart(run, first, false)) return E_FAIL;
+  }
   if (m_run.size() == 1) m_runDescending = first < m_run.back().m_firstTimestamp;
   m_run.push_back(identifier);
   return S_OK;
 }
 
-void CQuorMediaFileTrack::MergeRun() {
+namespace {
+
+// Merges the sorted list from into the sorted list into; from is left empty.
+void MergeInto(Identifiers& into, Identifiers& from) {
+  const auto middle = into.insert(into.end(), from.begin(), from.end());
+  std::inplace_merge(into.begin(), middle, into.end(), StartsBefore);
+  from.clear();
+}
+
+}  // namespace
+
+void CQuorMediaFileTrack::StackRun() {
   if (m_run.empty()) return;
   if (m_runDescending) std::reverse(m_run.begin(), m_run.end());
   m_runDescending = false;
-  const auto middle = m_directory.insert(m_directory.end(), m_run.begin(), m_run.end());
-  std::inplace_merge(m_directory.begin(), middle, m_directory.end(), StartsBefore);
+  m_sortedRuns.push_back(std::move(m_run));
   m_run.clear();
+  // Each list at least twice as long as the one above it, the directory at the bottom: a block
+  // takes part in a logarithmic number of merges however the runs come.
+  for (;;) {
+    Identifiers& top = m_sortedRuns.back();
+    Identifiers& below =
+        m_sortedRuns.size() >= 2 ? m_sortedRuns[m_sortedRuns.size() - 2] : m_directory;
+    if (below.size() > 2 * top.size()) break;
+    MergeInto(below, top);
+    m_sortedRuns.pop_back();
+    if (m_sortedRuns.empty()) break;
+  }
+}
+
+void CQuorMediaFileTrack::MergeRun() {
+  StackRun();
+  while (!m_sortedRuns.empty()) {
+    Identifiers& below =
+        m_sortedRuns.size() >= 2 ? m_sortedRuns[m_sortedRuns.size() - 2] : m_directory;
+    MergeInto(below, m_sortedRuns.back());
+    m_sortedRuns.pop_back();
+  }
+}
+
+std::size_t CQuorMediaFileTrack::GetIdentifierCount() const noexcept {
+  std::size_t count = m_directory.size() + m_run.size();
+  for (const Identifiers& run : m_sortedRuns) count += run.size();
+  return count;
 }
 
 HRESULT CQuorMediaFileTrack::GetIndexBlockIdentifier(ULONGLONG timestamp,

@@ -58,19 +58,24 @@ class CQuorMediaFileTrack {
   [[nodiscard]] HRESULT GetFirstTimeStamp(ULONGLONG* timestamp);
   [[nodiscard]] HRESULT GetLastTimeStamp(ULONGLONG* timestamp);
 
-  std::size_t GetIdentifierCount() const noexcept { return m_directory.size() + m_run.size(); }
+  std::size_t GetIdentifierCount() const noexcept;
 
  private:
-  // Sorts the run into the directory.
+  // Sorts the run and stacks it on the sorted runs, merging as the stack's rule asks.
+  void StackRun();
+  // Merges the run and every sorted run into the directory.
   void MergeRun();
 
   CQuorTrackInfoBlock m_trackInfo;
   // The directory: one identifier per index block, sorted by first timestamp, no two alike.
   // An open adds ten thousand blocks and more, each file's backwards, so new blocks first
-  // gather in a run that keeps one direction (each block before the last, or each after it)
-  // and is merged into the directory when a block breaks the direction or the directory is
-  // searched: one merge per file rather than a tree node per block.
+  // gather in a run that keeps one direction (each block before the last, or each after it).
+  // A block that breaks the direction moves the run, sorted, onto a stack of sorted runs above
+  // the directory, each at most half as long as the list below it (longer ones merge down); a
+  // search of the directory merges them all. An open thus does about one merge per file, and
+  // blocks in any order cost a logarithmic number of merges each, never one per block.
   std::vector<CQuorIndexBlockIdentifier> m_directory;
+  std::vector<std::vector<CQuorIndexBlockIdentifier>> m_sortedRuns;
   std::vector<CQuorIndexBlockIdentifier> m_run;
   bool m_runDescending = false;  // with two blocks or more in the run
   std::size_t m_directoryCursor = 0;
