@@ -1,5 +1,6 @@
 #include "writer/QuorMediaFileWriter.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -41,6 +42,18 @@ constexpr LONGLONG kFileTimeUnitsPerSecond = 10000000LL;
 constexpr LONGLONG kFileTimeUnitsPerMs = 10000LL;
 
 std::atomic<long long> g_indexPeriodMs{0};  // 0: the product's period
+
+// Asks for the first bytes of a buffer ahead of their use. A queued record was filled on the
+// caller's thread, so its lines sit in another core's cache or in memory; fetching the next one
+// while the current sample is hashed hides that wait. In longer buffers the hardware's own
+// prefetch takes over.
+void PrefetchHead(const BYTE* bytes, std::size_t size) {
+  constexpr std::size_t kCacheLine = 64;
+  const std::size_t head = std::min<std::size_t>(size, 4096);
+  for (std::size_t offset = 0; offset < head; offset += kCacheLine) {
+    __builtin_prefetch(bytes + offset);
+  }
+}
 
 bool IsFullCode(HRESULT hr) {
   return hr == MFS_E_FILE_FULL || hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL);
@@ -818,6 +831,7 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
     for (std::size_t i = 0; i < batch.size(); ++i) {
       // Samples still queued when the recording stops are not written.
       if (StopRequested()) return;
+      if (i + 1 < batch.size()) PrefetchHead(batch[i + 1]->buffer.get(), batch[i + 1]->capacity);
       if (m_state != wseFinished) {
         if (const HRESULT hr = DoWrite(batch[i].get()); FAILED(hr)) {
           log.LogErrorMessage(hr, "Failed to write media sample");
