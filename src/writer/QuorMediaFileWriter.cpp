@@ -589,6 +589,7 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
         }
 
         const HRESULT writeHr = block->Write(writer);
+        block->SetImageBuffer(nullptr, 0);  // the record's memory is not the block's to keep
         if (SUCCEEDED(writeHr)) {
           ++m_blockIndex;
           m_fileHasSamples = true;
