@@ -60,28 +60,22 @@ TEST_F(QuorOleAutoTest, Utf8ConvertsWithSurrogatePairsAndIllFormedTextBecomesRep
             "b");
 }
 
+// Byte, number and string vectors are read element by element in the C++ layer's and the
+// client's tests; here the bounds of one that does not start at 0.
 TEST_F(QuorOleAutoTest, VectorReportsItsShape) {
-  struct Shape {
-    VARTYPE vt;
-    UINT elementSize;
-  };
-  const Shape kShapes[] = {{VT_UI1, 1}, {VT_UI4, 4}, {VT_BSTR, sizeof(BSTR)}, {VT_I8, 8}};
-  for (const Shape& s : kShapes) {
-    SCOPED_TRACE(s.vt);
-    CQuorSafeArray a = CQuorSafeArray::CreateVector(s.vt, 5, 3);
-    ASSERT_TRUE(a);
-    LONG lower = 0, upper = 0;
-    VARTYPE vt = VT_EMPTY;
-    EXPECT_EQ(SafeArrayGetLBound(a.Get(), 1, &lower), S_OK);
-    EXPECT_EQ(SafeArrayGetUBound(a.Get(), 1, &upper), S_OK);
-    EXPECT_EQ(SafeArrayGetVartype(a.Get(), &vt), S_OK);
-    EXPECT_EQ(lower, 5);
-    EXPECT_EQ(upper, 7);
-    EXPECT_EQ(vt, s.vt);
-    EXPECT_EQ(SafeArrayGetDim(a.Get()), 1u);
-    EXPECT_EQ(SafeArrayGetElemsize(a.Get()), s.elementSize);
-    EXPECT_EQ(SafeArrayGetLBound(a.Get(), 2, &lower), DISP_E_BADINDEX);
-  }
+  CQuorSafeArray a = CQuorSafeArray::CreateVector(VT_I8, 5, 3);
+  ASSERT_TRUE(a);
+  LONG lower = 0, upper = 0;
+  VARTYPE vt = VT_EMPTY;
+  EXPECT_EQ(SafeArrayGetLBound(a.Get(), 1, &lower), S_OK);
+  EXPECT_EQ(SafeArrayGetUBound(a.Get(), 1, &upper), S_OK);
+  EXPECT_EQ(SafeArrayGetVartype(a.Get(), &vt), S_OK);
+  EXPECT_EQ(lower, 5);
+  EXPECT_EQ(upper, 7);
+  EXPECT_EQ(vt, VT_I8);
+  EXPECT_EQ(SafeArrayGetDim(a.Get()), 1u);
+  EXPECT_EQ(SafeArrayGetElemsize(a.Get()), 8u);
+  EXPECT_EQ(SafeArrayGetLBound(a.Get(), 2, &lower), DISP_E_BADINDEX);
   EXPECT_EQ(SafeArrayCreateVector(VT_VARIANT, 0, 1), nullptr);
   SAFEARRAYBOUND twoDims[2] = {{1, 0}, {1, 0}};
   EXPECT_EQ(SafeArrayCreate(VT_UI1, 2, twoDims), nullptr);

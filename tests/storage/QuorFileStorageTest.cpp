@@ -128,14 +128,6 @@ TEST_F(QuorFileStorageTest, ReadAndWriteCheckArgumentsAndMode) {
   EXPECT_EQ(m_storage.Write(&byte, 1), HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE));
 }
 
-TEST_F(QuorFileStorageTest, FinalizeCutsTheFileAtThePosition) {
-  ASSERT_EQ(Create("final.vid", 4), S_OK);
-  ASSERT_EQ(WriteBytes(PatternBytes(1100)), S_OK);
-  ASSERT_EQ(m_storage.Seek(0, 1000, soBegin), S_OK);
-  EXPECT_EQ(Finalize(), 1000u);
-  EXPECT_EQ(m_dir.FileSize("final.vid"), 1000u);
-}
-
 TEST_F(QuorFileStorageTest, ChangeMaxFileSizeMovesTheLimitBothWays) {
   ASSERT_EQ(Create("change.vid", 1), S_OK);
   ASSERT_EQ(m_storage.ChangeMaxFileSize(-164), S_OK);
