@@ -136,7 +136,6 @@ void Grow(Bytes& bytes, std::size_t extra) {
 
 TEST_F(QuorMediaFileBlockTest, DamagedFramingGivesItsDocumentedCode) {
   const HRESULT kEof = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
-  const std::size_t kDescriptionValue = kBlockHeaderSize + kU32FieldSize + kFieldHeaderSize;
   struct Damage {
     const char* name;
     std::function<void(Bytes&)> apply;
@@ -145,8 +144,6 @@ TEST_F(QuorMediaFileBlockTest, DamagedFramingGivesItsDocumentedCode) {
   };
   const Damage kDamage[] = {
       {"Nothing", [](Bytes&) {}, S_OK, true},
-      {"ValueByte", [&](Bytes& b) { FlipByte(b, kDescriptionValue); }, S_OK, false},
-      {"HashByte", [](Bytes& b) { FlipByte(b, b.size() - 1); }, S_OK, false},
       {"SizeFieldValue", [](Bytes& b) { FlipByte(b, b.size() - 28); }, E_FAIL, false},
       {"SizeWordGrows",
        [](Bytes& b) {
@@ -193,24 +190,13 @@ TEST_F(QuorMediaFileBlockTest, RefusedFieldsAreDroppedAndUnknownOnesKeptWithThei
   EXPECT_EQ(index, 1u);
 }
 
-TEST_F(QuorMediaFileBlockTest, CursorEnumeratesRepeatedFieldsAndSettingFirstReplaces) {
+// The cursor over repeated fields is walked by the track info block's filter list, in order and
+// between other fields, in its tests; here the tags that field access refuses.
+TEST_F(QuorMediaFileBlockTest, FieldAccessRefusesBaseAndUnknownTagsAndEmptyValues) {
   CQuorTrackInfoBlock block;
   const BYTE a[16] = {0xA};
-  const BYTE b[16] = {0xB};
-  const BYTE c[16] = {0xC};
-  ASSERT_EQ(block.SetField(kTagFilterClsid, 16, a, true, false), S_OK);
-  ASSERT_EQ(block.SetField(kTagTrackId, 4, a, true, false), S_OK);
-  ASSERT_EQ(block.SetField(kTagFilterClsid, 16, b, true, true), S_OK);
-  ASSERT_EQ(block.GetFieldCount(), 3u);
-  ASSERT_EQ(block.SetField(kTagFilterClsid, 16, c, true, false), S_OK);  // replaces a
   DWORD length = 0;
   const BYTE* value = nullptr;
-  ASSERT_EQ(block.GetField(kTagFilterClsid, &length, &value, false), S_OK);
-  EXPECT_EQ(value[0], 0xC);
-  ASSERT_EQ(block.GetField(kTagFilterClsid, &length, &value, true), S_OK);
-  EXPECT_EQ(value[0], 0xB);
-  EXPECT_EQ(block.GetField(kTagFilterClsid, &length, &value, true), MFS_E_NO_VALUE);
-  EXPECT_EQ(block.GetField(kTagFilterClsid, &length, &value, true), MFS_E_NO_VALUE);
   EXPECT_EQ(block.GetField(kTagBlockSize, &length, &value, false), MFS_E_NOT_SET);
   EXPECT_EQ(block.GetField(0x0302, &length, &value, false), E_INVALIDARG);
   EXPECT_EQ(block.SetField(kTagBlockSize, 4, a, true, false), E_INVALIDARG);
