@@ -85,7 +85,6 @@ std::vector<ParsedFile> CQuorTestFileSet::Write(const CQuorTempDir& dir,
     const DWORD filesetIndex = plan.filesetIndex.value_or(static_cast<DWORD>(k));
     if (filesetIndex != TestFile::kNone) Check(info.SetFileSetIndex(filesetIndex), "index");
     Check(info.SetFileSetCreationTime(1700000000), "time");
-    if (m_description) Check(info.SetDescription(m_description->c_str()), "description");
     if (m_password) {
       CQuorMD5Hash hash;
       BYTE digest[kQuorMD5DigestSize];
@@ -104,7 +103,6 @@ std::vector<ParsedFile> CQuorTestFileSet::Write(const CQuorTempDir& dir,
     for (std::size_t t = 0; t < tracks.size(); ++t) {
       const TestTrack& track = *tracks[t];
       CQuorTrackInfoBlock block;
-      if (track.pairId) Check(block.SetPairId(*track.pairId), "pair");
       Check(block.SetTrackId(track.id), "id");
       Check(block.SetMediaTypes(track.mediaTypes), "types");
       Check(block.SetTrackName(track.name.c_str()), "name");
@@ -195,8 +193,7 @@ ULONG StatusOf(IQuorMediaFileReader* reader, const CQuorTempDir& dir, const std:
   return flags;
 }
 
-std::vector<ULONGLONG> WalkForward(IQuorMediaFileReader* reader, ULONG trackId, ULONGLONG from,
-                                   HRESULT* end) {
+std::vector<ULONGLONG> WalkForward(IQuorMediaFileReader* reader, ULONG trackId, ULONGLONG from) {
   std::vector<ULONGLONG> seen;
   CQuorComPtr<IQuorMediaFileSample> sample;
   HRESULT hr = reader->MoveTo(trackId, from, sample.AddressOf());
@@ -204,6 +201,5 @@ std::vector<ULONGLONG> WalkForward(IQuorMediaFileReader* reader, ULONG trackId, 
     seen.push_back(Decode(sample.Get()).timestamp);
     hr = reader->MoveNext(trackId, sample.AddressOf());
   }
-  if (end) *end = hr;
   return seen;
 }

@@ -20,7 +20,6 @@ struct TestTrack {
   DWORD mediaTypes;  // 0x1 video, 0x2 audio
   std::u16string name;
   std::vector<GUID> filters;
-  std::optional<DWORD> pairId;
 };
 
 struct TestSample {
@@ -45,7 +44,6 @@ class CQuorTestFileSet {
   std::vector<TestTrack> m_tracks{TestTrack{}};
   GUID m_guid = {0x1234ABCD, 0x1111, 0x2222, {1, 2, 3, 4, 5, 6, 7, 8}};
   std::optional<std::u16string> m_password;
-  std::optional<std::u16string> m_description;
   std::string m_baseName = "cam";
 
   // Member file k is base + (k ? k : "") + extension. Throws on any write failure; returns the
@@ -77,6 +75,5 @@ HRESULT Open(IQuorMediaFileReader* reader, const CQuorTempDir& dir, const std::s
 ReadSample Decode(IQuorMediaFileSample* sample);
 // The status flags GetFileStatus reports for a file of the directory; 0xDEAD when it fails.
 ULONG StatusOf(IQuorMediaFileReader* reader, const CQuorTempDir& dir, const std::string& name);
-// MoveTo(from), then MoveNext until it fails; the timestamps met. *end receives the failure.
-std::vector<ULONGLONG> WalkForward(IQuorMediaFileReader* reader, ULONG trackId, ULONGLONG from,
-                                   HRESULT* end = nullptr);
+// MoveTo(from), then MoveNext until it fails; the timestamps met.
+std::vector<ULONGLONG> WalkForward(IQuorMediaFileReader* reader, ULONG trackId, ULONGLONG from);
