@@ -3,7 +3,9 @@
 
 # Debian packages the build, the tests and the benchmarks need.
 DEB_PACKAGES := cmake ninja-build g++ pkg-config libssl-dev libgtest-dev libgmock-dev \
-                libbenchmark-dev libcli11-dev nlohmann-json3-dev
+                libbenchmark-dev libcli11-dev nlohmann-json3-dev \
+                libavformat-dev libavcodec-dev libavutil-dev ffmpeg \
+                pybind11-dev python3-dev python3-pytest
 FUZZ_PACKAGES := clang-16 libclang-rt-16-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS ?= $(shell nproc)
