@@ -309,6 +309,12 @@ bool CQuorFile::Flush() {
   return FlushWrites();
 }
 
+bool CQuorFile::Sync() {
+  if (!Flush()) return false;
+  if (QuorCurrentFileSystem().Fdatasync(m_fd) != 0) return FailWithErrno(errno);
+  return true;
+}
+
 bool CQuorFile::SetReserve(ULONGLONG bytes) {
   if (!IsOpen()) return FailWithWin32(ERROR_INVALID_HANDLE);
   m_reserve = bytes;

@@ -85,6 +85,8 @@ class CQuorFile {
   [[nodiscard]] bool SetEndOfFile();
   // Hands buffered bytes to the OS (not to the disk: no fsync).
   [[nodiscard]] bool Flush();
+  // Flush, then writes the file's data through to the storage device (fdatasync).
+  [[nodiscard]] bool Sync();
   // Keeps allocation at least bytes ahead of the file pointer from now on; fails with
   // ERROR_DISK_FULL when that room cannot be had now. Ignored on file systems that cannot
   // preallocate and on files not open for writing.

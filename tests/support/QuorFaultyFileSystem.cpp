@@ -112,6 +112,12 @@ int CQuorFaultyFileSystem::Fstat(int fd, struct stat* status) {
   return m_real.Fstat(fd, status);
 }
 
+int CQuorFaultyFileSystem::Fdatasync(int fd) {
+  if (Injected()) return -1;
+  ++m_syncCalls;
+  return m_real.Fdatasync(fd);
+}
+
 int CQuorFaultyFileSystem::ListDirectory(const char* path, std::vector<std::string>* names) {
   if (Injected()) return errno;
   return m_real.ListDirectory(path, names);

@@ -35,6 +35,7 @@ class CQuorFaultyFileSystem final : public CQuorFileSystem {
   }
   std::uint64_t PwriteCalls() const { return m_pwriteCalls; }
   std::uint64_t PreadCalls() const { return m_preadCalls; }
+  std::uint64_t SyncCalls() const { return m_syncCalls; }
 
   int Open(const char* path, int flags, mode_t mode) override;
   int Close(int fd) override;
@@ -44,6 +45,7 @@ class CQuorFaultyFileSystem final : public CQuorFileSystem {
   int Fallocate(int fd, int mode, off_t offset, off_t length) override;
   int Flock(int fd, int operation) override;
   int Fstat(int fd, struct stat* status) override;
+  int Fdatasync(int fd) override;
   int ListDirectory(const char* path, std::vector<std::string>* names) override;
 
  private:
@@ -60,5 +62,6 @@ class CQuorFaultyFileSystem final : public CQuorFileSystem {
   int m_failError = EIO;
   std::uint64_t m_pwriteCalls = 0;
   std::uint64_t m_preadCalls = 0;
+  std::uint64_t m_syncCalls = 0;
   std::map<int, std::uint64_t> m_extent;  // per descriptor: bytes covered by data or allocation
 };
