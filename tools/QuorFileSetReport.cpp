@@ -1,12 +1,27 @@
 #include "QuorFileSetReport.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "QuorToolText.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
 
+void QuorRefuseNonRegularFile(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (error || !std::filesystem::exists(status) || std::filesystem::is_regular_file(status)) {
+    return;  // the library reports a missing or unreadable file
+  }
+  throw CQuorError(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), "open",
+                   path +
+                       " is not a regular file (a directory, FIFO, device or socket is never "
+                       "a member file)");
+}
+
 CQuorComPtr<IQuorMediaFileReader> QuorOpenFileSet(const std::string& path,
                                                   const std::string& password) {
+  QuorRefuseNonRegularFile(path);
   auto reader = QuorCreate<IQuorMediaFileReader>(CLSID_QuorMediaFileReader);
   CQuorBstr passwordText;
   if (!password.empty()) passwordText = QuorBstr(password);

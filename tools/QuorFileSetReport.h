@@ -46,7 +46,10 @@ struct QuorFileSetReport {
   std::vector<QuorTrackReport> tracks;
 };
 
-// A new reader with the fileset of path open (password empty: none).
+// Throws CQuorError naming path when it exists and is not a regular file, before anything
+// tries to open it.
+void QuorRefuseNonRegularFile(const std::string& path);
+// A new reader with the fileset of path open (password empty: none); path must be a regular file.
 CQuorComPtr<IQuorMediaFileReader> QuorOpenFileSet(const std::string& path,
                                                   const std::string& password);
 

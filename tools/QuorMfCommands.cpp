@@ -239,6 +239,7 @@ int QuorRunExtract(const QuorOpenArgs& args, const QuorSampleRange& range,
 }
 
 int QuorRunDump(const std::string& memberFile, bool json) {
+  QuorRefuseNonRegularFile(memberFile);
   CQuorBlockWalker walker;
   const QuorBlockWalk walk = walker.Walk(memberFile);
   if (json) {

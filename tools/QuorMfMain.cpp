@@ -100,6 +100,13 @@ int main(int argc, char** argv) {
   recordCommand->add_flag("--overwrite", record.overwrite, "replace existing member files");
   recordCommand->add_flag("--realtime", record.realtime,
                           "pace the samples at their timestamps, like a live source");
+  recordCommand->add_flag("--durable", record.durable,
+                          "sync the head and every index block to the device as written");
+  recordCommand
+      ->add_option("--index-period", record.indexPeriodSeconds,
+                   "seconds between index blocks: what a crash can leave unindexed")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 86400));
   recordCommand->add_option("--manifest", manifest,
                             "write the list of samples written as JSON to this file");
   recordCommand->add_flag("--json", recordJson, "print the summary as JSON");

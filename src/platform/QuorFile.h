@@ -64,7 +64,8 @@ class CQuorFile {
   // FILE_SHARE_READ; creation CREATE_NEW, CREATE_ALWAYS (an existing file is emptied) or
   // OPEN_EXISTING; flagsAndAttributes 0 or FILE_FLAG_RANDOM_ACCESS (the first read fetches a few
   // KiB, not the whole buffer: for a file that is read here and there rather than from the start
-  // on). A directory is refused with ERROR_ACCESS_DENIED. Closes a file held before.
+  // on). Anything but a regular file (a directory, FIFO, device or socket) is refused with
+  // ERROR_ACCESS_DENIED, without waiting for a FIFO's other end. Closes a file held before.
   [[nodiscard]] bool Create(const std::string& path, DWORD access, DWORD shareMode, DWORD creation,
                             DWORD flagsAndAttributes = 0);
   bool IsOpen() const noexcept { return m_fd >= 0; }

@@ -1,6 +1,7 @@
 // Runs the built quormf as a user would and checks what it prints and how it exits against what
 // `quormf record --manifest` says it recorded.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -223,6 +224,8 @@ TEST_F(QuorMfToolTest, FailuresExitTwoWithTheNamedResultCode) {
     const char* says;
   };
   const std::string fileset = "'" + m_dir.Path("rec/cam.qmf") + "'";
+  // Beside the members: discovery skips it, naming it is refused, neither waits for a writer.
+  ASSERT_EQ(::mkfifo(m_dir.Path("rec/fifo.qmf").c_str(), 0600), 0);
   const Case kCases[] = {
       {"WrongPassword", "info " + fileset + " -p wrong",
        "error: MFS_E_BAD_PASSWORD (0x8004F008): "},
@@ -233,6 +236,10 @@ TEST_F(QuorMfToolTest, FailuresExitTwoWithTheNamedResultCode) {
       {"RecordWithoutExtension", "record '" + m_dir.Path("noext") + "' --max-size 64 --max-files 2",
        "error: E_INVALIDARG (0x80070057): "},
       {"BadOption", "info --no-such-option " + fileset, "--no-such-option"},
+      {"NamedFifo", "info '" + m_dir.Path("rec/fifo.qmf") + "'", "fifo.qmf is not a regular file"},
+      {"IndexPeriodZero",
+       "record '" + m_dir.Path("p.qmf") + "' --max-size 64 --max-files 2 --index-period 0",
+       "--index-period"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -243,7 +250,7 @@ TEST_F(QuorMfToolTest, FailuresExitTwoWithTheNamedResultCode) {
 }
 
 TEST_F(QuorMfToolTest, DumpListsEveryBlockAndFlagsTheDamagedOne) {
-  Record();
+  Record("--durable --index-period 1");
   const Json clean = RunJson("dump --json '" + m_dir.Path("rec/cam1.qmf") + "'");
   const Json& blocks = clean["blocks"];
   ASSERT_GE(blocks.size(), 5u);
