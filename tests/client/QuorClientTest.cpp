@@ -350,6 +350,41 @@ TEST_F(QuorClientTest, InvokeRefusesCallsThatDoNotFitTheDescription) {
   // Only the lower-case call reached the object.
   EXPECT_EQ(Get(track.Get(), u"GetPairId"), "failed " + std::to_string(MFS_E_NO_VALUE));
   EXPECT_EQ(Get(track.Get(), u"GetTrackId"), "u4:42");
+
+  // A method that fails without a record of its own reports none, whatever an earlier call
+  // left on the thread.
+  CQuorComPtr<IQuorMediaFileReader> reader;
+  ASSERT_EQ(CoCreateInstance(CLSID_QuorMediaFileReader, &reader), S_OK);
+  ASSERT_TRUE(FAILED(reader->GetTrackIds(nullptr)));
+  DISPID id = DISPID_UNKNOWN;
+  LPOLESTR name[] = {const_cast<LPOLESTR>(u"GetTrackName")};
+  ASSERT_EQ(track->GetIDsOfNames(IID_NULL, name, 1, 0, &id), S_OK);
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  CVar result;
+  EXCEPINFO excep{};
+  EXPECT_EQ(track->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result.v, &excep, nullptr),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(excep.scode, MFS_E_NO_VALUE);
+  const bool noDescription = excep.bstrDescription == nullptr;
+  SysFreeString(excep.bstrDescription);
+  SysFreeString(excep.bstrSource);
+  EXPECT_TRUE(noDescription) << "the reader's record came back";
+}
+
+// The writer's options are a dual interface of their own, bound late from its description.
+TEST_F(QuorClientTest, WriterOptionsAreReachedThroughTheirOwnInterface) {
+  CQuorComPtr<IDispatch> writer = CreateByProgId(u"QuorMediaFiles.QuorMediaFileWriter");
+  CQuorComPtr<IDispatch> options;
+  ASSERT_EQ(writer->QueryInterface(IID_IQuorMediaFileWriterOptions,
+                                   reinterpret_cast<void**>(options.AddressOf())),
+            S_OK);
+  CallAll(options.Get(), {{u"SetIndexPeriod", {U4(0)}, E_INVALIDARG},
+                          {u"SetIndexPeriod", {U4(5)}},
+                          {u"SetDurable", {Bool(true)}},
+                          {u"Initialize", {}, DISP_E_UNKNOWNNAME}});
+  EXPECT_EQ(Number(options.Get(), u"GetIndexPeriod"), 5u);
+  EXPECT_EQ(Get(options.Get(), u"GetDurable"), "true");
+  EXPECT_EQ(Number(options.Get(), u"GetDroppedSampleCount"), 0u);
 }
 
 TEST_F(QuorClientTest, TheLibraryUnloadsOnlyWhenNoObjectOrLockHoldsIt) {

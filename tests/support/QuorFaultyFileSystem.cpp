@@ -39,6 +39,7 @@ int CQuorFaultyFileSystem::Close(int fd) {
 }
 
 ssize_t CQuorFaultyFileSystem::Pread(int fd, void* buffer, size_t count, off_t offset) {
+  if (m_beforeRead) m_beforeRead();
   if (Injected()) return -1;
   ++m_preadCalls;
   if (m_readLimit != 0) count = std::min(count, m_readLimit);

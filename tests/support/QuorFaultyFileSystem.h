@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -36,6 +37,9 @@ class CQuorFaultyFileSystem final : public CQuorFileSystem {
   std::uint64_t PwriteCalls() const { return m_pwriteCalls; }
   std::uint64_t PreadCalls() const { return m_preadCalls; }
   std::uint64_t SyncCalls() const { return m_syncCalls; }
+  // Runs hook on the reading thread before every pread: a test can hold a reader there while
+  // another thread looks at it.
+  void BeforeEachRead(std::function<void()> hook) { m_beforeRead = std::move(hook); }
 
   int Open(const char* path, int flags, mode_t mode) override;
   int Close(int fd) override;
@@ -63,5 +67,6 @@ class CQuorFaultyFileSystem final : public CQuorFileSystem {
   std::uint64_t m_pwriteCalls = 0;
   std::uint64_t m_preadCalls = 0;
   std::uint64_t m_syncCalls = 0;
+  std::function<void()> m_beforeRead;
   std::map<int, std::uint64_t> m_extent;  // per descriptor: bytes covered by data or allocation
 };
