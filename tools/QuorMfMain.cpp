@@ -79,6 +79,20 @@ int main(int argc, char** argv) {
   dumpCommand->add_option("MEMBERFILE", dumpFile, "one member file")->required();
   dumpCommand->add_flag("--json", dumpJson, "print JSON instead of text");
 
+  std::string module = "libquormediafiles.so.1";
+  bool systemRegistry = false;
+  CLI::App* registerCommand =
+      app.add_subcommand("register", "record a component server's classes in the class registry");
+  CLI::App* unregisterCommand = app.add_subcommand(
+      "unregister", "remove a component server's classes from the class registry");
+  for (CLI::App* command : {registerCommand, unregisterCommand}) {
+    command->add_option("MODULE", module, "the library, a path or a name the loader searches for")
+        ->capture_default_str();
+    command->add_flag("--system", systemRegistry,
+                      "the system-wide registry (QUOR_SYSTEM_REGISTRY_FILE or "
+                      "/etc/quormediafiles/registry) instead of the user's");
+  }
+
   QuorRecordOptions record;
   std::string manifest;
   bool recordJson = false;
@@ -128,6 +142,8 @@ int main(int argc, char** argv) {
     }
     if (*dumpCommand) return QuorRunDump(dumpFile, dumpJson);
     if (*recordCommand) return QuorRunRecord(record, manifest, recordJson);
+    if (*registerCommand) return QuorRunRegister(module, systemRegistry, false);
+    if (*unregisterCommand) return QuorRunRegister(module, systemRegistry, true);
   } catch (const CQuorError& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "error: %s\n", e.what());

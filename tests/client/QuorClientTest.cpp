@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +23,13 @@
 namespace {
 
 constexpr char kServerPath[] = QUOR_SERVER_PATH;
+
+// What registration records: the versioned name the loader uses, in the module's real
+// directory (the built file's name carries the full version).
+std::string RegisteredPath() {
+  const std::filesystem::path server(kServerPath);
+  return (std::filesystem::canonical(server.parent_path()) / "libquormediafiles.so.1").string();
+}
 
 bool IsMapped() {
   void* handle = ::dlopen(kServerPath, RTLD_NOW | RTLD_NOLOAD);
@@ -191,8 +199,9 @@ class QuorClientTest : public ::testing::Test {
     EXPECT_EQ(CallExport("DllUnregisterServer"), S_OK);
     const Bytes bytes = m_dir.ReadBytes("registry");
     const std::string text(bytes.begin(), bytes.end());
-    for (const char* mark : {"QuorMediaFiles", "279ADA38", "0A1FD3C2", "6EFDDF73", "3435DDB1",
-                             "5796CE59", "F2E9FDBC", "0A3183DC", "DD0F0965", kServerPath}) {
+    for (const char* mark :
+         {"QuorMediaFiles", "279ADA38", "0A1FD3C2", "6EFDDF73", "3435DDB1", "5796CE59", "F2E9FDBC",
+          "0A3183DC", "DD0F0965", RegisteredPath().c_str()}) {
       EXPECT_EQ(text.find(mark), std::string::npos) << mark << " left in\n" << text;
     }
     ::unsetenv("QUOR_REGISTRY_FILE");
@@ -399,7 +408,7 @@ TEST_F(QuorClientTest, TheLibraryUnloadsOnlyWhenNoObjectOrLockHoldsIt) {
                              IID_IClassFactory, reinterpret_cast<void**>(factory.AddressOf())),
             S_OK);
   ASSERT_TRUE(IsMapped());
-  EXPECT_TRUE(CQuorInprocServerTable::Instance().IsLoaded(kServerPath));
+  EXPECT_TRUE(CQuorInprocServerTable::Instance().IsLoaded(RegisteredPath()));
 
   ASSERT_EQ(factory->LockServer(1), S_OK);
   factory.Reset();
@@ -419,7 +428,7 @@ TEST_F(QuorClientTest, TheLibraryUnloadsOnlyWhenNoObjectOrLockHoldsIt) {
   EXPECT_TRUE(IsMapped());  // the class object
   factory.Reset();
   CoFreeUnusedLibraries();
-  EXPECT_FALSE(CQuorInprocServerTable::Instance().IsLoaded(kServerPath));
+  EXPECT_FALSE(CQuorInprocServerTable::Instance().IsLoaded(RegisteredPath()));
   EXPECT_FALSE(IsMapped());
 
   // Loaded again on the next request.
@@ -486,9 +495,10 @@ TEST_F(QuorClientTest, AServerThatDoesNotLoadIsReported) {
   const Bytes bytes = m_dir.ReadBytes("registry");
   std::string text(bytes.begin(), bytes.end());
   const std::string missing = m_dir.Path("gone/libquormediafiles.so");
-  for (std::size_t at = text.find(kServerPath); at != std::string::npos;
-       at = text.find(kServerPath, at + missing.size())) {
-    text.replace(at, std::strlen(kServerPath), missing);
+  const std::string registered = RegisteredPath();
+  for (std::size_t at = text.find(registered); at != std::string::npos;
+       at = text.find(registered, at + missing.size())) {
+    text.replace(at, registered.size(), missing);
   }
   m_dir.WriteBytes("registry", Bytes(text.begin(), text.end()));
   void* p = &p;

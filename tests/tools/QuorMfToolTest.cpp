@@ -31,12 +31,13 @@ std::string Slurp(const std::string& path) {
   return text.str();
 }
 
-// Runs quormf with args (already quoted where needed), stdout and stderr captured in files.
-RunResult Quormf(const CQuorTempDir& dir, const std::string& args) {
+// Runs quormf with args (already quoted where needed) and the environment assignments env,
+// stdout and stderr captured in files.
+RunResult Quormf(const CQuorTempDir& dir, const std::string& args, const std::string& env = "") {
   const std::string out = dir.Path("stdout.txt");
   const std::string err = dir.Path("stderr.txt");
   const std::string command =
-      std::string("'") + QUORMF_PATH + "' " + args + " >'" + out + "' 2>'" + err + "' </dev/null";
+      env + " '" + QUORMF_PATH + "' " + args + " >'" + out + "' 2>'" + err + "' </dev/null";
   const int raw = std::system(command.c_str());
   RunResult result;
   result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -247,6 +248,30 @@ TEST_F(QuorMfToolTest, FailuresExitTwoWithTheNamedResultCode) {
     EXPECT_EQ(r.status, 2) << r.out;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
   }
+}
+
+// The user's registry by default, the system-wide one with --system; either records the
+// versioned name the loader uses, so that an upgrade keeps the registration.
+TEST_F(QuorMfToolTest, RegisterRecordsTheVersionedNameInTheUsersOrTheSystemRegistry) {
+  const std::string user = m_dir.Path("user/registry");
+  const std::string system = m_dir.Path("system/registry");
+  const std::string env =
+      "QUOR_REGISTRY_FILE='" + user + "' QUOR_SYSTEM_REGISTRY_FILE='" + system + "'";
+  const std::string server = std::string("'") + QUOR_SERVER_PATH + "'";
+  const std::string versioned =
+      (std::filesystem::canonical(std::filesystem::path(QUOR_SERVER_PATH).parent_path()) /
+       "libquormediafiles.so.1")
+          .string();
+  ASSERT_EQ(Quormf(m_dir, "register " + server, env).status, 0);
+  EXPECT_NE(Slurp(user).find("@=\"" + versioned + "\""), std::string::npos) << Slurp(user);
+  EXPECT_FALSE(m_dir.Exists("system/registry"));
+  ASSERT_EQ(Quormf(m_dir, "register --system " + server, env).status, 0);
+  EXPECT_NE(Slurp(system).find("@=\"" + versioned + "\""), std::string::npos);
+  ASSERT_EQ(Quormf(m_dir, "unregister " + server, env).status, 0);
+  EXPECT_EQ(Slurp(user).find("InprocServer32"), std::string::npos);
+  const RunResult missing = Quormf(m_dir, "register '" + m_dir.Path("none.so") + "'", env);
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("none.so"), std::string::npos) << missing.err;
 }
 
 TEST_F(QuorMfToolTest, DumpListsEveryBlockAndFlagsTheDamagedOne) {
