@@ -34,6 +34,9 @@ struct QuorTrackReport {
   ULONGLONG samples = 0;
   ULONGLONG keyFrames = 0;
   ULONGLONG payloadBytes = 0;
+  // Why the reader gave no metadata (a format identifier outside its table, say); the fields
+  // above it are then unset.
+  std::optional<HRESULT> metadataError;
 };
 
 struct QuorFileSetReport {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -127,6 +128,30 @@ TEST_F(QuorMfToolTest, InfoJsonMatchesWhatWasRecorded) {
   EXPECT_EQ(info["tracks"][0]["samples"], 75);  // 3 s at 25 frames per second
   EXPECT_EQ(info["tracks"][1]["samples"], 150);
   EXPECT_EQ(info["tracks"][1]["pair_id"], 1);
+
+  // The camera's format identifier changed to one outside the reader's table in every member
+  // file: the reader refuses the track's metadata, info still shows its samples and the code.
+  const std::string text = info["tracks"][0]["video_format"];  // {00112233-4455-6677-8899-...}
+  Bytes guid;
+  auto hexAt = [&](std::size_t at) {
+    return static_cast<std::uint8_t>(std::stoi(text.substr(at, 2), nullptr, 16));
+  };
+  for (std::size_t at : {7, 5, 3, 1, 12, 10, 17, 15, 20, 22, 25, 27, 29, 31, 33, 35}) {
+    guid.push_back(hexAt(at));
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path("rec"))) {
+    const std::string name = "rec/" + entry.path().filename().string();
+    Bytes bytes = m_dir.ReadBytes(name);
+    const auto at = std::search(bytes.begin(), bytes.end(), guid.begin(), guid.end());
+    ASSERT_NE(at, bytes.end()) << name;
+    at[15] ^= 1;
+    m_dir.WriteBytes(name, bytes);
+  }
+  const Json unknown = RunJson("info --json " + Fileset());
+  ASSERT_EQ(unknown["tracks"].size(), 2u);
+  EXPECT_EQ(unknown["tracks"][0]["metadata_error"], "MFS_E_BAD_FORMAT (0x8004F009)");
+  EXPECT_EQ(unknown["tracks"][0]["samples"], 75);
+  EXPECT_EQ(unknown["tracks"][1]["name"], "microphone");
 }
 
 TEST_F(QuorMfToolTest, SamplesJsonMatchesTheRecordedSamplesOverRanges) {
