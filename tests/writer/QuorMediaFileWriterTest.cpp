@@ -558,13 +558,21 @@ TEST_F(QuorMediaFileWriterTest, KilledWriterLeavesEveryReportedBlockOnDisk) {
   if (idle == 0) {
     CQuorMediaFileWriter::SetIndexPeriodForTesting(std::chrono::milliseconds(20));
     auto writer = NewWriter();
-    StartSimpleRecording(writer.Get(), m_dir.Path("idle.vid"), 65536, 1);
-    const ULONGLONG samplesEnd =
-        BytesWrittenTotal(writer.Get()) + kSamples * (300 + kMediaSampleOverhead);
-    for (int i = 0; i < kSamples; ++i)
+    // A child that fails exits, which the parent sees as not killed.
+    if (writer->Initialize(Wide(m_dir.Path("idle.vid")).Get(), 65536, 1, VARIANT_TRUE) != S_OK ||
+        writer->AddTrack(NewTrack(1, "video").Get()) != S_OK) {
+      ::_exit(1);
+    }
+    // Queued before the start, the samples are all written before the worker first looks at its
+    // timer, so the first index block lists every one of them.
+    for (int i = 0; i < kSamples; ++i) {
       (void)writer->Write(1, NewSample(PatternBytes(300, i), i).Get());
-    // Past the samples: the index block is written.
-    while (BytesWrittenTotal(writer.Get()) <= samplesEnd) {
+    }
+    if (writer->StartRecording() != S_OK) ::_exit(1);
+    // Without an index block the file holds less than this (its head is smaller than the
+    // index block's entries); with it, more.
+    const ULONGLONG indexed = kSamples * (300 + kMediaSampleOverhead + kIndexEntrySize) + 16;
+    while (BytesWrittenTotal(writer.Get()) < indexed) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ::raise(SIGKILL);
