@@ -136,25 +136,14 @@ HRESULT CQuorMediaFileBlock::Write(CQuorFileStorageWriter* writer) {
 
 HRESULT CQuorMediaFileBlock::Read(CQuorFileStorageReader* reader) {
   if (reader == nullptr) return E_POINTER;
-  m_hashValid = false;
-  // The fields of the previous read borrow from the buffer that is about to be refilled.
-  ClearFields();
-  m_blockIndexField.Clear();
-  m_blockSizeField.Clear();
-  m_blockHashField.Clear();
-
   BYTE header[kBlockHeaderSize];
   HRESULT hr = reader->Read(header + kBlockTypeOffset, kU32Size);
+  if (SUCCEEDED(hr)) hr = StartRead(header, false);
   if (FAILED(hr)) return hr;
-  const DWORD type = DecodeU32(header + kBlockTypeOffset);
-  if (!IsBlockType(type)) return E_FAIL;
-  m_blockType = type;
   hr = reader->Read(header + kBlockSizeWordOffset, kU32Size);
+  if (SUCCEEDED(hr)) hr = StartRead(header, true);
   if (FAILED(hr)) return hr;
-  const DWORD size = DecodeU32(header + kBlockSizeWordOffset);
-  m_blockSize = size;
-  // Below 48 bytes the base fields cannot be there, and the hash would cover fewer than 0 bytes.
-  if (size < kBaseFieldsSize) return E_FAIL;
+  const DWORD size = m_blockSize;
   // The size word is not trusted with memory: a block that cannot be in the file fails as its
   // read would, before anything is allocated.
   ULONGLONG remaining = 0;
@@ -169,8 +158,38 @@ HRESULT CQuorMediaFileBlock::Read(CQuorFileStorageReader* reader) {
   BYTE* area = m_readBuffer.get();
   hr = reader->Read(area, size);
   if (FAILED(hr)) return hr;
+  return LoadFields(header, area, nullptr);
+}
 
-  hr = ParseFieldArea(area, size);
+HRESULT CQuorMediaFileBlock::ReadFrom(const BYTE* bytes, const BYTE* digest) {
+  if (bytes == nullptr || digest == nullptr) return E_POINTER;
+  HRESULT hr = StartRead(bytes, false);
+  if (SUCCEEDED(hr)) hr = StartRead(bytes, true);
+  if (FAILED(hr)) return hr;
+  return LoadFields(bytes, bytes + kBlockHeaderSize, digest);
+}
+
+HRESULT CQuorMediaFileBlock::StartRead(const BYTE* header, bool sizeWord) {
+  if (!sizeWord) {
+    m_hashValid = false;
+    // The fields of the previous read borrow from the bytes that are about to be replaced.
+    ClearFields();
+    m_blockIndexField.Clear();
+    m_blockSizeField.Clear();
+    m_blockHashField.Clear();
+    const DWORD type = DecodeU32(header + kBlockTypeOffset);
+    if (!IsBlockType(type)) return E_FAIL;
+    m_blockType = type;
+    return S_OK;
+  }
+  m_blockSize = DecodeU32(header + kBlockSizeWordOffset);
+  // Below 48 bytes the base fields cannot be there, and the hash would cover fewer than 0 bytes.
+  return m_blockSize < kBaseFieldsSize ? E_FAIL : S_OK;
+}
+
+HRESULT CQuorMediaFileBlock::LoadFields(const BYTE* header, const BYTE* area, const BYTE* digest) {
+  const DWORD size = m_blockSize;
+  HRESULT hr = ParseFieldArea(area, size);
   if (FAILED(hr)) return hr;
   const HRESULT verified = VerifyBlockFields();
   if (FAILED(verified)) return verified;
@@ -179,13 +198,16 @@ HRESULT CQuorMediaFileBlock::Read(CQuorFileStorageReader* reader) {
     return E_FAIL;
   }
 
-  CQuorMD5Hash* hash = nullptr;
-  BYTE digest[kQuorMD5DigestSize];
-  if (SUCCEEDED(StartHash(&hash)) && SUCCEEDED(hash->AddData(header, kBlockHeaderSize)) &&
-      SUCCEEDED(hash->AddData(area, size - kUnhashedTailSize)) &&
-      SUCCEEDED(hash->GetDigest(digest))) {
-    m_hashValid = std::memcmp(digest, m_blockHashField.GetValue(), kHashSize) == 0;
+  BYTE computed[kQuorMD5DigestSize];
+  if (digest == nullptr) {
+    CQuorMD5Hash* hash = nullptr;
+    if (SUCCEEDED(StartHash(&hash)) && SUCCEEDED(hash->AddData(header, kBlockHeaderSize)) &&
+        SUCCEEDED(hash->AddData(area, size - kUnhashedTailSize)) &&
+        SUCCEEDED(hash->GetDigest(computed))) {
+      digest = computed;
+    }
   }
+  m_hashValid = digest && std::memcmp(digest, m_blockHashField.GetValue(), kHashSize) == 0;
   if (DecodeU32(m_blockSizeField.GetValue()) != size) return E_FAIL;
   return verified;
 }

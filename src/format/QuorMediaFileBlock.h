@@ -42,6 +42,11 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
   // Three reads (type, size, field area), one hash over the field area. Framing faults give
   // E_FAIL; reader failures pass through. A hash mismatch is not a failure: IsHashValid() tells.
   [[nodiscard]] HRESULT Read(CQuorFileStorageReader* reader) override;
+  // Read of a block already in memory: bytes holds its type, size word S and S bytes of fields,
+  // digest the salted MD5 of all but its last 16 bytes (hashed by the caller, several blocks at
+  // a time). The same results as Read of those bytes; the fields borrow bytes, which must stay
+  // until the next Read, ReadFrom or ClearFields.
+  [[nodiscard]] HRESULT ReadFrom(const BYTE* bytes, const BYTE* digest);
 
   // Called by Read for every parsed field but the base fields. The base version keeps the field
   // (borrowing the value) or, when the tag table refuses it, drops it with message 10247.
@@ -123,6 +128,11 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
   // Index of the first field with tag at or after the search start, or kCursorAtEnd.
   std::size_t FindField(DWORD tag, bool next) const noexcept;
   [[nodiscard]] HRESULT ParseFieldArea(const BYTE* area, DWORD size);
+  // The framing checks of a read: the type word (which also drops the previous read's fields),
+  // then, with sizeWord, the size word.
+  [[nodiscard]] HRESULT StartRead(const BYTE* header, bool sizeWord);
+  // The rest of a read from the field area in memory; digest null: hashed here.
+  [[nodiscard]] HRESULT LoadFields(const BYTE* header, const BYTE* area, const BYTE* digest);
   // The hash object, started afresh.
   [[nodiscard]] HRESULT StartHash(CQuorMD5Hash** hash);
   // Finishes hash, fed with the block up to its hash value, into the block hash field.

@@ -724,10 +724,29 @@ HRESULT CQuorMediaFileReader::AuthenticateFile(DWORD fileIndex, DWORD& lastBlock
         std::scoped_lock lock(m_lock);
         QUOR_RETURN_IF_FAILED(m_storage.Seek(fileIndex, kFirstBlockOffset, soBegin));
         CQuorMD5Hash fileHash;
+        // Blocks are read and hashed a batch at a time and checked one by one, in file order,
+        // each parsed into the one block object of its kind.
+        CQuorBlockBatch& batch = m_authenticationBatch;
+        batch.Clear();
+        std::size_t next = 0;
+        std::unique_ptr<CQuorMediaFileBlock> kinds[btFinalization >> 8];
         for (;;) {
           if (m_authenticationActive.load() == 0) return MFS_E_AUTH_CANCELLED;
-          std::unique_ptr<CQuorMediaFileBlock> block;
-          QUOR_RETURN_IF_FAILED(GetNextBlock(fileIndex, &block));
+          if (next == batch.GetCount()) {
+            QUOR_RETURN_IF_FAILED(batch.GetEnd());  // the block the last batch stopped at
+            QUOR_RETURN_IF_FAILED(batch.Fill(m_storage.GetReader()));
+            next = 0;
+            if (batch.GetCount() == 0) return batch.GetEnd();
+          }
+          const BYTE* bytes = batch.GetBlock(next);
+          std::unique_ptr<CQuorMediaFileBlock>& block = kinds[(DecodeU32(bytes) >> 8) - 1];
+          try {
+            if (!block) block = QuorNewBlockOfType(DecodeU32(bytes));
+          } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+          }
+          QUOR_RETURN_IF_FAILED(block->ReadFrom(bytes, batch.GetDigest(next)));
+          ++next;
           DWORD index = 0;
           QUOR_RETURN_IF_FAILED(block->GetBlockIndex(&index));
           if (index != lastBlockIndex + 1) {

@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "core/QuorMethodFrame.h"
+#include "format/QuorBlockBatch.h"
 #include "format/QuorFileFinalizationBlock.h"
 #include "format/QuorFileInfoBlock.h"
 #include "format/QuorIndexBlock.h"
@@ -114,4 +115,6 @@ class CQuorMediaFileReader final : public CQuorDispatchObject<IQuorMediaFileRead
   // hash objects are made once, not once per block.
   CQuorMediaSampleBlock m_sampleBlock;
   CQuorIndexBlock m_indexBlock;
+  // The read-ahead of IsAuthentic, kept for its buffer.
+  CQuorBlockBatch m_authenticationBatch;
 };
