@@ -138,6 +138,12 @@ QUOR_TARGET_AVX2 void CompressAvx2(std::uint32_t* state, const BYTE* const* bloc
 
 // ---- AVX-512: 16 lanes, with one-instruction rotates and round functions (vprold, vpternlogd)
 
+// The unmasked forms of vprold and vinserti64x4 start from an undefined register, which GCC 12
+// reports as uninitialized; the zero-masked forms with every lane selected are the same
+// instructions without that.
+constexpr __mmask16 kAllLanes = 0xFFFF;
+constexpr __mmask8 kAllQuadWords = 0xFF;
+
 // Truth tables of the round functions for vpternlogd over (b, c, d).
 constexpr int kTernaryF = 0xCA;  // (b & c) | (~b & d)
 constexpr int kTernaryG = 0xE4;  // (b & d) | (c & ~d)
@@ -150,7 +156,7 @@ QUOR_TARGET_AVX512 inline __m512i Step16(__m512i a, __m512i b, __m512i c, __m512
   const __m512i k = _mm512_set1_epi32(static_cast<int>(kStepConstant[i]));
   const __m512i f = _mm512_ternarylogic_epi32(b, c, d, Function);
   const __m512i sum = _mm512_add_epi32(_mm512_add_epi32(a, f), _mm512_add_epi32(k, w));
-  return _mm512_add_epi32(b, _mm512_rol_epi32(sum, R));
+  return _mm512_add_epi32(b, _mm512_maskz_rol_epi32(kAllLanes, sum, R));
 }
 
 template <int Function, int R0, int R1, int R2, int R3>
@@ -175,7 +181,7 @@ QUOR_TARGET_AVX512 void CompressAvx512(std::uint32_t* state, const BYTE* const* 
   Transpose8(blocks + 8, 32, high + 8);
   __m512i w[16];
   for (int j = 0; j < 16; ++j) {
-    w[j] = _mm512_inserti64x4(_mm512_castsi256_si512(low[j]), high[j], 1);
+    w[j] = _mm512_maskz_inserti64x4(kAllQuadWords, _mm512_castsi256_si512(low[j]), high[j], 1);
   }
   __m512i* rows = reinterpret_cast<__m512i*>(state);
   __m512i a = _mm512_load_si512(rows);
