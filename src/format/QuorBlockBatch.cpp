@@ -17,20 +17,18 @@ void CQuorBlockBatch::Clear() noexcept {
 
 HRESULT CQuorBlockBatch::Fill(CQuorFileStorageReader* reader) {
   Clear();
-  if (reader == nullptr) {
-    m_end = E_POINTER;
-    return S_OK;
-  }
   while (m_offsets.size() < kMaxBlocks && m_used < kMaxBytes && SUCCEEDED(m_end)) {
-    m_end = ReadBlock(reader);
+    m_end = Append(reader);
   }
+  return HashBlocks();
+}
+
+HRESULT CQuorBlockBatch::HashBlocks() {
   try {
     m_digests.resize(m_offsets.size() * kQuorMD5DigestSize);
     m_jobs.resize(m_offsets.size());
   } catch (const std::bad_alloc&) {
-    Clear();
-    m_end = E_OUTOFMEMORY;
-    return S_OK;
+    return E_OUTOFMEMORY;
   }
   for (std::size_t i = 0; i < m_offsets.size(); ++i) {
     const BYTE* block = GetBlock(i);
@@ -42,7 +40,8 @@ HRESULT CQuorBlockBatch::Fill(CQuorFileStorageReader* reader) {
   return m_lanes.Hash(m_jobs);
 }
 
-HRESULT CQuorBlockBatch::ReadBlock(CQuorFileStorageReader* reader) {
+HRESULT CQuorBlockBatch::Append(CQuorFileStorageReader* reader) {
+  if (reader == nullptr) return E_POINTER;
   BYTE header[kBlockHeaderSize];
   HRESULT hr = reader->Read(header + kBlockTypeOffset, kU32Size);
   if (FAILED(hr)) return hr;

@@ -31,18 +31,21 @@ class CQuorBlockBatch {
   [[nodiscard]] HRESULT Fill(CQuorFileStorageReader* reader);
   // Forgets the batch (GetCount 0, GetEnd S_OK).
   void Clear() noexcept;
+  // The steps of Fill for a walk that moves between blocks itself: one block read from the
+  // reader's position onto the batch (failing as Fill's end does, with nothing added), and the
+  // digests of every block held.
+  [[nodiscard]] HRESULT Append(CQuorFileStorageReader* reader);
+  [[nodiscard]] HRESULT HashBlocks();
 
   std::size_t GetCount() const noexcept { return m_offsets.size(); }
-  // Block i: type, size word S and S bytes; its digest: the salted MD5 of all but its last 16.
+  // Block i: type, size word S and S bytes; its digest (after HashBlocks): the salted MD5 of all
+  // but its last 16.
   const BYTE* GetBlock(std::size_t i) const noexcept { return m_bytes.data() + m_offsets[i]; }
   const BYTE* GetDigest(std::size_t i) const noexcept { return m_digests.data() + 16 * i; }
   // Why the last Fill stopped: S_OK at a size limit, else the failure of the block after it.
   HRESULT GetEnd() const noexcept { return m_end; }
 
  private:
-  // Reads one block onto the end of the buffer.
-  [[nodiscard]] HRESULT ReadBlock(CQuorFileStorageReader* reader);
-
   std::vector<BYTE> m_bytes;  // grows, never shrinks; m_used of it hold the batch
   std::size_t m_used = 0;
   std::vector<std::size_t> m_offsets;

@@ -158,15 +158,26 @@ HRESULT CQuorMediaFileBlock::Read(CQuorFileStorageReader* reader) {
   BYTE* area = m_readBuffer.get();
   hr = reader->Read(area, size);
   if (FAILED(hr)) return hr;
-  return LoadFields(header, area, nullptr);
+  CQuorMD5Hash* hash = nullptr;
+  BYTE digest[kQuorMD5DigestSize];
+  const bool hashed = SUCCEEDED(StartHash(&hash)) &&
+                      SUCCEEDED(hash->AddData(header, kBlockHeaderSize)) &&
+                      SUCCEEDED(hash->AddData(area, size - kUnhashedTailSize)) &&
+                      SUCCEEDED(hash->GetDigest(digest));
+  return LoadFields(area, hashed ? digest : nullptr);
 }
 
 HRESULT CQuorMediaFileBlock::ReadFrom(const BYTE* bytes, const BYTE* digest) {
-  if (bytes == nullptr || digest == nullptr) return E_POINTER;
+  if (bytes == nullptr) return E_POINTER;
   HRESULT hr = StartRead(bytes, false);
   if (SUCCEEDED(hr)) hr = StartRead(bytes, true);
   if (FAILED(hr)) return hr;
-  return LoadFields(bytes, bytes + kBlockHeaderSize, digest);
+  return LoadFields(bytes + kBlockHeaderSize, digest);
+}
+
+void CQuorMediaFileBlock::CheckDigest(const BYTE* digest) noexcept {
+  m_hashValid = digest && m_blockHashField.IsLoaded() &&
+                std::memcmp(digest, m_blockHashField.GetValue(), kHashSize) == 0;
 }
 
 HRESULT CQuorMediaFileBlock::StartRead(const BYTE* header, bool sizeWord) {
@@ -187,7 +198,7 @@ HRESULT CQuorMediaFileBlock::StartRead(const BYTE* header, bool sizeWord) {
   return m_blockSize < kBaseFieldsSize ? E_FAIL : S_OK;
 }
 
-HRESULT CQuorMediaFileBlock::LoadFields(const BYTE* header, const BYTE* area, const BYTE* digest) {
+HRESULT CQuorMediaFileBlock::LoadFields(const BYTE* area, const BYTE* digest) {
   const DWORD size = m_blockSize;
   HRESULT hr = ParseFieldArea(area, size);
   if (FAILED(hr)) return hr;
@@ -197,17 +208,7 @@ HRESULT CQuorMediaFileBlock::LoadFields(const BYTE* header, const BYTE* area, co
       !m_blockHashField.IsLoaded()) {
     return E_FAIL;
   }
-
-  BYTE computed[kQuorMD5DigestSize];
-  if (digest == nullptr) {
-    CQuorMD5Hash* hash = nullptr;
-    if (SUCCEEDED(StartHash(&hash)) && SUCCEEDED(hash->AddData(header, kBlockHeaderSize)) &&
-        SUCCEEDED(hash->AddData(area, size - kUnhashedTailSize)) &&
-        SUCCEEDED(hash->GetDigest(computed))) {
-      digest = computed;
-    }
-  }
-  m_hashValid = digest && std::memcmp(digest, m_blockHashField.GetValue(), kHashSize) == 0;
+  CheckDigest(digest);
   if (DecodeU32(m_blockSizeField.GetValue()) != size) return E_FAIL;
   return verified;
 }

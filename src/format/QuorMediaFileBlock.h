@@ -43,10 +43,13 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
   // E_FAIL; reader failures pass through. A hash mismatch is not a failure: IsHashValid() tells.
   [[nodiscard]] HRESULT Read(CQuorFileStorageReader* reader) override;
   // Read of a block already in memory: bytes holds its type, size word S and S bytes of fields,
-  // digest the salted MD5 of all but its last 16 bytes (hashed by the caller, several blocks at
-  // a time). The same results as Read of those bytes; the fields borrow bytes, which must stay
-  // until the next Read, ReadFrom or ClearFields.
+  // digest the salted MD5 of all but its last 16 bytes, computed by the caller (several blocks
+  // at a time) or null to judge the hash later with CheckDigest. The same results as Read of
+  // those bytes; the fields borrow bytes, which must stay until the next Read, ReadFrom or
+  // ClearFields.
   [[nodiscard]] HRESULT ReadFrom(const BYTE* bytes, const BYTE* digest);
+  // Judges the block hash of the last read against digest (null: not valid).
+  void CheckDigest(const BYTE* digest) noexcept;
 
   // Called by Read for every parsed field but the base fields. The base version keeps the field
   // (borrowing the value) or, when the tag table refuses it, drops it with message 10247.
@@ -131,8 +134,8 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
   // The framing checks of a read: the type word (which also drops the previous read's fields),
   // then, with sizeWord, the size word.
   [[nodiscard]] HRESULT StartRead(const BYTE* header, bool sizeWord);
-  // The rest of a read from the field area in memory; digest null: hashed here.
-  [[nodiscard]] HRESULT LoadFields(const BYTE* header, const BYTE* area, const BYTE* digest);
+  // The rest of a read, from the field area in memory and the block's digest (null: unknown).
+  [[nodiscard]] HRESULT LoadFields(const BYTE* area, const BYTE* digest);
   // The hash object, started afresh.
   [[nodiscard]] HRESULT StartHash(CQuorMD5Hash** hash);
   // Finishes hash, fed with the block up to its hash value, into the block hash field.

@@ -219,16 +219,45 @@ void CQuorMediaFileReader::LoadIndexChain(DWORD fileIndex,
   ULONGLONG position = 0;
   QUOR_RAISE_IF_FAILED(m_storage.GetPosition(fileIndex, &position), 10130);
 
+  // The chain is followed a run of blocks at a time: each block is read into the batch and
+  // parsed for the offset of the one before it, the run is hashed side by side, and its blocks
+  // then go into the tracks in chain order. Where the walk stopped inside the run is acted on
+  // after the blocks before that point have gone in, as when each block went in as it was read.
+  CQuorBlockBatch& batch = m_blockBatch;
+  ULONGLONG positions[kChainRun];
   while (position != 0) {
-    if (FAILED(m_indexBlock.Read(reader))) return;  // what was added so far stays
-    QUOR_RAISE_IF_FAILED(m_tracks.AddIndexToTracks(m_indexBlock, fileIndex, position), 10132);
-    ULONGLONG previous = 0;
-    QUOR_RAISE_IF_FAILED(m_indexBlock.GetOffsetToPreviousIndex(&previous), 10133);
-    // The chain runs backwards through the file; an offset that does not would never end.
-    if (previous == 0 || previous >= position) return;
-    position = previous;
-    QUOR_RAISE_IF_FAILED(m_storage.Seek(fileIndex, static_cast<LONGLONG>(position), soBegin),
-                         10134);
+    batch.Clear();
+    std::size_t count = 0;
+    bool chainEnds = false;  // what was added so far stays
+    HRESULT failure = S_OK;
+    QuorMessageId failureMessage = kQuorNoMessage;
+    while (count < kChainRun && !chainEnds && SUCCEEDED(failure)) {
+      CQuorIndexBlock& block = m_chainBlocks[count];
+      if (FAILED(batch.Append(reader)) || FAILED(block.ReadFrom(batch.GetBlock(count), nullptr))) {
+        chainEnds = true;
+        break;
+      }
+      positions[count++] = position;
+      ULONGLONG previous = 0;
+      if (FAILED(failure = block.GetOffsetToPreviousIndex(&previous))) {
+        failureMessage = 10133;
+      } else if (previous == 0 || previous >= position) {
+        // The chain runs backwards through the file; an offset that does not would never end.
+        chainEnds = true;
+      } else if (FAILED(failure =
+                            m_storage.Seek(fileIndex, static_cast<LONGLONG>(previous), soBegin))) {
+        failureMessage = 10134;
+      }
+      position = previous;
+    }
+    const bool hashed = SUCCEEDED(batch.HashBlocks());
+    for (std::size_t i = 0; i < count; ++i) {
+      m_chainBlocks[i].CheckDigest(hashed ? batch.GetDigest(i) : nullptr);
+      QUOR_RAISE_IF_FAILED(m_tracks.AddIndexToTracks(m_chainBlocks[i], fileIndex, positions[i]),
+                           10132);
+    }
+    QUOR_RAISE_IF_FAILED(failure, failureMessage);
+    if (chainEnds) return;
   }
 }
 
@@ -726,7 +755,7 @@ HRESULT CQuorMediaFileReader::AuthenticateFile(DWORD fileIndex, DWORD& lastBlock
         CQuorMD5Hash fileHash;
         // Blocks are read and hashed a batch at a time and checked one by one, in file order,
         // each parsed into the one block object of its kind.
-        CQuorBlockBatch& batch = m_authenticationBatch;
+        CQuorBlockBatch& batch = m_blockBatch;
         batch.Clear();
         std::size_t next = 0;
         std::unique_ptr<CQuorMediaFileBlock> kinds[btFinalization >> 8];

@@ -15,6 +15,7 @@
 // second thread can poll and cancel while IsAuthentic runs.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -115,6 +116,9 @@ class CQuorMediaFileReader final : public CQuorDispatchObject<IQuorMediaFileRead
   // hash objects are made once, not once per block.
   CQuorMediaSampleBlock m_sampleBlock;
   CQuorIndexBlock m_indexBlock;
-  // The read-ahead of IsAuthentic, kept for its buffer.
-  CQuorBlockBatch m_authenticationBatch;
+  // The blocks read ahead and hashed together by IsAuthentic and by the open's index chain walk
+  // (kChainRun index blocks at a time), kept for their memory.
+  static constexpr std::size_t kChainRun = 64;
+  CQuorBlockBatch m_blockBatch;
+  std::array<CQuorIndexBlock, kChainRun> m_chainBlocks;
 };
