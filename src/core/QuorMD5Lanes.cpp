@@ -15,6 +15,8 @@
 
 #include "core/QuorLittleEndian.h"
 
+// Loops in the vector code are unrolled whole (#pragma GCC unroll, which Clang reads too), so
+// that every register index and message word is a constant.
 #define QUOR_TARGET_AVX2 __attribute__((target("avx2")))
 #define QUOR_TARGET_AVX512 __attribute__((target("avx2,avx512f")))
 
@@ -50,23 +52,27 @@ constexpr int MessageWord(int i) noexcept {
 QUOR_TARGET_AVX2 inline void Transpose8(const BYTE* const* blocks, std::size_t offset,
                                         __m256i* out) noexcept {
   __m256i row[8];
+#pragma GCC unroll 16
   for (int i = 0; i < 8; ++i) {
     row[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(blocks[i] + offset));
   }
   // Pairs of rows interleaved by word, then by pairs of words; each 128-bit half then holds
   // four lanes of one word, and the halves are put together last.
   __m256i pair[8];
+#pragma GCC unroll 16
   for (int i = 0; i < 8; i += 2) {
     pair[i] = _mm256_unpacklo_epi32(row[i], row[i + 1]);
     pair[i + 1] = _mm256_unpackhi_epi32(row[i], row[i + 1]);
   }
   __m256i quad[8];
+#pragma GCC unroll 16
   for (int i = 0; i < 8; i += 4) {
     quad[i] = _mm256_unpacklo_epi64(pair[i], pair[i + 2]);
     quad[i + 1] = _mm256_unpackhi_epi64(pair[i], pair[i + 2]);
     quad[i + 2] = _mm256_unpacklo_epi64(pair[i + 1], pair[i + 3]);
     quad[i + 3] = _mm256_unpackhi_epi64(pair[i + 1], pair[i + 3]);
   }
+#pragma GCC unroll 16
   for (int j = 0; j < 4; ++j) {
     out[j] = _mm256_permute2x128_si256(quad[j], quad[j + 4], 0x20);
     out[j + 4] = _mm256_permute2x128_si256(quad[j], quad[j + 4], 0x31);
@@ -77,7 +83,8 @@ QUOR_TARGET_AVX2 inline void Transpose8(const BYTE* const* blocks, std::size_t o
 template <int R>
 QUOR_TARGET_AVX2 inline __m256i Step8(__m256i a, __m256i b, __m256i f, int i, __m256i w) noexcept {
   const __m256i k = _mm256_set1_epi32(static_cast<int>(kStepConstant[i]));
-  const __m256i sum = _mm256_add_epi32(_mm256_add_epi32(a, f), _mm256_add_epi32(k, w));
+  // a + K + w does not wait for f, which depends on the step before.
+  const __m256i sum = _mm256_add_epi32(_mm256_add_epi32(a, _mm256_add_epi32(k, w)), f);
   return _mm256_add_epi32(
       b, _mm256_or_si256(_mm256_slli_epi32(sum, R), _mm256_srli_epi32(sum, 32 - R)));
 }
@@ -106,24 +113,28 @@ QUOR_TARGET_AVX2 void CompressAvx2(std::uint32_t* state, const BYTE* const* bloc
   __m256i b = _mm256_load_si256(rows + 1);
   __m256i c = _mm256_load_si256(rows + 2);
   __m256i d = _mm256_load_si256(rows + 3);
+#pragma GCC unroll 16
   for (int i = 0; i < 16; i += 4) {
     a = Step8<7>(a, b, F8(b, c, d), i, w[MessageWord(i)]);
     d = Step8<12>(d, a, F8(a, b, c), i + 1, w[MessageWord(i + 1)]);
     c = Step8<17>(c, d, F8(d, a, b), i + 2, w[MessageWord(i + 2)]);
     b = Step8<22>(b, c, F8(c, d, a), i + 3, w[MessageWord(i + 3)]);
   }
+#pragma GCC unroll 16
   for (int i = 16; i < 32; i += 4) {
     a = Step8<5>(a, b, G8(b, c, d), i, w[MessageWord(i)]);
     d = Step8<9>(d, a, G8(a, b, c), i + 1, w[MessageWord(i + 1)]);
     c = Step8<14>(c, d, G8(d, a, b), i + 2, w[MessageWord(i + 2)]);
     b = Step8<20>(b, c, G8(c, d, a), i + 3, w[MessageWord(i + 3)]);
   }
+#pragma GCC unroll 16
   for (int i = 32; i < 48; i += 4) {
     a = Step8<4>(a, b, H8(b, c, d), i, w[MessageWord(i)]);
     d = Step8<11>(d, a, H8(a, b, c), i + 1, w[MessageWord(i + 1)]);
     c = Step8<16>(c, d, H8(d, a, b), i + 2, w[MessageWord(i + 2)]);
     b = Step8<23>(b, c, H8(c, d, a), i + 3, w[MessageWord(i + 3)]);
   }
+#pragma GCC unroll 16
   for (int i = 48; i < 64; i += 4) {
     a = Step8<6>(a, b, I8(b, c, d), i, w[MessageWord(i)]);
     d = Step8<10>(d, a, I8(a, b, c), i + 1, w[MessageWord(i + 1)]);
@@ -155,13 +166,14 @@ QUOR_TARGET_AVX512 inline __m512i Step16(__m512i a, __m512i b, __m512i c, __m512
                                          __m512i w) noexcept {
   const __m512i k = _mm512_set1_epi32(static_cast<int>(kStepConstant[i]));
   const __m512i f = _mm512_ternarylogic_epi32(b, c, d, Function);
-  const __m512i sum = _mm512_add_epi32(_mm512_add_epi32(a, f), _mm512_add_epi32(k, w));
+  const __m512i sum = _mm512_add_epi32(_mm512_add_epi32(a, _mm512_add_epi32(k, w)), f);
   return _mm512_add_epi32(b, _mm512_maskz_rol_epi32(kAllLanes, sum, R));
 }
 
 template <int Function, int R0, int R1, int R2, int R3>
 QUOR_TARGET_AVX512 inline void Round16(__m512i& a, __m512i& b, __m512i& c, __m512i& d, int first,
                                        const __m512i* w) noexcept {
+#pragma GCC unroll 16
   for (int i = first; i < first + 16; i += 4) {
     a = Step16<R0, Function>(a, b, c, d, i, w[MessageWord(i)]);
     d = Step16<R1, Function>(d, a, b, c, i + 1, w[MessageWord(i + 1)]);
@@ -180,6 +192,7 @@ QUOR_TARGET_AVX512 void CompressAvx512(std::uint32_t* state, const BYTE* const* 
   Transpose8(blocks + 8, 0, high);
   Transpose8(blocks + 8, 32, high + 8);
   __m512i w[16];
+#pragma GCC unroll 16
   for (int j = 0; j < 16; ++j) {
     w[j] = _mm512_maskz_inserti64x4(kAllQuadWords, _mm512_castsi256_si512(low[j]), high[j], 1);
   }
