@@ -89,18 +89,26 @@ QUOR_TARGET_AVX2 inline __m256i Step8(__m256i a, __m256i b, __m256i f, int i, __
       b, _mm256_or_si256(_mm256_slli_epi32(sum, R), _mm256_srli_epi32(sum, 32 - R)));
 }
 
-// The four round functions, written with as few operations as they allow.
-QUOR_TARGET_AVX2 inline __m256i F8(__m256i b, __m256i c, __m256i d) noexcept {
-  return _mm256_xor_si256(d, _mm256_and_si256(b, _mm256_xor_si256(c, d)));
-}
-QUOR_TARGET_AVX2 inline __m256i G8(__m256i b, __m256i c, __m256i d) noexcept {
-  return _mm256_xor_si256(c, _mm256_and_si256(d, _mm256_xor_si256(b, c)));
-}
-QUOR_TARGET_AVX2 inline __m256i H8(__m256i b, __m256i c, __m256i d) noexcept {
-  return _mm256_xor_si256(b, _mm256_xor_si256(c, d));
-}
-QUOR_TARGET_AVX2 inline __m256i I8(__m256i b, __m256i c, __m256i d) noexcept {
+// The round function of round Round (0 to 3: F, G, H, I), with as few operations as each allows.
+template <int Round>
+QUOR_TARGET_AVX2 inline __m256i Mix8(__m256i b, __m256i c, __m256i d) noexcept {
+  if constexpr (Round == 0) return _mm256_xor_si256(d, _mm256_and_si256(b, _mm256_xor_si256(c, d)));
+  if constexpr (Round == 1) return _mm256_xor_si256(c, _mm256_and_si256(d, _mm256_xor_si256(b, c)));
+  if constexpr (Round == 2) return _mm256_xor_si256(b, _mm256_xor_si256(c, d));
   return _mm256_xor_si256(c, _mm256_or_si256(b, _mm256_xor_si256(d, _mm256_set1_epi32(-1))));
+}
+
+// The 16 steps of a round, rotating by R0 to R3 in turn.
+template <int Round, int R0, int R1, int R2, int R3>
+QUOR_TARGET_AVX2 inline void Round8(__m256i& a, __m256i& b, __m256i& c, __m256i& d,
+                                    const __m256i* w) noexcept {
+#pragma GCC unroll 16
+  for (int i = 16 * Round; i < 16 * Round + 16; i += 4) {
+    a = Step8<R0>(a, b, Mix8<Round>(b, c, d), i, w[MessageWord(i)]);
+    d = Step8<R1>(d, a, Mix8<Round>(a, b, c), i + 1, w[MessageWord(i + 1)]);
+    c = Step8<R2>(c, d, Mix8<Round>(d, a, b), i + 2, w[MessageWord(i + 2)]);
+    b = Step8<R3>(b, c, Mix8<Round>(c, d, a), i + 3, w[MessageWord(i + 3)]);
+  }
 }
 
 // state: 4 rows of 8 lanes (word r of lane i at r * 8 + i), 32-byte aligned.
@@ -113,34 +121,10 @@ QUOR_TARGET_AVX2 void CompressAvx2(std::uint32_t* state, const BYTE* const* bloc
   __m256i b = _mm256_load_si256(rows + 1);
   __m256i c = _mm256_load_si256(rows + 2);
   __m256i d = _mm256_load_si256(rows + 3);
-#pragma GCC unroll 16
-  for (int i = 0; i < 16; i += 4) {
-    a = Step8<7>(a, b, F8(b, c, d), i, w[MessageWord(i)]);
-    d = Step8<12>(d, a, F8(a, b, c), i + 1, w[MessageWord(i + 1)]);
-    c = Step8<17>(c, d, F8(d, a, b), i + 2, w[MessageWord(i + 2)]);
-    b = Step8<22>(b, c, F8(c, d, a), i + 3, w[MessageWord(i + 3)]);
-  }
-#pragma GCC unroll 16
-  for (int i = 16; i < 32; i += 4) {
-    a = Step8<5>(a, b, G8(b, c, d), i, w[MessageWord(i)]);
-    d = Step8<9>(d, a, G8(a, b, c), i + 1, w[MessageWord(i + 1)]);
-    c = Step8<14>(c, d, G8(d, a, b), i + 2, w[MessageWord(i + 2)]);
-    b = Step8<20>(b, c, G8(c, d, a), i + 3, w[MessageWord(i + 3)]);
-  }
-#pragma GCC unroll 16
-  for (int i = 32; i < 48; i += 4) {
-    a = Step8<4>(a, b, H8(b, c, d), i, w[MessageWord(i)]);
-    d = Step8<11>(d, a, H8(a, b, c), i + 1, w[MessageWord(i + 1)]);
-    c = Step8<16>(c, d, H8(d, a, b), i + 2, w[MessageWord(i + 2)]);
-    b = Step8<23>(b, c, H8(c, d, a), i + 3, w[MessageWord(i + 3)]);
-  }
-#pragma GCC unroll 16
-  for (int i = 48; i < 64; i += 4) {
-    a = Step8<6>(a, b, I8(b, c, d), i, w[MessageWord(i)]);
-    d = Step8<10>(d, a, I8(a, b, c), i + 1, w[MessageWord(i + 1)]);
-    c = Step8<15>(c, d, I8(d, a, b), i + 2, w[MessageWord(i + 2)]);
-    b = Step8<21>(b, c, I8(c, d, a), i + 3, w[MessageWord(i + 3)]);
-  }
+  Round8<0, 7, 12, 17, 22>(a, b, c, d, w);
+  Round8<1, 5, 9, 14, 20>(a, b, c, d, w);
+  Round8<2, 4, 11, 16, 23>(a, b, c, d, w);
+  Round8<3, 6, 10, 15, 21>(a, b, c, d, w);
   _mm256_store_si256(rows, _mm256_add_epi32(_mm256_load_si256(rows), a));
   _mm256_store_si256(rows + 1, _mm256_add_epi32(_mm256_load_si256(rows + 1), b));
   _mm256_store_si256(rows + 2, _mm256_add_epi32(_mm256_load_si256(rows + 2), c));
