@@ -96,15 +96,13 @@ CQuorMediaFileBlock::~CQuorMediaFileBlock() = default;
 
 HRESULT CQuorMediaFileBlock::Write(CQuorFileStorageWriter* writer) {
   if (writer == nullptr) return E_POINTER;
-  HRESULT hr = PrepareForWrite();
-  if (FAILED(hr)) return hr;
-  hr = ComputeSize();
-  if (FAILED(hr)) return hr;
-  const ULONGLONG total = kBlockHeaderSize + static_cast<ULONGLONG>(m_blockSize);
+  const KnownDigest known = m_known;
+  m_known.valid = false;
   BYTE stackImage[kImageCapacity];
-  BYTE* const bytes = total <= m_imageCapacity  ? m_image
-                      : total <= kImageCapacity ? stackImage
-                                                : nullptr;
+  BYTE* bytes = nullptr;
+  DWORD hashed = 0;
+  HRESULT hr = LayOut(stackImage, &bytes, &hashed);
+  if (FAILED(hr)) return hr;
   if (bytes == nullptr) {
     // A large block goes out in pieces, its long values straight from their owners: one pass
     // feeds the hash, a second one the writer.
@@ -116,22 +114,61 @@ HRESULT CQuorMediaFileBlock::Write(CQuorFileStorageWriter* writer) {
     return stage.Finish();
   }
 
-  // A block that fits is laid out once, hashed in one piece and written in one piece.
-  hr = CheckHashable();
-  if (FAILED(hr)) return hr;
-  CQuorBlockImage image(bytes);
-  EmitBlock(image, true, false);
-  const DWORD hashed = image.Used();
-  CQuorMD5Hash* hash = nullptr;
-  hr = StartHash(&hash);
-  if (SUCCEEDED(hr)) hr = hash->AddData(bytes, hashed);
-  if (SUCCEEDED(hr)) hr = SealHash(*hash);
+  // A block that fits is laid out once, hashed in one piece (unless its digest is known) and
+  // written in one piece.
+  DWORD blockIndex = 0;
+  if (known.valid && bytes == m_image && hashed == known.length &&
+      SUCCEEDED(GetBlockIndex(&blockIndex)) && blockIndex == known.blockIndex) {
+    hr = m_blockHashField.Set(kTagBlockHash, kHashSize, known.digest, true);
+  } else {
+    CQuorMD5Hash* hash = nullptr;
+    hr = StartHash(&hash);
+    if (SUCCEEDED(hr)) hr = hash->AddData(bytes, hashed);
+    if (SUCCEEDED(hr)) hr = SealHash(*hash);
+  }
   if (FAILED(hr)) return hr;
   std::memcpy(bytes + hashed, m_blockHashField.GetValue(), kHashSize);
   if (!m_payloadOnly) return writer->Write(bytes, hashed + kHashSize);
   // Only the own fields, which follow the header and precede the base fields.
   const DWORD ownFields = m_blockSize - kSizeBesidesBlockIndexValue - m_blockIndexField.GetLength();
   return writer->Write(bytes + kBlockHeaderSize, ownFields);
+}
+
+HRESULT CQuorMediaFileBlock::LayOut(BYTE* spare, BYTE** bytes, DWORD* hashed) {
+  *bytes = nullptr;
+  HRESULT hr = PrepareForWrite();
+  if (FAILED(hr)) return hr;
+  hr = ComputeSize();
+  if (FAILED(hr)) return hr;
+  const ULONGLONG total = kBlockHeaderSize + static_cast<ULONGLONG>(m_blockSize);
+  BYTE* const image = total <= m_imageCapacity           ? m_image
+                      : spare && total <= kImageCapacity ? spare
+                                                         : nullptr;
+  if (image == nullptr) return S_OK;
+  hr = CheckHashable();
+  if (FAILED(hr)) return hr;
+  CQuorBlockImage out(image);
+  EmitBlock(out, true, false);
+  *bytes = image;
+  *hashed = out.Used();
+  return S_OK;
+}
+
+HRESULT CQuorMediaFileBlock::LayOutImage(DWORD* length) {
+  if (length == nullptr) return E_POINTER;
+  BYTE* bytes = nullptr;
+  const HRESULT hr = LayOut(nullptr, &bytes, length);
+  if (FAILED(hr)) return hr;
+  return bytes ? S_OK : MFS_E_WRONG_STATE;
+}
+
+void CQuorMediaFileBlock::SetKnownDigest(const BYTE* digest, DWORD blockIndex,
+                                         DWORD length) noexcept {
+  m_known.valid = digest != nullptr;
+  if (!digest) return;
+  std::memcpy(m_known.digest, digest, kHashSize);
+  m_known.blockIndex = blockIndex;
+  m_known.length = length;
 }
 
 HRESULT CQuorMediaFileBlock::Read(CQuorFileStorageReader* reader) {

@@ -33,6 +33,15 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
   // block that fits the image buffer, or 4 KiB, is laid out in memory once, hashed from there
   // and handed to the writer in one call; a larger one in pieces, long values as they are.
   [[nodiscard]] HRESULT Write(CQuorFileStorageWriter* writer) override;
+  // Lays the block out in its image buffer as Write does, without hashing or writing it, for a
+  // caller that hashes several blocks at once: the first *length bytes of the buffer are what
+  // the block hash covers. MFS_E_WRONG_STATE when the block does not fit the image buffer.
+  [[nodiscard]] HRESULT LayOutImage(DWORD* length);
+  // The digest of the image that LayOutImage laid out, *length bytes for blockIndex, for the
+  // next Write to take instead of hashing again. That Write takes it only when it lays out as
+  // many bytes in the same image buffer for the same block index; every Write forgets it, and
+  // a null digest forgets it at once.
+  void SetKnownDigest(const BYTE* digest, DWORD blockIndex, DWORD length) noexcept;
   // Memory in which Write may lay the block out (borrowed until the next call; null for none).
   // A value that already sits where the layout puts it is not copied.
   void SetImageBuffer(BYTE* bytes, std::size_t capacity) noexcept {
@@ -142,6 +151,10 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
   [[nodiscard]] HRESULT SealHash(CQuorMD5Hash& hash);
   // Every field loaded, block index and size included: S_OK; else what ComputeHash returns.
   [[nodiscard]] HRESULT CheckHashable() const;
+  // The first steps of Write: fields prepared, size computed and, when the block fits the image
+  // buffer (or the spare 4 KiB, when given), laid out there: *bytes, and *hashed bytes before
+  // the hash value. *bytes null: too large for either.
+  [[nodiscard]] HRESULT LayOut(BYTE* spare, BYTE** bytes, DWORD* hashed);
   // Puts the block's pieces into out (PutU32 and PutBytes), which keeps any failure of its own.
   template <typename Out>
   void EmitBlock(Out& out, bool framing, bool hashValue) const;
@@ -161,4 +174,11 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
   bool m_payloadOnly = false;
   BYTE* m_image = nullptr;
   std::size_t m_imageCapacity = 0;
+  struct KnownDigest {
+    bool valid = false;
+    BYTE digest[kHashSize] = {};
+    DWORD blockIndex = 0;
+    DWORD length = 0;
+  };
+  KnownDigest m_known;
 };
