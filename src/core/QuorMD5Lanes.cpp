@@ -291,8 +291,9 @@ CQuorMD5Lanes::CQuorMD5Lanes() noexcept : m_engine(DefaultEngine()) {}
 CQuorMD5Lanes::CQuorMD5Lanes(QuorMD5Engine engine) noexcept
     : m_engine(IsSupported(engine) ? engine : QuorMD5Engine::single) {}
 
+// The runtime reads the processor's features before any constructor runs, so the answers need
+// no initialization call here (which, made from several threads, would write shared state).
 bool CQuorMD5Lanes::IsSupported(QuorMD5Engine engine) noexcept {
-  __builtin_cpu_init();
   switch (engine) {
     case QuorMD5Engine::avx2:
       return __builtin_cpu_supports("avx2");
