@@ -11,13 +11,15 @@
 
 void CQuorBlockBatch::Clear() noexcept {
   m_used = 0;
-  m_offsets.clear();
+  m_chunk = 0;
+  m_chunkUsed = 0;
+  m_blocks.clear();
   m_end = S_OK;
 }
 
 HRESULT CQuorBlockBatch::Fill(CQuorFileStorageReader* reader) {
   Clear();
-  while (m_offsets.size() < kMaxBlocks && m_used < kMaxBytes && SUCCEEDED(m_end)) {
+  while (m_blocks.size() < kMaxBlocks && m_used < kMaxBytes && SUCCEEDED(m_end)) {
     m_end = Append(reader);
   }
   return HashBlocks();
@@ -25,12 +27,12 @@ HRESULT CQuorBlockBatch::Fill(CQuorFileStorageReader* reader) {
 
 HRESULT CQuorBlockBatch::HashBlocks() {
   try {
-    m_digests.resize(m_offsets.size() * kQuorMD5DigestSize);
-    m_jobs.resize(m_offsets.size());
+    m_digests.resize(m_blocks.size() * kQuorMD5DigestSize);
+    m_jobs.resize(m_blocks.size());
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
-  for (std::size_t i = 0; i < m_offsets.size(); ++i) {
+  for (std::size_t i = 0; i < m_blocks.size(); ++i) {
     const BYTE* block = GetBlock(i);
     // Everything but the hash value that ends the block.
     const std::size_t hashed =
@@ -56,20 +58,38 @@ HRESULT CQuorBlockBatch::Append(CQuorFileStorageReader* reader) {
   if (FAILED(hr)) return hr;
   if (size > remaining) return HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
   const std::size_t total = kBlockHeaderSize + static_cast<std::size_t>(size);
+  BYTE* const block = Place(total);
+  if (block == nullptr) return E_OUTOFMEMORY;
+  std::memcpy(block, header, kBlockHeaderSize);
+  hr = reader->Read(block + kBlockHeaderSize, size);
+  if (FAILED(hr)) return hr;  // the room taken is given back by the next Clear
   try {
-    if (m_bytes.size() < m_used + total)
-      m_bytes.resize(std::max(m_used + total, 2 * m_bytes.size()));
-    m_offsets.push_back(m_used);
+    m_blocks.push_back(block);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
-  BYTE* block = m_bytes.data() + m_used;
-  std::memcpy(block, header, kBlockHeaderSize);
-  hr = reader->Read(block + kBlockHeaderSize, size);
-  if (FAILED(hr)) {
-    m_offsets.pop_back();
-    return hr;
-  }
   m_used += total;
   return S_OK;
+}
+
+BYTE* CQuorBlockBatch::Place(std::size_t size) noexcept {
+  for (; m_chunk < m_chunks.size(); ++m_chunk, m_chunkUsed = 0) {
+    Chunk& chunk = m_chunks[m_chunk];
+    if (chunk.size - m_chunkUsed >= size) {
+      BYTE* const room = chunk.bytes.get() + m_chunkUsed;
+      m_chunkUsed += size;
+      return room;
+    }
+  }
+  Chunk chunk;
+  chunk.size = std::max(size, kChunkSize);
+  chunk.bytes.reset(new (std::nothrow) BYTE[chunk.size]);
+  if (!chunk.bytes) return nullptr;
+  try {
+    m_chunks.push_back(std::move(chunk));
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  m_chunkUsed = size;
+  return m_chunks.back().bytes.get();
 }

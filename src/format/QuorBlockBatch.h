@@ -3,11 +3,13 @@
 // in order. Each block is then parsed from the buffer with CQuorMediaFileBlock::ReadFrom and its
 // precomputed digest, which gives the same results as reading it from the file.
 //
-// Owns its buffer, the digests and the hash engine, all reused from batch to batch; a block's
-// bytes and digest stay until the next Fill or Clear. No lock: one thread at a time.
+// Owns its memory, the digests and the hash engine, all reused from batch to batch. A block's
+// bytes stay where they are until the next Fill or Clear, also while Append adds more; its
+// digest until the next HashBlocks. No lock: one thread at a time.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "core/QuorMD5Lanes.h"
@@ -37,18 +39,31 @@ class CQuorBlockBatch {
   [[nodiscard]] HRESULT Append(CQuorFileStorageReader* reader);
   [[nodiscard]] HRESULT HashBlocks();
 
-  std::size_t GetCount() const noexcept { return m_offsets.size(); }
+  std::size_t GetCount() const noexcept { return m_blocks.size(); }
   // Block i: type, size word S and S bytes; its digest (after HashBlocks): the salted MD5 of all
   // but its last 16.
-  const BYTE* GetBlock(std::size_t i) const noexcept { return m_bytes.data() + m_offsets[i]; }
+  const BYTE* GetBlock(std::size_t i) const noexcept { return m_blocks[i]; }
   const BYTE* GetDigest(std::size_t i) const noexcept { return m_digests.data() + 16 * i; }
   // Why the last Fill stopped: S_OK at a size limit, else the failure of the block after it.
   HRESULT GetEnd() const noexcept { return m_end; }
 
  private:
-  std::vector<BYTE> m_bytes;  // grows, never shrinks; m_used of it hold the batch
-  std::size_t m_used = 0;
-  std::vector<std::size_t> m_offsets;
+  // Blocks lie whole in chunks of memory that stay put while the batch grows (blocks parsed
+  // from it borrow their bytes); chunks are kept for the next batches.
+  static constexpr std::size_t kChunkSize = 256u << 10;
+  struct Chunk {
+    std::unique_ptr<BYTE[]> bytes;
+    std::size_t size = 0;
+  };
+  // Room for size bytes after the last block: in the current chunk, a later one, or a new one
+  // (null when out of memory).
+  BYTE* Place(std::size_t size) noexcept;
+
+  std::vector<Chunk> m_chunks;
+  std::size_t m_chunk = 0;      // the chunk being filled
+  std::size_t m_chunkUsed = 0;  // of it
+  std::size_t m_used = 0;       // bytes of blocks in the batch
+  std::vector<const BYTE*> m_blocks;
   std::vector<BYTE> m_digests;
   std::vector<QuorMD5Job> m_jobs;
   HRESULT m_end = S_OK;
