@@ -96,15 +96,13 @@ CQuorMediaFileBlock::~CQuorMediaFileBlock() = default;
 
 HRESULT CQuorMediaFileBlock::Write(CQuorFileStorageWriter* writer) {
   if (writer == nullptr) return E_POINTER;
-  HRESULT hr = PrepareForWrite();
-  if (FAILED(hr)) return hr;
-  hr = ComputeSize();
-  if (FAILED(hr)) return hr;
-  const ULONGLONG total = kBlockHeaderSize + static_cast<ULONGLONG>(m_blockSize);
+  const KnownDigest known = m_known;
+  m_known.valid = false;
   BYTE stackImage[kImageCapacity];
-  BYTE* const bytes = total <= m_imageCapacity  ? m_image
-                      : total <= kImageCapacity ? stackImage
-                                                : nullptr;
+  BYTE* bytes = nullptr;
+  DWORD hashed = 0;
+  HRESULT hr = LayOut(stackImage, &bytes, &hashed);
+  if (FAILED(hr)) return hr;
   if (bytes == nullptr) {
     // A large block goes out in pieces, its long values straight from their owners: one pass
     // feeds the hash, a second one the writer.
@@ -116,16 +114,18 @@ HRESULT CQuorMediaFileBlock::Write(CQuorFileStorageWriter* writer) {
     return stage.Finish();
   }
 
-  // A block that fits is laid out once, hashed in one piece and written in one piece.
-  hr = CheckHashable();
-  if (FAILED(hr)) return hr;
-  CQuorBlockImage image(bytes);
-  EmitBlock(image, true, false);
-  const DWORD hashed = image.Used();
-  CQuorMD5Hash* hash = nullptr;
-  hr = StartHash(&hash);
-  if (SUCCEEDED(hr)) hr = hash->AddData(bytes, hashed);
-  if (SUCCEEDED(hr)) hr = SealHash(*hash);
+  // A block that fits is laid out once, hashed in one piece (unless its digest is known) and
+  // written in one piece.
+  DWORD blockIndex = 0;
+  if (known.valid && bytes == m_image && hashed == known.length &&
+      SUCCEEDED(GetBlockIndex(&blockIndex)) && blockIndex == known.blockIndex) {
+    hr = m_blockHashField.Set(kTagBlockHash, kHashSize, known.digest, true);
+  } else {
+    CQuorMD5Hash* hash = nullptr;
+    hr = StartHash(&hash);
+    if (SUCCEEDED(hr)) hr = hash->AddData(bytes, hashed);
+    if (SUCCEEDED(hr)) hr = SealHash(*hash);
+  }
   if (FAILED(hr)) return hr;
   std::memcpy(bytes + hashed, m_blockHashField.GetValue(), kHashSize);
   if (!m_payloadOnly) return writer->Write(bytes, hashed + kHashSize);
@@ -134,27 +134,53 @@ HRESULT CQuorMediaFileBlock::Write(CQuorFileStorageWriter* writer) {
   return writer->Write(bytes + kBlockHeaderSize, ownFields);
 }
 
+HRESULT CQuorMediaFileBlock::LayOut(BYTE* spare, BYTE** bytes, DWORD* hashed) {
+  *bytes = nullptr;
+  HRESULT hr = PrepareForWrite();
+  if (FAILED(hr)) return hr;
+  hr = ComputeSize();
+  if (FAILED(hr)) return hr;
+  const ULONGLONG total = kBlockHeaderSize + static_cast<ULONGLONG>(m_blockSize);
+  BYTE* const image = total <= m_imageCapacity           ? m_image
+                      : spare && total <= kImageCapacity ? spare
+                                                         : nullptr;
+  if (image == nullptr) return S_OK;
+  hr = CheckHashable();
+  if (FAILED(hr)) return hr;
+  CQuorBlockImage out(image);
+  EmitBlock(out, true, false);
+  *bytes = image;
+  *hashed = out.Used();
+  return S_OK;
+}
+
+HRESULT CQuorMediaFileBlock::LayOutImage(DWORD* length) {
+  if (length == nullptr) return E_POINTER;
+  BYTE* bytes = nullptr;
+  const HRESULT hr = LayOut(nullptr, &bytes, length);
+  if (FAILED(hr)) return hr;
+  return bytes ? S_OK : MFS_E_WRONG_STATE;
+}
+
+void CQuorMediaFileBlock::SetKnownDigest(const BYTE* digest, DWORD blockIndex,
+                                         DWORD length) noexcept {
+  m_known.valid = digest != nullptr;
+  if (!digest) return;
+  std::memcpy(m_known.digest, digest, kHashSize);
+  m_known.blockIndex = blockIndex;
+  m_known.length = length;
+}
+
 HRESULT CQuorMediaFileBlock::Read(CQuorFileStorageReader* reader) {
   if (reader == nullptr) return E_POINTER;
-  m_hashValid = false;
-  // The fields of the previous read borrow from the buffer that is about to be refilled.
-  ClearFields();
-  m_blockIndexField.Clear();
-  m_blockSizeField.Clear();
-  m_blockHashField.Clear();
-
   BYTE header[kBlockHeaderSize];
   HRESULT hr = reader->Read(header + kBlockTypeOffset, kU32Size);
+  if (SUCCEEDED(hr)) hr = StartRead(header, false);
   if (FAILED(hr)) return hr;
-  const DWORD type = DecodeU32(header + kBlockTypeOffset);
-  if (!IsBlockType(type)) return E_FAIL;
-  m_blockType = type;
   hr = reader->Read(header + kBlockSizeWordOffset, kU32Size);
+  if (SUCCEEDED(hr)) hr = StartRead(header, true);
   if (FAILED(hr)) return hr;
-  const DWORD size = DecodeU32(header + kBlockSizeWordOffset);
-  m_blockSize = size;
-  // Below 48 bytes the base fields cannot be there, and the hash would cover fewer than 0 bytes.
-  if (size < kBaseFieldsSize) return E_FAIL;
+  const DWORD size = m_blockSize;
   // The size word is not trusted with memory: a block that cannot be in the file fails as its
   // read would, before anything is allocated.
   ULONGLONG remaining = 0;
@@ -169,8 +195,49 @@ HRESULT CQuorMediaFileBlock::Read(CQuorFileStorageReader* reader) {
   BYTE* area = m_readBuffer.get();
   hr = reader->Read(area, size);
   if (FAILED(hr)) return hr;
+  CQuorMD5Hash* hash = nullptr;
+  BYTE digest[kQuorMD5DigestSize];
+  const bool hashed = SUCCEEDED(StartHash(&hash)) &&
+                      SUCCEEDED(hash->AddData(header, kBlockHeaderSize)) &&
+                      SUCCEEDED(hash->AddData(area, size - kUnhashedTailSize)) &&
+                      SUCCEEDED(hash->GetDigest(digest));
+  return LoadFields(area, hashed ? digest : nullptr);
+}
 
-  hr = ParseFieldArea(area, size);
+HRESULT CQuorMediaFileBlock::ReadFrom(const BYTE* bytes, const BYTE* digest) {
+  if (bytes == nullptr) return E_POINTER;
+  HRESULT hr = StartRead(bytes, false);
+  if (SUCCEEDED(hr)) hr = StartRead(bytes, true);
+  if (FAILED(hr)) return hr;
+  return LoadFields(bytes + kBlockHeaderSize, digest);
+}
+
+void CQuorMediaFileBlock::CheckDigest(const BYTE* digest) noexcept {
+  m_hashValid = digest && m_blockHashField.IsLoaded() &&
+                std::memcmp(digest, m_blockHashField.GetValue(), kHashSize) == 0;
+}
+
+HRESULT CQuorMediaFileBlock::StartRead(const BYTE* header, bool sizeWord) {
+  if (!sizeWord) {
+    m_hashValid = false;
+    // The fields of the previous read borrow from the bytes that are about to be replaced.
+    ClearFields();
+    m_blockIndexField.Clear();
+    m_blockSizeField.Clear();
+    m_blockHashField.Clear();
+    const DWORD type = DecodeU32(header + kBlockTypeOffset);
+    if (!IsBlockType(type)) return E_FAIL;
+    m_blockType = type;
+    return S_OK;
+  }
+  m_blockSize = DecodeU32(header + kBlockSizeWordOffset);
+  // Below 48 bytes the base fields cannot be there, and the hash would cover fewer than 0 bytes.
+  return m_blockSize < kBaseFieldsSize ? E_FAIL : S_OK;
+}
+
+HRESULT CQuorMediaFileBlock::LoadFields(const BYTE* area, const BYTE* digest) {
+  const DWORD size = m_blockSize;
+  HRESULT hr = ParseFieldArea(area, size);
   if (FAILED(hr)) return hr;
   const HRESULT verified = VerifyBlockFields();
   if (FAILED(verified)) return verified;
@@ -178,14 +245,7 @@ HRESULT CQuorMediaFileBlock::Read(CQuorFileStorageReader* reader) {
       !m_blockHashField.IsLoaded()) {
     return E_FAIL;
   }
-
-  CQuorMD5Hash* hash = nullptr;
-  BYTE digest[kQuorMD5DigestSize];
-  if (SUCCEEDED(StartHash(&hash)) && SUCCEEDED(hash->AddData(header, kBlockHeaderSize)) &&
-      SUCCEEDED(hash->AddData(area, size - kUnhashedTailSize)) &&
-      SUCCEEDED(hash->GetDigest(digest))) {
-    m_hashValid = std::memcmp(digest, m_blockHashField.GetValue(), kHashSize) == 0;
-  }
+  CheckDigest(digest);
   if (DecodeU32(m_blockSizeField.GetValue()) != size) return E_FAIL;
   return verified;
 }

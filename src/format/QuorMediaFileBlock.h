@@ -33,6 +33,15 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
   // block that fits the image buffer, or 4 KiB, is laid out in memory once, hashed from there
   // and handed to the writer in one call; a larger one in pieces, long values as they are.
   [[nodiscard]] HRESULT Write(CQuorFileStorageWriter* writer) override;
+  // Lays the block out in its image buffer as Write does, without hashing or writing it, for a
+  // caller that hashes several blocks at once: the first *length bytes of the buffer are what
+  // the block hash covers. MFS_E_WRONG_STATE when the block does not fit the image buffer.
+  [[nodiscard]] HRESULT LayOutImage(DWORD* length);
+  // The digest of the image that LayOutImage laid out, *length bytes for blockIndex, for the
+  // next Write to take instead of hashing again. That Write takes it only when it lays out as
+  // many bytes in the same image buffer for the same block index; every Write forgets it, and
+  // a null digest forgets it at once.
+  void SetKnownDigest(const BYTE* digest, DWORD blockIndex, DWORD length) noexcept;
   // Memory in which Write may lay the block out (borrowed until the next call; null for none).
   // A value that already sits where the layout puts it is not copied.
   void SetImageBuffer(BYTE* bytes, std::size_t capacity) noexcept {
@@ -42,6 +51,14 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
   // Three reads (type, size, field area), one hash over the field area. Framing faults give
   // E_FAIL; reader failures pass through. A hash mismatch is not a failure: IsHashValid() tells.
   [[nodiscard]] HRESULT Read(CQuorFileStorageReader* reader) override;
+  // Read of a block already in memory: bytes holds its type, size word S and S bytes of fields,
+  // digest the salted MD5 of all but its last 16 bytes, computed by the caller (several blocks
+  // at a time) or null to judge the hash later with CheckDigest. The same results as Read of
+  // those bytes; the fields borrow bytes, which must stay until the next Read, ReadFrom or
+  // ClearFields.
+  [[nodiscard]] HRESULT ReadFrom(const BYTE* bytes, const BYTE* digest);
+  // Judges the block hash of the last read against digest (null: not valid).
+  void CheckDigest(const BYTE* digest) noexcept;
 
   // Called by Read for every parsed field but the base fields. The base version keeps the field
   // (borrowing the value) or, when the tag table refuses it, drops it with message 10247.
@@ -123,12 +140,21 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
   // Index of the first field with tag at or after the search start, or kCursorAtEnd.
   std::size_t FindField(DWORD tag, bool next) const noexcept;
   [[nodiscard]] HRESULT ParseFieldArea(const BYTE* area, DWORD size);
+  // The framing checks of a read: the type word (which also drops the previous read's fields),
+  // then, with sizeWord, the size word.
+  [[nodiscard]] HRESULT StartRead(const BYTE* header, bool sizeWord);
+  // The rest of a read, from the field area in memory and the block's digest (null: unknown).
+  [[nodiscard]] HRESULT LoadFields(const BYTE* area, const BYTE* digest);
   // The hash object, started afresh.
   [[nodiscard]] HRESULT StartHash(CQuorMD5Hash** hash);
   // Finishes hash, fed with the block up to its hash value, into the block hash field.
   [[nodiscard]] HRESULT SealHash(CQuorMD5Hash& hash);
   // Every field loaded, block index and size included: S_OK; else what ComputeHash returns.
   [[nodiscard]] HRESULT CheckHashable() const;
+  // The first steps of Write: fields prepared, size computed and, when the block fits the image
+  // buffer (or the spare 4 KiB, when given), laid out there: *bytes, and *hashed bytes before
+  // the hash value. *bytes null: too large for either.
+  [[nodiscard]] HRESULT LayOut(BYTE* spare, BYTE** bytes, DWORD* hashed);
   // Puts the block's pieces into out (PutU32 and PutBytes), which keeps any failure of its own.
   template <typename Out>
   void EmitBlock(Out& out, bool framing, bool hashValue) const;
@@ -148,4 +174,11 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
   bool m_payloadOnly = false;
   BYTE* m_image = nullptr;
   std::size_t m_imageCapacity = 0;
+  struct KnownDigest {
+    bool valid = false;
+    BYTE digest[kHashSize] = {};
+    DWORD blockIndex = 0;
+    DWORD length = 0;
+  };
+  KnownDigest m_known;
 };

@@ -219,18 +219,49 @@ void CQuorMediaFileReader::LoadIndexChain(DWORD fileIndex,
   ULONGLONG position = 0;
   QUOR_RAISE_IF_FAILED(m_storage.GetPosition(fileIndex, &position), 10130);
 
+  // The chain is followed a run of blocks at a time: each block is read into the batch and
+  // parsed for the offset of the one before it, the run is hashed side by side, and its blocks
+  // then go into the tracks in chain order. Where the walk stopped inside the run is acted on
+  // after the blocks before that point have gone in, as when each block went in as it was read.
+  CQuorBlockBatch& batch = m_blockBatch;
+  ULONGLONG positions[kChainRun];
   while (position != 0) {
-    if (FAILED(m_indexBlock.Read(reader))) return;  // what was added so far stays
-    QUOR_RAISE_IF_FAILED(m_tracks.AddIndexToTracks(m_indexBlock, fileIndex, position), 10132);
-    ULONGLONG previous = 0;
-    QUOR_RAISE_IF_FAILED(m_indexBlock.GetOffsetToPreviousIndex(&previous), 10133);
-    if (previous == 0) return;
-    // The chain runs backwards through the file; an offset that does not would never end, and
-    // would meet a block it has added already, which the tracks refuse.
-    if (previous >= position) Raise(E_FAIL, 10132);
-    position = previous;
-    QUOR_RAISE_IF_FAILED(m_storage.Seek(fileIndex, static_cast<LONGLONG>(position), soBegin),
-                         10134);
+    batch.Clear();
+    std::size_t count = 0;
+    bool chainEnds = false;  // what was added so far stays
+    HRESULT failure = S_OK;
+    QuorMessageId failureMessage = kQuorNoMessage;
+    while (count < kChainRun && !chainEnds && SUCCEEDED(failure)) {
+      CQuorIndexBlock& block = m_chainBlocks[count];
+      if (FAILED(batch.Append(reader)) || FAILED(block.ReadFrom(batch.GetBlock(count), nullptr))) {
+        chainEnds = true;
+        break;
+      }
+      positions[count++] = position;
+      ULONGLONG previous = 0;
+      if (FAILED(failure = block.GetOffsetToPreviousIndex(&previous))) {
+        failureMessage = 10133;
+      } else if (previous == 0) {
+        chainEnds = true;
+      } else if (previous >= position) {
+        // The chain runs backwards through the file; an offset that does not would never end,
+        // and would meet a block it has added already, which the tracks refuse.
+        failure = E_FAIL;
+        failureMessage = 10132;
+      } else if (FAILED(failure =
+                            m_storage.Seek(fileIndex, static_cast<LONGLONG>(previous), soBegin))) {
+        failureMessage = 10134;
+      }
+      position = previous;
+    }
+    const bool hashed = SUCCEEDED(batch.HashBlocks());
+    for (std::size_t i = 0; i < count; ++i) {
+      m_chainBlocks[i].CheckDigest(hashed ? batch.GetDigest(i) : nullptr);
+      QUOR_RAISE_IF_FAILED(m_tracks.AddIndexToTracks(m_chainBlocks[i], fileIndex, positions[i]),
+                           10132);
+    }
+    QUOR_RAISE_IF_FAILED(failure, failureMessage);
+    if (chainEnds) return;
   }
 }
 
@@ -739,10 +770,29 @@ HRESULT CQuorMediaFileReader::AuthenticateFile(DWORD fileIndex, DWORD& lastBlock
         std::scoped_lock lock(m_lock);
         QUOR_RETURN_IF_FAILED(m_storage.Seek(fileIndex, kFirstBlockOffset, soBegin));
         CQuorMD5Hash fileHash;
+        // Blocks are read and hashed a batch at a time and checked one by one, in file order,
+        // each parsed into the one block object of its kind.
+        CQuorBlockBatch& batch = m_blockBatch;
+        batch.Clear();
+        std::size_t next = 0;
+        std::unique_ptr<CQuorMediaFileBlock> kinds[btFinalization >> 8];
         for (;;) {
           if (m_authenticationActive.load() == 0) return MFS_E_AUTH_CANCELLED;
-          std::unique_ptr<CQuorMediaFileBlock> block;
-          QUOR_RETURN_IF_FAILED(GetNextBlock(fileIndex, &block));
+          if (next == batch.GetCount()) {
+            QUOR_RETURN_IF_FAILED(batch.GetEnd());  // the block the last batch stopped at
+            QUOR_RETURN_IF_FAILED(batch.Fill(m_storage.GetReader()));
+            next = 0;
+            if (batch.GetCount() == 0) return batch.GetEnd();
+          }
+          const BYTE* bytes = batch.GetBlock(next);
+          std::unique_ptr<CQuorMediaFileBlock>& block = kinds[(DecodeU32(bytes) >> 8) - 1];
+          try {
+            if (!block) block = QuorNewBlockOfType(DecodeU32(bytes));
+          } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+          }
+          QUOR_RETURN_IF_FAILED(block->ReadFrom(bytes, batch.GetDigest(next)));
+          ++next;
           DWORD index = 0;
           QUOR_RETURN_IF_FAILED(block->GetBlockIndex(&index));
           if (index != lastBlockIndex + 1) {

@@ -15,12 +15,14 @@
 // second thread can poll and cancel while IsAuthentic runs.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
 
 #include "core/QuorMethodFrame.h"
+#include "format/QuorBlockBatch.h"
 #include "format/QuorFileFinalizationBlock.h"
 #include "format/QuorFileInfoBlock.h"
 #include "format/QuorIndexBlock.h"
@@ -114,4 +116,9 @@ class CQuorMediaFileReader final : public CQuorDispatchObject<IQuorMediaFileRead
   // hash objects are made once, not once per block.
   CQuorMediaSampleBlock m_sampleBlock;
   CQuorIndexBlock m_indexBlock;
+  // The blocks read ahead and hashed together by IsAuthentic and by the open's index chain walk
+  // (kChainRun index blocks at a time), kept for their memory.
+  static constexpr std::size_t kChainRun = 64;
+  CQuorBlockBatch m_blockBatch;
+  std::array<CQuorIndexBlock, kChainRun> m_chainBlocks;
 };

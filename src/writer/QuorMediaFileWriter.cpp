@@ -671,6 +671,7 @@ void CQuorMediaFileWriter::RecycleRecords(SampleQueue::iterator first, SampleQue
 
 HRESULT CQuorMediaFileWriter::CopySample(IQuorMediaFileSample* sample, QueuedSample* record) {
   record->hasPayload = false;
+  record->hasDigest = false;
   record->length = 0;
   // The library's own sample objects lend their bytes; others hand out a copy as an array.
   CQuorComPtr<IQuorMediaFileSampleAccess> access;
@@ -722,6 +723,8 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
         const DWORD length = sample->length;
         QUOR_RAISE_IF_FAILED(block->SetPayload(data, length, false), 10239);
         QUOR_RAISE_IF_FAILED(block->SetBlockIndex(m_blockIndex), 10220);
+        block->SetKnownDigest(sample->hasDigest ? sample->digest : nullptr, sample->digestIndex,
+                              sample->digestLength);
         ULONGLONG position = 0;
         QUOR_RAISE_IF_FAILED(m_storage->GetPosition(0, &position), 10118);
         const CQuorMediaSampleIndex entry(
@@ -1015,6 +1018,7 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
         return;
       }
       if (i + 1 < batch.size()) PrefetchHead(batch[i + 1]->buffer.get(), batch[i + 1]->capacity);
+      if (i + 1 < batch.size()) HashAhead(batch, i);
       {
         // Counted under the lock of the write, so that a status showing the recording ended
         // shows the sample that ended it as dropped.
@@ -1042,6 +1046,41 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
       log.LogErrorMessage(hr, "Failed to write media sample");
     }
   }
+}
+
+void CQuorMediaFileWriter::HashAhead(const SampleQueue& batch, std::size_t first) {
+  constexpr std::size_t kRun = 32;
+  std::scoped_lock lock(m_writerLock);
+  const QueuedSample& head = *batch[first];
+  if (m_state != wseStarted || !m_sampleBlock ||
+      (head.hasDigest && head.digestIndex == m_blockIndex)) {
+    return;
+  }
+  // Each record's block is laid out in its own buffer as DoWrite will lay it out.
+  CQuorMediaSampleBlock* const block = m_sampleBlock.get();
+  block->SetPayloadOnly(m_payloadOnly);
+  QuorMD5Job jobs[kRun];
+  QueuedSample* hashed[kRun];
+  std::size_t count = 0;
+  for (std::size_t j = first; j < batch.size() && count < kRun; ++j) {
+    QueuedSample& record = *batch[j];
+    record.hasDigest = false;
+    const DWORD blockIndex = m_blockIndex + static_cast<DWORD>(j - first);
+    DWORD length = 0;
+    block->SetImageBuffer(record.buffer.get(), record.capacity);
+    if (FAILED(block->SetPayload(record.hasPayload ? record.Payload() : nullptr, record.length,
+                                 false)) ||
+        FAILED(block->SetBlockIndex(blockIndex)) || FAILED(block->LayOutImage(&length))) {
+      continue;
+    }
+    record.digestIndex = blockIndex;
+    record.digestLength = length;
+    jobs[count] = {record.buffer.get(), length, record.digest};
+    hashed[count++] = &record;
+  }
+  block->SetImageBuffer(nullptr, 0);  // the records' memory is not the block's to keep
+  if (FAILED(m_hashLanes.Hash(std::span<const QuorMD5Job>(jobs, count)))) return;
+  for (std::size_t k = 0; k < count; ++k) hashed[k]->hasDigest = true;
 }
 
 HRESULT CQuorMediaFileWriter::GetRecordingStatus(IQuorMediaFileRecordingStatus** ppiStatus) {

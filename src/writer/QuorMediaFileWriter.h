@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "core/QuorMD5Hash.h"
+#include "core/QuorMD5Lanes.h"
 #include "platform/QuorCriticalSection.h"
 #include "platform/QuorDispatchObject.h"
 #include "platform/QuorEvent.h"
@@ -103,6 +104,12 @@ class CQuorMediaFileWriter final
     DWORD length = 0;
     std::size_t capacity = 0;  // of buffer
     std::unique_ptr<BYTE[]> buffer;
+    // The block hash computed ahead by HashAhead, valid for a block laid out in buffer with
+    // block index digestIndex (digestLength bytes hashed).
+    bool hasDigest = false;
+    DWORD digestIndex = 0;
+    DWORD digestLength = 0;
+    BYTE digest[kQuorMD5DigestSize] = {};
   };
   using SampleQueue = std::deque<std::unique_ptr<QueuedSample>>;
 
@@ -174,6 +181,11 @@ class CQuorMediaFileWriter final
   static DWORD WorkingThreadProc(void* parameter);
   void RunWorker();
   void DrainQueue(DXL_FunctionLogger& log);
+  // Hashes the sample blocks of batch from first on side by side (a run of them), each with the
+  // block index it gets if nothing else is written before it; nothing when the first record's
+  // digest still fits the next block index. DoWrite uses a digest that fits and hashes
+  // otherwise.
+  void HashAhead(const SampleQueue& batch, std::size_t first);
 
   // Writes block at the current position; on a full file or disk the position goes back to
   // where the block began, so that the next block overwrites the partial one.
@@ -217,6 +229,7 @@ class CQuorMediaFileWriter final
   // The media sample block, used again for every sample (its hash context with it); its
   // payload borrows the record being written.
   std::unique_ptr<CQuorMediaSampleBlock> m_sampleBlock;
+  CQuorMD5Lanes m_hashLanes;  // the worker's, in HashAhead
   std::atomic<std::size_t> m_queuedCount{0};
   std::atomic<bool> m_payloadOnly{false};
   // The settings, and the values the current recording took from them at its start (the

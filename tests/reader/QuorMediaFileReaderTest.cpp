@@ -213,3 +213,29 @@ TEST_F(QuorMediaFileReaderTest, OpeningASecondFilesetDropsEverythingOfTheFirst) 
 }
 
 }  // namespace
+
+namespace {
+
+// The open follows an index chain a run of blocks at a time: a chain of 150 blocks in one file
+// crosses two run boundaries, and every sample must still be found, forward and by timestamp.
+TEST_F(QuorMediaFileReaderTest, IndexChainsLongerThanOneReadRunAreLoadedWhole) {
+  m_files.resize(1);
+  for (std::size_t i = 0; i < 150; ++i) {
+    m_files[0].samples.push_back({1, i * 10, 0x03, PatternBytes(1 + i % 7, i)});
+  }
+  m_files[0].samplesPerIndex = 1;
+  m_files[0].lastFile = true;
+  m_set.Write(m_dir, m_files);
+  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+  ASSERT_EQ(S_OK, m_reader->MoveTo(1, 0, m_sample.AddressOf()));
+  for (std::size_t i = 1; i < 150; ++i) {
+    ASSERT_EQ(S_OK, m_reader->MoveNext(1, m_sample.AddressOf()));
+    EXPECT_EQ(Decode(m_sample.Get()).timestamp, i * 10);
+  }
+  for (const std::size_t i : {63u, 64u, 128u, 149u}) {
+    ASSERT_EQ(S_OK, m_reader->MoveTo(1, i * 10 + 5, m_sample.AddressOf()));
+    EXPECT_EQ(Decode(m_sample.Get()).payload, PatternBytes(1 + i % 7, i));
+  }
+}
+
+}  // namespace
