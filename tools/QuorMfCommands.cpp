@@ -116,7 +116,15 @@ const char* Verdict(ULONG flags) {
 std::string Diagnose(const std::string& path, Json* json) {
   CQuorBlockWalker walker;
   const QuorBlockWalk walk = walker.Walk(path);
-  if (const QuorBlockRecord* bad = walk.FirstDamaged()) {
+  const QuorBlockRecord* bad = walk.FirstDamaged();
+  if (!walk.forward.skipped.empty() &&
+      (!bad || walk.forward.skipped.front().offset < bad->offset)) {
+    const QuorSkippedBytes& skip = walk.forward.skipped.front();
+    (*json)["damaged_block"] = {
+        {"offset", skip.offset}, {"problem", skip.reason}, {"bytes_skipped", skip.length}};
+    return skip.reason + " at offset " + std::to_string(skip.offset);
+  }
+  if (bad) {
     const char* problem = !bad->hashValid         ? "fails its block hash check"
                           : !bad->indexInSequence ? "breaks the block index sequence"
                                                   : "holds a file hash that does not match";
