@@ -11,6 +11,7 @@
 
 #include "QuorAuthenticator.h"
 #include "QuorBlockWalker.h"
+#include "QuorFileSetDiagnosisText.h"
 #include "QuorFileSetReport.h"
 #include "QuorToolText.h"
 #include "format/QuorFormatLayout.h"
@@ -163,7 +164,9 @@ VerifyOutcome Verify(IQuorMediaFileReader* reader, bool showProgress) {
     std::string line = "  #" + std::to_string(file.filesetIndex) + " " + QuorBaseName(file.name) +
                        ": " + Verdict(file.flags);
     if ((file.flags & kQuorStatusTested) != 0 && (file.flags & kQuorStatusAuthentic) == 0) {
-      line += " - " + Diagnose(file.name, &j);
+      const std::string reason = Diagnose(file.name, &j);
+      j["reason"] = reason;
+      line += " - " + reason;
     }
     outcome.lines.push_back(line);
     outcome.json["files"].push_back(j);
@@ -182,25 +185,87 @@ void PrintJson(const Json& j) { std::printf("%s\n", j.dump(2).c_str()); }
 }  // namespace
 
 int QuorRunInfo(const QuorOpenArgs& args) {
-  auto reader = QuorOpenFileSet(args.file, args.password);
+  const CQuorFileSetDiagnosis diagnosis = QuorDiagnose(args.file);
+  auto reader = QuorOpenExplained(args.file, args.password, diagnosis);
   const QuorFileSetReport report = QuorReportFileSet(reader.Get(), true);
   if (args.json) {
-    PrintJson(QuorToJson(report));
+    Json j = QuorToJson(report);
+    j["directory"] = QuorToJson(diagnosis);
+    PrintJson(j);
   } else {
     QuorPrintReport(report);
+    QuorPrintDiagnosis(diagnosis);
   }
   return 0;
 }
 
 int QuorRunVerify(const QuorOpenArgs& args) {
-  auto reader = QuorOpenFileSet(args.file, args.password);
-  const VerifyOutcome outcome = Verify(reader.Get(), QuorStderrIsTerminal());
+  const CQuorFileSetDiagnosis diagnosis = QuorDiagnose(args.file);
+  auto reader = QuorOpenExplained(args.file, args.password, diagnosis);
+  VerifyOutcome outcome = Verify(reader.Get(), QuorStderrIsTerminal());
+  // Members the reader did not reach leave the fileset incomplete, however it answered.
+  bool unreached = !diagnosis.m_missingIndexes.empty();
+  for (const QuorCandidateFile* member : diagnosis.Members()) unreached |= !member->reached;
+  if (unreached) outcome.result.complete = false;
+  outcome.json["complete"] = outcome.result.complete;
   if (args.json) {
+    outcome.json["directory"] = QuorToJson(diagnosis);
     PrintJson(outcome.json);
   } else {
-    PrintVerdict(outcome);
+    for (const std::string& line : outcome.lines) std::printf("%s\n", line.c_str());
+    QuorPrintDiagnosis(diagnosis);
+    std::printf("fileset: %s, %s\n", outcome.result.authentic ? "AUTHENTIC" : "NOT AUTHENTIC",
+                outcome.result.complete ? "complete" : "INCOMPLETE");
   }
   return outcome.result.authentic && outcome.result.complete ? 0 : 1;
+}
+
+int QuorRunSalvage(const std::string& source, const std::string& target,
+                   const std::string& password, bool json) {
+  const std::filesystem::path parent = std::filesystem::path(target).parent_path();
+  if (!parent.empty()) std::filesystem::create_directories(parent);
+  QuorSalvageReport report;
+  const HRESULT hr = CQuorFileSetSalvage::Run(source, target, password, &report);
+  if (FAILED(hr)) {
+    throw CQuorError(hr, "salvage", "cannot salvage the fileset of " + source + " into " + target);
+  }
+  Json j = QuorToJson(report);
+  j["output"] = target;
+  auto salvaged = QuorOpenFileSet(target, password);
+  const VerifyOutcome check = Verify(salvaged.Get(), false);
+  j["output_authentic"] = check.result.authentic;
+  j["output_complete"] = check.result.complete;
+  std::filesystem::path reportPath = target;
+  reportPath.replace_extension(".salvage.json");
+  {
+    std::ofstream out(reportPath);
+    out << j.dump(1) << '\n';
+    if (!out)
+      throw std::system_error(errno, std::generic_category(), "writing " + reportPath.string());
+  }
+  if (json) {
+    PrintJson(j);
+  } else {
+    std::printf("salvaged %llu samples (%s of payload) from %zu member file%s of fileset %s\n",
+                static_cast<unsigned long long>(report.samplesWritten),
+                QuorByteCount(report.payloadBytes).c_str(), report.files.size(),
+                report.files.size() == 1 ? "" : "s", report.sourceGuid.c_str());
+    for (const QuorSalvagedFile& f : report.files) {
+      std::printf("  #%-3s %-28s %llu samples taken; %s\n",
+                  f.filesetIndex ? std::to_string(*f.filesetIndex).c_str() : "?",
+                  QuorBaseName(f.file).c_str(), static_cast<unsigned long long>(f.samples),
+                  f.end.c_str());
+    }
+    for (const QuorSalvageLoss& l : report.lost) {
+      std::printf("  lost: %s at offset %llu: %s\n", QuorBaseName(l.file).c_str(),
+                  static_cast<unsigned long long>(l.offset), l.reason.c_str());
+    }
+    std::printf("new fileset %s: %s, %s\nreport: %s\n", target.c_str(),
+                check.result.authentic ? "authentic" : "NOT AUTHENTIC",
+                check.result.complete ? "complete" : "INCOMPLETE", reportPath.c_str());
+  }
+  if (!check.result.authentic || !check.result.complete) return 2;
+  return report.lost.empty() ? 0 : 1;
 }
 
 int QuorRunSamples(const QuorOpenArgs& args, const QuorSampleRange& range) {

@@ -28,6 +28,10 @@ int QuorRunSamples(const QuorOpenArgs& args, const QuorSampleRange& range);
 // Exactly one of outDirectory and toStdout is used.
 int QuorRunExtract(const QuorOpenArgs& args, const QuorSampleRange& range,
                    const std::string& outDirectory, bool toStdout);
+// Writes the salvaged fileset to target and its report next to it (target's name with the
+// extension .salvage.json); exit 0 when nothing was lost, 1 when something was.
+int QuorRunSalvage(const std::string& source, const std::string& target,
+                   const std::string& password, bool json);
 int QuorRunDump(const std::string& memberFile, bool json);
 // manifest: a JSON file listing every sample written, per track, in the form `samples --json`
 // prints (empty: none).

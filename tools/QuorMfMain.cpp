@@ -79,6 +79,21 @@ int main(int argc, char** argv) {
   dumpCommand->add_option("MEMBERFILE", dumpFile, "one member file")->required();
   dumpCommand->add_flag("--json", dumpJson, "print JSON instead of text");
 
+  std::string salvageSource;
+  std::string salvageTarget;
+  std::string salvagePassword;
+  bool salvageJson = false;
+  CLI::App* salvageCommand = app.add_subcommand(
+      "salvage",
+      "copy every sample that can be proven intact out of a damaged fileset into a new one, "
+      "with a report of what was lost; exit 0 nothing lost, 1 something lost, 2 an error");
+  salvageCommand->add_option("DAMAGED", salvageSource, "any member file of the damaged fileset")
+      ->required();
+  salvageCommand->add_option("OUT", salvageTarget, "the new fileset's first member file")
+      ->required();
+  salvageCommand->add_option("--password,-p", salvagePassword, "the fileset's password");
+  salvageCommand->add_flag("--json", salvageJson, "print the report as JSON");
+
   QuorRecordOptions record;
   std::string manifest;
   bool recordJson = false;
@@ -118,6 +133,9 @@ int main(int argc, char** argv) {
     if (*samplesCommand) return QuorRunSamples(samples, samplesRange);
     if (*extractCommand) {
       return QuorRunExtract(extract, extractRange, extractDirectory, extractStdout);
+    }
+    if (*salvageCommand) {
+      return QuorRunSalvage(salvageSource, salvageTarget, salvagePassword, salvageJson);
     }
     if (*dumpCommand) return QuorRunDump(dumpFile, dumpJson);
     if (*recordCommand) return QuorRunRecord(record, manifest, recordJson);

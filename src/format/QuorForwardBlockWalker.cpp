@@ -148,11 +148,8 @@ class CWalk {
       return S_OK;
     }
     QUOR_RETURN_IF_FAILED(m_storage.Read(head, kQuorFileSignatureSize));
-    if (std::memcmp(head, signature.data(), signature.size()) != 0) {
-      m_walk.end = "no member file signature";
-      return S_OK;
-    }
-    m_walk.signatureValid = true;
+    // A damaged signature does not hide the blocks after it.
+    m_walk.signatureValid = std::memcmp(head, signature.data(), signature.size()) == 0;
 
     CQuorMD5Hash fileHash;
     std::optional<DWORD> previousIndex;
@@ -206,7 +203,8 @@ class CWalk {
       offset += walked.size;
     }
     m_walk.endOffset = m_walk.fileSize;
-    m_walk.cleanEnd = lastType == btFinalization && !afterFinalization && m_walk.skipped.empty();
+    m_walk.cleanEnd = lastType == btFinalization && !afterFinalization && m_walk.skipped.empty() &&
+                      m_walk.signatureValid;
     m_walk.end = afterFinalization            ? "data after the finalization block"
                  : lastType == btFinalization ? "end of file"
                                               : "end of file without a finalization block";

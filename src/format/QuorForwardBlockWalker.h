@@ -46,11 +46,12 @@ struct QuorForwardWalk {
   ULONGLONG blocks = 0;
   std::vector<QuorSkippedBytes> skipped;
   // Where and how the walk ended: "end of file", "end of file without a finalization block",
-  // "data after the finalization block", "no member file signature", or what cut the last
-  // block short ("truncated index block").
+  // "data after the finalization block", "no member file signature" (a file shorter than one;
+  // a longer file whose signature is damaged is walked all the same), or what ended the last
+  // block ("index block runs past the end of the file").
   std::string end;
   ULONGLONG endOffset = 0;
-  // The file ends right after a finalization block and nothing was skipped.
+  // The signature holds, the file ends right after a finalization block, nothing was skipped.
   bool cleanEnd = false;
 };
 

@@ -844,6 +844,7 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
       }
     }
     RecycleRecords(batch.begin() + recycled, batch.end());
+    m_samplesHandled.fetch_add(batch.size(), std::memory_order_release);
     batch.clear();
   }
   // The queue ran empty: what was written reaches the OS, so that a killed process loses only

@@ -68,6 +68,13 @@ class CQuorMediaFileWriter final
 
   HRESULT SetPayloadOnly(VARIANT_BOOL vbPayloadOnly) override;
 
+  // Samples the worker has taken from the queue and written, or dropped after the recording
+  // ended, since the writer was created. StopRecording drops what is still queued, so an
+  // in-process caller that hands in a known set of samples (salvage) waits for this first.
+  ULONGLONG GetSamplesHandled() const noexcept {
+    return m_samplesHandled.load(std::memory_order_acquire);
+  }
+
   // For tests only, and reachable through no interface: the index period of worker threads
   // that start after the call (0 restores kIndexPeriod).
   static void SetIndexPeriodForTesting(std::chrono::milliseconds period) noexcept;
@@ -172,6 +179,7 @@ class CQuorMediaFileWriter final
   // payload borrows the record being written.
   std::unique_ptr<CQuorMediaSampleBlock> m_sampleBlock;
   std::atomic<std::size_t> m_queuedCount{0};
+  std::atomic<ULONGLONG> m_samplesHandled{0};
   std::atomic<bool> m_payloadOnly{false};
   DWORD m_loggerContext = 0;
 };

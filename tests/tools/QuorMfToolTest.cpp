@@ -272,4 +272,73 @@ TEST_F(QuorMfToolTest, DumpListsEveryBlockAndFlagsTheDamagedOne) {
       << "the file hash covers the stored block hashes, which did not change";
 }
 
+// An empty file whose name sorts before the second member hides every later member from the
+// reader: info and verify name them and the file that stopped the scan, and salvage recovers
+// every sample into a new fileset that verifies and says where it came from.
+TEST_F(QuorMfToolTest, MembersHiddenByAnEmptyNameAreNamedAndSalvaged) {
+  Record();
+  m_dir.WriteBytes("rec/cam0.qmf", {});
+  const std::size_t members = MemberCount() - 1;
+
+  const Json info = RunJson("info --json " + Fileset());
+  const Json& directory = info["directory"];
+  EXPECT_EQ(directory["files"].size(), members + 1);
+  EXPECT_EQ(directory["scan_stopped_at"], m_dir.Path("rec/cam0.qmf"));
+  EXPECT_EQ(directory["not_reached"].size(), members - 1);
+  EXPECT_EQ(directory["files"][1]["kind"], "unreadable");
+  EXPECT_EQ(directory["files"][1]["problem"], "empty file");
+
+  const RunResult verify = Quormf(m_dir, "verify " + Fileset());
+  EXPECT_EQ(verify.status, 1);
+  EXPECT_NE(verify.out.find("cam2.qmf                     member #2, NOT REACHED: the reader's "
+                            "directory scan stopped at cam0.qmf (empty file)"),
+            std::string::npos)
+      << verify.out;
+
+  const RunResult salvage =
+      Quormf(m_dir, "salvage --json " + Fileset() + " '" + m_dir.Path("saved/new.qmf") + "'");
+  ASSERT_EQ(salvage.status, 0) << salvage.out << salvage.err;
+  const Json report = Json::parse(salvage.out);
+  EXPECT_EQ(report["output_authentic"], true);
+  EXPECT_EQ(report["output_complete"], true);
+  EXPECT_EQ(report["files"].size(), members);
+  EXPECT_TRUE(report["lost"].empty()) << report["lost"];
+  EXPECT_TRUE(m_dir.Exists("saved/new.salvage.json"));
+
+  const std::string saved = "'" + m_dir.Path("saved/new.qmf") + "' -p " + kPassword;
+  const Json savedInfo = RunJson("info --json " + saved);
+  EXPECT_EQ(savedInfo["fileset"]["description"], "salvaged from fileset " +
+                                                     info["fileset"]["guid"].get<std::string>() +
+                                                     " (cam.qmf): " + kDescription);
+  for (const char* track : {"1", "2"}) {
+    SCOPED_TRACE(track);
+    EXPECT_EQ(RunJson(std::string("samples --json --track ") + track + " " + saved),
+              m_manifest["tracks"][track]);
+  }
+}
+
+// One flipped bit of the last file's stored password hash: the reader refuses the right
+// password; salvage takes the hash of any member that matches and loses nothing.
+TEST_F(QuorMfToolTest, SalvageGetsPastADamagedPasswordHash) {
+  Record();
+  const std::string last = "rec/cam" + std::to_string(MemberCount() - 1) + ".qmf";
+  const Json dump = RunJson("dump --json '" + m_dir.Path(last) + "'");
+  ASSERT_EQ(dump["blocks"][0]["type"], "file-info");
+  // The password hash is the file info block's last own field, just before its 48 bytes of base
+  // fields; its value is the 16 bytes before those.
+  const std::size_t end =
+      dump["blocks"][0]["offset"].get<std::size_t>() + dump["blocks"][0]["size"].get<std::size_t>();
+  m_dir.FlipByte(last, end - 48 - 3);
+  const RunResult open = Quormf(m_dir, "info " + Fileset());
+  EXPECT_EQ(open.status, 2);
+  EXPECT_NE(open.err.find("opening the fileset of"), std::string::npos) << open.err;
+
+  const RunResult salvage =
+      Quormf(m_dir, "salvage --json " + Fileset() + " '" + m_dir.Path("saved/new.qmf") + "'");
+  ASSERT_EQ(salvage.status, 1) << salvage.err << "the damaged file info block is reported";
+  const Json report = Json::parse(salvage.out);
+  EXPECT_EQ(report["samples_written"], 225);
+  EXPECT_EQ(report["output_authentic"], true);
+}
+
 }  // namespace
