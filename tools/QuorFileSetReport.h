@@ -33,6 +33,7 @@ struct QuorTrackReport {
   std::optional<ULONGLONG> lastTimestamp;
   ULONGLONG samples = 0;
   ULONGLONG keyFrames = 0;
+  ULONGLONG damagedSamples = 0;  // failing their block hash, or unreadable
   ULONGLONG payloadBytes = 0;
 };
 
@@ -53,7 +54,8 @@ CQuorComPtr<IQuorMediaFileReader> QuorOpenFileSet(const std::string& path,
 // The member files and their status as the reader sees them now.
 std::vector<QuorMemberFileReport> QuorReportFiles(IQuorMediaFileReader* reader);
 
-// countSamples walks every track from its first to its last sample (reading each payload).
+// countSamples walks every track from its first to its last sample (reading each payload and
+// checking its block hash), as quormf samples lists them.
 QuorFileSetReport QuorReportFileSet(IQuorMediaFileReader* reader, bool countSamples);
 
 nlohmann::ordered_json QuorToJson(const QuorFileSetReport& report);

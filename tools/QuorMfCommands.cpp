@@ -1,5 +1,6 @@
 #include "QuorMfCommands.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include "QuorBlockWalker.h"
 #include "QuorFileSetDiagnosisText.h"
 #include "QuorFileSetReport.h"
+#include "QuorSampleWalk.h"
 #include "QuorToolText.h"
 #include "format/QuorFormatLayout.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
@@ -20,14 +22,6 @@
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-struct SampleRecord {
-  ULONGLONG timestamp = 0;
-  bool keyFrame = false;
-  bool video = false;
-  bool audio = false;
-  std::vector<std::uint8_t> payload;
-};
 
 Json ToJson(ULONGLONG timestamp, bool key, bool video, bool audio,
             std::span<const std::uint8_t> payload) {
@@ -39,28 +33,18 @@ Json ToJson(ULONGLONG timestamp, bool key, bool video, bool audio,
   return j;
 }
 
-std::string SampleLine(const SampleRecord& s) {
-  char line[160];
-  std::snprintf(line, sizeof line, "%12llu  %-15s %8zu  %s",
-                static_cast<unsigned long long>(s.timestamp),
-                QuorJoin(QuorSampleFlagWords(s.keyFrame, s.video, s.audio), ",").c_str(),
-                s.payload.size(), QuorPayloadMd5(s.payload).c_str());
+std::string SampleLine(const QuorSampleRecord& s) {
+  char line[200];
+  if (!s.readable) {
+    std::snprintf(line, sizeof line, "%12llu  UNREADABLE: the reader cannot read this sample",
+                  static_cast<unsigned long long>(s.timestamp));
+    return line;
+  }
+  std::snprintf(
+      line, sizeof line, "%12llu  %-15s %8zu  %s%s", static_cast<unsigned long long>(s.timestamp),
+      QuorJoin(QuorSampleFlagWords(s.keyFrame, s.video, s.audio), ",").c_str(), s.payload.size(),
+      QuorPayloadMd5(s.payload).c_str(), s.hashValid ? "" : "  FAILS ITS BLOCK HASH");
   return line;
-}
-
-SampleRecord ReadSample(IQuorMediaFileSample* sample) {
-  SampleRecord record;
-  QuorCheck(sample->GetTimestamp(&record.timestamp), "GetTimestamp");
-  VARIANT_BOOL key = VARIANT_FALSE, video = VARIANT_FALSE, audio = VARIANT_FALSE;
-  QuorCheck(sample->GetFlags(&key, &video, &audio), "GetFlags");
-  record.keyFrame = QuorIsTrue(key);
-  record.video = QuorIsTrue(video);
-  record.audio = QuorIsTrue(audio);
-  CQuorSafeArray payload;
-  const HRESULT hr = sample->GetPayloadData(payload.AddressOf());
-  if (hr != MFS_E_NO_VALUE) QuorCheck(hr, "GetPayloadData");
-  record.payload = QuorBytes(payload.Get());
-  return record;
 }
 
 // Steps with move (MoveNext or MovePrevious); false at the end of the track.
@@ -73,38 +57,6 @@ bool Step(const std::function<HRESULT(IQuorMediaFileSample**)>& move,
   }
   QuorCheck(hr, "Move");
   return true;
-}
-
-// Calls visit for each sample of the range in timestamp order.
-void ForEachSample(IQuorMediaFileReader* reader, const QuorSampleRange& range,
-                   const std::function<void(const SampleRecord&)>& visit) {
-  ULONGLONG first = 0;
-  ULONGLONG last = 0;
-  QuorCheck(reader->GetFirstTimeStamp(range.trackId, &first), "GetFirstTimeStamp");
-  QuorCheck(reader->GetLastTimeStamp(range.trackId, &last), "GetLastTimeStamp");
-  const ULONGLONG from = std::max(first, range.from.value_or(first));
-  const ULONGLONG to = range.to.value_or(last);
-  if (from > to || from > last) return;
-
-  CQuorComPtr<IQuorMediaFileSample> sample;
-  QuorCheck(reader->MoveTo(range.trackId, from, sample.AddressOf()), "MoveTo");
-  SampleRecord record = ReadSample(sample.Get());
-  // MoveTo answers the sample at or just before from.
-  while (record.timestamp < from) {
-    if (!Step([&](IQuorMediaFileSample** p) { return reader->MoveNext(range.trackId, p); },
-              &sample)) {
-      return;
-    }
-    record = ReadSample(sample.Get());
-  }
-  while (record.timestamp <= to) {
-    visit(record);
-    if (!Step([&](IQuorMediaFileSample** p) { return reader->MoveNext(range.trackId, p); },
-              &sample)) {
-      return;
-    }
-    record = ReadSample(sample.Get());
-  }
 }
 
 // The verdict of one member file after authentication.
@@ -225,16 +177,22 @@ int QuorRunSalvage(const std::string& source, const std::string& target,
   const std::filesystem::path parent = std::filesystem::path(target).parent_path();
   if (!parent.empty()) std::filesystem::create_directories(parent);
   QuorSalvageReport report;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
   const HRESULT hr = CQuorFileSetSalvage::Run(source, target, password, &report);
+  const Clock::time_point salvaged = Clock::now();
   if (FAILED(hr)) {
     throw CQuorError(hr, "salvage", "cannot salvage the fileset of " + source + " into " + target);
   }
   Json j = QuorToJson(report);
   j["output"] = target;
-  auto salvaged = QuorOpenFileSet(target, password);
-  const VerifyOutcome check = Verify(salvaged.Get(), false);
+  auto output = QuorOpenFileSet(target, password);
+  const VerifyOutcome check = Verify(output.Get(), false);
   j["output_authentic"] = check.result.authentic;
   j["output_complete"] = check.result.complete;
+  const auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
+  j["seconds"] = {{"salvage", seconds(salvaged - start)},
+                  {"verifying_output", seconds(Clock::now() - salvaged)}};
   std::filesystem::path reportPath = target;
   reportPath.replace_extension(".salvage.json");
   {
@@ -270,24 +228,39 @@ int QuorRunSalvage(const std::string& source, const std::string& target,
 
 int QuorRunSamples(const QuorOpenArgs& args, const QuorSampleRange& range) {
   auto reader = QuorOpenFileSet(args.file, args.password);
+  CQuorSampleCheck check;
+  QuorLoadSampleCheck(reader.Get(), &check);
   Json samples = Json::array();
-  ForEachSample(reader.Get(), range, [&](const SampleRecord& s) {
+  bool damaged = false;
+  QuorForEachSample(reader.Get(), check, range, [&](const QuorSampleRecord& s) {
+    damaged |= !s.hashValid;
     if (args.json) {
-      samples.push_back(ToJson(s.timestamp, s.keyFrame, s.video, s.audio, s.payload));
+      Json j = ToJson(s.timestamp, s.keyFrame, s.video, s.audio, s.payload);
+      // Only damaged samples carry the verdict, so that intact ones compare with a manifest.
+      if (!s.readable) j = Json{{"timestamp", s.timestamp}, {"readable", false}};
+      if (!s.hashValid) j["block_hash_valid"] = false;
+      samples.push_back(j);
     } else {
       std::printf("%s\n", SampleLine(s).c_str());
     }
   });
   if (args.json) PrintJson(samples);
-  return 0;
+  return damaged ? 1 : 0;
 }
 
 int QuorRunExtract(const QuorOpenArgs& args, const QuorSampleRange& range,
-                   const std::string& outDirectory, bool toStdout) {
+                   const std::string& outDirectory, bool toStdout, bool includeDamaged) {
   auto reader = QuorOpenFileSet(args.file, args.password);
+  CQuorSampleCheck check;
+  QuorLoadSampleCheck(reader.Get(), &check);
   if (!toStdout) std::filesystem::create_directories(outDirectory);
   ULONGLONG count = 0;
-  ForEachSample(reader.Get(), range, [&](const SampleRecord& s) {
+  std::vector<ULONGLONG> skipped;
+  QuorForEachSample(reader.Get(), check, range, [&](const QuorSampleRecord& s) {
+    if (!s.readable || (!s.hashValid && !includeDamaged)) {
+      skipped.push_back(s.timestamp);
+      return;
+    }
     if (toStdout) {
       if (std::fwrite(s.payload.data(), 1, s.payload.size(), stdout) != s.payload.size()) {
         throw std::system_error(errno, std::generic_category(), "writing to stdout");
@@ -304,11 +277,15 @@ int QuorRunExtract(const QuorOpenArgs& args, const QuorSampleRange& range,
     }
     ++count;
   });
+  for (ULONGLONG timestamp : skipped) {
+    std::fprintf(stderr, "skipped the sample at %llu: it fails its block hash or cannot be read\n",
+                 static_cast<unsigned long long>(timestamp));
+  }
   if (!toStdout) {
     std::printf("%llu samples written to %s\n", static_cast<unsigned long long>(count),
                 outDirectory.c_str());
   }
-  return 0;
+  return skipped.empty() ? 0 : 1;
 }
 
 int QuorRunDump(const std::string& memberFile, bool json) {
@@ -396,15 +373,15 @@ void ShowSteps(IQuorMediaFileReader* reader, ULONG trackId) {
   CQuorComPtr<IQuorMediaFileSample> sample;
   QuorCheck(reader->MoveTo(trackId, middle, sample.AddressOf()), "MoveTo");
   std::printf("  %-16s %s\n", ("MoveTo(" + std::to_string(middle) + ")").c_str(),
-              SampleLine(ReadSample(sample.Get())).c_str());
+              SampleLine(QuorReadSample(sample.Get())).c_str());
   for (int i = 0; i < 3; ++i) {
     if (!Step([&](IQuorMediaFileSample** p) { return reader->MoveNext(trackId, p); }, &sample)) {
       return;
     }
-    std::printf("  %-16s %s\n", "MoveNext", SampleLine(ReadSample(sample.Get())).c_str());
+    std::printf("  %-16s %s\n", "MoveNext", SampleLine(QuorReadSample(sample.Get())).c_str());
   }
   if (Step([&](IQuorMediaFileSample** p) { return reader->MovePrevious(trackId, p); }, &sample)) {
-    std::printf("  %-16s %s\n", "MovePrevious", SampleLine(ReadSample(sample.Get())).c_str());
+    std::printf("  %-16s %s\n", "MovePrevious", SampleLine(QuorReadSample(sample.Get())).c_str());
   }
 }
 

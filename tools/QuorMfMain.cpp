@@ -69,6 +69,9 @@ int main(int argc, char** argv) {
   destination->add_option("--out,-o", extractDirectory, "directory for the sample files");
   destination->add_flag("--stdout", extractStdout, "write the payloads to stdout");
   destination->require_option(1);
+  bool extractDamaged = false;
+  extractCommand->add_flag("--include-damaged", extractDamaged,
+                           "also write samples that fail their block hash check");
 
   std::string dumpFile;
   bool dumpJson = false;
@@ -132,7 +135,7 @@ int main(int argc, char** argv) {
     if (*verifyCommand) return QuorRunVerify(verify);
     if (*samplesCommand) return QuorRunSamples(samples, samplesRange);
     if (*extractCommand) {
-      return QuorRunExtract(extract, extractRange, extractDirectory, extractStdout);
+      return QuorRunExtract(extract, extractRange, extractDirectory, extractStdout, extractDamaged);
     }
     if (*salvageCommand) {
       return QuorRunSalvage(salvageSource, salvageTarget, salvagePassword, salvageJson);

@@ -36,8 +36,11 @@ std::string TypeText(DWORD type) {
 // One walk: the storage, the file and the state that runs from block to block.
 class CWalk {
  public:
-  CWalk(CQuorFileStorage& storage, DWORD fileIndex, QuorForwardWalk* walk)
-      : m_storage(storage), m_fileIndex(fileIndex), m_walk(*walk) {}
+  CWalk(CQuorFileStorage& storage, DWORD fileIndex, bool readSampleBodies, QuorForwardWalk* walk)
+      : m_storage(storage),
+        m_fileIndex(fileIndex),
+        m_readSampleBodies(readSampleBodies),
+        m_walk(*walk) {}
 
   // The block at offset into m_block: S_OK, S_FALSE with *reason when the bytes there do not
   // read as a block, or a storage failure.
@@ -60,6 +63,17 @@ class CWalk {
     if (fieldArea > remaining - kBlockHeaderSize) {
       *reason = std::string(QuorBlockTypeName(type)) + " block runs past the end of the file";
       return S_FALSE;
+    }
+    m_skippedBodySize = 0;
+    if (type == btMediaSample && !m_readSampleBodies) {
+      bool sizeFieldMatches = false;
+      QUOR_RETURN_IF_FAILED(SizeFieldMatches(offset, fieldArea, &sizeFieldMatches));
+      if (fieldArea < kBaseFieldsSize || !sizeFieldMatches) {
+        *reason = "unreadable media-sample block";
+        return S_FALSE;
+      }
+      m_skippedBodySize = fieldArea;
+      return S_OK;
     }
     QUOR_RETURN_IF_FAILED(
         m_storage.Seek(m_fileIndex, -static_cast<LONGLONG>(kBlockHeaderSize), soCurrent));
@@ -152,8 +166,10 @@ class CWalk {
     m_walk.signatureValid = std::memcmp(head, signature.data(), signature.size()) == 0;
 
     CQuorMD5Hash fileHash;
-    std::optional<DWORD> previousIndex;
+    bool havePrevious = false;  // a block index was read since the start or a gap
+    DWORD previousIndex = 0;
     bool afterFinalization = false;
+    bool unhashed = false;
     DWORD lastType = 0;
     ULONGLONG offset = kQuorFileSignatureSize;
     while (offset < m_walk.fileSize) {
@@ -173,9 +189,21 @@ class CWalk {
         offset = next;
       }
 
-      CQuorMediaFileBlock& block = *m_block;
       QuorWalkedBlock walked;
       walked.offset = offset;
+      if (!m_block) {
+        // A media sample block whose body was not read: where it lies is all there is.
+        walked.type = btMediaSample;
+        walked.size = kBlockHeaderSize + static_cast<ULONGLONG>(m_skippedBodySize);
+        havePrevious = false;
+        unhashed = true;
+        lastType = walked.type;
+        ++m_walk.blocks;
+        QUOR_RETURN_IF_FAILED(visit(walked));
+        offset += walked.size;
+        continue;
+      }
+      CQuorMediaFileBlock& block = *m_block;
       walked.type = block.GetBlockType();
       walked.size = kBlockHeaderSize + static_cast<ULONGLONG>(block.GetBlockSize());
       walked.hashValid = block.IsHashValid();
@@ -183,12 +211,15 @@ class CWalk {
       DWORD index = 0;
       if (SUCCEEDED(block.GetBlockIndex(&index))) {
         walked.blockIndex = index;
-        walked.indexInSequence = !previousIndex || index == *previousIndex + 1;
+        walked.indexInSequence = !havePrevious || index == previousIndex + 1;
+        havePrevious = true;
         previousIndex = index;
       }
       const BYTE* hash = nullptr;
       DWORD length = 0;
-      if (walked.type == btFinalization) {
+      if (walked.type == btFinalization && unhashed) {
+        // Without the skipped blocks' hashes the file hash cannot be checked.
+      } else if (walked.type == btFinalization) {
         walked.fileHashValid =
             SUCCEEDED(
                 static_cast<CQuorFileFinalizationBlock&>(block).GetFileHash(&hash, &length)) &&
@@ -214,6 +245,8 @@ class CWalk {
  private:
   CQuorFileStorage& m_storage;
   DWORD m_fileIndex;
+  bool m_readSampleBodies;
+  DWORD m_skippedBodySize = 0;  // of the media sample block TryBlock found without reading it
   QuorForwardWalk& m_walk;
   std::unique_ptr<CQuorMediaFileBlock> m_block;
 };
@@ -221,12 +254,13 @@ class CWalk {
 }  // namespace
 
 HRESULT CQuorForwardBlockWalker::Walk(CQuorFileStorage& storage, DWORD fileIndex,
-                                      const Visitor& visit, QuorForwardWalk* walk) {
+                                      const Visitor& visit, QuorForwardWalk* walk,
+                                      bool readSampleBodies) {
   if (walk == nullptr || !visit) return E_POINTER;
   *walk = QuorForwardWalk{};
   if (storage.GetReader() == nullptr) return MFS_E_WRONG_STATE;
   try {
-    return CWalk(storage, fileIndex, walk).Run(visit);
+    return CWalk(storage, fileIndex, readSampleBodies, walk).Run(visit);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }

@@ -30,7 +30,8 @@ struct QuorWalkedBlock {
   bool hashValid = false;
   bool indexInSequence = true;           // the previous block's index + 1 (always for the first)
   std::optional<bool> fileHashValid;     // finalization blocks only
-  CQuorMediaFileBlock* block = nullptr;  // valid during the visit only
+  CQuorMediaFileBlock* block = nullptr;  // valid during the visit only; null for a sample
+                                         // block whose body was not read
 };
 
 // Bytes the walk could not read as blocks.
@@ -62,9 +63,12 @@ class CQuorForwardBlockWalker {
 
   // Walks file fileIndex of storage (a storage in reading mode). Storage failures (a seek or
   // read error other than the end of the file) end the walk and are returned; damage is not a
-  // failure. E_OUTOFMEMORY when a block cannot be allocated.
+  // failure. E_OUTOFMEMORY when a block cannot be allocated. Without readSampleBodies, media
+  // sample blocks are only located (header and size field), not read: they are handed over
+  // without block object, block index or hash verdict, and the file hash goes unchecked.
   [[nodiscard]] static HRESULT Walk(CQuorFileStorage& storage, DWORD fileIndex,
-                                    const Visitor& visit, QuorForwardWalk* walk);
+                                    const Visitor& visit, QuorForwardWalk* walk,
+                                    bool readSampleBodies = true);
 };
 
 // "file-info", "track-info", "index", "media-sample", "finalization" or "unknown".

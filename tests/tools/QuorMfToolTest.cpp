@@ -341,4 +341,55 @@ TEST_F(QuorMfToolTest, SalvageGetsPastADamagedPasswordHash) {
   EXPECT_EQ(report["output_authentic"], true);
 }
 
+// A payload byte flipped in one video sample and a size byte in another: samples lists every
+// sample and marks both, extract skips them, info counts what samples lists.
+TEST_F(QuorMfToolTest, DamagedSamplesAreListedMarkedAndSkipped) {
+  Record();
+  const Json dump = RunJson("dump --json '" + m_dir.Path("rec/cam1.qmf") + "'");
+  std::vector<std::size_t> offsets;
+  for (const Json& block : dump["blocks"]) {
+    if (block["type"] == "media-sample" && block["size"] > 1000) offsets.push_back(block["offset"]);
+  }
+  ASSERT_GE(offsets.size(), 4u);
+  m_dir.FlipByte("rec/cam1.qmf", offsets[1] + 100);  // payload: the block hash fails
+  m_dir.FlipByte("rec/cam1.qmf", offsets[3] + 5);    // size word: the block does not read
+
+  const std::size_t recorded = m_manifest["tracks"]["1"].size();
+  const RunResult listed = Quormf(m_dir, "samples --json --track 1 " + Fileset());
+  EXPECT_EQ(listed.status, 1);
+  const Json samples = Json::parse(listed.out);
+  ASSERT_EQ(samples.size(), recorded);
+  std::size_t damaged = 0;
+  std::size_t unreadable = 0;
+  for (std::size_t i = 0; i < recorded; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(samples[i]["timestamp"], m_manifest["tracks"]["1"][i]["timestamp"]);
+    if (samples[i].contains("block_hash_valid")) ++damaged;
+    if (samples[i].contains("readable")) ++unreadable;
+  }
+  EXPECT_EQ(damaged, 2u);
+  EXPECT_EQ(unreadable, 1u);
+
+  const RunResult extracted =
+      Quormf(m_dir, "extract --track 1 --out '" + m_dir.Path("out") + "' " + Fileset());
+  EXPECT_EQ(extracted.status, 1);
+  EXPECT_NE(extracted.out.find(std::to_string(recorded - 2) + " samples written"),
+            std::string::npos)
+      << extracted.out;
+
+  const Json info = RunJson("info --json " + Fileset());
+  EXPECT_EQ(info["tracks"][0]["samples"], recorded);
+  EXPECT_EQ(info["tracks"][0]["damaged_samples"], 2);
+}
+
+TEST_F(QuorMfToolTest, SamplesOfATrackWithoutSamplesPrintsNothing) {
+  const RunResult r = Quormf(m_dir, "record '" + m_dir.Path("empty/e.qmf") +
+                                        "' --max-size 64 --max-files 2 "
+                                        "--duration 0");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const RunResult samples = Quormf(m_dir, "samples --track 1 '" + m_dir.Path("empty/e.qmf") + "'");
+  EXPECT_EQ(samples.status, 0) << samples.err;
+  EXPECT_EQ(samples.out, "");
+}
+
 }  // namespace
