@@ -1,5 +1,6 @@
 #include "QuorFileSetReport.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "QuorSampleWalk.h"
@@ -28,6 +29,8 @@ std::vector<QuorMemberFileReport> QuorReportFiles(IQuorMediaFileReader* reader) 
     QuorCheck(status->GetStatusFlags(&file.flags), "GetStatusFlags");
     files.push_back(std::move(file));
   }
+  std::stable_sort(files.begin(), files.end(),
+                   [](const auto& a, const auto& b) { return a.filesetIndex < b.filesetIndex; });
   return files;
 }
 

@@ -51,7 +51,7 @@ struct QuorFileSetReport {
 CQuorComPtr<IQuorMediaFileReader> QuorOpenFileSet(const std::string& path,
                                                   const std::string& password);
 
-// The member files and their status as the reader sees them now.
+// The member files and their status as the reader sees them now, by fileset index.
 std::vector<QuorMemberFileReport> QuorReportFiles(IQuorMediaFileReader* reader);
 
 // countSamples walks every track from its first to its last sample (reading each payload and

@@ -227,7 +227,7 @@ int QuorRunSalvage(const std::string& source, const std::string& target,
 }
 
 int QuorRunSamples(const QuorOpenArgs& args, const QuorSampleRange& range) {
-  auto reader = QuorOpenFileSet(args.file, args.password);
+  auto reader = QuorOpenExplained(args.file, args.password, QuorDiagnose(args.file));
   CQuorSampleCheck check;
   QuorLoadSampleCheck(reader.Get(), &check);
   Json samples = Json::array();
@@ -250,7 +250,7 @@ int QuorRunSamples(const QuorOpenArgs& args, const QuorSampleRange& range) {
 
 int QuorRunExtract(const QuorOpenArgs& args, const QuorSampleRange& range,
                    const std::string& outDirectory, bool toStdout, bool includeDamaged) {
-  auto reader = QuorOpenFileSet(args.file, args.password);
+  auto reader = QuorOpenExplained(args.file, args.password, QuorDiagnose(args.file));
   CQuorSampleCheck check;
   QuorLoadSampleCheck(reader.Get(), &check);
   if (!toStdout) std::filesystem::create_directories(outDirectory);
@@ -326,16 +326,18 @@ int QuorRunRecord(const QuorRecordOptions& options, const std::string& manifest,
                    {"payload_bytes", result.payloadBytes},
                    {"bytes_on_disk", result.bytesOnDisk},
                    {"files", result.filesWritten},
-                   {"stopped_full", result.stoppedFull}});
+                   {"stopped_full", result.stoppedFull},
+                   {"interrupted", result.interrupted}});
   } else {
     std::printf(
         "handed %llu samples (%s of payload) to the writer: %u member file%s, %s on disk%s\n",
         static_cast<unsigned long long>(result.samplesWritten),
         QuorByteCount(result.payloadBytes).c_str(), static_cast<unsigned>(result.filesWritten),
         result.filesWritten == 1 ? "" : "s", QuorByteCount(result.bytesOnDisk).c_str(),
-        result.stoppedFull ? "\nthe fileset filled up: the writer ended the recording there and "
-                             "dropped the samples queued after that"
-                           : "");
+        result.stoppedFull   ? "\nthe fileset filled up: the writer ended the recording there and "
+                               "dropped the samples queued after that"
+        : result.interrupted ? "\ninterrupted: the recording was stopped and finalized there"
+                             : "");
   }
   return 0;
 }
@@ -473,11 +475,18 @@ int QuorRunDemo(const std::string& requestedDirectory) {
   const VerifyOutcome damaged = Verify(damagedReader.Get(), progress);
   PrintVerdict(damaged);
 
+  // This program by the path it runs from, so that the lines work without quormf on the PATH.
+  std::error_code error;
+  std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
+  if (error) self = "quormf";
   std::printf("\nThe fileset is in %s. Try:\n", directory.c_str());
-  std::printf("  quormf info %s -p %s\n", fileset.c_str(), kDemoPassword);
-  std::printf("  quormf samples %s -p %s --track 2 --from 1000 --to 1100\n", fileset.c_str(),
-              kDemoPassword);
-  std::printf("  quormf dump %s\n", (directory / "damaged" / "demo2.qmf").c_str());
+  std::printf("  %s info %s -p %s\n", self.c_str(), fileset.c_str(), kDemoPassword);
+  std::printf("  %s samples %s -p %s --track 2 --from 1000 --to 1100\n", self.c_str(),
+              fileset.c_str(), kDemoPassword);
+  std::printf("  %s dump %s\n", self.c_str(), (directory / "damaged" / "demo2.qmf").c_str());
+  std::printf("  %s salvage %s %s -p %s\n", self.c_str(),
+              (directory / "damaged" / "demo.qmf").c_str(),
+              (directory / "salvaged" / "demo.qmf").c_str(), kDemoPassword);
   const bool asExpected = intact.result.authentic && !damaged.result.authentic;
   return asExpected ? 0 : 1;
 }

@@ -14,10 +14,20 @@ void AddOpenOptions(CLI::App* command, QuorOpenArgs* args, bool json) {
   if (json) command->add_flag("--json", args->json, "print JSON instead of text");
 }
 
+// Timestamps are unsigned: a negative one is refused rather than wrapped around.
+const CLI::Validator kTimestamp(
+    [](std::string& text) {
+      return text.find('-') == std::string::npos ? std::string()
+                                                 : "a timestamp is a number from 0 up, not " + text;
+    },
+    "TIMESTAMP");
+
 void AddRangeOptions(CLI::App* command, QuorSampleRange* range) {
   command->add_option("--track,-t", range->trackId, "track id")->required();
-  command->add_option("--from", range->from, "first timestamp (default: the track's first)");
-  command->add_option("--to", range->to, "last timestamp, inclusive (default: the track's last)");
+  command->add_option("--from", range->from, "first timestamp (default: the track's first)")
+      ->check(kTimestamp);
+  command->add_option("--to", range->to, "last timestamp, inclusive (default: the track's last)")
+      ->check(kTimestamp);
 }
 
 }  // namespace
@@ -27,6 +37,7 @@ int main(int argc, char** argv) {
       "quormf: record, inspect, verify and extract filesets of timestamped media samples."};
   app.require_subcommand(1);
   app.set_help_all_flag("--help-all", "help for every subcommand");
+  app.set_version_flag("--version", std::string("quormf ") + QUORMF_VERSION);
 
   std::string demoDirectory;
   CLI::App* demo = app.add_subcommand(
@@ -106,10 +117,10 @@ int main(int argc, char** argv) {
       ->required();
   recordCommand->add_option("--max-size", record.maxSizeKiB, "size limit per member file in KiB")
       ->required()
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Range(1u, 5u << 20));  // 1 KiB to 5 GiB
   recordCommand->add_option("--max-files", record.maxFiles, "number of member files at most")
       ->required()
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Range(1u, 0xFFFFFFFEu));
   recordCommand->add_option("--password,-p", record.password, "protect the fileset");
   recordCommand->add_option("--description,-d", record.description, "fileset description");
   recordCommand->add_option("--duration", record.durationSeconds, "seconds of media")

@@ -1,8 +1,11 @@
 // Runs the built quormf as a user would and checks what it prints and how it exits against what
 // `quormf record --manifest` says it recorded.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "support/QuorTempDir.h"
 
@@ -390,6 +394,87 @@ TEST_F(QuorMfToolTest, SamplesOfATrackWithoutSamplesPrintsNothing) {
   const RunResult samples = Quormf(m_dir, "samples --track 1 '" + m_dir.Path("empty/e.qmf") + "'");
   EXPECT_EQ(samples.status, 0) << samples.err;
   EXPECT_EQ(samples.out, "");
+}
+
+// Starts quormf record --realtime into path in the background (output discarded).
+pid_t StartRealtimeRecording(const std::string& path) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::freopen("/dev/null", "w", stdout);
+    ::execl(QUORMF_PATH, QUORMF_PATH, "record", path.c_str(), "--max-size", "256", "--max-files",
+            "20", "--duration", "60", "--realtime", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  return child;
+}
+
+TEST_F(QuorMfToolTest, RecordStopsAndFinalizesOnSigintAndSigterm) {
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    const std::string path = m_dir.Path("sig" + std::to_string(signal) + "/cam.qmf");
+    const pid_t child = StartRealtimeRecording(path);
+    ASSERT_GT(child, 0);
+    // The recorder catches both signals from before it creates the file.
+    while (!std::filesystem::exists(path)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(child, signal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const RunResult verify = Quormf(m_dir, "verify '" + path + "'");
+    EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+  }
+}
+
+TEST_F(QuorMfToolTest, RecordOverwriteRemovesOldMembersAndRefusesARecordingInProgress) {
+  Record();
+  ASSERT_GE(MemberCount(), 3u);
+  const RunResult shorter = Quormf(m_dir, "record '" + m_dir.Path("rec/cam.qmf") +
+                                              "' --max-size 128 --max-files 20 --duration 0.5 "
+                                              "--overwrite");
+  ASSERT_EQ(shorter.status, 0) << shorter.err;
+  EXPECT_EQ(MemberCount(), 2u) << "the old fileset's later members are gone";
+  EXPECT_EQ(Quormf(m_dir, "verify '" + m_dir.Path("rec/cam.qmf") + "'").status, 0);
+
+  const std::string busy = m_dir.Path("busy/cam.qmf");
+  const pid_t child = StartRealtimeRecording(busy);
+  ASSERT_GT(child, 0);
+  while (!m_dir.Exists("busy/cam.qmf")) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const RunResult second = Quormf(m_dir, "record '" + busy +
+                                             "' --max-size 128 --max-files 2 --duration 0.1 "
+                                             "--overwrite");
+  EXPECT_EQ(second.status, 2);
+  EXPECT_NE(second.err.find("another process is recording into"), std::string::npos) << second.err;
+  ::kill(child, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(Quormf(m_dir, "verify '" + busy + "'").status, 0) << "the first recording is whole";
+}
+
+TEST_F(QuorMfToolTest, OptionsOutOfRangeAreRefusedInWords) {
+  struct Case {
+    const char* name;
+    std::string args;
+    const char* says;
+  };
+  const std::string out = "'" + m_dir.Path("x/y.qmf") + "'";
+  const Case kCases[] = {
+      {"MaxSizeZero", "record " + out + " --max-size 0 --max-files 1", "not in range 1 to 5242880"},
+      {"NegativeFrom", "samples " + out + " --track 1 --from -5", "a timestamp is a number from 0"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const RunResult r = Quormf(m_dir, c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_LT(r.err.size(), 200u) << r.err;
+  }
+  const RunResult version = Quormf(m_dir, "--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("quormf ", 0), 0u) << version.out;
 }
 
 }  // namespace
