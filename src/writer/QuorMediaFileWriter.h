@@ -78,6 +78,10 @@ class CQuorMediaFileWriter final
   // For tests only, and reachable through no interface: the index period of worker threads
   // that start after the call (0 restores kIndexPeriod).
   static void SetIndexPeriodForTesting(std::chrono::milliseconds period) noexcept;
+  // For tests only, and reachable through no interface: the fileset GUID and creation time
+  // (seconds since 1970) of recordings initialized after the call, so that a recording can be
+  // reproduced byte for byte; a null guid restores the made ones.
+  static void SetIdentityForTesting(const GUID* guid, ULONGLONG creationTime) noexcept;
 
  private:
   // One sample waiting for the worker: a copy of its payload in a buffer that the record

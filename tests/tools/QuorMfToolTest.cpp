@@ -477,4 +477,21 @@ TEST_F(QuorMfToolTest, OptionsOutOfRangeAreRefusedInWords) {
   EXPECT_EQ(version.out.rfind("quormf ", 0), 0u) << version.out;
 }
 
+// The committed golden fileset reads as its committed info and samples say (the writer tests
+// check that the writer still makes it byte for byte).
+TEST_F(QuorMfToolTest, GoldenFilesetReadsAsCommitted) {
+  const std::string golden = std::string(QUOR_SOURCE_DIR) + "/tests/golden/";
+  const Json info = RunJson("info --json '" + golden + "golden.qmf'");
+  const Json expected = Json::parse(Slurp(golden + "golden.info.json"));
+  EXPECT_EQ(info["fileset"], expected["fileset"]);
+  EXPECT_EQ(info["tracks"], expected["tracks"]);
+  ASSERT_EQ(info["files"].size(), 2u);
+  for (const char* track : {"1", "2"}) {
+    SCOPED_TRACE(track);
+    EXPECT_EQ(
+        RunJson(std::string("samples --json --track ") + track + " '" + golden + "golden.qmf'"),
+        Json::parse(Slurp(golden + "golden.samples" + track + ".json")));
+  }
+}
+
 }  // namespace
