@@ -149,14 +149,9 @@ QuorBlockWalk CQuorBlockWalker::Walk(const std::string& path) {
                 *m_storage, 0,
                 [&](const QuorWalkedBlock& b) {
                   QuorBlockRecord record;
-                  record.offset = b.offset;
-                  record.type = b.type;
-                  record.size = static_cast<DWORD>(b.size);
-                  record.blockIndex = b.blockIndex;
-                  record.hashValid = b.hashValid;
-                  record.indexInSequence = b.indexInSequence;
-                  record.fileHashValid = b.fileHashValid;
-                  KindFields(*b.block, &record.fields);
+                  static_cast<QuorWalkedBlock&>(record) = b;
+                  record.block = nullptr;
+                  if (b.block) KindFields(*b.block, &record.fields);
                   walk.blocks.push_back(std::move(record));
                   return S_OK;
                 },

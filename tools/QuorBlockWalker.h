@@ -18,15 +18,9 @@
 
 class CQuorFileStorage;
 
-struct QuorBlockRecord {
-  ULONGLONG offset = 0;
-  DWORD type = 0;
-  DWORD size = 0;  // bytes on disk: header and field area
-  std::optional<DWORD> blockIndex;
-  bool hashValid = false;
-  bool indexInSequence = true;        // index = previous block's index + 1
-  std::optional<bool> fileHashValid;  // finalization blocks only
-  nlohmann::ordered_json fields;      // per kind
+// One block as the walker met it (without its block object), and the fields of its kind.
+struct QuorBlockRecord : QuorWalkedBlock {
+  nlohmann::ordered_json fields;
 };
 
 struct QuorBlockWalk {
