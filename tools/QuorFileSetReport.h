@@ -35,6 +35,9 @@ struct QuorTrackReport {
   ULONGLONG keyFrames = 0;
   ULONGLONG damagedSamples = 0;  // failing their block hash, or unreadable
   ULONGLONG payloadBytes = 0;
+  // Why the reader gave no metadata (a format identifier outside its table, say); the fields
+  // above it are then unset.
+  std::optional<HRESULT> metadataError;
 };
 
 struct QuorFileSetReport {
@@ -47,7 +50,10 @@ struct QuorFileSetReport {
   std::vector<QuorTrackReport> tracks;
 };
 
-// A new reader with the fileset of path open (password empty: none).
+// Throws CQuorError naming path when it exists and is not a regular file, before anything
+// tries to open it.
+void QuorRefuseNonRegularFile(const std::string& path);
+// A new reader with the fileset of path open (password empty: none); path must be a regular file.
 CQuorComPtr<IQuorMediaFileReader> QuorOpenFileSet(const std::string& path,
                                                   const std::string& password);
 
