@@ -2,40 +2,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <thread>
 
+#include "QuorInterrupt.h"
 #include "QuorToolText.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
-
-namespace {
-
-volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void OnInterrupt(int) { g_interrupted = 1; }
-
-// Installs OnInterrupt for SIGINT while alive.
-class CInterruptScope {
- public:
-  CInterruptScope() {
-    g_interrupted = 0;
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    m_installed = sigaction(SIGINT, &action, &m_previous) == 0;
-  }
-  ~CInterruptScope() {
-    if (m_installed) sigaction(SIGINT, &m_previous, nullptr);
-  }
-  CInterruptScope(const CInterruptScope&) = delete;
-  CInterruptScope& operator=(const CInterruptScope&) = delete;
-
- private:
-  struct sigaction m_previous {};
-  bool m_installed = false;
-};
-
-}  // namespace
 
 QuorAuthenticationResult CQuorAuthenticator::Run() {
   QuorAuthenticationResult result;
@@ -43,12 +14,12 @@ QuorAuthenticationResult CQuorAuthenticator::Run() {
   QuorCheck(m_reader->IsCompleteFileSet(&complete), "IsCompleteFileSet");
   result.complete = QuorIsTrue(complete);
 
-  CInterruptScope interruptScope;
+  CQuorInterruptScope interruptScope;
   std::atomic<bool> done{false};
   std::thread poller([&] {
     bool cancelled = false;
     while (!done.load()) {
-      if (g_interrupted != 0 && !cancelled) {
+      if (CQuorInterruptScope::Interrupted() && !cancelled) {
         // (void): a walk that has just ended answers MFS_E_WRONG_STATE; nothing to undo then.
         (void)m_reader->CancelAuthentication();
         cancelled = true;

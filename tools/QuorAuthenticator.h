@@ -3,7 +3,7 @@
 // CancelAuthentication. The reader allows exactly these two calls from another thread while
 // IsAuthentic runs.
 //
-// Installs a SIGINT handler for the duration of Run and restores the previous one after.
+// Takes SIGINT and SIGTERM for the duration of Run (CQuorInterruptScope).
 #pragma once
 
 #include <string>

@@ -10,6 +10,7 @@
 #include "format/QuorBlockFactory.h"
 #include "format/QuorFileFinalizationBlock.h"
 #include "format/QuorFileInfoBlock.h"
+#include "format/QuorForwardBlockWalker.h"
 #include "format/QuorIndexBlock.h"
 #include "format/QuorMediaSampleBlock.h"
 #include "format/QuorTrackInfoBlock.h"
@@ -130,23 +131,6 @@ void KindFields(CQuorMediaFileBlock& block, nlohmann::ordered_json* fields) {
 
 }  // namespace
 
-const char* QuorBlockTypeName(DWORD type) noexcept {
-  switch (type) {
-    case btFileInfo:
-      return "file-info";
-    case btTrackInfo:
-      return "track-info";
-    case btIndex:
-      return "index";
-    case btMediaSample:
-      return "media-sample";
-    case btFinalization:
-      return "finalization";
-    default:
-      return "unknown";
-  }
-}
-
 const QuorBlockRecord* QuorBlockWalk::FirstDamaged() const noexcept {
   for (const QuorBlockRecord& b : blocks) {
     if (!b.hashValid || !b.indexInSequence || b.fileHashValid == false) return &b;
@@ -161,89 +145,24 @@ QuorBlockWalk CQuorBlockWalker::Walk(const std::string& path) {
   const std::u16string name = QuorUtf8ToUtf16(path);
   QuorCheck(m_storage->OpenFileForInspection(name.c_str()), "OpenFileForInspection");
   QuorBlockWalk walk;
-  QuorCheck(m_storage->GetRemaining(&walk.fileSize), "GetRemaining");
-
-  const auto signature = QuorFileSignatureBytes();
-  BYTE head[kQuorFileSignatureSize] = {};
-  if (walk.fileSize < kQuorFileSignatureSize ||
-      FAILED(m_storage->Read(head, kQuorFileSignatureSize)) ||
-      std::memcmp(head, signature.data(), signature.size()) != 0) {
-    walk.end = "no member file signature";
-    return walk;
-  }
-  walk.signatureValid = true;
-
-  CQuorMD5Hash fileHash;
-  std::optional<DWORD> previousIndex;
-  ULONGLONG offset = kQuorFileSignatureSize;
-  for (;;) {
-    walk.endOffset = offset;
-    const ULONGLONG remaining = walk.fileSize - std::min(offset, walk.fileSize);
-    if (remaining == 0) {
-      walk.end = "end of file";
-      walk.cleanEnd = !walk.blocks.empty() && walk.blocks.back().type == btFinalization;
-      if (!walk.cleanEnd) walk.end = "end of file without a finalization block";
-      return walk;
-    }
-    BYTE header[kBlockHeaderSize];
-    if (remaining < kBlockHeaderSize || FAILED(m_storage->Read(header, kBlockHeaderSize))) {
-      walk.end = "truncated block header";
-      return walk;
-    }
-    const DWORD type = DecodeU32(header + kBlockTypeOffset);
-    const DWORD fieldArea = DecodeU32(header + kBlockSizeWordOffset);
-    std::unique_ptr<CQuorMediaFileBlock> block = QuorNewBlockOfType(type);
-    if (!block) {
-      char text[64];
-      std::snprintf(text, sizeof text, "unknown block type 0x%X", static_cast<unsigned>(type));
-      walk.end = text;
-      return walk;
-    }
-    if (fieldArea > remaining - kBlockHeaderSize) {
-      walk.end = std::string(QuorBlockTypeName(type)) + " block runs past the end of the file";
-      return walk;
-    }
-    QuorCheck(m_storage->Seek(0, static_cast<LONGLONG>(offset), soBegin), "Seek");
-    if (const HRESULT hr = block->Read(m_storage->GetReader()); FAILED(hr)) {
-      walk.end = std::string("unreadable ") + QuorBlockTypeName(type) +
-                 " block: " + QuorResultCodeText(hr);
-      return walk;
-    }
-
-    QuorBlockRecord record;
-    record.offset = offset;
-    record.type = type;
-    record.size = kBlockHeaderSize + fieldArea;
-    record.hashValid = block->IsHashValid();
-    DWORD index = 0;
-    if (SUCCEEDED(block->GetBlockIndex(&index))) {
-      record.blockIndex = index;
-      record.indexInSequence = !previousIndex || index == *previousIndex + 1;
-      previousIndex = index;
-    }
-    KindFields(*block, &record.fields);
-    if (type == btFinalization) {
-      const BYTE* stored = nullptr;
-      DWORD length = 0;
-      record.fileHashValid = SUCCEEDED(static_cast<CQuorFileFinalizationBlock&>(*block).GetFileHash(
-                                 &stored, &length)) &&
-                             length == kQuorMD5DigestSize && fileHash.IsSame(stored);
-    } else {
-      const BYTE* hash = nullptr;
-      DWORD length = 0;
-      if (SUCCEEDED(block->GetBlockHash(&hash, &length))) {
-        (void)fileHash.AddData(hash,
-                               length);  // (void): a failed hash shows as a file hash mismatch
-      }
-    }
-    walk.blocks.push_back(std::move(record));
-    offset += kBlockHeaderSize + static_cast<ULONGLONG>(fieldArea);
-    if (type == btFinalization && offset < walk.fileSize) {
-      walk.endOffset = offset;
-      walk.end = "data after the finalization block";
-      return walk;
-    }
-  }
+  QuorCheck(CQuorForwardBlockWalker::Walk(
+                *m_storage, 0,
+                [&](const QuorWalkedBlock& b) {
+                  QuorBlockRecord record;
+                  static_cast<QuorWalkedBlock&>(record) = b;
+                  record.block = nullptr;
+                  if (b.block) KindFields(*b.block, &record.fields);
+                  walk.blocks.push_back(std::move(record));
+                  return S_OK;
+                },
+                &walk.forward),
+            "walking " + path);
+  walk.fileSize = walk.forward.fileSize;
+  walk.signatureValid = walk.forward.signatureValid;
+  walk.end = walk.forward.end;
+  walk.endOffset = walk.forward.endOffset;
+  walk.cleanEnd = walk.forward.cleanEnd;
+  return walk;
 }
 
 nlohmann::ordered_json QuorToJson(const QuorBlockWalk& walk) {
@@ -263,6 +182,11 @@ nlohmann::ordered_json QuorToJson(const QuorBlockWalk& walk) {
     block["fields"] = b.fields.is_null() ? nlohmann::ordered_json::object() : b.fields;
     j["blocks"].push_back(block);
   }
+  j["skipped"] = nlohmann::ordered_json::array();
+  for (const QuorSkippedBytes& skip : walk.forward.skipped) {
+    j["skipped"].push_back(
+        {{"offset", skip.offset}, {"length", skip.length}, {"reason", skip.reason}});
+  }
   j["end"] = walk.end;
   j["end_offset"] = walk.endOffset;
   j["clean_end"] = walk.cleanEnd;
@@ -274,7 +198,16 @@ void QuorPrintWalk(const std::string& path, const QuorBlockWalk& walk) {
               static_cast<unsigned long long>(walk.fileSize), walk.signatureValid ? "ok" : "BAD");
   std::printf("%10s  %-12s %8s %7s  %-5s  %s\n", "offset", "type", "size", "index", "hash",
               "fields");
+  auto skip = walk.forward.skipped.begin();
+  auto printSkipsBefore = [&](ULONGLONG offset) {
+    for (; skip != walk.forward.skipped.end() && skip->offset < offset; ++skip) {
+      std::printf("%10llu  DAMAGED: %s; %llu bytes skipped\n",
+                  static_cast<unsigned long long>(skip->offset), skip->reason.c_str(),
+                  static_cast<unsigned long long>(skip->length));
+    }
+  };
   for (const QuorBlockRecord& b : walk.blocks) {
+    printSkipsBefore(b.offset);
     std::string fields;
     for (const auto& [key, value] : b.fields.items()) {
       if (!fields.empty()) fields += ' ';
@@ -287,5 +220,6 @@ void QuorPrintWalk(const std::string& path, const QuorBlockWalk& walk) {
                 QuorBlockTypeName(b.type), static_cast<unsigned>(b.size), index.c_str(),
                 b.hashValid ? "ok" : "BAD", fields.c_str());
   }
+  printSkipsBefore(walk.fileSize + 1);
   std::printf("%10llu  %s\n", static_cast<unsigned long long>(walk.endOffset), walk.end.c_str());
 }

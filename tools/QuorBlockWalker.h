@@ -1,8 +1,8 @@
-// CQuorBlockWalker: reads one member file block by block, as it is on disk, with the storage
-// and block classes of the library, for looking into damaged files. For each block it reports
-// offset, type, size, block index, whether its stored hash matches, and the fields of its kind;
-// it also follows what authentication checks within the file: block indexes running on by one,
-// and the finalization block's file hash over the earlier block hashes.
+// CQuorBlockWalker: reads one member file block by block, as it is on disk, with the library's
+// forward block walker, for looking into damaged files (it skips over broken framing). For each
+// block it reports offset, type, size, block index, whether its stored hash matches, and the fields
+// of its kind; it also follows what authentication checks within the file: block indexes running on
+// by one, and the finalization block's file hash over the earlier block hashes.
 //
 // Owns the storage that holds the file open; one thread.
 #pragma once
@@ -13,19 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "format/QuorForwardBlockWalker.h"
 #include "quormediafiles/platform/QuorTypes.h"
 
 class CQuorFileStorage;
 
-struct QuorBlockRecord {
-  ULONGLONG offset = 0;
-  DWORD type = 0;
-  DWORD size = 0;  // bytes on disk: header and field area
-  std::optional<DWORD> blockIndex;
-  bool hashValid = false;
-  bool indexInSequence = true;        // index = previous block's index + 1
-  std::optional<bool> fileHashValid;  // finalization blocks only
-  nlohmann::ordered_json fields;      // per kind
+// One block as the walker met it (without its block object), and the fields of its kind.
+struct QuorBlockRecord : QuorWalkedBlock {
+  nlohmann::ordered_json fields;
 };
 
 struct QuorBlockWalk {
@@ -37,6 +32,7 @@ struct QuorBlockWalk {
   std::string end;
   bool cleanEnd = false;
   ULONGLONG endOffset = 0;
+  QuorForwardWalk forward;  // the walk as the walker reported it, with the bytes it skipped
 
   // The first block whose hash or index or file hash fails, or null.
   const QuorBlockRecord* FirstDamaged() const noexcept;
@@ -56,6 +52,5 @@ class CQuorBlockWalker {
   std::unique_ptr<CQuorFileStorage> m_storage;
 };
 
-const char* QuorBlockTypeName(DWORD type) noexcept;
 nlohmann::ordered_json QuorToJson(const QuorBlockWalk& walk);
 void QuorPrintWalk(const std::string& path, const QuorBlockWalk& walk);

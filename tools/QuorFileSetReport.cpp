@@ -1,9 +1,11 @@
 #include "QuorFileSetReport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
+#include "QuorSampleWalk.h"
 #include "QuorToolText.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
 
@@ -42,6 +44,8 @@ std::vector<QuorMemberFileReport> QuorReportFiles(IQuorMediaFileReader* reader) 
     QuorCheck(status->GetStatusFlags(&file.flags), "GetStatusFlags");
     files.push_back(std::move(file));
   }
+  std::stable_sort(files.begin(), files.end(),
+                   [](const auto& a, const auto& b) { return a.filesetIndex < b.filesetIndex; });
   return files;
 }
 
@@ -75,7 +79,7 @@ void ReadMetadata(IQuorTrackMetadata* metadata, QuorTrackReport& track) {
                      .value_or(VARIANT_FALSE));
 }
 
-QuorTrackReport ReportTrack(IQuorMediaFileReader* reader, ULONG id, bool countSamples) {
+QuorTrackReport ReportTrack(IQuorMediaFileReader* reader, ULONG id, CQuorSampleCheck* check) {
   QuorTrackReport track;
   track.id = id;
   CQuorComPtr<IQuorTrackMetadata> metadata;
@@ -90,26 +94,15 @@ QuorTrackReport ReportTrack(IQuorMediaFileReader* reader, ULONG id, bool countSa
       [&](ULONGLONG* p) { return reader->GetFirstTimeStamp(id, p); }, "GetFirstTimeStamp");
   track.lastTimestamp = QuorGetOptional<ULONGLONG>(
       [&](ULONGLONG* p) { return reader->GetLastTimeStamp(id, p); }, "GetLastTimeStamp");
-  if (!countSamples || !track.firstTimestamp) return track;
+  if (check == nullptr || !track.firstTimestamp) return track;
 
-  CQuorComPtr<IQuorMediaFileSample> sample;
-  QuorCheck(reader->MoveTo(id, *track.firstTimestamp, sample.AddressOf()), "MoveTo");
-  while (sample) {
-    VARIANT_BOOL key = VARIANT_FALSE, video = VARIANT_FALSE, audio = VARIANT_FALSE;
-    QuorCheck(sample->GetFlags(&key, &video, &audio), "GetFlags");
-    CQuorSafeArray payload;
-    if (SUCCEEDED(sample->GetPayloadData(payload.AddressOf()))) {
-      track.payloadBytes += payload.Count();
-    }
+  // Counted the way quormf samples lists them, damaged and unreadable samples included.
+  QuorForEachSample(reader, *check, QuorSampleRange{id, {}, {}}, [&](const QuorSampleRecord& s) {
+    track.payloadBytes += s.payload.size();
     ++track.samples;
-    if (QuorIsTrue(key)) ++track.keyFrames;
-    const HRESULT hr = reader->MoveNext(id, sample.AddressOf());
-    if (hr == MFS_E_NO_VALUE) {
-      (void)QuorTakeErrorDescription();  // (void): the end of the track
-      break;
-    }
-    QuorCheck(hr, "MoveNext");
-  }
+    if (s.keyFrame) ++track.keyFrames;
+    if (!s.hashValid) ++track.damagedSamples;
+  });
   return track;
 }
 
@@ -146,8 +139,10 @@ QuorFileSetReport QuorReportFileSet(IQuorMediaFileReader* reader, bool countSamp
     return report;
   }
   QuorCheck(hr, "GetTrackIds");
+  CQuorSampleCheck check;
+  if (countSamples) QuorLoadSampleCheck(reader, &check);
   for (ULONG id : QuorU32Vector(ids.Get())) {
-    report.tracks.push_back(ReportTrack(reader, id, countSamples));
+    report.tracks.push_back(ReportTrack(reader, id, countSamples ? &check : nullptr));
   }
   return report;
 }
@@ -202,6 +197,7 @@ nlohmann::ordered_json QuorToJson(const QuorFileSetReport& report) {
     optional("last_timestamp", t.lastTimestamp);
     track["samples"] = t.samples;
     track["key_frames"] = t.keyFrames;
+    track["damaged_samples"] = t.damagedSamples;
     track["payload_bytes"] = t.payloadBytes;
     j["tracks"].push_back(track);
   }
@@ -248,6 +244,11 @@ void QuorPrintReport(const QuorFileSetReport& report) {
                   static_cast<unsigned long long>(t.samples),
                   static_cast<unsigned long long>(t.keyFrames),
                   QuorByteCount(t.payloadBytes).c_str());
+      if (t.damagedSamples != 0) {
+        std::printf("    DAMAGED    %llu sample%s fail their block hash or cannot be read\n",
+                    static_cast<unsigned long long>(t.damagedSamples),
+                    t.damagedSamples == 1 ? "" : "s");
+      }
     } else {
       std::printf("    samples    none\n");
     }

@@ -33,6 +33,7 @@ struct QuorTrackReport {
   std::optional<ULONGLONG> lastTimestamp;
   ULONGLONG samples = 0;
   ULONGLONG keyFrames = 0;
+  ULONGLONG damagedSamples = 0;  // failing their block hash, or unreadable
   ULONGLONG payloadBytes = 0;
   // Why the reader gave no metadata (a format identifier outside its table, say); the fields
   // above it are then unset.
@@ -56,10 +57,11 @@ void QuorRefuseNonRegularFile(const std::string& path);
 CQuorComPtr<IQuorMediaFileReader> QuorOpenFileSet(const std::string& path,
                                                   const std::string& password);
 
-// The member files and their status as the reader sees them now.
+// The member files and their status as the reader sees them now, by fileset index.
 std::vector<QuorMemberFileReport> QuorReportFiles(IQuorMediaFileReader* reader);
 
-// countSamples walks every track from its first to its last sample (reading each payload).
+// countSamples walks every track from its first to its last sample (reading each payload and
+// checking its block hash), as quormf samples lists them.
 QuorFileSetReport QuorReportFileSet(IQuorMediaFileReader* reader, bool countSamples);
 
 nlohmann::ordered_json QuorToJson(const QuorFileSetReport& report);

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,7 +15,9 @@
 
 #include "QuorAuthenticator.h"
 #include "QuorBlockWalker.h"
+#include "QuorFileSetDiagnosisText.h"
 #include "QuorFileSetReport.h"
+#include "QuorSampleWalk.h"
 #include "QuorToolText.h"
 #include "format/QuorFormatLayout.h"
 #include "platform/QuorRegistryFile.h"
@@ -23,14 +26,6 @@
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-struct SampleRecord {
-  ULONGLONG timestamp = 0;
-  bool keyFrame = false;
-  bool video = false;
-  bool audio = false;
-  std::vector<std::uint8_t> payload;
-};
 
 Json ToJson(ULONGLONG timestamp, bool key, bool video, bool audio,
             std::span<const std::uint8_t> payload) {
@@ -42,28 +37,18 @@ Json ToJson(ULONGLONG timestamp, bool key, bool video, bool audio,
   return j;
 }
 
-std::string SampleLine(const SampleRecord& s) {
-  char line[160];
-  std::snprintf(line, sizeof line, "%12llu  %-15s %8zu  %s",
-                static_cast<unsigned long long>(s.timestamp),
-                QuorJoin(QuorSampleFlagWords(s.keyFrame, s.video, s.audio), ",").c_str(),
-                s.payload.size(), QuorPayloadMd5(s.payload).c_str());
+std::string SampleLine(const QuorSampleRecord& s) {
+  char line[200];
+  if (!s.readable) {
+    std::snprintf(line, sizeof line, "%12llu  UNREADABLE: the reader cannot read this sample",
+                  static_cast<unsigned long long>(s.timestamp));
+    return line;
+  }
+  std::snprintf(
+      line, sizeof line, "%12llu  %-15s %8zu  %s%s", static_cast<unsigned long long>(s.timestamp),
+      QuorJoin(QuorSampleFlagWords(s.keyFrame, s.video, s.audio), ",").c_str(), s.payload.size(),
+      QuorPayloadMd5(s.payload).c_str(), s.hashValid ? "" : "  FAILS ITS BLOCK HASH");
   return line;
-}
-
-SampleRecord ReadSample(IQuorMediaFileSample* sample) {
-  SampleRecord record;
-  QuorCheck(sample->GetTimestamp(&record.timestamp), "GetTimestamp");
-  VARIANT_BOOL key = VARIANT_FALSE, video = VARIANT_FALSE, audio = VARIANT_FALSE;
-  QuorCheck(sample->GetFlags(&key, &video, &audio), "GetFlags");
-  record.keyFrame = QuorIsTrue(key);
-  record.video = QuorIsTrue(video);
-  record.audio = QuorIsTrue(audio);
-  CQuorSafeArray payload;
-  const HRESULT hr = sample->GetPayloadData(payload.AddressOf());
-  if (hr != MFS_E_NO_VALUE) QuorCheck(hr, "GetPayloadData");
-  record.payload = QuorBytes(payload.Get());
-  return record;
 }
 
 // Steps with move (MoveNext or MovePrevious); false at the end of the track.
@@ -78,38 +63,6 @@ bool Step(const std::function<HRESULT(IQuorMediaFileSample**)>& move,
   return true;
 }
 
-// Calls visit for each sample of the range in timestamp order.
-void ForEachSample(IQuorMediaFileReader* reader, const QuorSampleRange& range,
-                   const std::function<void(const SampleRecord&)>& visit) {
-  ULONGLONG first = 0;
-  ULONGLONG last = 0;
-  QuorCheck(reader->GetFirstTimeStamp(range.trackId, &first), "GetFirstTimeStamp");
-  QuorCheck(reader->GetLastTimeStamp(range.trackId, &last), "GetLastTimeStamp");
-  const ULONGLONG from = std::max(first, range.from.value_or(first));
-  const ULONGLONG to = range.to.value_or(last);
-  if (from > to || from > last) return;
-
-  CQuorComPtr<IQuorMediaFileSample> sample;
-  QuorCheck(reader->MoveTo(range.trackId, from, sample.AddressOf()), "MoveTo");
-  SampleRecord record = ReadSample(sample.Get());
-  // MoveTo answers the sample at or just before from.
-  while (record.timestamp < from) {
-    if (!Step([&](IQuorMediaFileSample** p) { return reader->MoveNext(range.trackId, p); },
-              &sample)) {
-      return;
-    }
-    record = ReadSample(sample.Get());
-  }
-  while (record.timestamp <= to) {
-    visit(record);
-    if (!Step([&](IQuorMediaFileSample** p) { return reader->MoveNext(range.trackId, p); },
-              &sample)) {
-      return;
-    }
-    record = ReadSample(sample.Get());
-  }
-}
-
 // The verdict of one member file after authentication.
 const char* Verdict(ULONG flags) {
   if ((flags & kQuorStatusTested) == 0) return "not tested";
@@ -120,7 +73,15 @@ const char* Verdict(ULONG flags) {
 std::string Diagnose(const std::string& path, Json* json) {
   CQuorBlockWalker walker;
   const QuorBlockWalk walk = walker.Walk(path);
-  if (const QuorBlockRecord* bad = walk.FirstDamaged()) {
+  const QuorBlockRecord* bad = walk.FirstDamaged();
+  if (!walk.forward.skipped.empty() &&
+      (!bad || walk.forward.skipped.front().offset < bad->offset)) {
+    const QuorSkippedBytes& skip = walk.forward.skipped.front();
+    (*json)["damaged_block"] = {
+        {"offset", skip.offset}, {"problem", skip.reason}, {"bytes_skipped", skip.length}};
+    return skip.reason + " at offset " + std::to_string(skip.offset);
+  }
+  if (bad) {
     const char* problem = !bad->hashValid         ? "fails its block hash check"
                           : !bad->indexInSequence ? "breaks the block index sequence"
                                                   : "holds a file hash that does not match";
@@ -159,7 +120,9 @@ VerifyOutcome Verify(IQuorMediaFileReader* reader, bool showProgress) {
     std::string line = "  #" + std::to_string(file.filesetIndex) + " " + QuorBaseName(file.name) +
                        ": " + Verdict(file.flags);
     if ((file.flags & kQuorStatusTested) != 0 && (file.flags & kQuorStatusAuthentic) == 0) {
-      line += " - " + Diagnose(file.name, &j);
+      const std::string reason = Diagnose(file.name, &j);
+      j["reason"] = reason;
+      line += " - " + reason;
     }
     outcome.lines.push_back(line);
     outcome.json["files"].push_back(j);
@@ -178,47 +141,130 @@ void PrintJson(const Json& j) { std::printf("%s\n", j.dump(2).c_str()); }
 }  // namespace
 
 int QuorRunInfo(const QuorOpenArgs& args) {
-  auto reader = QuorOpenFileSet(args.file, args.password);
+  const CQuorFileSetDiagnosis diagnosis = QuorDiagnose(args.file);
+  auto reader = QuorOpenExplained(args.file, args.password, diagnosis);
   const QuorFileSetReport report = QuorReportFileSet(reader.Get(), true);
   if (args.json) {
-    PrintJson(QuorToJson(report));
+    Json j = QuorToJson(report);
+    j["directory"] = QuorToJson(diagnosis);
+    PrintJson(j);
   } else {
     QuorPrintReport(report);
+    QuorPrintDiagnosis(diagnosis);
   }
   return 0;
 }
 
 int QuorRunVerify(const QuorOpenArgs& args) {
-  auto reader = QuorOpenFileSet(args.file, args.password);
-  const VerifyOutcome outcome = Verify(reader.Get(), QuorStderrIsTerminal());
+  const CQuorFileSetDiagnosis diagnosis = QuorDiagnose(args.file);
+  auto reader = QuorOpenExplained(args.file, args.password, diagnosis);
+  VerifyOutcome outcome = Verify(reader.Get(), QuorStderrIsTerminal());
+  // Members the reader did not reach leave the fileset incomplete, however it answered.
+  bool unreached = !diagnosis.m_missingIndexes.empty();
+  for (const QuorCandidateFile* member : diagnosis.Members()) unreached |= !member->reached;
+  if (unreached) outcome.result.complete = false;
+  outcome.json["complete"] = outcome.result.complete;
   if (args.json) {
+    outcome.json["directory"] = QuorToJson(diagnosis);
     PrintJson(outcome.json);
   } else {
-    PrintVerdict(outcome);
+    for (const std::string& line : outcome.lines) std::printf("%s\n", line.c_str());
+    QuorPrintDiagnosis(diagnosis);
+    std::printf("fileset: %s, %s\n", outcome.result.authentic ? "AUTHENTIC" : "NOT AUTHENTIC",
+                outcome.result.complete ? "complete" : "INCOMPLETE");
   }
   return outcome.result.authentic && outcome.result.complete ? 0 : 1;
 }
 
+int QuorRunSalvage(const std::string& source, const std::string& target,
+                   const std::string& password, bool json) {
+  const std::filesystem::path parent = std::filesystem::path(target).parent_path();
+  if (!parent.empty()) std::filesystem::create_directories(parent);
+  QuorSalvageReport report;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  const HRESULT hr = CQuorFileSetSalvage::Run(source, target, password, &report);
+  const Clock::time_point salvaged = Clock::now();
+  if (FAILED(hr)) {
+    throw CQuorError(hr, "salvage", "cannot salvage the fileset of " + source + " into " + target);
+  }
+  Json j = QuorToJson(report);
+  j["output"] = target;
+  auto output = QuorOpenFileSet(target, password);
+  const VerifyOutcome check = Verify(output.Get(), false);
+  j["output_authentic"] = check.result.authentic;
+  j["output_complete"] = check.result.complete;
+  const auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
+  j["seconds"] = {{"salvage", seconds(salvaged - start)},
+                  {"verifying_output", seconds(Clock::now() - salvaged)}};
+  std::filesystem::path reportPath = target;
+  reportPath.replace_extension(".salvage.json");
+  {
+    std::ofstream out(reportPath);
+    out << j.dump(1) << '\n';
+    if (!out)
+      throw std::system_error(errno, std::generic_category(), "writing " + reportPath.string());
+  }
+  if (json) {
+    PrintJson(j);
+  } else {
+    std::printf("salvaged %llu samples (%s of payload) from %zu member file%s of fileset %s\n",
+                static_cast<unsigned long long>(report.samplesWritten),
+                QuorByteCount(report.payloadBytes).c_str(), report.files.size(),
+                report.files.size() == 1 ? "" : "s", report.sourceGuid.c_str());
+    for (const QuorSalvagedFile& f : report.files) {
+      std::printf("  #%-3s %-28s %llu samples taken; %s\n",
+                  f.filesetIndex ? std::to_string(*f.filesetIndex).c_str() : "?",
+                  QuorBaseName(f.file).c_str(), static_cast<unsigned long long>(f.samples),
+                  f.end.c_str());
+    }
+    for (const QuorSalvageLoss& l : report.lost) {
+      std::printf("  lost: %s at offset %llu: %s\n", QuorBaseName(l.file).c_str(),
+                  static_cast<unsigned long long>(l.offset), l.reason.c_str());
+    }
+    std::printf("new fileset %s: %s, %s\nreport: %s\n", target.c_str(),
+                check.result.authentic ? "authentic" : "NOT AUTHENTIC",
+                check.result.complete ? "complete" : "INCOMPLETE", reportPath.c_str());
+  }
+  if (!check.result.authentic || !check.result.complete) return 2;
+  return report.lost.empty() ? 0 : 1;
+}
+
 int QuorRunSamples(const QuorOpenArgs& args, const QuorSampleRange& range) {
-  auto reader = QuorOpenFileSet(args.file, args.password);
+  auto reader = QuorOpenExplained(args.file, args.password, QuorDiagnose(args.file));
+  CQuorSampleCheck check;
+  QuorLoadSampleCheck(reader.Get(), &check);
   Json samples = Json::array();
-  ForEachSample(reader.Get(), range, [&](const SampleRecord& s) {
+  bool damaged = false;
+  QuorForEachSample(reader.Get(), check, range, [&](const QuorSampleRecord& s) {
+    damaged |= !s.hashValid;
     if (args.json) {
-      samples.push_back(ToJson(s.timestamp, s.keyFrame, s.video, s.audio, s.payload));
+      Json j = ToJson(s.timestamp, s.keyFrame, s.video, s.audio, s.payload);
+      // Only damaged samples carry the verdict, so that intact ones compare with a manifest.
+      if (!s.readable) j = Json{{"timestamp", s.timestamp}, {"readable", false}};
+      if (!s.hashValid) j["block_hash_valid"] = false;
+      samples.push_back(j);
     } else {
       std::printf("%s\n", SampleLine(s).c_str());
     }
   });
   if (args.json) PrintJson(samples);
-  return 0;
+  return damaged ? 1 : 0;
 }
 
 int QuorRunExtract(const QuorOpenArgs& args, const QuorSampleRange& range,
-                   const std::string& outDirectory, bool toStdout) {
-  auto reader = QuorOpenFileSet(args.file, args.password);
+                   const std::string& outDirectory, bool toStdout, bool includeDamaged) {
+  auto reader = QuorOpenExplained(args.file, args.password, QuorDiagnose(args.file));
+  CQuorSampleCheck check;
+  QuorLoadSampleCheck(reader.Get(), &check);
   if (!toStdout) std::filesystem::create_directories(outDirectory);
   ULONGLONG count = 0;
-  ForEachSample(reader.Get(), range, [&](const SampleRecord& s) {
+  std::vector<ULONGLONG> skipped;
+  QuorForEachSample(reader.Get(), check, range, [&](const QuorSampleRecord& s) {
+    if (!s.readable || (!s.hashValid && !includeDamaged)) {
+      skipped.push_back(s.timestamp);
+      return;
+    }
     if (toStdout) {
       if (std::fwrite(s.payload.data(), 1, s.payload.size(), stdout) != s.payload.size()) {
         throw std::system_error(errno, std::generic_category(), "writing to stdout");
@@ -235,11 +281,15 @@ int QuorRunExtract(const QuorOpenArgs& args, const QuorSampleRange& range,
     }
     ++count;
   });
+  for (ULONGLONG timestamp : skipped) {
+    std::fprintf(stderr, "skipped the sample at %llu: it fails its block hash or cannot be read\n",
+                 static_cast<unsigned long long>(timestamp));
+  }
   if (!toStdout) {
     std::printf("%llu samples written to %s\n", static_cast<unsigned long long>(count),
                 outDirectory.c_str());
   }
-  return 0;
+  return skipped.empty() ? 0 : 1;
 }
 
 int QuorRunRegister(const std::string& module, bool system, bool unregister) {
@@ -306,16 +356,18 @@ int QuorRunRecord(const QuorRecordOptions& options, const std::string& manifest,
                    {"payload_bytes", result.payloadBytes},
                    {"bytes_on_disk", result.bytesOnDisk},
                    {"files", result.filesWritten},
-                   {"stopped_full", result.stoppedFull}});
+                   {"stopped_full", result.stoppedFull},
+                   {"interrupted", result.interrupted}});
   } else {
     std::printf(
         "handed %llu samples (%s of payload) to the writer: %u member file%s, %s on disk%s\n",
         static_cast<unsigned long long>(result.samplesWritten),
         QuorByteCount(result.payloadBytes).c_str(), static_cast<unsigned>(result.filesWritten),
         result.filesWritten == 1 ? "" : "s", QuorByteCount(result.bytesOnDisk).c_str(),
-        result.stoppedFull ? "\nthe fileset filled up: the writer ended the recording there and "
-                             "dropped the samples queued after that"
-                           : "");
+        result.stoppedFull   ? "\nthe fileset filled up: the writer ended the recording there and "
+                               "dropped the samples queued after that"
+        : result.interrupted ? "\ninterrupted: the recording was stopped and finalized there"
+                             : "");
   }
   return 0;
 }
@@ -353,15 +405,15 @@ void ShowSteps(IQuorMediaFileReader* reader, ULONG trackId) {
   CQuorComPtr<IQuorMediaFileSample> sample;
   QuorCheck(reader->MoveTo(trackId, middle, sample.AddressOf()), "MoveTo");
   std::printf("  %-16s %s\n", ("MoveTo(" + std::to_string(middle) + ")").c_str(),
-              SampleLine(ReadSample(sample.Get())).c_str());
+              SampleLine(QuorReadSample(sample.Get())).c_str());
   for (int i = 0; i < 3; ++i) {
     if (!Step([&](IQuorMediaFileSample** p) { return reader->MoveNext(trackId, p); }, &sample)) {
       return;
     }
-    std::printf("  %-16s %s\n", "MoveNext", SampleLine(ReadSample(sample.Get())).c_str());
+    std::printf("  %-16s %s\n", "MoveNext", SampleLine(QuorReadSample(sample.Get())).c_str());
   }
   if (Step([&](IQuorMediaFileSample** p) { return reader->MovePrevious(trackId, p); }, &sample)) {
-    std::printf("  %-16s %s\n", "MovePrevious", SampleLine(ReadSample(sample.Get())).c_str());
+    std::printf("  %-16s %s\n", "MovePrevious", SampleLine(QuorReadSample(sample.Get())).c_str());
   }
 }
 
@@ -453,11 +505,18 @@ int QuorRunDemo(const std::string& requestedDirectory) {
   const VerifyOutcome damaged = Verify(damagedReader.Get(), progress);
   PrintVerdict(damaged);
 
+  // This program by the path it runs from, so that the lines work without quormf on the PATH.
+  std::error_code error;
+  std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
+  if (error) self = "quormf";
   std::printf("\nThe fileset is in %s. Try:\n", directory.c_str());
-  std::printf("  quormf info %s -p %s\n", fileset.c_str(), kDemoPassword);
-  std::printf("  quormf samples %s -p %s --track 2 --from 1000 --to 1100\n", fileset.c_str(),
-              kDemoPassword);
-  std::printf("  quormf dump %s\n", (directory / "damaged" / "demo2.qmf").c_str());
+  std::printf("  %s info %s -p %s\n", self.c_str(), fileset.c_str(), kDemoPassword);
+  std::printf("  %s samples %s -p %s --track 2 --from 1000 --to 1100\n", self.c_str(),
+              fileset.c_str(), kDemoPassword);
+  std::printf("  %s dump %s\n", self.c_str(), (directory / "damaged" / "demo2.qmf").c_str());
+  std::printf("  %s salvage %s %s -p %s\n", self.c_str(),
+              (directory / "damaged" / "demo.qmf").c_str(),
+              (directory / "salvaged" / "demo.qmf").c_str(), kDemoPassword);
   const bool asExpected = intact.result.authentic && !damaged.result.authentic;
   return asExpected ? 0 : 1;
 }

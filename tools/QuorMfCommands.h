@@ -7,6 +7,7 @@
 #include <string>
 
 #include "QuorRecorder.h"
+#include "QuorSampleWalk.h"
 #include "quormediafiles/platform/QuorTypes.h"
 
 struct QuorOpenArgs {
@@ -15,19 +16,19 @@ struct QuorOpenArgs {
   bool json = false;
 };
 
-struct QuorSampleRange {
-  ULONG trackId = 0;
-  std::optional<ULONGLONG> from;
-  std::optional<ULONGLONG> to;
-};
-
 int QuorRunDemo(const std::string& directory);
 int QuorRunInfo(const QuorOpenArgs& args);
 int QuorRunVerify(const QuorOpenArgs& args);
+// Exit 1 when a sample of the range fails its block hash or cannot be read (both are listed).
 int QuorRunSamples(const QuorOpenArgs& args, const QuorSampleRange& range);
-// Exactly one of outDirectory and toStdout is used.
+// Exactly one of outDirectory and toStdout is used. Damaged samples are skipped (and named on
+// stderr, exit 1) unless includeDamaged; unreadable ones always.
 int QuorRunExtract(const QuorOpenArgs& args, const QuorSampleRange& range,
-                   const std::string& outDirectory, bool toStdout);
+                   const std::string& outDirectory, bool toStdout, bool includeDamaged);
+// Writes the salvaged fileset to target and its report next to it (target's name with the
+// extension .salvage.json); exit 0 when nothing was lost, 1 when something was.
+int QuorRunSalvage(const std::string& source, const std::string& target,
+                   const std::string& password, bool json);
 int QuorRunDump(const std::string& memberFile, bool json);
 // manifest: a JSON file listing every sample written, per track, in the form `samples --json`
 // prints (empty: none).

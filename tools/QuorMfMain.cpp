@@ -14,10 +14,20 @@ void AddOpenOptions(CLI::App* command, QuorOpenArgs* args, bool json) {
   if (json) command->add_flag("--json", args->json, "print JSON instead of text");
 }
 
+// Timestamps are unsigned: a negative one is refused rather than wrapped around.
+const CLI::Validator kTimestamp(
+    [](std::string& text) {
+      return text.find('-') == std::string::npos ? std::string()
+                                                 : "a timestamp is a number from 0 up, not " + text;
+    },
+    "TIMESTAMP");
+
 void AddRangeOptions(CLI::App* command, QuorSampleRange* range) {
   command->add_option("--track,-t", range->trackId, "track id")->required();
-  command->add_option("--from", range->from, "first timestamp (default: the track's first)");
-  command->add_option("--to", range->to, "last timestamp, inclusive (default: the track's last)");
+  command->add_option("--from", range->from, "first timestamp (default: the track's first)")
+      ->check(kTimestamp);
+  command->add_option("--to", range->to, "last timestamp, inclusive (default: the track's last)")
+      ->check(kTimestamp);
 }
 
 }  // namespace
@@ -27,6 +37,7 @@ int main(int argc, char** argv) {
       "quormf: record, inspect, verify and extract filesets of timestamped media samples."};
   app.require_subcommand(1);
   app.set_help_all_flag("--help-all", "help for every subcommand");
+  app.set_version_flag("--version", std::string("quormf ") + QUORMF_VERSION);
 
   std::string demoDirectory;
   CLI::App* demo = app.add_subcommand(
@@ -69,6 +80,9 @@ int main(int argc, char** argv) {
   destination->add_option("--out,-o", extractDirectory, "directory for the sample files");
   destination->add_flag("--stdout", extractStdout, "write the payloads to stdout");
   destination->require_option(1);
+  bool extractDamaged = false;
+  extractCommand->add_flag("--include-damaged", extractDamaged,
+                           "also write samples that fail their block hash check");
 
   std::string dumpFile;
   bool dumpJson = false;
@@ -78,6 +92,21 @@ int main(int argc, char** argv) {
       "1 when a block is damaged or the file ends early");
   dumpCommand->add_option("MEMBERFILE", dumpFile, "one member file")->required();
   dumpCommand->add_flag("--json", dumpJson, "print JSON instead of text");
+
+  std::string salvageSource;
+  std::string salvageTarget;
+  std::string salvagePassword;
+  bool salvageJson = false;
+  CLI::App* salvageCommand = app.add_subcommand(
+      "salvage",
+      "copy every sample that can be proven intact out of a damaged fileset into a new one, "
+      "with a report of what was lost; exit 0 nothing lost, 1 something lost, 2 an error");
+  salvageCommand->add_option("DAMAGED", salvageSource, "any member file of the damaged fileset")
+      ->required();
+  salvageCommand->add_option("OUT", salvageTarget, "the new fileset's first member file")
+      ->required();
+  salvageCommand->add_option("--password,-p", salvagePassword, "the fileset's password");
+  salvageCommand->add_flag("--json", salvageJson, "print the report as JSON");
 
   std::string module = "libquormediafiles.so.1";
   bool systemRegistry = false;
@@ -102,10 +131,10 @@ int main(int argc, char** argv) {
       ->required();
   recordCommand->add_option("--max-size", record.maxSizeKiB, "size limit per member file in KiB")
       ->required()
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Range(1u, 5u << 20));  // 1 KiB to 5 GiB
   recordCommand->add_option("--max-files", record.maxFiles, "number of member files at most")
       ->required()
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Range(1u, 0xFFFFFFFEu));
   recordCommand->add_option("--password,-p", record.password, "protect the fileset");
   recordCommand->add_option("--description,-d", record.description, "fileset description");
   recordCommand->add_option("--duration", record.durationSeconds, "seconds of media")
@@ -138,7 +167,10 @@ int main(int argc, char** argv) {
     if (*verifyCommand) return QuorRunVerify(verify);
     if (*samplesCommand) return QuorRunSamples(samples, samplesRange);
     if (*extractCommand) {
-      return QuorRunExtract(extract, extractRange, extractDirectory, extractStdout);
+      return QuorRunExtract(extract, extractRange, extractDirectory, extractStdout, extractDamaged);
+    }
+    if (*salvageCommand) {
+      return QuorRunSalvage(salvageSource, salvageTarget, salvagePassword, salvageJson);
     }
     if (*dumpCommand) return QuorRunDump(dumpFile, dumpJson);
     if (*recordCommand) return QuorRunRecord(record, manifest, recordJson);

@@ -1,12 +1,20 @@
 #include "QuorRecorder.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <stdexcept>
 #include <thread>
 
+#include "QuorInterrupt.h"
 #include "quormediafiles/QuorFormatIds.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
 #include "quormediafiles/platform/QuorGuid.h"
+#include "salvage/QuorFileSetDiagnosis.h"
 
 namespace {
 
@@ -47,14 +55,56 @@ CQuorComPtr<IQuorTrackMetadata> MakeTrack(ULONG id, const char* name, ULONG sour
   return track;
 }
 
+// An advisory lock on a fileset's first member file, held by the quormf that records into it, so
+// that a second one refuses to overwrite it. Closing the descriptor releases it.
+class CRecordingLock {
+ public:
+  CRecordingLock() = default;
+  ~CRecordingLock() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  CRecordingLock(const CRecordingLock&) = delete;
+  CRecordingLock& operator=(const CRecordingLock&) = delete;
+
+  // False when another process holds the lock; true also when the file cannot be opened.
+  bool TryLock(const std::string& path) {
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    return m_fd < 0 || ::flock(m_fd, LOCK_EX | LOCK_NB) == 0;
+  }
+
+ private:
+  int m_fd = -1;
+};
+
+// Before recording over path: refuses while another quormf records into it, and removes every
+// member of the fileset path belongs to, so that none is left behind beside the new recording.
+void ClearOldFileSet(const std::string& path) {
+  if (!std::filesystem::exists(path)) return;
+  CRecordingLock probe;
+  if (!probe.TryLock(path)) {
+    throw std::runtime_error("another process is recording into " + path + "; not overwriting it");
+  }
+  CQuorFileSetDiagnosis old;
+  if (FAILED(old.Diagnose(path))) return;
+  for (const QuorCandidateFile* member : old.Members()) {
+    std::error_code ignored;  // a member that cannot be removed is overwritten or left as it was
+    if (member->path != path) std::filesystem::remove(member->path, ignored);
+  }
+}
+
 }  // namespace
 
 QuorRecordResult CQuorRecorder::Record() {
   using Clock = std::chrono::steady_clock;
+  // From before the first member file exists, so that a signal sent once it exists is caught.
+  CQuorInterruptScope interruptScope;
+  if (m_options.overwrite) ClearOldFileSet(m_options.path);
   auto writer = QuorCreate<IQuorMediaFileWriter>(CLSID_QuorMediaFileWriter);
   QuorCheck(writer->Initialize(QuorBstr(m_options.path).Get(), m_options.maxSizeKiB,
                                m_options.maxFiles, QuorVariantBool(m_options.overwrite)),
             "Initialize");
+  CRecordingLock lock;
+  (void)lock.TryLock(m_options.path);  // (void): the file was just created, so this one wins
   if (!m_options.description.empty()) {
     QuorCheck(writer->SetDescription(QuorBstr(m_options.description).Get()), "SetDescription");
   }
@@ -84,7 +134,7 @@ QuorRecordResult CQuorRecorder::Record() {
   ULONGLONG expectedBytes = headBytes;
   unsigned lastPercent = 101;
   const Clock::time_point start = Clock::now();
-  while (source.Next(&next)) {
+  while (!CQuorInterruptScope::Interrupted() && source.Next(&next)) {
     if (m_options.realtime)
       std::this_thread::sleep_until(start + std::chrono::milliseconds(next.timestamp));
     // Keep the queue short: the writer copies each sample, so an unthrottled source would hold
@@ -133,6 +183,7 @@ QuorRecordResult CQuorRecorder::Record() {
     progress = Poll(writer.Get());
   }
   if (progress.state == wseFinished) result.stoppedFull = true;
+  result.interrupted = CQuorInterruptScope::Interrupted();
   result.filesWritten = progress.fileIndex + 1;
   QuorCheck(writer->StopRecording(), "StopRecording");
   result.bytesOnDisk = Poll(writer.Get()).bytesTotal;

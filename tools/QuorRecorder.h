@@ -4,8 +4,11 @@
 //
 // Write only queues a sample; the recorder keeps at most kMaxQueuedBytes of payload ahead of
 // what the writer's status reports as written, and before StopRecording waits until the queue
-// has reached the disk, so that no sample is dropped by the stop. Failures throw CQuorError.
-// One thread.
+// has reached the disk, so that no sample is dropped by the stop. SIGINT and SIGTERM stop the
+// source early and the fileset is finalized as at its end. With overwrite, the members of the
+// fileset already at the path are removed first, unless another quormf is recording into it
+// (each recorder holds an advisory lock on its first member file): that throws
+// std::runtime_error. Failures throw CQuorError. One thread.
 #pragma once
 
 #include <functional>
@@ -34,6 +37,7 @@ struct QuorRecordResult {
   ULONGLONG bytesOnDisk = 0;
   ULONG filesWritten = 0;
   bool stoppedFull = false;  // the last file or the disk filled up before the source ended
+  bool interrupted = false;  // SIGINT or SIGTERM stopped the source; the fileset is finalized
 };
 
 class CQuorRecorder {

@@ -579,72 +579,74 @@ HRESULT CQuorMediaFileReader::GetTrackIds(SAFEARRAY** ppsaTrackIds) {
   });
 }
 
+CQuorComPtr<IQuorTrackMetadata> QuorTrackMetadataFromBlock(CQuorTrackInfoBlock& info,
+                                                           ULONG dwTrackId) {
+  CQuorComPtr<IQuorTrackMetadata> metadata;
+  QUOR_RAISE_IF_FAILED(CreateValueObject(CLSID_QuorTrackMetadata, &metadata), 10151);
+
+  QUOR_RAISE_IF_FAILED(metadata->SetTrackId(dwTrackId), 10153);
+  DWORD value = 0;
+  if (SUCCEEDED(info.GetPairId(&value))) {
+    QUOR_RAISE_IF_FAILED(metadata->SetPairId(value), 10156);
+  }
+  CQuorBstr text;
+  QUOR_RAISE_IF_FAILED(info.GetTrackName(text.AddressOf()), 10154);
+  QUOR_RAISE_IF_FAILED(metadata->SetTrackName(text.Get()), 10155);
+  if (SUCCEEDED(info.GetSourceId(&value))) {
+    QUOR_RAISE_IF_FAILED(metadata->SetSourceId(value), 10156);
+  }
+  if (SUCCEEDED(info.GetSourceUrl(text.AddressOf()))) {
+    QUOR_RAISE_IF_FAILED(metadata->SetSourceUrl(text.Get()), 10157);
+  }
+  GUID plugin{};
+  if (SUCCEEDED(info.GetMediaSessionPlugin(&plugin))) {
+    text = GuidText(plugin);
+    if (!text) Raise(E_OUTOFMEMORY, 10158);
+    QUOR_RAISE_IF_FAILED(metadata->SetMediaSessionPlugin(text.Get()), 10158);
+  }
+  DWORD mediaTypes = 0;
+  QUOR_RAISE_IF_FAILED(info.GetMediaTypes(&mediaTypes), 10159);
+  QUOR_RAISE_IF_FAILED(
+      metadata->SetVideoFlag((mediaTypes & kMediaTypeVideo) ? VARIANT_TRUE : VARIANT_FALSE), 10160);
+  QUOR_RAISE_IF_FAILED(
+      metadata->SetAudioFlag((mediaTypes & kMediaTypeAudio) ? VARIANT_TRUE : VARIANT_FALSE), 10161);
+
+  // At most one format of each group; identifiers outside both groups are refused.
+  std::vector<GUID> filters;
+  const HRESULT filtersResult = info.GetFilters(&filters);
+  if (filtersResult == MFS_E_BAD_FORMAT) Raise(filtersResult, kQuorNoMessage);
+  if (SUCCEEDED(filtersResult)) {
+    bool audioSet = false;
+    bool videoSet = false;
+    for (const GUID& filter : filters) {
+      const bool audio = std::find(kQuorAudioFormatIds.begin(), kQuorAudioFormatIds.end(),
+                                   filter) != kQuorAudioFormatIds.end();
+      const bool video = !audio && std::find(kQuorVideoFormatIds.begin(), kQuorVideoFormatIds.end(),
+                                             filter) != kQuorVideoFormatIds.end();
+      if ((!audio && !video) || (audio && audioSet) || (video && videoSet)) {
+        Raise(MFS_E_BAD_FORMAT, kQuorNoMessage);
+      }
+      text = GuidText(filter);
+      if (!text) Raise(E_OUTOFMEMORY, 10162);
+      QUOR_RAISE_IF_FAILED(audio ? metadata->SetAudioFormatIdentifier(text.Get())
+                                 : metadata->SetVideoFormatIdentifier(text.Get()),
+                           10162);
+      (audio ? audioSet : videoSet) = true;
+    }
+  }
+  QUOR_RAISE_IF_FAILED(metadata->SetAuthentic(info.IsHashValid() ? VARIANT_TRUE : VARIANT_FALSE),
+                       10163);
+  return metadata;
+}
+
 HRESULT CQuorMediaFileReader::GetTrackMetadata(ULONG dwTrackId, IQuorTrackMetadata** ppiMetadata) {
   return QuorMethodFrame(
       Frame("CQuorMediaFileReader::GetTrackMetadata"), [&](DXL_FunctionLogger& log) {
         if (!ppiMetadata) Raise(E_POINTER, 10143);
         std::scoped_lock lock(m_lock);
         *ppiMetadata = nullptr;
-        CQuorTrackInfoBlock& info = FindTrack(dwTrackId).GetTrackInfo();
-        CQuorComPtr<IQuorTrackMetadata> metadata;
-        QUOR_RAISE_IF_FAILED(CreateValueObject(CLSID_QuorTrackMetadata, &metadata), 10151);
-
-        QUOR_RAISE_IF_FAILED(metadata->SetTrackId(dwTrackId), 10153);
-        DWORD value = 0;
-        if (SUCCEEDED(info.GetPairId(&value))) {
-          QUOR_RAISE_IF_FAILED(metadata->SetPairId(value), 10156);
-        }
-        CQuorBstr text;
-        QUOR_RAISE_IF_FAILED(info.GetTrackName(text.AddressOf()), 10154);
-        QUOR_RAISE_IF_FAILED(metadata->SetTrackName(text.Get()), 10155);
-        if (SUCCEEDED(info.GetSourceId(&value))) {
-          QUOR_RAISE_IF_FAILED(metadata->SetSourceId(value), 10156);
-        }
-        if (SUCCEEDED(info.GetSourceUrl(text.AddressOf()))) {
-          QUOR_RAISE_IF_FAILED(metadata->SetSourceUrl(text.Get()), 10157);
-        }
-        GUID plugin{};
-        if (SUCCEEDED(info.GetMediaSessionPlugin(&plugin))) {
-          text = GuidText(plugin);
-          if (!text) Raise(E_OUTOFMEMORY, 10158);
-          QUOR_RAISE_IF_FAILED(metadata->SetMediaSessionPlugin(text.Get()), 10158);
-        }
-        DWORD mediaTypes = 0;
-        QUOR_RAISE_IF_FAILED(info.GetMediaTypes(&mediaTypes), 10159);
-        QUOR_RAISE_IF_FAILED(
-            metadata->SetVideoFlag((mediaTypes & kMediaTypeVideo) ? VARIANT_TRUE : VARIANT_FALSE),
-            10160);
-        QUOR_RAISE_IF_FAILED(
-            metadata->SetAudioFlag((mediaTypes & kMediaTypeAudio) ? VARIANT_TRUE : VARIANT_FALSE),
-            10161);
-
-        // At most one format of each group; identifiers outside both groups are refused.
-        std::vector<GUID> filters;
-        const HRESULT filtersResult = info.GetFilters(&filters);
-        if (filtersResult == MFS_E_BAD_FORMAT) Raise(filtersResult, kQuorNoMessage);
-        if (SUCCEEDED(filtersResult)) {
-          bool audioSet = false;
-          bool videoSet = false;
-          for (const GUID& filter : filters) {
-            const bool audio = std::find(kQuorAudioFormatIds.begin(), kQuorAudioFormatIds.end(),
-                                         filter) != kQuorAudioFormatIds.end();
-            const bool video =
-                !audio && std::find(kQuorVideoFormatIds.begin(), kQuorVideoFormatIds.end(),
-                                    filter) != kQuorVideoFormatIds.end();
-            if ((!audio && !video) || (audio && audioSet) || (video && videoSet)) {
-              Raise(MFS_E_BAD_FORMAT, kQuorNoMessage);
-            }
-            text = GuidText(filter);
-            if (!text) Raise(E_OUTOFMEMORY, 10162);
-            QUOR_RAISE_IF_FAILED(audio ? metadata->SetAudioFormatIdentifier(text.Get())
-                                       : metadata->SetVideoFormatIdentifier(text.Get()),
-                                 10162);
-            (audio ? audioSet : videoSet) = true;
-          }
-        }
-        QUOR_RAISE_IF_FAILED(
-            metadata->SetAuthentic(info.IsHashValid() ? VARIANT_TRUE : VARIANT_FALSE), 10163);
-        *ppiMetadata = metadata.Detach();
+        *ppiMetadata =
+            QuorTrackMetadataFromBlock(FindTrack(dwTrackId).GetTrackInfo(), dwTrackId).Detach();
         log.LogDebugMessage(Msg(10164), static_cast<int>(dwTrackId));
         return S_OK;
       });

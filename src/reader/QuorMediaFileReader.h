@@ -122,3 +122,9 @@ class CQuorMediaFileReader final : public CQuorDispatchObject<IQuorMediaFileRead
   CQuorBlockBatch m_blockBatch;
   std::array<CQuorIndexBlock, kChainRun> m_chainBlocks;
 };
+
+// The metadata object of track dwTrackId as its track info block describes it (the reader's
+// GetTrackMetadata, and salvage, which reads track info blocks without a reader). Raises
+// CLoggedException with the failure.
+CQuorComPtr<IQuorTrackMetadata> QuorTrackMetadataFromBlock(CQuorTrackInfoBlock& info,
+                                                           ULONG dwTrackId);

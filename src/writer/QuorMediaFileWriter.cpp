@@ -43,6 +43,11 @@ constexpr LONGLONG kFileTimeUnitsPerSecond = 10000000LL;
 constexpr LONGLONG kFileTimeUnitsPerMs = 10000LL;
 
 std::atomic<long long> g_indexPeriodMs{0};  // 0: the product's period
+// The identity SetIdentityForTesting fixes; g_fixedIdentity tells whether one is fixed.
+std::mutex g_identityLock;
+bool g_fixedIdentity = false;
+GUID g_fixedGuid = GUID_NULL;
+ULONGLONG g_fixedCreationTime = 0;
 
 // Asks for the first bytes of a buffer ahead of their use. A queued record was filled on the
 // caller's thread, so its lines sit in another core's cache or in memory; fetching the next one
@@ -142,6 +147,14 @@ CQuorMediaFileWriter::~CQuorMediaFileWriter() {
 
 void CQuorMediaFileWriter::SetIndexPeriodForTesting(std::chrono::milliseconds period) noexcept {
   g_indexPeriodMs.store(period.count());
+}
+
+void CQuorMediaFileWriter::SetIdentityForTesting(const GUID* guid,
+                                                 ULONGLONG creationTime) noexcept {
+  std::scoped_lock lock(g_identityLock);
+  g_fixedIdentity = guid != nullptr;
+  g_fixedGuid = guid ? *guid : GUID_NULL;
+  g_fixedCreationTime = creationTime;
 }
 
 void CQuorMediaFileWriter::Cleanup() {
@@ -264,7 +277,15 @@ HRESULT CQuorMediaFileWriter::Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULO
 
         LONGLONG fileTime = 0;
         QUOR_RAISE_IF_FAILED(CoFileTimeNow(&fileTime), 10189);
-        const LONGLONG seconds = (fileTime - kFileTimeUnixEpoch) / kFileTimeUnitsPerSecond;
+        LONGLONG seconds = (fileTime - kFileTimeUnixEpoch) / kFileTimeUnitsPerSecond;
+        {
+          std::scoped_lock identityLock(g_identityLock);
+          if (g_fixedIdentity) {
+            if (dwMaxFiles != 1)
+              QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetFileSetGuid(g_fixedGuid), 10196);
+            seconds = static_cast<LONGLONG>(g_fixedCreationTime);
+          }
+        }
         QUOR_RAISE_IF_FAILED(
             m_fileInfoBlock->SetFileSetCreationTime(static_cast<ULONGLONG>(seconds)), 10189);
         m_state = wseInitialized;
@@ -1036,6 +1057,7 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
       }
     }
     RecycleRecords(batch.begin() + recycled, batch.end());
+    m_samplesHandled.fetch_add(batch.size(), std::memory_order_release);
     batch.clear();
   }
   // The queue ran empty: what was written reaches the OS, so that a killed process loses only

@@ -77,12 +77,23 @@ class CQuorMediaFileWriter final
 
   HRESULT SetPayloadOnly(VARIANT_BOOL vbPayloadOnly) override;
 
+  // Samples the worker has taken from the queue and written, or dropped after the recording
+  // ended, since the writer was created. StopRecording drops what is still queued, so an
+  // in-process caller that hands in a known set of samples (salvage) waits for this first.
+  ULONGLONG GetSamplesHandled() const noexcept {
+    return m_samplesHandled.load(std::memory_order_acquire);
+  }
+
   // Answers IQuorMediaFileWriterOptions with the options member; everything else as the base.
   HRESULT QueryInterface(REFIID riid, void** ppvObject) override;
 
   // For tests only, and reachable through no interface: the index period of worker threads
   // that start after the call (0 restores kIndexPeriod).
   static void SetIndexPeriodForTesting(std::chrono::milliseconds period) noexcept;
+  // For tests only, and reachable through no interface: the fileset GUID and creation time
+  // (seconds since 1970) of recordings initialized after the call, so that a recording can be
+  // reproduced byte for byte; a null guid restores the made ones.
+  static void SetIdentityForTesting(const GUID* guid, ULONGLONG creationTime) noexcept;
 
  private:
   // One sample waiting for the worker: a copy of its payload in a buffer that the record
@@ -231,6 +242,7 @@ class CQuorMediaFileWriter final
   std::unique_ptr<CQuorMediaSampleBlock> m_sampleBlock;
   CQuorMD5Lanes m_hashLanes;  // the worker's, in HashAhead
   std::atomic<std::size_t> m_queuedCount{0};
+  std::atomic<ULONGLONG> m_samplesHandled{0};
   std::atomic<bool> m_payloadOnly{false};
   // The settings, and the values the current recording took from them at its start (the
   // worker reads the period when it starts running).

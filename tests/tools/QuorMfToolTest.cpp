@@ -1,10 +1,13 @@
 // Runs the built quormf as a user would and checks what it prints and how it exits against what
 // `quormf record --manifest` says it recorded.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "support/QuorTempDir.h"
 
@@ -327,6 +331,224 @@ TEST_F(QuorMfToolTest, DumpListsEveryBlockAndFlagsTheDamagedOne) {
   EXPECT_EQ(after["blocks"][3]["hash_valid"], true);
   EXPECT_EQ(after["blocks"].back()["file_hash_valid"], true)
       << "the file hash covers the stored block hashes, which did not change";
+}
+
+// An empty file whose name sorts before the second member hides every later member from the
+// reader: info and verify name them and the file that stopped the scan, and salvage recovers
+// every sample into a new fileset that verifies and says where it came from.
+TEST_F(QuorMfToolTest, MembersHiddenByAnEmptyNameAreNamedAndSalvaged) {
+  Record();
+  m_dir.WriteBytes("rec/cam0.qmf", {});
+  const std::size_t members = MemberCount() - 1;
+
+  const Json info = RunJson("info --json " + Fileset());
+  const Json& directory = info["directory"];
+  EXPECT_EQ(directory["files"].size(), members + 1);
+  EXPECT_EQ(directory["scan_stopped_at"], m_dir.Path("rec/cam0.qmf"));
+  EXPECT_EQ(directory["not_reached"].size(), members - 1);
+  EXPECT_EQ(directory["files"][1]["kind"], "unreadable");
+  EXPECT_EQ(directory["files"][1]["problem"], "empty file");
+
+  const RunResult verify = Quormf(m_dir, "verify " + Fileset());
+  EXPECT_EQ(verify.status, 1);
+  EXPECT_NE(verify.out.find("cam2.qmf                     member #2, NOT REACHED: the reader's "
+                            "directory scan stopped at cam0.qmf (empty file)"),
+            std::string::npos)
+      << verify.out;
+
+  const RunResult salvage =
+      Quormf(m_dir, "salvage --json " + Fileset() + " '" + m_dir.Path("saved/new.qmf") + "'");
+  ASSERT_EQ(salvage.status, 0) << salvage.out << salvage.err;
+  const Json report = Json::parse(salvage.out);
+  EXPECT_EQ(report["output_authentic"], true);
+  EXPECT_EQ(report["output_complete"], true);
+  EXPECT_EQ(report["files"].size(), members);
+  EXPECT_TRUE(report["lost"].empty()) << report["lost"];
+  EXPECT_TRUE(m_dir.Exists("saved/new.salvage.json"));
+
+  const std::string saved = "'" + m_dir.Path("saved/new.qmf") + "' -p " + kPassword;
+  const Json savedInfo = RunJson("info --json " + saved);
+  EXPECT_EQ(savedInfo["fileset"]["description"], "salvaged from fileset " +
+                                                     info["fileset"]["guid"].get<std::string>() +
+                                                     " (cam.qmf): " + kDescription);
+  for (const char* track : {"1", "2"}) {
+    SCOPED_TRACE(track);
+    EXPECT_EQ(RunJson(std::string("samples --json --track ") + track + " " + saved),
+              m_manifest["tracks"][track]);
+  }
+}
+
+// One flipped bit of the last file's stored password hash: the reader refuses the right
+// password; salvage takes the hash of any member that matches and loses nothing.
+TEST_F(QuorMfToolTest, SalvageGetsPastADamagedPasswordHash) {
+  Record();
+  const std::string last = "rec/cam" + std::to_string(MemberCount() - 1) + ".qmf";
+  const Json dump = RunJson("dump --json '" + m_dir.Path(last) + "'");
+  ASSERT_EQ(dump["blocks"][0]["type"], "file-info");
+  // The password hash is the file info block's last own field, just before its 48 bytes of base
+  // fields; its value is the 16 bytes before those.
+  const std::size_t end =
+      dump["blocks"][0]["offset"].get<std::size_t>() + dump["blocks"][0]["size"].get<std::size_t>();
+  m_dir.FlipByte(last, end - 48 - 3);
+  const RunResult open = Quormf(m_dir, "info " + Fileset());
+  EXPECT_EQ(open.status, 2);
+  EXPECT_NE(open.err.find("opening the fileset of"), std::string::npos) << open.err;
+
+  const RunResult salvage =
+      Quormf(m_dir, "salvage --json " + Fileset() + " '" + m_dir.Path("saved/new.qmf") + "'");
+  ASSERT_EQ(salvage.status, 1) << salvage.err << "the damaged file info block is reported";
+  const Json report = Json::parse(salvage.out);
+  EXPECT_EQ(report["samples_written"], 225);
+  EXPECT_EQ(report["output_authentic"], true);
+}
+
+// A payload byte flipped in one video sample and a size byte in another: samples lists every
+// sample and marks both, extract skips them, info counts what samples lists.
+TEST_F(QuorMfToolTest, DamagedSamplesAreListedMarkedAndSkipped) {
+  Record();
+  const Json dump = RunJson("dump --json '" + m_dir.Path("rec/cam1.qmf") + "'");
+  std::vector<std::size_t> offsets;
+  for (const Json& block : dump["blocks"]) {
+    if (block["type"] == "media-sample" && block["size"] > 1000) offsets.push_back(block["offset"]);
+  }
+  ASSERT_GE(offsets.size(), 4u);
+  m_dir.FlipByte("rec/cam1.qmf", offsets[1] + 100);  // payload: the block hash fails
+  m_dir.FlipByte("rec/cam1.qmf", offsets[3] + 5);    // size word: the block does not read
+
+  const std::size_t recorded = m_manifest["tracks"]["1"].size();
+  const RunResult listed = Quormf(m_dir, "samples --json --track 1 " + Fileset());
+  EXPECT_EQ(listed.status, 1);
+  const Json samples = Json::parse(listed.out);
+  ASSERT_EQ(samples.size(), recorded);
+  std::size_t damaged = 0;
+  std::size_t unreadable = 0;
+  for (std::size_t i = 0; i < recorded; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(samples[i]["timestamp"], m_manifest["tracks"]["1"][i]["timestamp"]);
+    if (samples[i].contains("block_hash_valid")) ++damaged;
+    if (samples[i].contains("readable")) ++unreadable;
+  }
+  EXPECT_EQ(damaged, 2u);
+  EXPECT_EQ(unreadable, 1u);
+
+  const RunResult extracted =
+      Quormf(m_dir, "extract --track 1 --out '" + m_dir.Path("out") + "' " + Fileset());
+  EXPECT_EQ(extracted.status, 1);
+  EXPECT_NE(extracted.out.find(std::to_string(recorded - 2) + " samples written"),
+            std::string::npos)
+      << extracted.out;
+
+  const Json info = RunJson("info --json " + Fileset());
+  EXPECT_EQ(info["tracks"][0]["samples"], recorded);
+  EXPECT_EQ(info["tracks"][0]["damaged_samples"], 2);
+}
+
+TEST_F(QuorMfToolTest, SamplesOfATrackWithoutSamplesPrintsNothing) {
+  const RunResult r = Quormf(m_dir, "record '" + m_dir.Path("empty/e.qmf") +
+                                        "' --max-size 64 --max-files 2 "
+                                        "--duration 0");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const RunResult samples = Quormf(m_dir, "samples --track 1 '" + m_dir.Path("empty/e.qmf") + "'");
+  EXPECT_EQ(samples.status, 0) << samples.err;
+  EXPECT_EQ(samples.out, "");
+}
+
+// Starts quormf record --realtime into path in the background (output discarded).
+pid_t StartRealtimeRecording(const std::string& path) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::freopen("/dev/null", "w", stdout);
+    ::execl(QUORMF_PATH, QUORMF_PATH, "record", path.c_str(), "--max-size", "256", "--max-files",
+            "20", "--duration", "60", "--realtime", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  return child;
+}
+
+TEST_F(QuorMfToolTest, RecordStopsAndFinalizesOnSigintAndSigterm) {
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    const std::string path = m_dir.Path("sig" + std::to_string(signal) + "/cam.qmf");
+    const pid_t child = StartRealtimeRecording(path);
+    ASSERT_GT(child, 0);
+    // The recorder catches both signals from before it creates the file.
+    while (!std::filesystem::exists(path)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(child, signal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const RunResult verify = Quormf(m_dir, "verify '" + path + "'");
+    EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+  }
+}
+
+TEST_F(QuorMfToolTest, RecordOverwriteRemovesOldMembersAndRefusesARecordingInProgress) {
+  Record();
+  ASSERT_GE(MemberCount(), 3u);
+  const RunResult shorter = Quormf(m_dir, "record '" + m_dir.Path("rec/cam.qmf") +
+                                              "' --max-size 128 --max-files 20 --duration 0.5 "
+                                              "--overwrite");
+  ASSERT_EQ(shorter.status, 0) << shorter.err;
+  EXPECT_EQ(MemberCount(), 2u) << "the old fileset's later members are gone";
+  EXPECT_EQ(Quormf(m_dir, "verify '" + m_dir.Path("rec/cam.qmf") + "'").status, 0);
+
+  const std::string busy = m_dir.Path("busy/cam.qmf");
+  const pid_t child = StartRealtimeRecording(busy);
+  ASSERT_GT(child, 0);
+  while (!m_dir.Exists("busy/cam.qmf")) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const RunResult second = Quormf(m_dir, "record '" + busy +
+                                             "' --max-size 128 --max-files 2 --duration 0.1 "
+                                             "--overwrite");
+  EXPECT_EQ(second.status, 2);
+  EXPECT_NE(second.err.find("another process is recording into"), std::string::npos) << second.err;
+  ::kill(child, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(Quormf(m_dir, "verify '" + busy + "'").status, 0) << "the first recording is whole";
+}
+
+TEST_F(QuorMfToolTest, OptionsOutOfRangeAreRefusedInWords) {
+  struct Case {
+    const char* name;
+    std::string args;
+    const char* says;
+  };
+  const std::string out = "'" + m_dir.Path("x/y.qmf") + "'";
+  const Case kCases[] = {
+      {"MaxSizeZero", "record " + out + " --max-size 0 --max-files 1", "not in range 1 to 5242880"},
+      {"NegativeFrom", "samples " + out + " --track 1 --from -5", "a timestamp is a number from 0"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const RunResult r = Quormf(m_dir, c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_LT(r.err.size(), 200u) << r.err;
+  }
+  const RunResult version = Quormf(m_dir, "--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("quormf ", 0), 0u) << version.out;
+}
+
+// The committed golden fileset reads as its committed info and samples say (the writer tests
+// check that the writer still makes it byte for byte).
+TEST_F(QuorMfToolTest, GoldenFilesetReadsAsCommitted) {
+  const std::string golden = std::string(QUOR_SOURCE_DIR) + "/tests/golden/";
+  const Json info = RunJson("info --json '" + golden + "golden.qmf'");
+  const Json expected = Json::parse(Slurp(golden + "golden.info.json"));
+  EXPECT_EQ(info["fileset"], expected["fileset"]);
+  EXPECT_EQ(info["tracks"], expected["tracks"]);
+  ASSERT_EQ(info["files"].size(), 2u);
+  for (const char* track : {"1", "2"}) {
+    SCOPED_TRACE(track);
+    EXPECT_EQ(
+        RunJson(std::string("samples --json --track ") + track + " '" + golden + "golden.qmf'"),
+        Json::parse(Slurp(golden + "golden.samples" + track + ".json")));
+  }
 }
 
 }  // namespace

@@ -1,0 +1,353 @@
+#include "salvage/QuorFileSetSalvage.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <thread>
+
+#include "core/LoggedException.h"
+#include "core/QuorLittleEndian.h"
+#include "core/QuorMD5Hash.h"
+#include "format/QuorFileInfoBlock.h"
+#include "format/QuorFormatLayout.h"
+#include "format/QuorForwardBlockWalker.h"
+#include "format/QuorIndexBlock.h"
+#include "format/QuorTrackInfoBlock.h"
+#include "objects/QuorMediaFileSample.h"
+#include "platform/QuorUnknownImpl.h"
+#include "quormediafiles/QuorMediaFiles.h"
+#include "quormediafiles/platform/QuorOleAuto.h"
+#include "reader/QuorMediaFileReader.h"
+#include "storage/QuorFileStorage.h"
+#include "writer/QuorMediaFileWriter.h"
+
+namespace {
+
+// The new fileset's member files may grow this much beyond the largest source member, for a
+// longer description; and it may have this many of them.
+constexpr ULONGLONG kSizeMarginKiB = 4;
+constexpr ULONG kMaxOutputFiles = 1000000;
+// Samples handed to the writer and not yet written: enough to keep its worker busy, few enough
+// that its queue holds little memory.
+constexpr ULONGLONG kMaxSamplesInFlight = 256;
+
+struct Sample {
+  std::size_t member = 0;  // into the members list
+  CQuorMediaSampleIndex entry;
+};
+
+struct Member {
+  const QuorCandidateFile* file = nullptr;
+  std::unique_ptr<CQuorFileStorage> storage;
+};
+
+std::string BaseName(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// S_OK when the fileset has no password or one member's stored hash is password's.
+HRESULT CheckPassword(const std::vector<const QuorCandidateFile*>& members,
+                      const std::string& password) {
+  bool protectedSet = false;
+  BYTE digest[kQuorMD5DigestSize] = {};
+  if (!password.empty()) {
+    CQuorBstr text = CQuorBstr::Copy(QuorUtf8ToUtf16(password));
+    if (!text) return E_OUTOFMEMORY;
+    CQuorMD5Hash hash;
+    QUOR_RETURN_IF_FAILED(hash.AddString(text.Get()));
+    QUOR_RETURN_IF_FAILED(hash.GetDigest(digest));
+  }
+  for (const QuorCandidateFile* f : members) {
+    if (f->passwordHash.empty()) continue;
+    protectedSet = true;
+    if (!password.empty() && std::memcmp(f->passwordHash.data(), digest, kHashSize) == 0) {
+      return S_OK;
+    }
+  }
+  return protectedSet ? MFS_E_BAD_PASSWORD : S_OK;
+}
+
+class CSalvage {
+ public:
+  CSalvage(QuorSalvageReport& report) : m_report(report) {}
+
+  HRESULT Run(const std::string& source, const std::string& target, const std::string& password) {
+    CQuorFileSetDiagnosis diagnosis;
+    QUOR_RETURN_IF_FAILED(diagnosis.Diagnose(source));
+    m_report.sourceGuid = diagnosis.m_guid;
+    const std::vector<const QuorCandidateFile*> members = diagnosis.Members();
+    if (members.empty()) return MFS_E_BAD_FORMAT;
+    QUOR_RETURN_IF_FAILED(CheckPassword(members, password));
+
+    std::set<DWORD> seenIndexes;
+    for (const QuorCandidateFile* f : members) {
+      if (f->filesetIndex && !seenIndexes.insert(*f->filesetIndex).second) {
+        m_report.lost.push_back({f->path,
+                                 0,
+                                 f->size,
+                                 "a second member file with fileset index " +
+                                     std::to_string(*f->filesetIndex) + "; not read",
+                                 {},
+                                 {}});
+        continue;
+      }
+      QUOR_RETURN_IF_FAILED(ReadMember(f));
+    }
+    for (const QuorCandidateFile& f : diagnosis.m_files) {
+      if (f.kind == QuorCandidateKind::ckUnreadable && f.size > 0) {
+        m_report.lost.push_back({f.path, 0, f.size, "not read: " + f.problem, {}, {}});
+      }
+    }
+    std::stable_sort(m_samples.begin(), m_samples.end(), [](const Sample& a, const Sample& b) {
+      return a.entry.m_timestamp < b.entry.m_timestamp;
+    });
+    return Write(target, password);
+  }
+
+ private:
+  void Lose(const std::string& file, ULONGLONG offset, ULONGLONG length, std::string reason) {
+    m_report.lost.push_back({file, offset, length, std::move(reason), {}, {}});
+  }
+
+  // Walks one member file and keeps what it can prove.
+  HRESULT ReadMember(const QuorCandidateFile* file) {
+    Member member;
+    member.file = file;
+    member.storage = std::make_unique<CQuorFileStorage>();
+    const std::u16string name = QuorUtf8ToUtf16(file->path);
+    QUOR_RETURN_IF_FAILED(member.storage->OpenFileForInspection(name.c_str()));
+
+    std::map<ULONGLONG, bool> sampleBlocks;           // offset: hash valid
+    std::map<ULONGLONG, std::size_t> damagedSamples;  // offset: its entry in the lost list
+    std::vector<CQuorMediaSampleIndex> entries;
+    QuorForwardWalk walk;
+    const HRESULT hr = CQuorForwardBlockWalker::Walk(
+        *member.storage, 0,
+        [&](const QuorWalkedBlock& b) -> HRESULT {
+          const std::string kind = QuorBlockTypeName(b.type);
+          if (!b.hashValid) {
+            if (b.type == btMediaSample) damagedSamples[b.offset] = m_report.lost.size();
+            Lose(file->path, b.offset, b.size,
+                 kind + " block fails its block hash check" +
+                     (b.type == btIndex ? ": the samples it lists are not trusted" : ""));
+          }
+          switch (b.type) {
+            case btTrackInfo:
+              if (b.hashValid) KeepTrack(static_cast<CQuorTrackInfoBlock&>(*b.block));
+              break;
+            case btIndex:
+              if (b.hashValid) QUOR_RETURN_IF_FAILED(TakeEntries(*b.block, &entries));
+              break;
+            case btMediaSample:
+              sampleBlocks[b.offset] = b.hashValid;
+              break;
+            default:
+              break;
+          }
+          return S_OK;
+        },
+        &walk);
+    QUOR_RETURN_IF_FAILED(hr);
+    for (const QuorSkippedBytes& skip : walk.skipped) {
+      Lose(file->path, skip.offset, skip.length, "unreadable bytes: " + skip.reason);
+    }
+    if (!walk.cleanEnd && walk.endOffset < walk.fileSize) {
+      Lose(file->path, walk.endOffset, walk.fileSize - walk.endOffset,
+           "unreadable bytes: " + walk.end);
+    }
+
+    QuorSalvagedFile salvaged;
+    salvaged.file = file->path;
+    salvaged.filesetIndex = file->filesetIndex;
+    salvaged.blocks = walk.blocks;
+    salvaged.end = walk.end;
+    const std::size_t memberIndex = m_members.size();
+    std::set<ULONGLONG> listed;
+    for (const CQuorMediaSampleIndex& entry : entries) {
+      if (!listed.insert(entry.m_position).second) continue;
+      const auto block = sampleBlocks.find(entry.m_position);
+      if (block != sampleBlocks.end() && block->second && m_tracks.contains(entry.m_trackId)) {
+        m_samples.push_back({memberIndex, entry});
+        continue;
+      }
+      if (const auto damaged = damagedSamples.find(entry.m_position);
+          damaged != damagedSamples.end()) {
+        m_report.lost[damaged->second].trackId = entry.m_trackId;
+        m_report.lost[damaged->second].timestamp = entry.m_timestamp;
+        continue;
+      }
+      QuorSalvageLoss loss{file->path,
+                           entry.m_position,
+                           0,
+                           block == sampleBlocks.end()
+                               ? "an index entry points at no readable media sample block"
+                               : "its track has no intact track info block",
+                           entry.m_trackId,
+                           entry.m_timestamp};
+      m_report.lost.push_back(std::move(loss));
+    }
+    for (const auto& [offset, valid] : sampleBlocks) {
+      if (valid && !listed.contains(offset)) {
+        Lose(file->path, offset, 0,
+             "media sample block that no intact index block lists (track and timestamp unknown)");
+      }
+    }
+    m_report.files.push_back(std::move(salvaged));
+    m_members.push_back(std::move(member));
+    return S_OK;
+  }
+
+  void KeepTrack(CQuorTrackInfoBlock& block) {
+    DWORD id = 0;
+    if (FAILED(block.GetTrackId(&id)) || m_tracks.contains(id)) return;
+    try {
+      m_tracks[id] = QuorTrackMetadataFromBlock(block, id);
+    } catch (const CLoggedException&) {
+      // A track info block that passes its hash but describes no track the writer takes: its
+      // samples are reported lost with the reason that their track is unknown.
+    }
+  }
+
+  static HRESULT TakeEntries(CQuorMediaFileBlock& block, std::vector<CQuorMediaSampleIndex>* out) {
+    auto& index = static_cast<CQuorIndexBlock&>(block);
+    std::vector<DWORD> ids;
+    QUOR_RETURN_IF_FAILED(index.GetTrackIds(&ids));
+    for (DWORD id : ids) {
+      std::vector<CQuorMediaSampleIndex> entries;
+      if (FAILED(index.GetIndexes(id, &entries))) continue;
+      out->insert(out->end(), entries.begin(), entries.end());
+    }
+    return S_OK;
+  }
+
+  // The payload of the media sample block at position of a member, read as it lies (its hash
+  // was checked by the walk).
+  HRESULT ReadPayload(const Sample& sample, CQuorSafeArray* payload) {
+    CQuorFileStorage& storage = *m_members[sample.member].storage;
+    BYTE head[kBlockHeaderSize + kFieldHeaderSize];
+    QUOR_RETURN_IF_FAILED(storage.Seek(0, static_cast<LONGLONG>(sample.entry.m_position), soBegin));
+    QUOR_RETURN_IF_FAILED(storage.Read(head, sizeof head));
+    const DWORD length = DecodeU32(head + kBlockHeaderSize + 4);
+    if (DecodeU32(head) != btMediaSample || DecodeU32(head + kBlockHeaderSize) != kTagPayload ||
+        length == 0) {
+      return MFS_E_BAD_FORMAT;
+    }
+    *payload = CQuorSafeArray::CreateVector(VT_UI1, 0, length);
+    if (!*payload) return E_OUTOFMEMORY;
+    return storage.Read(static_cast<BYTE*>(payload->Get()->pvData), length);
+  }
+
+  HRESULT WriterState(WriterStateEnum* state) {
+    CQuorComPtr<IQuorMediaFileRecordingStatus> status;
+    QUOR_RETURN_IF_FAILED(m_writer->GetRecordingStatus(status.AddressOf()));
+    return status->GetWriterState(state);
+  }
+
+  // Waits until the writer's worker has no more than inFlight samples left, or has ended.
+  HRESULT WaitForWriter(ULONGLONG written, ULONGLONG inFlight) {
+    while (written - m_writer->GetSamplesHandled() > inFlight) {
+      WriterStateEnum state = wseCreated;
+      QUOR_RETURN_IF_FAILED(WriterState(&state));
+      if (state != wseStarted) return S_FALSE;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return S_OK;
+  }
+
+  HRESULT Write(const std::string& target, const std::string& password) {
+    ULONGLONG largest = 0;
+    for (const Member& m : m_members) largest = std::max(largest, m.file->size);
+    const ULONGLONG sizeKiB = std::clamp<ULONGLONG>(largest / 1024 + kSizeMarginKiB,
+                                                    kQuorMinFileSizeKiB, kQuorMaxFileSizeKiB);
+    QUOR_RETURN_IF_FAILED(QuorCreateObject(&m_writer));
+    CQuorBstr targetName = CQuorBstr::Copy(QuorUtf8ToUtf16(target));
+    if (!targetName) return E_OUTOFMEMORY;
+    QUOR_RETURN_IF_FAILED(m_writer->Initialize(targetName.Get(), static_cast<ULONG>(sizeKiB),
+                                               kMaxOutputFiles, VARIANT_FALSE));
+    QUOR_RETURN_IF_FAILED(Describe());
+    if (!password.empty()) {
+      CQuorBstr text = CQuorBstr::Copy(QuorUtf8ToUtf16(password));
+      if (!text) return E_OUTOFMEMORY;
+      QUOR_RETURN_IF_FAILED(m_writer->SetPassword(text.Get()));
+    }
+    for (auto& [id, metadata] : m_tracks) QUOR_RETURN_IF_FAILED(m_writer->AddTrack(metadata.Get()));
+    QUOR_RETURN_IF_FAILED(m_writer->StartRecording());
+
+    ULONGLONG written = 0;
+    for (const Sample& s : m_samples) {
+      CQuorSafeArray payload;
+      QUOR_RETURN_IF_FAILED(ReadPayload(s, &payload));
+      const ULONG length = payload.Get()->rgsabound[0].cElements;
+      CQuorComPtr<CQuorMediaFileSample> sample;
+      QUOR_RETURN_IF_FAILED(QuorCreateObject(&sample));
+      QUOR_RETURN_IF_FAILED(sample->SetTimestamp(s.entry.m_timestamp));
+      QUOR_RETURN_IF_FAILED(sample->SetSampleFlags(
+          CQuorMediaFileSample::SampleFlagsFromEntryFlags(s.entry.m_flags & kEntryFlagsKeptMask)));
+      SAFEARRAY* array = payload.Get();
+      QUOR_RETURN_IF_FAILED(sample->SetPayloadData(&array));
+      HRESULT hr = WaitForWriter(written, kMaxSamplesInFlight);
+      QUOR_RETURN_IF_FAILED(hr);
+      if (hr == S_OK) hr = m_writer->Write(s.entry.m_trackId, sample.Get());
+      if (hr == S_FALSE || FAILED(hr)) {
+        WriterStateEnum state = wseCreated;
+        QUOR_RETURN_IF_FAILED(WriterState(&state));
+        if (state == wseStarted) return FAILED(hr) ? hr : E_UNEXPECTED;
+        m_report.outputFull = true;
+        Lose(m_members[s.member].file->path, s.entry.m_position, 0,
+             "the new fileset filled up before this sample");
+        continue;
+      }
+      ++written;
+      ++m_report.samplesPerTrack[s.entry.m_trackId];
+      ++m_report.files[s.member].samples;
+      m_report.payloadBytes += length;
+    }
+    QUOR_RETURN_IF_FAILED(WaitForWriter(written, 0));
+    m_report.samplesWritten = written;
+    return m_writer->StopRecording();
+  }
+
+  HRESULT Describe() {
+    const QuorCandidateFile* first = m_members.front().file;
+    CQuorFileStorage storage;
+    CQuorFileInfoBlock info;
+    const std::u16string name = QuorUtf8ToUtf16(first->path);
+    CQuorBstr original;
+    if (SUCCEEDED(storage.OpenFileForInspection(name.c_str())) &&
+        SUCCEEDED(storage.Seek(0, kQuorFileSignatureSize, soBegin)) &&
+        SUCCEEDED(info.Read(storage.GetReader())) &&
+        SUCCEEDED(info.GetDescription(original.AddressOf())) && original.Length() > 0) {
+      m_report.sourceDescription = QuorUtf16ToUtf8(original.View());
+    }
+    m_report.description =
+        "salvaged from fileset " + m_report.sourceGuid + " (" + BaseName(first->path) + ")";
+    if (m_report.sourceDescription) m_report.description += ": " + *m_report.sourceDescription;
+    CQuorBstr text = CQuorBstr::Copy(QuorUtf8ToUtf16(m_report.description));
+    if (!text) return E_OUTOFMEMORY;
+    return m_writer->SetDescription(text.Get());
+  }
+
+  QuorSalvageReport& m_report;
+  std::vector<Member> m_members;
+  std::map<DWORD, CQuorComPtr<IQuorTrackMetadata>> m_tracks;
+  std::vector<Sample> m_samples;
+  CQuorComPtr<CQuorMediaFileWriter> m_writer;
+};
+
+}  // namespace
+
+HRESULT CQuorFileSetSalvage::Run(const std::string& source, const std::string& target,
+                                 const std::string& password, QuorSalvageReport* report) {
+  if (report == nullptr) return E_POINTER;
+  *report = QuorSalvageReport{};
+  try {
+    return CSalvage(*report).Run(source, target, password);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (const CLoggedException& e) {
+    return e.Hr();
+  }
+}
