@@ -15,6 +15,8 @@
 #include "QuorToolText.h"
 #include "format/QuorFormatLayout.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
+#include "seal/QuorSealKey.h"
+#include "seal/QuorSealVerifier.h"
 
 namespace {
 
@@ -171,6 +173,43 @@ void PrintVerdict(const VerifyOutcome& outcome) {
 
 void PrintJson(const Json& j) { std::printf("%s\n", j.dump(2).c_str()); }
 
+// Adds a line per member file about its seals: checked with the public key of keyPath, or, without
+// one, counted and left unchecked. True when a key was given and every file is sealed to its
+// end, or no key was given.
+bool CheckSeals(const std::string& keyPath, VerifyOutcome* outcome) {
+  CQuorSealKey key;
+  if (!keyPath.empty()) {
+    QuorMessageId message = 0;
+    if (const HRESULT hr = key.LoadPublic(keyPath, &message); FAILED(hr)) {
+      throw CQuorError(hr, "LoadPublic", std::string(QuorLoadMessage(message)));
+    }
+  }
+  bool sealed = true;
+  std::size_t i = 0;
+  for (const QuorMemberFileReport& file : outcome->result.files) {
+    Json& j = outcome->json["files"][i++];
+    const std::string head =
+        "  #" + std::to_string(file.filesetIndex) + " " + QuorBaseName(file.name) + ": ";
+    if (keyPath.empty()) {
+      if (const std::uint32_t records = QuorCountSealRecords(file.name); records != 0) {
+        outcome->lines.push_back(head + std::to_string(records) +
+                                 " seal records found, not checked (no --key)");
+        j["seal_records"] = records;
+      }
+      continue;
+    }
+    QuorSealReport report;
+    QuorCheck(QuorVerifySeal(file.name, key, &report), "QuorVerifySeal");
+    sealed = sealed && report.SealedToEnd();
+    outcome->lines.push_back(head + "seal: " + report.Describe());
+    j["seal"] = {{"state", static_cast<unsigned>(report.state)},
+                 {"sealed_to_end", report.SealedToEnd()},
+                 {"description", report.Describe()}};
+  }
+  if (!keyPath.empty()) outcome->json["sealed"] = sealed;
+  return sealed;
+}
+
 }  // namespace
 
 int QuorRunInfo(const QuorOpenArgs& args) {
@@ -186,13 +225,25 @@ int QuorRunInfo(const QuorOpenArgs& args) {
 
 int QuorRunVerify(const QuorOpenArgs& args) {
   auto reader = QuorOpenFileSet(args.file, args.password);
-  const VerifyOutcome outcome = Verify(reader.Get(), QuorStderrIsTerminal());
+  VerifyOutcome outcome = Verify(reader.Get(), QuorStderrIsTerminal());
+  const bool sealed = CheckSeals(args.key, &outcome);
   if (args.json) {
     PrintJson(outcome.json);
   } else {
     PrintVerdict(outcome);
+    if (!args.key.empty()) {
+      std::printf("seals: %s\n", sealed ? "every file sealed to its end" : "NOT SEALED TO THE END");
+    }
   }
-  return outcome.result.authentic && outcome.result.complete ? 0 : 1;
+  return outcome.result.authentic && outcome.result.complete && sealed ? 0 : 1;
+}
+
+int QuorRunKeygen(const std::string& path) {
+  CQuorSealKey key;
+  QuorCheck(key.Generate(), "Generate");
+  QuorCheck(key.WritePair(path), "WritePair");
+  std::printf("private key: %s (mode 0600)\npublic key:  %s.pub\n", path.c_str(), path.c_str());
+  return 0;
 }
 
 int QuorRunSamples(const QuorOpenArgs& args, const QuorSampleRange& range) {

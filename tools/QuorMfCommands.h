@@ -13,6 +13,7 @@ struct QuorOpenArgs {
   std::string file;
   std::string password;
   bool json = false;
+  std::string key;  // verify: the public key that checks the seals (empty: seals are not checked)
 };
 
 struct QuorSampleRange {
@@ -28,6 +29,9 @@ int QuorRunSamples(const QuorOpenArgs& args, const QuorSampleRange& range);
 // Exactly one of outDirectory and toStdout is used.
 int QuorRunExtract(const QuorOpenArgs& args, const QuorSampleRange& range,
                    const std::string& outDirectory, bool toStdout);
+// Writes a new Ed25519 key pair: the private key to path (mode 0600), the public key to
+// path + ".pub".
+int QuorRunKeygen(const std::string& path);
 int QuorRunDump(const std::string& memberFile, bool json);
 // manifest: a JSON file listing every sample written, per track, in the form `samples --json`
 // prints (empty: none).

@@ -23,7 +23,8 @@ struct QuorRecordOptions {
   std::string password;  // empty: none
   std::string description;
   double durationSeconds = 8.0;
-  bool realtime = false;  // pace the samples at their timestamps
+  bool realtime = false;   // pace the samples at their timestamps
+  std::string signingKey;  // private key file: seal every member file (empty: no seals)
 };
 
 struct QuorRecordResult {

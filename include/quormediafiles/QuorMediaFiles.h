@@ -49,6 +49,9 @@ inline constexpr GUID IID_IQuorMediaFileWriter = {
 // {DE084210-58D3-442C-BEAF-F8AAFE171EFE}
 inline constexpr GUID IID_IQuorMediaFileRecordingStatus = {
     0xDE084210, 0x58D3, 0x442C, {0xBE, 0xAF, 0xF8, 0xAA, 0xFE, 0x17, 0x1E, 0xFE}};
+// {8C1E3B52-7D0A-4F6E-9B43-2E5D71A0C9F4}
+inline constexpr GUID IID_IQuorMediaFileWriterSeal = {
+    0x8C1E3B52, 0x7D0A, 0x4F6E, {0x9B, 0x43, 0x2E, 0x5D, 0x71, 0xA0, 0xC9, 0xF4}};
 // {6EFDDF73-CE71-45ED-BFE2-78DA03DE73D0}
 inline constexpr GUID CLSID_QuorMediaFileReader = {
     0x6EFDDF73, 0xCE71, 0x45ED, {0xBF, 0xE2, 0x78, 0xDA, 0x03, 0xDE, 0x73, 0xD0}};
@@ -184,6 +187,22 @@ struct IQuorMediaFileWriter : IDispatch {
   ~IQuorMediaFileWriter() = default;
 };
 
+// Seals on the writer object (QueryInterface from IQuorMediaFileWriter): with a signing key set,
+// the writer appends a signed seal record to "<member file>.seal" each time it writes an index
+// block and when it finalizes a member file.
+struct IQuorMediaFileWriterSeal : IUnknown {
+  // bstrPrivateKeyFile: a PEM file holding an Ed25519 private key that only its owner may read.
+  // Allowed until StartRecording; takes effect for the member file already created by
+  // Initialize too. An empty name turns sealing off. Failures: E_POINTER; MFS_E_WRONG_STATE
+  // once recording has started; E_INVALIDARG for member files with the extension ".seal" or a
+  // public key file; E_ACCESSDENIED for a key file that others may read; MFS_E_BAD_FORMAT for a
+  // file without an Ed25519 private key; the file's Win32 code when it cannot be read.
+  virtual HRESULT SetSigningKey(BSTR bstrPrivateKeyFile) = 0;
+
+ protected:
+  ~IQuorMediaFileWriterSeal() = default;
+};
+
 // A snapshot of a recording, taken by the writer.
 struct IQuorMediaFileRecordingStatus : IDispatch {
   virtual HRESULT GetFileSetMetadata(IQuorFileSetMetadata** ppiMetadata) = 0;
@@ -204,3 +223,4 @@ QUOR_DECLARE_INTERFACE_IID(IQuorTrackMetadata, IID_IQuorTrackMetadata);
 QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileSample, IID_IQuorMediaFileSample);
 QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileWriter, IID_IQuorMediaFileWriter);
 QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileRecordingStatus, IID_IQuorMediaFileRecordingStatus);
+QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileWriterSeal, IID_IQuorMediaFileWriterSeal);

@@ -120,6 +120,10 @@ constexpr CQuorMethodDesc kRecordingStatusMethods[] = {
       QuorRetval(u"peState", VT_I4, u"WriterStateEnum")),
 };
 
+constexpr CQuorMethodDesc kWriterSealMethods[] = {
+    M(IQuorMediaFileWriterSeal, SetSigningKey, 1, QuorIn(u"bstrPrivateKeyFile", VT_BSTR)),
+};
+
 #undef M
 
 // Type-library order.
@@ -138,6 +142,8 @@ constexpr CQuorInterfaceDesc kInterfaces[] = {
      kWriterMethods},
     {u"IQuorMediaFileRecordingStatus", &IID_IQuorMediaFileRecordingStatus,
      u"IQuorMediaFileRecordingStatus Interface", kRecordingStatusMethods},
+    {u"IQuorMediaFileWriterSeal", &IID_IQuorMediaFileWriterSeal,
+     u"IQuorMediaFileWriterSeal Interface", kWriterSealMethods},
 };
 
 constexpr CQuorCoclassDesc kCoclasses[] = {
@@ -204,4 +210,8 @@ const CQuorInterfaceDesc& QuorInterfaceDescription<IQuorMediaFileWriter>() noexc
 template <>
 const CQuorInterfaceDesc& QuorInterfaceDescription<IQuorMediaFileRecordingStatus>() noexcept {
   return kInterfaces[6];
+}
+template <>
+const CQuorInterfaceDesc& QuorInterfaceDescription<IQuorMediaFileWriterSeal>() noexcept {
+  return kInterfaces[7];
 }

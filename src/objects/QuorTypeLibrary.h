@@ -22,3 +22,5 @@ template <>
 const CQuorInterfaceDesc& QuorInterfaceDescription<IQuorMediaFileWriter>() noexcept;
 template <>
 const CQuorInterfaceDesc& QuorInterfaceDescription<IQuorMediaFileRecordingStatus>() noexcept;
+template <>
+const CQuorInterfaceDesc& QuorInterfaceDescription<IQuorMediaFileWriterSeal>() noexcept;

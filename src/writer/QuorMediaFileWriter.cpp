@@ -24,6 +24,7 @@
 #include "platform/QuorWaitableTimer.h"
 #include "quormediafiles/QuorResultCodes.h"
 #include "quormediafiles/platform/QuorGuid.h"
+#include "seal/QuorSealWriter.h"
 #include "storage/QuorFileStorage.h"
 #include "storage/QuorMemberFileName.h"
 #include "writer/QuorMediaFileRecordingStatus.h"
@@ -243,13 +244,14 @@ HRESULT CQuorMediaFileWriter::Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULO
         m_overwrite = vbOverwrite == VARIANT_TRUE;
         QUOR_RAISE_IF_FAILED(m_storage->InitializeForWriting(bstrFileName, dwMaxSize, m_overwrite),
                              10194);
+        m_currentFileName = CQuorBstr::Copy(bstrFileName);
+        StartSeals();
 
         m_directory = std::move(parts.directory);
         m_baseName = std::move(parts.baseName);
         m_extension = std::move(parts.extension);
         m_maxFiles = dwMaxFiles;
         m_maxFileSizeKiB = dwMaxSize;
-        m_currentFileName = CQuorBstr::Copy(bstrFileName);
 
         GUID fileSetGuid = GUID_NULL;
         if (dwMaxFiles != 1) {
@@ -384,6 +386,63 @@ HRESULT CQuorMediaFileWriter::AddTrack(IQuorTrackMetadata* piMetadata) {
 HRESULT CQuorMediaFileWriter::SetPayloadOnly(VARIANT_BOOL vbPayloadOnly) {
   m_payloadOnly = vbPayloadOnly == VARIANT_TRUE;
   return S_OK;
+}
+
+HRESULT CQuorMediaFileWriter::SetSigningKey(BSTR bstrPrivateKeyFile) {
+  return QuorMethodFrame(
+      WriterFrame(this, "CQuorMediaFileWriter::SetSigningKey", m_loggerContext), [&] {
+        if (bstrPrivateKeyFile == nullptr) Raise(E_POINTER, 10400);
+        std::scoped_lock lock(m_writerLock);
+        if (m_state == wseStarted || (m_state == wseFinished && !StopRequested())) {
+          Raise(MFS_E_WRONG_STATE, 10404);
+        }
+        if (SysStringLen(bstrPrivateKeyFile) == 0) {
+          if (m_storage) m_storage->SetWriteTap(nullptr);
+          m_sealer.reset();
+          return S_OK;
+        }
+        auto sealer = std::make_unique<CQuorSealWriter>();
+        QuorMessageId message = 10400;
+        if (const HRESULT hr = sealer->SetKey(QuorBstrToUtf8(bstrPrivateKeyFile), &message);
+            FAILED(hr)) {
+          Raise(hr, message);
+        }
+        if (m_storage) m_storage->SetWriteTap(nullptr);
+        m_sealer = std::move(sealer);
+        // A member file that Initialize created holds its signature alone, which the seals
+        // start from.
+        if (m_state == wseInitialized || m_state == wseReadyToStart) StartSeals();
+        return S_OK;
+      });
+}
+
+void CQuorMediaFileWriter::StartSeals() {
+  if (!m_sealer || !m_storage) return;
+  m_storage->SetWriteTap(nullptr);
+  const std::string name = m_currentFileName.ToUtf8();
+  const std::string_view extension =
+      std::string_view(name).substr(std::min(name.rfind('.'), name.size()));
+  if (extension.size() == 5 && (extension[1] | 0x20) == 's' && (extension[2] | 0x20) == 'e' &&
+      (extension[3] | 0x20) == 'a' && (extension[4] | 0x20) == 'l') {
+    Raise(E_INVALIDARG, 10405);  // its sidecars would be taken for member files
+  }
+  QUOR_RAISE_IF_FAILED(m_sealer->BeginFile(name), 10406);
+  m_storage->SetWriteTap(m_sealer.get());
+}
+
+void CQuorMediaFileWriter::Seal(bool finalized, ULONGLONG finalizedSize, DXL_FunctionLogger& log) {
+  if (!m_sealer || m_payloadOnly) return;
+  GUID fileSetGuid = GUID_NULL;
+  DWORD fileSetIndex = 0;
+  (void)m_fileInfoBlock->GetFileSetGuid(&fileSetGuid);  // a file of its own has none: null
+  HRESULT hr = m_fileInfoBlock->GetFileSetIndex(&fileSetIndex);
+  ULONGLONG end = finalizedSize;
+  // The sealed bytes reach the OS before the seal does.
+  if (SUCCEEDED(hr) && !finalized) hr = m_storage->GetPosition(0, &end);
+  if (SUCCEEDED(hr) && !finalized) hr = m_storage->Flush();
+  if (SUCCEEDED(hr))
+    hr = m_sealer->Seal(fileSetGuid, fileSetIndex, m_blockIndex - 1, end, finalized);
+  if (FAILED(hr)) log.LogErrorMessage(hr, "Failed to seal the member file");
 }
 
 HRESULT CQuorMediaFileWriter::StartRecording() {
@@ -670,7 +729,8 @@ HRESULT CQuorMediaFileWriter::UpdateFileHash(CQuorMediaFileBlock* block) {
 
 HRESULT CQuorMediaFileWriter::WriteIndexBlock() {
   return QuorInternalMethodFrame(
-      WriterFrame(this, "CQuorMediaFileWriter::WriteIndexBlock", m_loggerContext), [&] {
+      WriterFrame(this, "CQuorMediaFileWriter::WriteIndexBlock", m_loggerContext),
+      [&](DXL_FunctionLogger& log) {
         std::scoped_lock lock(m_writerLock);
         if (m_payloadOnly) return S_OK;
         if (m_state != wseStarted) Raise(MFS_E_WRONG_STATE, 10235);
@@ -691,6 +751,7 @@ HRESULT CQuorMediaFileWriter::WriteIndexBlock() {
         }
         ++m_blockIndex;
         QUOR_RAISE_IF_FAILED(UpdateFileHash(m_indexBlock.get()), 10222);
+        Seal(false, 0, log);
 
         // The same block takes the next entries: emptied, its lists and buffer keep their room.
         m_indexBlock->ClearFields();
@@ -701,7 +762,8 @@ HRESULT CQuorMediaFileWriter::WriteIndexBlock() {
 
 HRESULT CQuorMediaFileWriter::DoStopRecording(bool lastFile) {
   return QuorInternalMethodFrame(
-      WriterFrame(this, "CQuorMediaFileWriter::DoStopRecording", m_loggerContext), [&] {
+      WriterFrame(this, "CQuorMediaFileWriter::DoStopRecording", m_loggerContext),
+      [&](DXL_FunctionLogger& log) {
         std::scoped_lock lock(m_writerLock);
         if (m_state != wseStarted) return S_OK;
         if (lastFile) SignalStop();
@@ -722,6 +784,7 @@ HRESULT CQuorMediaFileWriter::DoStopRecording(bool lastFile) {
         QUOR_RAISE_IF_FAILED(m_storage->Finalize(&size), 10231);
         m_bytesInFinishedFiles += size;
         m_state = wseFinished;
+        Seal(true, size, log);
         return S_OK;
       });
 }
@@ -749,6 +812,7 @@ HRESULT CQuorMediaFileWriter::InitializeNextFile() {
         QUOR_RAISE_IF_FAILED(
             m_storage->InitializeForWriting(m_currentFileName.Get(), m_maxFileSizeKiB, m_overwrite),
             10194);
+        StartSeals();
         QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetFileSetIndex(m_currentFileIndex), 10197);
         m_state = wseReadyToStart;
         QUOR_RAISE_IF_FAILED(StartRecording(), 10269);

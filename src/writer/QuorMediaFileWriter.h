@@ -40,10 +40,12 @@ class CQuorIndexBlock;
 class CQuorFileFinalizationBlock;
 class CQuorMediaFileBlock;
 class CQuorMediaSampleBlock;
+class CQuorSealWriter;
 class DXL_FunctionLogger;
 
 class CQuorMediaFileWriter final
-    : public CQuorDispatchObject<IQuorMediaFileWriter, IQuorMediaFileWriter2> {
+    : public CQuorDispatchObject<IQuorMediaFileWriter, IQuorMediaFileWriter2,
+                                 IQuorMediaFileWriterSeal> {
  public:
   // Room held back below the size limit of a file: the last index block's fixed part plus the
   // finalization block, and one index entry per sample written since the last index block.
@@ -67,6 +69,8 @@ class CQuorMediaFileWriter final
   HRESULT GetRecordingStatus(IQuorMediaFileRecordingStatus** ppiStatus) override;
 
   HRESULT SetPayloadOnly(VARIANT_BOOL vbPayloadOnly) override;
+
+  HRESULT SetSigningKey(BSTR bstrPrivateKeyFile) override;
 
   // For tests only, and reachable through no interface: the index period of worker threads
   // that start after the call (0 restores kIndexPeriod).
@@ -125,6 +129,14 @@ class CQuorMediaFileWriter final
   // and drops later samples as for a full fileset.
   void EndAfterFailedRollover();
 
+  // With a signing key: the new member file's seals start (its sidecar is created and the
+  // storage's writes are hashed). Raises message 10406 when the sidecar cannot be created.
+  void StartSeals();
+  // With a signing key: appends a seal of the current file up to the block just written: the
+  // storage's position, or finalizedSize once the file is finalized. A failure is logged and
+  // the recording goes on.
+  void Seal(bool finalized, ULONGLONG finalizedSize, DXL_FunctionLogger& log);
+
   static DWORD WorkingThreadProc(void* parameter);
   void RunWorker();
   void DrainQueue(DXL_FunctionLogger& log);
@@ -173,5 +185,6 @@ class CQuorMediaFileWriter final
   std::unique_ptr<CQuorMediaSampleBlock> m_sampleBlock;
   std::atomic<std::size_t> m_queuedCount{0};
   std::atomic<bool> m_payloadOnly{false};
+  std::unique_ptr<CQuorSealWriter> m_sealer;  // set by SetSigningKey; kept over Cleanup
   DWORD m_loggerContext = 0;
 };
