@@ -64,6 +64,8 @@ HRESULT CQuorSealWriter::Seal(const GUID& fileSetGuid, DWORD fileSetIndex, DWORD
 
   if (m_sidecar.Write(bytes, kSealRecordSize, nullptr) && m_sidecar.Flush()) {
     m_sidecarSize += kSealRecordSize;
+    // A finalized file gets no more seals; its sidecar is left for readers.
+    if (finalized && !m_sidecar.Close()) return HResultFromLastError();
     return S_OK;
   }
   const HRESULT hr = HResultFromLastError();
