@@ -55,8 +55,9 @@ tsan: deps
 
 bench: deps
 	cmake --preset release
-	cmake --build build/release -j $(JOBS) --target quor_bench
+	cmake --build build/release -j $(JOBS) --target quor_bench quor_python
 	build/release/bench/quor_bench
+	PYTHONPATH=build/release/python python3 bench/quor_python_bench.py
 
 fuzz: deps fuzz-deps
 	cmake --preset fuzz

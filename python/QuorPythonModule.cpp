@@ -126,6 +126,20 @@ PYBIND11_MODULE(_native, m) {
     return codes;
   });
   m.def("format_name", &quor::formatName, "identifier"_a);
+  // For bench/: the same walk as `for s in reader.samples(track)` touching every payload, in
+  // C++ (the baseline of the Python iteration's speed). Returns the number of samples.
+  m.def(
+      "TEST_walk_in_cpp",
+      [](const quor::Reader& reader, std::uint32_t track) {
+        std::size_t count = 0;
+        unsigned sum = 0;
+        for (const quor::Sample& s : reader.samples(track)) {
+          sum += s.payload().empty() ? 0u : unsigned(s.payload()[0]);
+          ++count;
+        }
+        return count + (sum & 0u);
+      },
+      "reader"_a, "track"_a, py::call_guard<py::gil_scoped_release>());
   m.def(
       "sample_flag_words", [](std::uint32_t f) { return quor::words(Flags(f)); }, "flags"_a);
   m.def(

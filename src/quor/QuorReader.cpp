@@ -45,6 +45,13 @@ struct ReaderCore {
   bool Step(Sample& out, std::uint32_t track, Move move, std::uint64_t t, const char* operation) {
     IQuorMediaFileReader* r = Get(operation);
     ++moves[track];
+    // The sample this replaces goes first when nobody else holds it, so that the new one can
+    // take its memory.
+    if (out.m_handle && out.m_handle.use_count() == 1) {
+      out.m_handle->object = CQuorComPtr<IQuorMediaFileSample>();
+      out.m_handle->copy = CQuorSafeArray();
+      out.m_payload = {};
+    }
     CQuorComPtr<IQuorMediaFileSample> object;
     HRESULT hr = S_OK;
     switch (move) {
@@ -109,7 +116,8 @@ SampleIterator& SampleIterator::operator++() {
   static constexpr const char* kOperation = "SampleIterator::operator++";
   ReaderCore& core = *m_core;
   (void)core.Get(kOperation);  // (void): only the check that the reader is open
-  if (core.moves[m_track] != m_generation) {
+  std::uint64_t& moves = core.moves[m_track];
+  if (moves != m_generation) {
     throw Error(MFS_E_WRONG_STATE, kOperation,
                 "stale iterator: track " + std::to_string(m_track) +
                     " was moved by moveTo or another range since this iterator's last step");
@@ -119,7 +127,7 @@ SampleIterator& SampleIterator::operator++() {
     m_sample = Sample();
     m_done = true;
   }
-  m_generation = core.moves[m_track];
+  m_generation = moves;
   return *this;
 }
 
