@@ -181,7 +181,7 @@ struct MemberFile {
 };
 
 struct FileSetInfo {
-  std::string guid;  // braced 38-character form; "" for a fileset of one file (the null GUID)
+  std::string guid;  // braced 38-character form; the null GUID for a fileset of one file
   std::optional<std::uint64_t> creationTime;  // seconds since 1970-01-01 00:00 UTC
   std::string description;                    // "" when none was recorded
   bool passwordProtected = false;

@@ -134,6 +134,9 @@ TEST_F(QuorApiTest, AuthenticationGivesVerdictsAndProgressAndCanBeStopped) {
 }
 
 TEST_F(QuorApiTest, BadInputsAreNamedErrors) {
+  // A code without a name shows in hex; without a description the operation stands in.
+  EXPECT_STREQ(quor::Error(std::int32_t(0x8004F0FFu), "Write", "").what(),
+               "0x8004F0FF: Write failed");
   const std::string path = Record(3, 1024, 1, {.password = "secret"});
   ExpectError("MFS_E_BAD_PASSWORD", [&] { quor::Reader::open(path, "wrong"); });
   ExpectError("HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)",
