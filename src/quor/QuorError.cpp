@@ -40,19 +40,6 @@ std::vector<std::string> Words(E flags, const std::array<const char*, N>& names)
   return words;
 }
 
-struct NamedFormat {
-  const GUID* id;
-  const char* name;
-};
-constexpr NamedFormat kFormats[] = {
-    {&kQuorFormatAudioAac, "AAC"},     {&kQuorFormatAudioOpus, "Opus"},
-    {&kQuorFormatAudioMp3, "MP3"},     {&kQuorFormatAudioPcm, "PCM"},
-    {&kQuorFormatVideoH264, "H.264"},  {&kQuorFormatVideoH265, "H.265"},
-    {&kQuorFormatVideoMjpeg, "MJPEG"}, {&kQuorFormatVideoMpeg4Part2, "MPEG-4 Part 2"},
-    {&kQuorFormatVideoVp8, "VP8"},     {&kQuorFormatVideoVp9, "VP9"},
-    {&kQuorFormatVideoAv1, "AV1"},
-};
-
 }  // namespace
 
 Error::Error(std::int32_t code, std::string operation, std::string description)
@@ -105,7 +92,7 @@ std::string_view name(WriterState state) noexcept {
 std::string formatName(std::string_view identifier) {
   GUID id = GUID_NULL;
   if (FAILED(QuorGuidFromString(std::string(identifier), &id))) return {};
-  for (const NamedFormat& f : kFormats) {
+  for (const CQuorNamedFormat& f : kQuorFormatNames) {
     if (*f.id == id) return f.name;
   }
   return {};
@@ -113,7 +100,7 @@ std::string formatName(std::string_view identifier) {
 
 std::string formatIdentifier(std::string_view nameOrIdentifier) {
   if (nameOrIdentifier.starts_with('{')) return std::string(nameOrIdentifier);
-  for (const NamedFormat& f : kFormats) {
+  for (const CQuorNamedFormat& f : kQuorFormatNames) {
     if (nameOrIdentifier == f.name) return QuorGuidToString(*f.id);
   }
   throw Error(E_INVALIDARG, "formatIdentifier",
