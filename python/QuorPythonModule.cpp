@@ -242,12 +242,25 @@ PYBIND11_MODULE(_native, m) {
       .def("next", &quor::Reader::next, "track"_a, py::call_guard<py::gil_scoped_release>())
       .def("previous", &quor::Reader::previous, "track"_a, py::call_guard<py::gil_scoped_release>())
       .def("verify", &Verify, py::kw_only(), "progress"_a = py::none())
+      .def("verify_seals", &quor::Reader::verifySeals, "public_key"_a,
+           py::call_guard<py::gil_scoped_release>())
       .def("close", &quor::Reader::close)
       .def("__enter__", [](py::object self) { return self; })
       .def("__exit__", [](quor::Reader& r, py::args) {
         r.close();
         return false;
       });
+
+  py::class_<quor::SealCheck>(m, "SealCheck")
+      .def_readonly("file", &quor::SealCheck::file)
+      .def_property_readonly("sealed_to_end", &quor::SealCheck::sealedToEnd)
+      .def_property_readonly("state",
+                             [](const quor::SealCheck& s) { return static_cast<unsigned>(s.state); })
+      .def_readonly("last_block", &quor::SealCheck::lastBlock)
+      .def_readonly("sealed_bytes", &quor::SealCheck::sealedBytes)
+      .def_readonly("file_bytes", &quor::SealCheck::fileBytes)
+      .def_readonly("description", &quor::SealCheck::description)
+      .def("__repr__", [](const quor::SealCheck& s) { return s.file + ": " + s.description; });
 
   py::class_<quor::WriterStatus>(m, "WriterStatus")
       .def_property_readonly("state",
@@ -261,7 +274,8 @@ PYBIND11_MODULE(_native, m) {
       .def(
           py::init([](const std::string& path, const py::list& tracks, std::uint32_t maxFileSizeKiB,
                       std::uint32_t maxFiles, bool overwrite, const std::string& description,
-                      const std::string& password, bool payloadOnly) {
+                      const std::string& password, bool payloadOnly,
+                      const std::string& signingKey) {
             std::vector<quor::TrackSpec> specs;
             for (const py::handle& t : tracks) {
               const py::dict d = py::reinterpret_borrow<py::dict>(t);
@@ -286,12 +300,13 @@ PYBIND11_MODULE(_native, m) {
             options.description = description;
             options.password = password;
             options.payloadOnly = payloadOnly;
+            options.signingKey = signingKey;
             py::gil_scoped_release release;
             return quor::Writer::create(path, {maxFileSizeKiB, maxFiles}, specs, options);
           }),
           "path"_a, "tracks"_a, py::kw_only(), "max_file_size_kib"_a = 1024 * 1024,
           "max_files"_a = 1, "overwrite"_a = false, "description"_a = "", "password"_a = "",
-          "payload_only"_a = false)
+          "payload_only"_a = false, "signing_key"_a = "")
       .def(
           "write",
           [](quor::Writer& w, std::uint32_t track, std::uint64_t timestamp, std::uint32_t flags,

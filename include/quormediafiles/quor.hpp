@@ -298,6 +298,27 @@ struct Authentication {
   std::vector<FileVerdict> files;
 };
 
+// What the seals beside one member file say, checked with a public key (Reader::verifySeals).
+enum class SealState : std::uint32_t {
+  SealedToEnd = 0,   // finalized and sealed up to its last byte, every seal holds
+  SealedPartly = 1,  // every seal holds, but bytes follow the last one or it is not finalized
+  NoSeal = 2,        // no seal file, or one without a record
+  OtherKey = 3,      // a seal was made with another key
+  BrokenRecord = 4,  // a seal record is cut, damaged or its signature fails
+  OtherFile = 5,     // a seal names another member file or fileset (a swapped seal file)
+  BytesDiffer = 6,   // bytes of a sealed range differ from what was sealed, or are missing
+};
+
+struct SealCheck {
+  std::string file;  // the member file
+  SealState state = SealState::NoSeal;
+  std::uint32_t lastBlock = 0;    // the block the last good seal reaches
+  std::uint64_t sealedBytes = 0;  // the bytes from the start of the file it covers
+  std::uint64_t fileBytes = 0;    // the file's size
+  std::string description;        // one line, naming the first differing range if any
+  bool sealedToEnd() const noexcept { return state == SealState::SealedToEnd; }
+};
+
 // Called with the percentage (0..100) of the blocks walked so far, on a thread of quor's own,
 // about every 50 ms while the walk runs; it must not call the Reader.
 using ProgressFn = std::function<void(unsigned percent)>;
@@ -345,6 +366,11 @@ class Reader {
   // progress (optional) gets percentages from another thread; a stop request on stop ends the
   // walk at the next block with cancelled true. Blocks the calling thread for the whole walk.
   Authentication authenticate(const ProgressFn& progress = {}, std::stop_token stop = {}) const;
+  // Checks every member file against its seal file ("<member>.seal") with the Ed25519 public key
+  // in publicKeyFile (PEM, as `quormf keygen` writes it), in the order of info().files. Reads each
+  // file once. Throws Error: a key file that cannot be read or holds no Ed25519 public key
+  // (MFS_E_BAD_FORMAT), a member file that cannot be read.
+  std::vector<SealCheck> verifySeals(const std::string& publicKeyFile) const;
 
  private:
   explicit Reader(std::shared_ptr<detail::ReaderCore> core) noexcept;
@@ -380,6 +406,11 @@ struct WriterOptions {
   std::string description;   // "" for none
   std::string password;      // "" for none; stored only as a hash
   bool payloadOnly = false;  // member files of payload fields only
+  // An Ed25519 private key file (PEM, mode 0600, as `quormf keygen` writes it): every member
+  // file gets a seal file of signed records; "" for none. Checked before the first file is
+  // created (Error: E_ACCESSDENIED when others may read it, E_INVALIDARG for a public key,
+  // MFS_E_BAD_FORMAT for no Ed25519 private key).
+  std::string signingKey;
 };
 
 struct WriterStatus {

@@ -24,7 +24,7 @@ import os
 from typing import Optional, Sequence, Union
 
 from . import _native
-from ._native import (Authentication, FileSetInfo, FileVerdict, MemberFile, Sample,
+from ._native import (Authentication, FileSetInfo, FileVerdict, MemberFile, Sample, SealCheck,
                       TrackInfo, WriterStatus, format_name)
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
@@ -128,14 +128,15 @@ class Writer(_native.Writer):
     def __init__(self, path: PathLike, tracks: Sequence[Union[Track, dict]], *,
                  max_file_size_kib: int = 1024 * 1024, max_files: int = 1,
                  overwrite: bool = False, description: str = "", password: str = "",
-                 payload_only: bool = False) -> None:
+                 payload_only: bool = False, signing_key: PathLike = "") -> None:
         specs = [t if isinstance(t, dict) else dataclasses.asdict(t) for t in tracks]
         super().__init__(_path(path), specs, max_file_size_kib=max_file_size_kib,
                          max_files=max_files, overwrite=overwrite, description=description,
-                         password=password, payload_only=payload_only)
+                         password=password, payload_only=payload_only,
+                         signing_key=_path(signing_key) if signing_key else "")
 
 
 __all__ = ["open", "Reader", "Writer", "Track", "Sample", "SampleFlags", "FileStatus",
            "QuorError", "FileSetInfo", "MemberFile", "TrackInfo", "Authentication",
-           "FileVerdict", "WriterStatus", "format_name"] + sorted(
+           "FileVerdict", "WriterStatus", "SealCheck", "format_name"] + sorted(
                c.__name__ for c in _CLASSES.values())

@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "quor/QuorApiSupport.h"
+#include "seal/QuorSealKey.h"
+#include "seal/QuorSealVerifier.h"
 
 namespace quor {
 
@@ -388,6 +390,25 @@ Authentication Reader::authenticate(const ProgressFn& progress, std::stop_token 
         {std::move(file.name), has(file.status, FileStatus::Authentic), file.status});
   }
   return result;
+}
+
+std::vector<SealCheck> Reader::verifySeals(const std::string& publicKeyFile) const {
+  const FileSetInfo fileSet = info();
+  CQuorSealKey key;
+  QuorMessageId message = 0;
+  if (const HRESULT hr = key.LoadPublic(publicKeyFile, &message); FAILED(hr)) {
+    throw Error(hr, "verifySeals", std::string(QuorLoadMessage(message)));
+  }
+  std::vector<SealCheck> checks;
+  for (const MemberFile& file : fileSet.files) {
+    QuorSealReport report;
+    if (const HRESULT hr = QuorVerifySeal(file.name, key, &report); FAILED(hr)) {
+      throw Error(hr, "verifySeals", "cannot read " + file.name);
+    }
+    checks.push_back({file.name, static_cast<SealState>(report.state), report.lastBlock,
+                      report.sealedEnd, report.fileSize, report.Describe()});
+  }
+  return checks;
 }
 
 }  // namespace quor

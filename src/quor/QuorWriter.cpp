@@ -90,6 +90,12 @@ Writer Writer::create(const std::string& path, const Limits& limits,
     QuorCheck(impl->sample.As(&impl->sampleAccess), "QueryInterface");
 
     IQuorMediaFileWriter* w = impl->writer.Get();
+    if (!options.signingKey.empty()) {
+      CQuorComPtr<IQuorMediaFileWriterSeal> seal;
+      QuorCheck(impl->writer.As(&seal), "QueryInterface");
+      QuorCheck(seal->SetSigningKey(Utf8Bstr(options.signingKey, "signingKey").Get()),
+                "SetSigningKey");
+    }
     QuorCheck(w->Initialize(name.Get(), limits.maxFileSizeKiB, limits.maxFiles,
                             QuorVariantBool(options.overwrite)),
               "Initialize");

@@ -106,3 +106,21 @@ def test_bad_inputs_raise_named_errors(tmp_path):
     with pytest.raises(qmf.QuorError) as e:
         qmf.Writer(tmp_path / "w.qmf", [qmf.Track(id=1, name="v", video=True)])
     assert isinstance(e.value, FileExistsError)
+
+
+def test_signing_key_seals_what_verify_seals_checks(tmp_path):
+    key = tmp_path / "key"
+    import subprocess
+    try:
+        subprocess.run(["openssl", "genpkey", "-algorithm", "ed25519", "-out", str(key)],
+                       check=True, capture_output=True)
+        subprocess.run(["openssl", "pkey", "-in", str(key), "-pubout", "-out", str(key) + ".pub"],
+                       check=True, capture_output=True)
+    except (OSError, subprocess.CalledProcessError):
+        pytest.skip("no openssl program to make a key with")
+    os.chmod(key, 0o600)
+    path = record(tmp_path / "cam.qmf", signing_key=key)
+    with qmf.open(path) as fs:
+        checks = fs.verify_seals(str(key) + ".pub")
+        assert [c.sealed_to_end for c in checks] == [True]
+        assert "sealed to the end" in checks[0].description

@@ -7,6 +7,7 @@
 #include <stop_token>
 
 #include "quormediafiles/quor.hpp"
+#include "seal/QuorSealKey.h"
 #include "support/QuorTempDir.h"
 
 namespace {
@@ -186,6 +187,27 @@ TEST_F(QuorApiTest, DrainPutsEveryQueuedSampleOnDiskAndStopKeepsThem) {
   for (const quor::Sample& s : quor::Reader::open(path).samples(1))
     count += s.payload().size() == 4096;
   EXPECT_EQ(count, 1000) << "stop() drains before it closes the file";
+}
+
+TEST_F(QuorApiTest, SigningKeySealsEveryFileAndVerifySealsNamesAChangedOne) {
+  CQuorSealKey key;
+  ASSERT_EQ(key.Generate(), S_OK);
+  ASSERT_EQ(key.WritePair(m_dir.Path("key")), S_OK);
+  ExpectError("E_INVALIDARG", [&] { Record(5, 1024, 1, {.signingKey = m_dir.Path("key.pub")}); });
+  const std::string path = Record(200, 8, 8, {.overwrite = true, .signingKey = m_dir.Path("key")});
+  const quor::Reader reader = quor::Reader::open(path);
+  const std::vector<quor::SealCheck> checks = reader.verifySeals(m_dir.Path("key.pub"));
+  ASSERT_GT(checks.size(), 1u);
+  for (const quor::SealCheck& check : checks) EXPECT_TRUE(check.sealedToEnd()) << check.file;
+
+  Bytes bytes = m_dir.ReadBytes("cam1.qmf");
+  bytes[bytes.size() / 2] ^= 1;
+  m_dir.WriteBytes("cam1.qmf", bytes);
+  for (const quor::SealCheck& check : reader.verifySeals(m_dir.Path("key.pub"))) {
+    const bool changed = check.file == m_dir.Path("cam1.qmf");
+    EXPECT_EQ(check.state, changed ? quor::SealState::BytesDiffer : quor::SealState::SealedToEnd);
+  }
+  ExpectError("MFS_E_BAD_FORMAT", [&] { (void)reader.verifySeals(m_dir.Path("cam.qmf")); });
 }
 
 }  // namespace
