@@ -23,7 +23,9 @@ struct QuorRecordOptions {
   std::string password;  // empty: none
   std::string description;
   double durationSeconds = 8.0;
-  bool realtime = false;   // pace the samples at their timestamps
+  bool realtime = false;  // pace the samples at their timestamps
+  bool durable = false;   // sync each head, index and closing block to the device
+  ULONG indexPeriodSeconds = 60;
   std::string signingKey;  // private key file: seal every member file (empty: no seals)
 };
 

@@ -184,6 +184,7 @@ constexpr CatalogueEntry kCatalogue[] = {
     {10274, "Trace - Fileset Authentication Failed"},
     {10275, "Trace - Fileset Authentication Succeeded"},
     {10276, "Error - Cannot cancel Authentication- it is not currently in progress"},
+    {10290, "Error- Next file cannot be created, recording ended with the last file: %s"},
     {10400, "Error - Cannot read the signing key file"},
     {10401, "Error - The signing key file holds no Ed25519 private key"},
     {10402, "Error - A public key was given where the private signing key is needed"},
@@ -202,7 +203,7 @@ constexpr bool IsSortedById() {
   return true;
 }
 static_assert(IsSortedById(), "the lookup is a binary search");
-static_assert(std::size(kCatalogue) == 177);
+static_assert(std::size(kCatalogue) == 178);
 
 }  // namespace
 

@@ -120,6 +120,14 @@ constexpr CQuorMethodDesc kRecordingStatusMethods[] = {
       QuorRetval(u"peState", VT_I4, u"WriterStateEnum")),
 };
 
+constexpr CQuorMethodDesc kWriterOptionsMethods[] = {
+    M(IQuorMediaFileWriterOptions, SetDurable, 1, QuorIn(u"vbDurable", VT_BOOL)),
+    M(IQuorMediaFileWriterOptions, GetDurable, 2, QuorRetval(u"pvbDurable", VT_BOOL)),
+    M(IQuorMediaFileWriterOptions, SetIndexPeriod, 3, QuorIn(u"dwSeconds", VT_UI4)),
+    M(IQuorMediaFileWriterOptions, GetIndexPeriod, 4, QuorRetval(u"pdwSeconds", VT_UI4)),
+    M(IQuorMediaFileWriterOptions, GetDroppedSampleCount, 5, QuorRetval(u"pnDropped", VT_UI8)),
+};
+
 constexpr CQuorMethodDesc kWriterSealMethods[] = {
     M(IQuorMediaFileWriterSeal, SetSigningKey, 1, QuorIn(u"bstrPrivateKeyFile", VT_BSTR)),
 };
@@ -142,6 +150,8 @@ constexpr CQuorInterfaceDesc kInterfaces[] = {
      kWriterMethods},
     {u"IQuorMediaFileRecordingStatus", &IID_IQuorMediaFileRecordingStatus,
      u"IQuorMediaFileRecordingStatus Interface", kRecordingStatusMethods},
+    {u"IQuorMediaFileWriterOptions", &IID_IQuorMediaFileWriterOptions,
+     u"IQuorMediaFileWriterOptions Interface", kWriterOptionsMethods},
     {u"IQuorMediaFileWriterSeal", &IID_IQuorMediaFileWriterSeal,
      u"IQuorMediaFileWriterSeal Interface", kWriterSealMethods},
 };
@@ -212,6 +222,10 @@ const CQuorInterfaceDesc& QuorInterfaceDescription<IQuorMediaFileRecordingStatus
   return kInterfaces[6];
 }
 template <>
-const CQuorInterfaceDesc& QuorInterfaceDescription<IQuorMediaFileWriterSeal>() noexcept {
+const CQuorInterfaceDesc& QuorInterfaceDescription<IQuorMediaFileWriterOptions>() noexcept {
   return kInterfaces[7];
+}
+template <>
+const CQuorInterfaceDesc& QuorInterfaceDescription<IQuorMediaFileWriterSeal>() noexcept {
+  return kInterfaces[8];
 }
