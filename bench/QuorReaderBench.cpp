@@ -35,6 +35,7 @@
 #include "format/QuorMediaSampleBlock.h"
 #include "format/QuorTrackInfoBlock.h"
 #include "quormediafiles/QuorMediaFiles.h"
+#include "quormediafiles/quor.hpp"
 #include "storage/QuorFileStorage.h"
 
 namespace {
@@ -432,6 +433,45 @@ void BM_MoveNextWholeTrack(benchmark::State& state) {
   ReportThroughputs(state, total, static_cast<double>(samples) * size, samples);
 }
 BENCHMARK(BM_MoveNextWholeTrack)
+    ->Arg(1024)
+    ->Arg(65536)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// Every sample of a track through quor::Reader's range beside the same walk through the object
+// interface (MoveTo, MoveNext, the sample's payload view), both reading every payload's first
+// byte. Arg: sample size, as in BM_MoveNextWholeTrack. pct_of_base is quor's speed as a
+// percentage of the interface loop's.
+void BM_QuorReaderWholeTrack(benchmark::State& state) {
+  const int size = static_cast<int>(state.range(0));
+  const int samples = size >= 65536 ? 2000 : 50000;
+  CBenchFileSet set(2, samples / 2, 100, size);
+  CQuorComPtr<IQuorMediaFileReader> raw = OpenReader(set);
+  quor::Reader reader = quor::Reader::open(QuorBstrToUtf8(set.FirstName().Get()));
+  unsigned sum = 0;
+  const CPairedTimes total = RunPaired(
+      state,
+      [&] {
+        for (const quor::Sample& s : reader.samples(1)) sum += unsigned(s.payload()[0]);
+      },
+      [&] {
+        CQuorComPtr<IQuorMediaFileSample> sample;
+        HRESULT hr = raw->MoveTo(1, 0, sample.AddressOf());
+        while (SUCCEEDED(hr)) {
+          CQuorComPtr<IQuorMediaFileSampleAccess> access;
+          const BYTE* data = nullptr;
+          ULONG length = 0;
+          if (SUCCEEDED(sample.As(&access)) && SUCCEEDED(access->GetPayloadView(&data, &length))) {
+            sum += data[0];
+          }
+          hr = raw->MoveNext(1, sample.AddressOf());
+        }
+      });
+  benchmark::DoNotOptimize(sum);
+  ReportPassTimes(state, total, 1e3, "ms", "base_ms");
+  ReportThroughputs(state, total, static_cast<double>(samples) * size, samples);
+}
+BENCHMARK(BM_QuorReaderWholeTrack)
     ->Arg(1024)
     ->Arg(65536)
     ->UseManualTime()

@@ -1,8 +1,9 @@
 // Recording speed: the cost of Write on the caller's thread, and end-to-end throughput through
 // the public interfaces beside a baseline that hashes and writes the same blocks with no library
-// around it (one write per MiB).
+// around it (one write per MiB); and what seals cost on recording and on verifying.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +19,8 @@
 #include "quormediafiles/QuorMediaFiles.h"
 #include "quormediafiles/platform/QuorDispatch.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
+#include "seal/QuorSealKey.h"
+#include "seal/QuorSealVerifier.h"
 #include "support/QuorTempDir.h"
 
 namespace {
@@ -40,6 +43,7 @@ CQuorComPtr<IQuorMediaFileSample> MakeSample(std::size_t size, ULONGLONG timesta
 struct WriterOptions {
   bool durable = false;
   ULONG indexPeriodSeconds = 60;
+  std::string signingKey;  // a private key file to seal the member files with; "" for none
 };
 
 CQuorComPtr<IQuorMediaFileWriter> StartWriter(const std::string& path, ULONG fileSizeKiB,
@@ -53,6 +57,13 @@ CQuorComPtr<IQuorMediaFileWriter> StartWriter(const std::string& path, ULONG fil
   }
   const CQuorBstr name = CQuorBstr::FromUtf8(path);
   (void)writer->Initialize(name.Get(), fileSizeKiB, 1000, VARIANT_TRUE);
+  if (!options.signingKey.empty()) {
+    CQuorComPtr<IQuorMediaFileWriterSeal> seal;
+    if (FAILED(writer.As(&seal)) ||
+        FAILED(seal->SetSigningKey(CQuorBstr::FromUtf8(options.signingKey).Get()))) {
+      return {};
+    }
+  }
   CQuorComPtr<IQuorTrackMetadata> track;
   (void)CoCreateInstance(CLSID_QuorTrackMetadata, &track);
   (void)track->SetTrackId(1);
@@ -148,7 +159,7 @@ BENCHMARK(BM_Record)->Arg(1024)->Arg(64 << 10)->Unit(benchmark::kMillisecond)->U
 // takes, so a 1 s period adds about that many index blocks (and syncs, when durable).
 void BM_RecordWithOptions(benchmark::State& state) {
   constexpr std::size_t kSize = 64 << 10;
-  const WriterOptions options{state.range(0) != 0, ULONG(state.range(1))};
+  const WriterOptions options{state.range(0) != 0, ULONG(state.range(1)), ""};
   const std::size_t count = kRecordingBytes / kSize;
   for (auto _ : state) RecordSamples(kSize, count, options);
   state.SetBytesProcessed(std::int64_t(state.iterations() * count * kSize));
@@ -223,5 +234,162 @@ void BM_Baseline(benchmark::State& state) {
   state.SetItemsProcessed(std::int64_t(state.iterations() * count));
 }
 BENCHMARK(BM_Baseline)->Arg(1024)->Arg(64 << 10)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Seals, each as a ratio against a baseline measured in the same run: recording with a signing
+// key against recording without one (64 KiB and 1 KiB samples), and checking a fileset's seals
+// plus IsAuthentic against IsAuthentic alone.
+constexpr std::size_t kSealRecordingBytes = 128u << 20;
+constexpr ULONG kSealFileSizeKiB = 32u << 10;  // 32 MiB member files: a few rollovers per run
+
+// CPU seconds of the whole process (the writer's worker included): on a shared machine a steadier
+// measure of the work than the wall time, which other programs stretch.
+double ProcessCpuSeconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+struct Times {
+  double wall = 0;
+  double cpu = 0;
+};
+
+// Records count samples of size bytes into dir/rec.vid, sealed with keyPath unless it is empty,
+// until every sample is on disk: wall and CPU seconds from StartRecording to StopRecording's
+// return (negative wall seconds on a failure).
+Times Record(const CQuorTempDir& dir, const std::string& keyPath, std::size_t size,
+             std::size_t count, const std::vector<CQuorComPtr<IQuorMediaFileSample>>& samples) {
+  const auto start = std::chrono::steady_clock::now();
+  const double cpuStart = ProcessCpuSeconds();
+  WriterOptions options;
+  options.signingKey = keyPath;
+  auto writer = StartWriter(dir.Path("rec.vid"), kSealFileSizeKiB, options);
+  if (!writer) return {-1, 0};
+  // Write copies the sample, so one object per slot serves every timestamp.
+  for (std::size_t i = 0; i < count; ++i) {
+    IQuorMediaFileSample* sample = samples[i % samples.size()].Get();
+    (void)sample->SetTimestamp(i);
+    (void)writer->Write(1, sample);
+  }
+  WaitForBytes(writer.Get(), ULONGLONG(count) * (size + 64));
+  (void)writer->StopRecording();
+  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+          ProcessCpuSeconds() - cpuStart};
+}
+
+// Pairs of recordings, plain and sealed in turn, each pair in fresh files.
+void BM_RecordSealedVsPlain(benchmark::State& state) {
+  const std::size_t size = std::size_t(state.range(0));
+  const std::size_t count = kSealRecordingBytes / size;
+  CQuorTempDir keys;
+  CQuorSealKey key;
+  if (FAILED(key.Generate()) || FAILED(key.WritePair(keys.Path("key")))) {
+    state.SkipWithError("keygen");
+    return;
+  }
+  std::vector<CQuorComPtr<IQuorMediaFileSample>> samples;
+  for (int i = 0; i < 16; ++i) samples.push_back(MakeSample(size, ULONGLONG(i)));
+  Times plain;
+  Times sealed;
+  bool sealedFirst = false;
+  for (auto _ : state) {
+    // Each pair runs in the other order than the last, so that neither side always meets a
+    // warmer or a colder machine.
+    double pair = 0;
+    for (int side = 0; side < 2; ++side) {
+      const bool sealing = (side == 0) == sealedFirst;
+      CQuorTempDir dir;
+      const Times t = Record(dir, sealing ? keys.Path("key") : "", size, count, samples);
+      if (t.wall < 0) state.SkipWithError("recording");
+      Times& sum = sealing ? sealed : plain;
+      sum.wall += t.wall;
+      sum.cpu += t.cpu;
+      pair += t.wall;
+    }
+    sealedFirst = !sealedFirst;
+    state.SetIterationTime(pair);
+  }
+  const double n = double(state.iterations());
+  state.counters["plain_ms"] = plain.wall * 1e3 / n;
+  state.counters["sealed_ms"] = sealed.wall * 1e3 / n;
+  state.counters["plain_cpu_ms"] = plain.cpu * 1e3 / n;
+  state.counters["sealed_cpu_ms"] = sealed.cpu * 1e3 / n;
+  // Goal: at most 1.15 at 64 KiB, 1.05 at 1 KiB.
+  state.counters["sealed_over_plain"] = sealed.wall / plain.wall;
+  state.counters["sealed_over_plain_cpu"] = sealed.cpu / plain.cpu;
+}
+BENCHMARK(BM_RecordSealedVsPlain)
+    ->Arg(64 << 10)
+    ->Arg(1024)
+    ->Iterations(6)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// One sealed fileset of 64 KiB samples; IsAuthentic alone, then IsAuthentic and the seals of
+// every member file, in turn.
+void BM_VerifySealsAndAuthenticate(benchmark::State& state) {
+  const std::size_t size = 64u << 10;
+  CQuorTempDir dir;
+  CQuorSealKey key;
+  CQuorSealKey publicKey;
+  std::vector<CQuorComPtr<IQuorMediaFileSample>> samples{MakeSample(size, 1), MakeSample(size, 2)};
+  if (FAILED(key.Generate()) || FAILED(key.WritePair(dir.Path("key"))) ||
+      FAILED(publicKey.LoadPublic(dir.Path("key.pub"))) ||
+      Record(dir, dir.Path("key"), size, kSealRecordingBytes / size, samples).wall < 0) {
+    state.SkipWithError("setup");
+    return;
+  }
+  CQuorComPtr<IQuorMediaFileReader> reader;
+  (void)CoCreateInstance(CLSID_QuorMediaFileReader, &reader);
+  if (const HRESULT hr =
+          reader->OpenFileSet(CQuorBstr::FromUtf8(dir.Path("rec.vid")).Get(), nullptr);
+      FAILED(hr)) {
+    state.SkipWithError(("open " + std::to_string(hr)).c_str());
+    return;
+  }
+  std::vector<std::string> names;
+  {
+    CQuorSafeArray array;
+    SAFEARRAY* psa = nullptr;
+    (void)reader->GetFileNames(&psa);
+    array = CQuorSafeArray(psa);
+    for (LONG i = 0; psa && i < LONG(psa->rgsabound[0].cElements); ++i) {
+      names.push_back(QuorBstrToUtf8(static_cast<BSTR*>(psa->pvData)[i]));
+    }
+  }
+  auto authenticate = [&] {
+    VARIANT_BOOL authentic = VARIANT_FALSE;
+    if (FAILED(reader->IsAuthentic(&authentic)) || !authentic) state.SkipWithError("auth");
+  };
+  double alone = 0;
+  double both = 0;
+  for (auto _ : state) {
+    auto start = std::chrono::steady_clock::now();
+    authenticate();
+    const double a =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    start = std::chrono::steady_clock::now();
+    authenticate();
+    for (const std::string& name : names) {
+      QuorSealReport report;
+      if (FAILED(QuorVerifySeal(name, publicKey, &report)) || !report.SealedToEnd()) {
+        state.SkipWithError("seal");
+      }
+    }
+    const double b =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    alone += a;
+    both += b;
+    state.SetIterationTime(a + b);
+  }
+  state.counters["auth_ms"] = alone * 1e3 / double(state.iterations());
+  state.counters["auth_seal_ms"] = both * 1e3 / double(state.iterations());
+  // Speed of authenticating with seals as a share of authenticating alone; goal: at least 0.70.
+  state.counters["speed_ratio"] = alone / both;
+}
+BENCHMARK(BM_VerifySealsAndAuthenticate)
+    ->Iterations(5)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -22,6 +22,8 @@
 #include "format/QuorFormatLayout.h"
 #include "platform/QuorRegistryFile.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
+#include "seal/QuorSealKey.h"
+#include "seal/QuorSealVerifier.h"
 
 namespace {
 
@@ -130,13 +132,52 @@ VerifyOutcome Verify(IQuorMediaFileReader* reader, bool showProgress) {
   return outcome;
 }
 
-void PrintVerdict(const VerifyOutcome& outcome) {
+// The lines of each file, what the directory holds when a diagnosis is given, then the verdict.
+void PrintVerdict(const VerifyOutcome& outcome, const CQuorFileSetDiagnosis* diagnosis = nullptr) {
   for (const std::string& line : outcome.lines) std::printf("%s\n", line.c_str());
+  if (diagnosis) QuorPrintDiagnosis(*diagnosis);
   std::printf("fileset: %s, %s\n", outcome.result.authentic ? "AUTHENTIC" : "NOT AUTHENTIC",
               outcome.result.complete ? "complete" : "INCOMPLETE");
 }
 
 void PrintJson(const Json& j) { std::printf("%s\n", j.dump(2).c_str()); }
+
+// Adds a line per member file about its seals: checked with the public key of keyPath, or, without
+// one, counted and left unchecked. True when a key was given and every file is sealed to its
+// end, or no key was given.
+bool CheckSeals(const std::string& keyPath, VerifyOutcome* outcome) {
+  CQuorSealKey key;
+  if (!keyPath.empty()) {
+    QuorMessageId message = 0;
+    if (const HRESULT hr = key.LoadPublic(keyPath, &message); FAILED(hr)) {
+      throw CQuorError(hr, "LoadPublic", std::string(QuorLoadMessage(message)));
+    }
+  }
+  bool sealed = true;
+  std::size_t i = 0;
+  for (const QuorMemberFileReport& file : outcome->result.files) {
+    Json& j = outcome->json["files"][i++];
+    const std::string head =
+        "  #" + std::to_string(file.filesetIndex) + " " + QuorBaseName(file.name) + ": ";
+    if (keyPath.empty()) {
+      if (const std::uint32_t records = QuorCountSealRecords(file.name); records != 0) {
+        outcome->lines.push_back(head + std::to_string(records) +
+                                 " seal records found, not checked (no --key)");
+        j["seal_records"] = records;
+      }
+      continue;
+    }
+    QuorSealReport report;
+    QuorCheck(QuorVerifySeal(file.name, key, &report), "QuorVerifySeal");
+    sealed = sealed && report.SealedToEnd();
+    outcome->lines.push_back(head + "seal: " + report.Describe());
+    j["seal"] = {{"state", static_cast<unsigned>(report.state)},
+                 {"sealed_to_end", report.SealedToEnd()},
+                 {"description", report.Describe()}};
+  }
+  if (!keyPath.empty()) outcome->json["sealed"] = sealed;
+  return sealed;
+}
 
 }  // namespace
 
@@ -164,16 +205,25 @@ int QuorRunVerify(const QuorOpenArgs& args) {
   for (const QuorCandidateFile* member : diagnosis.Members()) unreached |= !member->reached;
   if (unreached) outcome.result.complete = false;
   outcome.json["complete"] = outcome.result.complete;
+  const bool sealed = CheckSeals(args.key, &outcome);
   if (args.json) {
     outcome.json["directory"] = QuorToJson(diagnosis);
     PrintJson(outcome.json);
   } else {
-    for (const std::string& line : outcome.lines) std::printf("%s\n", line.c_str());
-    QuorPrintDiagnosis(diagnosis);
-    std::printf("fileset: %s, %s\n", outcome.result.authentic ? "AUTHENTIC" : "NOT AUTHENTIC",
-                outcome.result.complete ? "complete" : "INCOMPLETE");
+    PrintVerdict(outcome, &diagnosis);
+    if (!args.key.empty()) {
+      std::printf("seals: %s\n", sealed ? "every file sealed to its end" : "NOT SEALED TO THE END");
+    }
   }
-  return outcome.result.authentic && outcome.result.complete ? 0 : 1;
+  return outcome.result.authentic && outcome.result.complete && sealed ? 0 : 1;
+}
+
+int QuorRunKeygen(const std::string& path) {
+  CQuorSealKey key;
+  QuorCheck(key.Generate(), "Generate");
+  QuorCheck(key.WritePair(path), "WritePair");
+  std::printf("private key: %s (mode 0600)\npublic key:  %s.pub\n", path.c_str(), path.c_str());
+  return 0;
 }
 
 int QuorRunSalvage(const std::string& source, const std::string& target,

@@ -14,6 +14,7 @@ struct QuorOpenArgs {
   std::string file;
   std::string password;
   bool json = false;
+  std::string key;  // verify: the public key that checks the seals (empty: seals are not checked)
 };
 
 int QuorRunDemo(const std::string& directory);
@@ -29,6 +30,9 @@ int QuorRunExtract(const QuorOpenArgs& args, const QuorSampleRange& range,
 // extension .salvage.json); exit 0 when nothing was lost, 1 when something was.
 int QuorRunSalvage(const std::string& source, const std::string& target,
                    const std::string& password, bool json);
+// Writes a new Ed25519 key pair: the private key to path (mode 0600), the public key to
+// path + ".pub".
+int QuorRunKeygen(const std::string& path);
 int QuorRunDump(const std::string& memberFile, bool json);
 // manifest: a JSON file listing every sample written, per track, in the form `samples --json`
 // prints (empty: none).

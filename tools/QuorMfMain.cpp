@@ -59,6 +59,14 @@ int main(int argc, char** argv) {
       "authenticate every block of a fileset; exit 0 when authentic and complete, 1 "
       "when not, 2 on an error");
   AddOpenOptions(verifyCommand, &verify, true);
+  verifyCommand->add_option("--key", verify.key,
+                            "public key file: check every member file's seals too; exit 1 "
+                            "unless each is sealed to its end");
+
+  std::string keygenPath;
+  CLI::App* keygenCommand = app.add_subcommand(
+      "keygen", "write a new Ed25519 key pair for seals: OUT (private, mode 0600) and OUT.pub");
+  keygenCommand->add_option("OUT", keygenPath, "the private key file to create")->required();
 
   QuorOpenArgs samples;
   QuorSampleRange samplesRange;
@@ -153,6 +161,8 @@ int main(int argc, char** argv) {
   recordCommand->add_option("--manifest", manifest,
                             "write the list of samples written as JSON to this file");
   recordCommand->add_flag("--json", recordJson, "print the summary as JSON");
+  recordCommand->add_option("--sign", record.signingKey,
+                            "private key file (quormf keygen): seal every member file");
 
   try {
     app.parse(argc, argv);
@@ -165,6 +175,7 @@ int main(int argc, char** argv) {
     if (*demo) return QuorRunDemo(demoDirectory);
     if (*infoCommand) return QuorRunInfo(info);
     if (*verifyCommand) return QuorRunVerify(verify);
+    if (*keygenCommand) return QuorRunKeygen(keygenPath);
     if (*samplesCommand) return QuorRunSamples(samples, samplesRange);
     if (*extractCommand) {
       return QuorRunExtract(extract, extractRange, extractDirectory, extractStdout, extractDamaged);

@@ -100,6 +100,12 @@ QuorRecordResult CQuorRecorder::Record() {
   CQuorInterruptScope interruptScope;
   if (m_options.overwrite) ClearOldFileSet(m_options.path);
   auto writer = QuorCreate<IQuorMediaFileWriter>(CLSID_QuorMediaFileWriter);
+  // The key is checked before the first member file is created.
+  if (!m_options.signingKey.empty()) {
+    CQuorComPtr<IQuorMediaFileWriterSeal> seal;
+    QuorCheck(writer.As(&seal), "QueryInterface(IQuorMediaFileWriterSeal)");
+    QuorCheck(seal->SetSigningKey(QuorBstr(m_options.signingKey).Get()), "SetSigningKey");
+  }
   QuorCheck(writer->Initialize(QuorBstr(m_options.path).Get(), m_options.maxSizeKiB,
                                m_options.maxFiles, QuorVariantBool(m_options.overwrite)),
             "Initialize");

@@ -29,6 +29,7 @@ struct QuorRecordOptions {
   bool realtime = false;  // pace the samples at their timestamps
   bool durable = false;   // sync each head, index and closing block to the device
   ULONG indexPeriodSeconds = 60;
+  std::string signingKey;  // private key file: seal every member file (empty: no seals)
 };
 
 struct QuorRecordResult {

@@ -46,21 +46,9 @@ std::string QuorJoin(const std::vector<std::string>& words, const char* separato
 }
 
 std::string QuorFormatName(const std::string& bracedGuid) {
-  struct Named {
-    const GUID* id;
-    const char* name;
-  };
-  static const Named kNames[] = {
-      {&kQuorFormatAudioAac, "AAC"},     {&kQuorFormatAudioOpus, "Opus"},
-      {&kQuorFormatAudioMp3, "MP3"},     {&kQuorFormatAudioPcm, "PCM"},
-      {&kQuorFormatVideoH264, "H.264"},  {&kQuorFormatVideoH265, "H.265"},
-      {&kQuorFormatVideoMjpeg, "MJPEG"}, {&kQuorFormatVideoMpeg4Part2, "MPEG-4 Part 2"},
-      {&kQuorFormatVideoVp8, "VP8"},     {&kQuorFormatVideoVp9, "VP9"},
-      {&kQuorFormatVideoAv1, "AV1"},
-  };
   GUID id = GUID_NULL;
   if (FAILED(QuorGuidFromString(bracedGuid, &id))) return {};
-  for (const Named& n : kNames) {
+  for (const CQuorNamedFormat& n : kQuorFormatNames) {
     if (*n.id == id) return n.name;
   }
   return {};

@@ -52,3 +52,17 @@ inline constexpr std::array<GUID, 4> kQuorAudioFormatIds = {
 inline constexpr std::array<GUID, 7> kQuorVideoFormatIds = {
     kQuorFormatVideoH264, kQuorFormatVideoH265, kQuorFormatVideoMjpeg, kQuorFormatVideoMpeg4Part2,
     kQuorFormatVideoVp8,  kQuorFormatVideoVp9,  kQuorFormatVideoAv1};
+
+// The display name of each format, as the tools and quor::formatName show it.
+struct CQuorNamedFormat {
+  const GUID* id;
+  const char* name;
+};
+inline constexpr CQuorNamedFormat kQuorFormatNames[] = {
+    {&kQuorFormatAudioAac, "AAC"},     {&kQuorFormatAudioOpus, "Opus"},
+    {&kQuorFormatAudioMp3, "MP3"},     {&kQuorFormatAudioPcm, "PCM"},
+    {&kQuorFormatVideoH264, "H.264"},  {&kQuorFormatVideoH265, "H.265"},
+    {&kQuorFormatVideoMjpeg, "MJPEG"}, {&kQuorFormatVideoMpeg4Part2, "MPEG-4 Part 2"},
+    {&kQuorFormatVideoVp8, "VP8"},     {&kQuorFormatVideoVp9, "VP9"},
+    {&kQuorFormatVideoAv1, "AV1"},
+};

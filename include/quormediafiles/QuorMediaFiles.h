@@ -5,6 +5,19 @@
 // Every method returns an HRESULT. Out-parameters receive values that the caller owns: a BSTR
 // to free with SysFreeString, a SAFEARRAY to destroy with SafeArrayDestroy, an interface
 // reference to Release. Objects are created with CoCreateInstance and one class identifier.
+// A null out-pointer gives E_POINTER. Methods that fail leave a description in the calling
+// thread's error information (GetErrorInfo), except the value objects' accessors, which return
+// their code alone.
+//
+// Units: timestamps are the recording application's unsigned 64-bit values, stored and
+// compared, never interpreted; the creation time is in seconds since 1970-01-01 00:00 UTC;
+// sizes are in bytes except the writer's dwMaxSize (KiB). Strings are UTF-16 BSTRs; an empty
+// string counts as absent.
+//
+// Threads: the reader and the writer may be called from any thread (each serializes its calls
+// with its own lock; see each interface for the calls that do not wait); a value object has no
+// lock and is used by one thread at a time. For C++ code, quormediafiles/quor.hpp wraps all of
+// this in standard types and exceptions.
 #pragma once
 
 #include "quormediafiles/QuorResultCodes.h"
@@ -49,6 +62,12 @@ inline constexpr GUID IID_IQuorMediaFileWriter = {
 // {DE084210-58D3-442C-BEAF-F8AAFE171EFE}
 inline constexpr GUID IID_IQuorMediaFileRecordingStatus = {
     0xDE084210, 0x58D3, 0x442C, {0xBE, 0xAF, 0xF8, 0xAA, 0xFE, 0x17, 0x1E, 0xFE}};
+// {8C1E3B52-7D0A-4F6E-9B43-2E5D71A0C9F4}
+inline constexpr GUID IID_IQuorMediaFileWriterSeal = {
+    0x8C1E3B52, 0x7D0A, 0x4F6E, {0x9B, 0x43, 0x2E, 0x5D, 0x71, 0xA0, 0xC9, 0xF4}};
+// {1DB4E675-41A0-40A7-AEE8-EDE0B36C5BE4}
+inline constexpr GUID IID_IQuorMediaFileSampleAccess = {
+    0x1DB4E675, 0x41A0, 0x40A7, {0xAE, 0xE8, 0xED, 0xE0, 0xB3, 0x6C, 0x5B, 0xE4}};
 // {89421C1E-832C-4CE3-9D39-5F27FBFA92F9}
 inline constexpr GUID IID_IQuorMediaFileWriterOptions = {
     0x89421C1E, 0x832C, 0x4CE3, {0x9D, 0x39, 0x5F, 0x27, 0xFB, 0xFA, 0x92, 0xF9}};
@@ -78,41 +97,80 @@ struct IQuorMediaFileSample;
 struct IQuorMediaFileRecordingStatus;
 
 // Opens a fileset for playback, reads its metadata, navigates its tracks and authenticates it.
+// Every method holds the reader's lock for its whole run, except CancelAuthentication and
+// GetAuthenticationProgress, which another thread may call while IsAuthentic runs.
 struct IQuorMediaFileReader : IDispatch {
+  // Opens the fileset of bstrFileName (any member file): every file beside it with the same
+  // extension and fileset GUID, numbered from 0 (the named file). bstrPassword null or empty
+  // for none. A file cut off while recording is recovered by walking its blocks (status 0x10).
+  // A missing file: HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND); a wrong password:
+  // MFS_E_BAD_PASSWORD; another format: MFS_E_BAD_FORMAT. Closes what was open before. The
+  // member files stay open until the next OpenFileSet or the last Release.
   virtual HRESULT OpenFileSet(BSTR bstrFileName, BSTR bstrPassword) = 0;
+  // A new fileset metadata object (GUID, creation time, description, password flag,
+  // completeness). Fails before a successful open.
   virtual HRESULT GetFileSetMetadata(IQuorFileSetMetadata** ppiMetadata) = 0;
+  // A new array of the member files' paths (VT_BSTR), in the reader's numbering.
   virtual HRESULT GetFileNames(SAFEARRAY** ppsaFileNames) = 0;
+  // A new status object for a name as GetFileNames lists it: its fileset index
+  // (MFS_E_NOT_SET when its file info block has none) and status bits (0x01 last file,
+  // 0x02 finalized, 0x04 authentic, 0x08 authentication tested, 0x10 recovered, 0x20 track
+  // information unreadable). An unlisted name: E_INVALIDARG.
   virtual HRESULT GetFileStatus(BSTR bstrFileName, IQuorMediaFileStatus** ppiStatus) = 0;
+  // A new array (VT_UI4) of the track ids; MFS_E_NO_VALUE before an open.
   virtual HRESULT GetTrackIds(SAFEARRAY** ppsaTrackIds) = 0;
+  // A new metadata object of track dwTrackId: E_INVALIDARG for an unknown id, MFS_E_BAD_FORMAT
+  // when its filter identifiers name more than one video or audio format.
   virtual HRESULT GetTrackMetadata(ULONG dwTrackId, IQuorTrackMetadata** ppiMetadata) = 0;
+  // The track's first and last sample timestamps; MFS_E_NO_VALUE for a track without samples,
+  // E_INVALIDARG for an unknown id.
   virtual HRESULT GetFirstTimeStamp(ULONG dwTrackId, ULONGLONG* pnTime) = 0;
   virtual HRESULT GetLastTimeStamp(ULONG dwTrackId, ULONGLONG* pnTime) = 0;
+  // Positions the track at the sample at or just before nTimestamp and hands out a new sample
+  // object with its payload. Each track has one position per reader, shared by the three moves.
   virtual HRESULT MoveTo(ULONG dwTrackId, ULONGLONG nTimestamp,
                          IQuorMediaFileSample** ppiSample) = 0;
+  // Steps the track's position forward or back, across index blocks and member files, and
+  // hands out a new sample object. MFS_E_NO_VALUE at the end (the beginning) of the track.
   virtual HRESULT MoveNext(ULONG dwTrackId, IQuorMediaFileSample** ppiSample) = 0;
   virtual HRESULT MovePrevious(ULONG dwTrackId, IQuorMediaFileSample** ppiSample) = 0;
+  // Re-reads every block of every file in fileset order and checks block indexes, block hashes
+  // and file hashes; -1 only when all pass and the fileset is complete. A damaged file is an
+  // answer (0 and its status bits), not a failure. Blocks the caller for the whole walk;
+  // MFS_E_AUTH_CANCELLED after CancelAuthentication. Sets status bits 0x04 and 0x08.
   virtual HRESULT IsAuthentic(VARIANT_BOOL* pvbAuthentic) = 0;
+  // -1 when the files with fileset indexes 0 to the last file's are all there and finalized.
   virtual HRESULT IsCompleteFileSet(VARIANT_BOOL* pvbComplete) = 0;
+  // Any thread: asks a running IsAuthentic to stop before its next block. MFS_E_WRONG_STATE
+  // when no walk runs.
   virtual HRESULT CancelAuthentication() = 0;
+  // Any thread: the running walk's progress in percent of the fileset's blocks (0 when none
+  // runs; it can pass 100 when the last file's block count could not be read).
   virtual HRESULT GetAuthenticationProgress(SHORT* pwProgress) = 0;
 
  protected:
   ~IQuorMediaFileReader() = default;
 };
 
-// The description of a whole fileset (read-only to callers).
+// The description of a whole fileset (read-only to callers). Getters answer MFS_E_NO_VALUE for
+// a value that is absent; strings come back as new BSTRs.
 struct IQuorFileSetMetadata : IDispatch {
+  // The fileset GUID in its 38-character braced form (the null GUID for a fileset of one file).
   virtual HRESULT GetFileSetGuid(BSTR* pbstrGuid) = 0;
+  // Seconds since 1970-01-01 00:00 UTC.
   virtual HRESULT GetFileSetCreationTime(ULONGLONG* pnCreationTime) = 0;
   virtual HRESULT GetFileSetDescription(BSTR* pbstrDescription) = 0;
   virtual HRESULT IsPasswordProtected(VARIANT_BOOL* pvbProtected) = 0;
+  // False on an object nobody set; never MFS_E_NO_VALUE.
   virtual HRESULT IsFileSetComplete(VARIANT_BOOL* pvbComplete) = 0;
 
  protected:
   ~IQuorFileSetMetadata() = default;
 };
 
-// The status of one member file of a fileset.
+// The status of one member file of a fileset: its fileset index (MFS_E_NOT_SET while it is
+// 0xFFFFFFFF, the value of a new object) and its status bits (MFS_E_NOT_SET until set; the bits
+// are listed at IQuorMediaFileReader::GetFileStatus).
 struct IQuorMediaFileStatus : IDispatch {
   virtual HRESULT GetFileIndex(ULONG* pdwFileIndex) = 0;
   virtual HRESULT SetFileIndex(ULONG dwFileIndex) = 0;
@@ -123,7 +181,12 @@ struct IQuorMediaFileStatus : IDispatch {
   ~IQuorMediaFileStatus() = default;
 };
 
-// The description of one track.
+// The description of one track, filled by the recording application for AddTrack and by the
+// reader for GetTrackMetadata. Number and truth getters answer MFS_E_NO_VALUE until set and
+// give a stored VARIANT_BOOL back as it was set; string getters answer MFS_E_NO_VALUE for an
+// empty string and otherwise a new copy; string setters copy up to the first zero character
+// and refuse a null BSTR (E_POINTER). Format identifiers are braced GUIDs of
+// QuorFormatIds.h. IsAuthentic: the track info block passed its hash check at open.
 struct IQuorTrackMetadata : IDispatch {
   virtual HRESULT GetTrackId(ULONG* pdwTrackId) = 0;
   virtual HRESULT SetTrackId(ULONG dwTrackId) = 0;
@@ -154,7 +217,12 @@ struct IQuorTrackMetadata : IDispatch {
   ~IQuorTrackMetadata() = default;
 };
 
-// One timestamped media sample with its payload.
+// One timestamped media sample with its payload. Getters answer MFS_E_NO_VALUE until set.
+// Sample flags: 0x01 key frame, 0x02 video, 0x04 audio, 0x08 not a key frame, 0x10 a further
+// frame mark; SetSampleFlags refuses (E_INVALIDARG) a value without 0x02 or 0x04 or without one
+// of 0x01, 0x08, 0x10. SetFlags sets 0x01 or 0x08 and the media bits, replacing all others.
+// GetPayloadData hands out a new copy; SetPayloadData stores a copy (VT_UI1 only, else
+// E_INVALIDARG). The payload without a copy: IQuorMediaFileSampleAccess.
 struct IQuorMediaFileSample : IDispatch {
   virtual HRESULT GetTimestamp(ULONGLONG* pnTime) = 0;
   virtual HRESULT SetTimestamp(ULONGLONG nTime) = 0;
@@ -171,7 +239,37 @@ struct IQuorMediaFileSample : IDispatch {
   ~IQuorMediaFileSample() = default;
 };
 
-// Records a fileset.
+// The payload of the library's own sample objects without a copy. Reached by QueryInterface on
+// a sample that the library made (every sample the reader hands out, and any made with
+// CLSID_QuorMediaFileSample); a sample object implemented by a caller does not have it (use
+// GetPayloadData then). Same threading as the sample: one thread at a time.
+struct IQuorMediaFileSampleAccess : IUnknown {
+  // The stored payload, borrowed: valid until the next SetPayloadData or TakePayload on the
+  // sample, or its last Release. MFS_E_NO_VALUE when no payload was set; E_FAIL when it was
+  // set but no array is held (a failed copy); E_POINTER for null out-pointers.
+  virtual HRESULT GetPayloadView(const BYTE** ppData, ULONG* pcbData) = 0;
+  // Takes ownership of psaData (a one-dimensional VT_UI1 array) as the payload, freeing the
+  // stored one. E_POINTER for null, E_INVALIDARG for another element type; on failure the
+  // caller keeps the array.
+  virtual HRESULT TakePayload(SAFEARRAY* psaData) = 0;
+
+ protected:
+  ~IQuorMediaFileSampleAccess() = default;
+};
+
+// Records a fileset: Initialize, SetDescription and SetPassword, AddTrack per track,
+// StartRecording, Write per sample, StopRecording. Any thread may call it (AddTrack not at the
+// same time as Write).
+//
+// Initialize creates the first member file: dwMaxSize is the size limit of each file in KiB,
+// dwMaxFiles how many files the recording may fill (it ends when the last is full);
+// HRESULT_FROM_WIN32(ERROR_FILE_EXISTS) for an existing file without vbOverwrite. AddTrack
+// copies the metadata (a track id and a name are required, E_INVALIDARG otherwise).
+// Write copies the sample into a queue for the writer's worker thread and returns at once;
+// MFS_S_NEXT_FILE (a success) once after the recording moved to its next member file;
+// MFS_E_WRONG_STATE after StopRecording; S_OK for samples dropped because the fileset or the
+// disk is full. StopRecording writes the closing blocks and ends the recording at once:
+// samples still queued are dropped (IQuorMediaFileWriter2::Drain waits for them first).
 struct IQuorMediaFileWriter : IDispatch {
   virtual HRESULT Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULONG dwMaxFiles,
                              VARIANT_BOOL vbOverwrite) = 0;
@@ -187,7 +285,25 @@ struct IQuorMediaFileWriter : IDispatch {
   ~IQuorMediaFileWriter() = default;
 };
 
-// A snapshot of a recording, taken by the writer.
+// Seals on the writer object (QueryInterface from IQuorMediaFileWriter): with a signing key set,
+// the writer appends a signed seal record to "<member file>.seal" each time it writes an index
+// block and when it finalizes a member file.
+struct IQuorMediaFileWriterSeal : IUnknown {
+  // bstrPrivateKeyFile: a PEM file holding an Ed25519 private key that only its owner may read.
+  // Allowed until StartRecording; takes effect for the member file already created by
+  // Initialize too. An empty name turns sealing off. Failures: E_POINTER; MFS_E_WRONG_STATE
+  // once recording has started; E_INVALIDARG for member files with the extension ".seal" or a
+  // public key file; E_ACCESSDENIED for a key file that others may read; MFS_E_BAD_FORMAT for a
+  // file without an Ed25519 private key; the file's Win32 code when it cannot be read.
+  virtual HRESULT SetSigningKey(BSTR bstrPrivateKeyFile) = 0;
+
+ protected:
+  ~IQuorMediaFileWriterSeal() = default;
+};
+
+// A snapshot of a recording, taken by GetRecordingStatus; its values do not change afterwards.
+// Byte counts are bytes on disk: all member files so far, and the current file (0 once the
+// recording has finished).
 struct IQuorMediaFileRecordingStatus : IDispatch {
   virtual HRESULT GetFileSetMetadata(IQuorFileSetMetadata** ppiMetadata) = 0;
   virtual HRESULT GetCurrentFileIndex(ULONG* pdwIndex) = 0;
@@ -229,6 +345,8 @@ QUOR_DECLARE_INTERFACE_IID(IQuorFileSetMetadata, IID_IQuorFileSetMetadata);
 QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileStatus, IID_IQuorMediaFileStatus);
 QUOR_DECLARE_INTERFACE_IID(IQuorTrackMetadata, IID_IQuorTrackMetadata);
 QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileSample, IID_IQuorMediaFileSample);
+QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileSampleAccess, IID_IQuorMediaFileSampleAccess);
 QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileWriter, IID_IQuorMediaFileWriter);
 QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileRecordingStatus, IID_IQuorMediaFileRecordingStatus);
+QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileWriterSeal, IID_IQuorMediaFileWriterSeal);
 QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileWriterOptions, IID_IQuorMediaFileWriterOptions);

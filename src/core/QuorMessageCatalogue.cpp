@@ -185,6 +185,14 @@ constexpr CatalogueEntry kCatalogue[] = {
     {10275, "Trace - Fileset Authentication Succeeded"},
     {10276, "Error - Cannot cancel Authentication- it is not currently in progress"},
     {10290, "Error- Next file cannot be created, recording ended with the last file: %s"},
+    {10400, "Error - Cannot read the signing key file"},
+    {10401, "Error - The signing key file holds no Ed25519 private key"},
+    {10402, "Error - A public key was given where the private signing key is needed"},
+    {10403, "Error - The signing key file may be read by other users: allow its owner only (mode 0600)"},
+    {10404, "Error - The signing key must be set before recording starts"},
+    {10405, "Error - Cannot seal member files whose extension is .seal"},
+    {10406, "Error creating the seal file of a member file"},
+    {10407, "Error - The key file holds no Ed25519 public key"},
 };
 // clang-format on
 
@@ -195,7 +203,7 @@ constexpr bool IsSortedById() {
   return true;
 }
 static_assert(IsSortedById(), "the lookup is a binary search");
-static_assert(std::size(kCatalogue) == 170);
+static_assert(std::size(kCatalogue) == 178);
 
 }  // namespace
 

@@ -128,6 +128,10 @@ constexpr CQuorMethodDesc kWriterOptionsMethods[] = {
     M(IQuorMediaFileWriterOptions, GetDroppedSampleCount, 5, QuorRetval(u"pnDropped", VT_UI8)),
 };
 
+constexpr CQuorMethodDesc kWriterSealMethods[] = {
+    M(IQuorMediaFileWriterSeal, SetSigningKey, 1, QuorIn(u"bstrPrivateKeyFile", VT_BSTR)),
+};
+
 #undef M
 
 // Type-library order.
@@ -148,6 +152,8 @@ constexpr CQuorInterfaceDesc kInterfaces[] = {
      u"IQuorMediaFileRecordingStatus Interface", kRecordingStatusMethods},
     {u"IQuorMediaFileWriterOptions", &IID_IQuorMediaFileWriterOptions,
      u"IQuorMediaFileWriterOptions Interface", kWriterOptionsMethods},
+    {u"IQuorMediaFileWriterSeal", &IID_IQuorMediaFileWriterSeal,
+     u"IQuorMediaFileWriterSeal Interface", kWriterSealMethods},
 };
 
 constexpr CQuorCoclassDesc kCoclasses[] = {
@@ -218,4 +224,8 @@ const CQuorInterfaceDesc& QuorInterfaceDescription<IQuorMediaFileRecordingStatus
 template <>
 const CQuorInterfaceDesc& QuorInterfaceDescription<IQuorMediaFileWriterOptions>() noexcept {
   return kInterfaces[7];
+}
+template <>
+const CQuorInterfaceDesc& QuorInterfaceDescription<IQuorMediaFileWriterSeal>() noexcept {
+  return kInterfaces[8];
 }

@@ -201,12 +201,13 @@ HRESULT CQuorFileStorage::Write(const BYTE* buffer, DWORD n) {
   if (m_mode != smWriting) return MFS_E_WRONG_STATE;
   CQuorFile* file = CurrentFile();
   if (file == nullptr) return MFS_E_NO_VALUE;
-  if (m_sizeControl) {
-    ULONGLONG position = 0;
+  ULONGLONG position = 0;
+  if (m_sizeControl || m_writeTap != nullptr) {
     if (!file->GetPosition(&position)) return HResultFromLastError();
-    if (position + n > m_maxFileSize) return MFS_E_FILE_FULL;
   }
+  if (m_sizeControl && position + n > m_maxFileSize) return MFS_E_FILE_FULL;
   if (!file->Write(buffer, n, nullptr)) return HResultFromLastError();
+  if (m_writeTap != nullptr) m_writeTap->OnWritten(position, buffer, n);
   return S_OK;
 }
 

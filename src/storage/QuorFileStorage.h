@@ -38,6 +38,16 @@ inline constexpr DWORD kQuorMinFileSizeKiB = 1;
 inline constexpr DWORD kQuorMaxFileSizeKiB = 0x500000;
 static_assert(static_cast<ULONGLONG>(kQuorMaxFileSizeKiB) * 1024 == 5ull << 30);
 
+// Sees the bytes of every write that succeeded, with the offset in the member file where they
+// went, on the thread of the storage's owner. Borrowed by the storage (SetWriteTap).
+class CQuorWriteTap {
+ public:
+  virtual void OnWritten(ULONGLONG offset, const BYTE* bytes, DWORD count) noexcept = 0;
+
+ protected:
+  ~CQuorWriteTap() = default;
+};
+
 class CQuorFileStorage {
  public:
   CQuorFileStorage() noexcept;
@@ -91,6 +101,10 @@ class CQuorFileStorage {
   [[nodiscard]] HRESULT Finalize(ULONGLONG* size);
   HRESULT Reset();
 
+  // tap (may be null) sees every later write, the signature's included when it is set before
+  // InitializeForWriting; it must outlive the storage or be replaced first.
+  void SetWriteTap(CQuorWriteTap* tap) noexcept { m_writeTap = tap; }
+
   ULONGLONG GetMaxFileSize() const noexcept { return m_maxFileSize; }
   StorageMode GetMode() const noexcept { return m_mode; }
   DWORD GetLoggerContext() const noexcept { return m_loggerContext; }
@@ -123,4 +137,5 @@ class CQuorFileStorage {
   DWORD m_loggerContext = 0;
   ULONGLONG m_initialMaxFileSize = 0;  // the limit InitializeForWriting set
   ULONGLONG m_extraReserve = 0;
+  CQuorWriteTap* m_writeTap = nullptr;
 };

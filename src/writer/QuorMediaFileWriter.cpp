@@ -17,7 +17,6 @@
 #include "format/QuorMediaSampleIndex.h"
 #include "format/QuorTrackInfoBlock.h"
 #include "objects/QuorMediaFileSample.h"
-#include "objects/QuorMediaFileSampleAccess.h"
 #include "objects/QuorTypeLibrary.h"
 #include "platform/QuorClassRegistry.h"
 #include "platform/QuorLastError.h"
@@ -25,6 +24,7 @@
 #include "platform/QuorWaitableTimer.h"
 #include "quormediafiles/QuorResultCodes.h"
 #include "quormediafiles/platform/QuorGuid.h"
+#include "seal/QuorSealWriter.h"
 #include "storage/QuorFileStorage.h"
 #include "storage/QuorMemberFileName.h"
 #include "writer/QuorMediaFileRecordingStatus.h"
@@ -212,6 +212,14 @@ void CQuorMediaFileWriter::PrepareForNextRecording() {
 void CQuorMediaFileWriter::SignalStop() {
   m_stopRequested.store(true, std::memory_order_release);
   m_stopEvent.SetEvent();
+  // What is still queued will not be written: a Drain waiting for it returns, and a Drain of
+  // the next recording does not wait for it.
+  ULONGLONG accepted = 0;
+  {
+    std::scoped_lock lock(m_queueLock);
+    accepted = m_acceptedCount;
+  }
+  SettleDrain(accepted);
 }
 
 HRESULT CQuorMediaFileWriter::Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULONG dwMaxFiles,
@@ -260,13 +268,14 @@ HRESULT CQuorMediaFileWriter::Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULO
         m_overwrite = vbOverwrite == VARIANT_TRUE;
         QUOR_RAISE_IF_FAILED(m_storage->InitializeForWriting(bstrFileName, dwMaxSize, m_overwrite),
                              10194);
+        m_currentFileName = CQuorBstr::Copy(bstrFileName);
+        StartSeals();
 
         m_directory = std::move(parts.directory);
         m_baseName = std::move(parts.baseName);
         m_extension = std::move(parts.extension);
         m_maxFiles = dwMaxFiles;
         m_maxFileSizeKiB = dwMaxSize;
-        m_currentFileName = CQuorBstr::Copy(bstrFileName);
 
         GUID fileSetGuid = GUID_NULL;
         if (dwMaxFiles != 1) {
@@ -411,6 +420,83 @@ HRESULT CQuorMediaFileWriter::AddTrack(IQuorTrackMetadata* piMetadata) {
 HRESULT CQuorMediaFileWriter::SetPayloadOnly(VARIANT_BOOL vbPayloadOnly) {
   m_payloadOnly = vbPayloadOnly == VARIANT_TRUE;
   return S_OK;
+}
+
+HRESULT CQuorMediaFileWriter::SetSigningKey(BSTR bstrPrivateKeyFile) {
+  return QuorMethodFrame(
+      WriterFrame(this, "CQuorMediaFileWriter::SetSigningKey", m_loggerContext), [&] {
+        if (bstrPrivateKeyFile == nullptr) Raise(E_POINTER, 10400);
+        std::scoped_lock lock(m_writerLock);
+        if (m_state == wseStarted || (m_state == wseFinished && !StopRequested())) {
+          Raise(MFS_E_WRONG_STATE, 10404);
+        }
+        if (SysStringLen(bstrPrivateKeyFile) == 0) {
+          if (m_storage) m_storage->SetWriteTap(nullptr);
+          m_sealer.reset();
+          return S_OK;
+        }
+        auto sealer = std::make_unique<CQuorSealWriter>();
+        QuorMessageId message = 10400;
+        if (const HRESULT hr = sealer->SetKey(QuorBstrToUtf8(bstrPrivateKeyFile), &message);
+            FAILED(hr)) {
+          Raise(hr, message);
+        }
+        if (m_storage) m_storage->SetWriteTap(nullptr);
+        m_sealer = std::move(sealer);
+        // A member file that Initialize created holds its signature alone, which the seals
+        // start from.
+        if (m_state == wseInitialized || m_state == wseReadyToStart) StartSeals();
+        return S_OK;
+      });
+}
+
+void CQuorMediaFileWriter::StartSeals() {
+  if (!m_sealer || !m_storage) return;
+  m_storage->SetWriteTap(nullptr);
+  const std::string name = m_currentFileName.ToUtf8();
+  const std::string_view extension =
+      std::string_view(name).substr(std::min(name.rfind('.'), name.size()));
+  if (extension.size() == 5 && (extension[1] | 0x20) == 's' && (extension[2] | 0x20) == 'e' &&
+      (extension[3] | 0x20) == 'a' && (extension[4] | 0x20) == 'l') {
+    Raise(E_INVALIDARG, 10405);  // its sidecars would be taken for member files
+  }
+  QUOR_RAISE_IF_FAILED(m_sealer->BeginFile(name), 10406);
+  m_storage->SetWriteTap(m_sealer.get());
+}
+
+void CQuorMediaFileWriter::Seal(bool finalized, ULONGLONG finalizedSize, DXL_FunctionLogger& log) {
+  if (!m_sealer || m_recordingPayloadOnly) return;
+  GUID fileSetGuid = GUID_NULL;
+  DWORD fileSetIndex = 0;
+  (void)m_fileInfoBlock->GetFileSetGuid(&fileSetGuid);  // a file of its own has none: null
+  HRESULT hr = m_fileInfoBlock->GetFileSetIndex(&fileSetIndex);
+  ULONGLONG end = finalizedSize;
+  // The sealed bytes reach the OS before the seal does.
+  if (SUCCEEDED(hr) && !finalized) hr = m_storage->GetPosition(0, &end);
+  if (SUCCEEDED(hr) && !finalized) hr = m_storage->Flush();
+  if (SUCCEEDED(hr))
+    hr = m_sealer->Seal(fileSetGuid, fileSetIndex, m_blockIndex - 1, end, finalized);
+  if (FAILED(hr)) log.LogErrorMessage(hr, "Failed to seal the member file");
+}
+
+HRESULT CQuorMediaFileWriter::Drain() {
+  ULONGLONG target = 0;
+  {
+    std::scoped_lock lock(m_queueLock);
+    target = m_acceptedCount;
+  }
+  std::unique_lock lock(m_drainLock);
+  m_drained.wait(
+      lock, [&] { return m_settledCount >= target || m_state != wseStarted || StopRequested(); });
+  return S_OK;
+}
+
+void CQuorMediaFileWriter::SettleDrain(ULONGLONG settled) {
+  {
+    std::scoped_lock lock(m_drainLock);
+    if (settled > m_settledCount) m_settledCount = settled;
+  }
+  m_drained.notify_all();
 }
 
 HRESULT CQuorMediaFileWriter::QueryInterface(REFIID riid, void** ppvObject) {
@@ -645,6 +731,7 @@ HRESULT CQuorMediaFileWriter::Write(ULONG dwTrackId, IQuorMediaFileSample* piSam
       wasEmpty = m_sampleQueue.empty();
       m_sampleQueue.push_back(std::move(record));
       m_queuedCount.fetch_add(1, std::memory_order_release);
+      ++m_acceptedCount;
     }
     // The worker drains until it sees the queue empty, so only the sample that finds it empty
     // has to wake it; the others are taken by the drain that wake-up starts.
@@ -884,6 +971,7 @@ HRESULT CQuorMediaFileWriter::WriteIndexBlock() {
         QUOR_RAISE_IF_FAILED(UpdateFileHash(m_indexBlock.get()), 10222);
         // The samples it lists are reachable once it is on the system's side.
         PersistBlocks(log);
+        Seal(false, 0, log);
 
         // The same block takes the next entries: emptied, its lists and buffer keep their room.
         m_indexBlock->ClearFields();
@@ -918,6 +1006,7 @@ HRESULT CQuorMediaFileWriter::DoStopRecording(bool lastFile) {
         QUOR_RAISE_IF_FAILED(m_storage->Finalize(&size), 10231);
         m_bytesInFinishedFiles += size;
         m_state = wseFinished;
+        Seal(true, size, log);
         return S_OK;
       });
 }
@@ -947,6 +1036,7 @@ HRESULT CQuorMediaFileWriter::InitializeNextFile() {
                                                                m_maxFileSizeKiB, m_overwrite),
                                10194);
         }
+        StartSeals();
         QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetFileSetIndex(m_currentFileIndex), 10197);
         m_state = wseReadyToStart;
         QUOR_RAISE_IF_FAILED(StartRecording(), 10269);
@@ -1024,12 +1114,14 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
   // enough that a caller filling a long backlog meanwhile finds them there.
   constexpr std::size_t kRecycleRun = 64;
   SampleQueue batch;
+  ULONGLONG taken = 0;  // samples accepted up to the last batch taken
   while (m_queuedCount.load(std::memory_order_acquire) != 0) {
     if (StopRequested()) return;
     {
       std::scoped_lock lock(m_queueLock);
       batch.swap(m_sampleQueue);
       m_queuedCount.fetch_sub(batch.size(), std::memory_order_relaxed);
+      taken = m_acceptedCount;
     }
     std::size_t recycled = 0;  // records of batch before this one have gone back
     for (std::size_t i = 0; i < batch.size(); ++i) {
@@ -1062,12 +1154,15 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
   }
   // The queue ran empty: what was written reaches the OS, so that a killed process loses only
   // samples it had not yet taken.
-  std::scoped_lock lock(m_writerLock);
-  if (m_storage && m_state == wseStarted) {
-    if (const HRESULT hr = m_storage->Flush(); FAILED(hr)) {
-      log.LogErrorMessage(hr, "Failed to write media sample");
+  {
+    std::scoped_lock lock(m_writerLock);
+    if (m_storage && m_state == wseStarted) {
+      if (const HRESULT hr = m_storage->Flush(); FAILED(hr)) {
+        log.LogErrorMessage(hr, "Failed to write media sample");
+      }
     }
   }
+  SettleDrain(taken);
 }
 
 void CQuorMediaFileWriter::HashAhead(const SampleQueue& batch, std::size_t first) {

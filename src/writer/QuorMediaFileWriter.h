@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <map>
@@ -48,10 +49,12 @@ class CQuorIndexBlock;
 class CQuorFileFinalizationBlock;
 class CQuorMediaFileBlock;
 class CQuorMediaSampleBlock;
+class CQuorSealWriter;
 class DXL_FunctionLogger;
 
 class CQuorMediaFileWriter final
-    : public CQuorDispatchObject<IQuorMediaFileWriter, IQuorMediaFileWriter2> {
+    : public CQuorDispatchObject<IQuorMediaFileWriter, IQuorMediaFileWriter2,
+                                 IQuorMediaFileWriterSeal> {
  public:
   // Room held back below the size limit of a file: the last index block's fixed part plus the
   // finalization block, and one index entry per sample written since the last index block.
@@ -76,6 +79,9 @@ class CQuorMediaFileWriter final
   HRESULT GetRecordingStatus(IQuorMediaFileRecordingStatus** ppiStatus) override;
 
   HRESULT SetPayloadOnly(VARIANT_BOOL vbPayloadOnly) override;
+  HRESULT Drain() override;
+
+  HRESULT SetSigningKey(BSTR bstrPrivateKeyFile) override;
 
   // Samples the worker has taken from the queue and written, or dropped after the recording
   // ended, since the writer was created. StopRecording drops what is still queued, so an
@@ -154,6 +160,13 @@ class CQuorMediaFileWriter final
   // and drops later samples as for a full fileset.
   void EndAfterFailedRollover();
 
+  // With a signing key: the new member file's seals start (its sidecar is created and the
+  // storage's writes are hashed). Raises message 10406 when the sidecar cannot be created.
+  void StartSeals();
+  // With a signing key: appends a seal of the current file up to the block just written: the
+  // storage's position, or finalizedSize once the file is finalized. A failure is logged and
+  // the recording goes on.
+  void Seal(bool finalized, ULONGLONG finalizedSize, DXL_FunctionLogger& log);
   // The dual interface of the options: IUnknown goes to the writer, IDispatch is served from
   // the options' own type description.
   class Options final : public IQuorMediaFileWriterOptions {
@@ -197,6 +210,8 @@ class CQuorMediaFileWriter final
   // digest still fits the next block index. DoWrite uses a digest that fits and hashes
   // otherwise.
   void HashAhead(const SampleQueue& batch, std::size_t first);
+  // Publishes that the first settled accepted samples are written or dropped and wakes Drain.
+  void SettleDrain(ULONGLONG settled);
 
   // Writes block at the current position; on a full file or disk the position goes back to
   // where the block began, so that the next block overwrites the partial one.
@@ -243,7 +258,14 @@ class CQuorMediaFileWriter final
   CQuorMD5Lanes m_hashLanes;  // the worker's, in HashAhead
   std::atomic<std::size_t> m_queuedCount{0};
   std::atomic<ULONGLONG> m_samplesHandled{0};
+  // Drain's bookkeeping: samples Write has queued (guarded by queueLock), and how many of them
+  // the worker has written and flushed (or dropped), published under drainLock.
+  ULONGLONG m_acceptedCount = 0;
+  ULONGLONG m_settledCount = 0;
+  std::mutex m_drainLock;
+  std::condition_variable m_drained;
   std::atomic<bool> m_payloadOnly{false};
+  std::unique_ptr<CQuorSealWriter> m_sealer;  // set by SetSigningKey; kept over Cleanup
   // The settings, and the values the current recording took from them at its start (the
   // worker reads the period when it starts running).
   std::atomic<bool> m_durable{false};
