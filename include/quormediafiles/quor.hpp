@@ -380,6 +380,8 @@ struct WriterOptions {
   std::string description;   // "" for none
   std::string password;      // "" for none; stored only as a hash
   bool payloadOnly = false;  // member files of payload fields only
+  bool durable = false;      // sync each head, index and finalization block to the device
+  std::uint32_t indexPeriodSeconds = 60;  // between index blocks, 1 to 86400
 };
 
 struct WriterStatus {
@@ -388,6 +390,9 @@ struct WriterStatus {
   std::string currentFileName;
   std::uint64_t bytesWrittenTotal = 0;        // all member files, as on disk now
   std::uint64_t bytesWrittenCurrentFile = 0;  // 0 once finished
+  // Samples write() accepted that no file holds: too large for an empty member file, handed in
+  // after the fileset or the disk became full, or whose write failed.
+  std::uint64_t droppedSamples = 0;
 };
 
 enum class WriteResult {

@@ -7,12 +7,14 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/QuorInprocServerTable.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
+#include "quormediafiles/QuorMediaFilesInternal.h"
 #include "support/QuorTempDir.h"
 
 #ifndef QUOR_SERVER_PATH
@@ -22,6 +24,13 @@
 namespace {
 
 constexpr char kServerPath[] = QUOR_SERVER_PATH;
+
+// What registration records: the versioned name the loader uses, in the module's real
+// directory (the built file's name carries the full version).
+std::string RegisteredPath() {
+  const std::filesystem::path server(kServerPath);
+  return (std::filesystem::canonical(server.parent_path()) / "libquormediafiles.so.1").string();
+}
 
 bool IsMapped() {
   void* handle = ::dlopen(kServerPath, RTLD_NOW | RTLD_NOLOAD);
@@ -191,8 +200,9 @@ class QuorClientTest : public ::testing::Test {
     EXPECT_EQ(CallExport("DllUnregisterServer"), S_OK);
     const Bytes bytes = m_dir.ReadBytes("registry");
     const std::string text(bytes.begin(), bytes.end());
-    for (const char* mark : {"QuorMediaFiles", "279ADA38", "0A1FD3C2", "6EFDDF73", "3435DDB1",
-                             "5796CE59", "F2E9FDBC", "0A3183DC", "DD0F0965", kServerPath}) {
+    for (const char* mark :
+         {"QuorMediaFiles", "279ADA38", "0A1FD3C2", "6EFDDF73", "3435DDB1", "5796CE59", "F2E9FDBC",
+          "0A3183DC", "DD0F0965", RegisteredPath().c_str()}) {
       EXPECT_EQ(text.find(mark), std::string::npos) << mark << " left in\n" << text;
     }
     ::unsetenv("QUOR_REGISTRY_FILE");
@@ -245,13 +255,13 @@ void QuorClientTest::RecordAndPlayBack() {
     }
   }
 
-  // Write only queues; wait until the worker wrote every payload.
-  CQuorComPtr<IDispatch> status;
-  do {
-    ASSERT_FALSE(HasFailure());
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    status = Object(writer.Get(), u"GetRecordingStatus");
-  } while (Number(status.Get(), u"GetBytesWrittenTotal") < payloadBytes);
+  // Write only queues, and StopRecording drops what is still queued: wait for the queue
+  // through the writer's second interface (it has no dispatch part).
+  CQuorComPtr<IQuorMediaFileWriter2> queue;
+  ASSERT_EQ(writer.As(&queue), S_OK);
+  ASSERT_EQ(queue->Drain(), S_OK);
+  CQuorComPtr<IDispatch> status = Object(writer.Get(), u"GetRecordingStatus");
+  EXPECT_GE(Number(status.Get(), u"GetBytesWrittenTotal"), payloadBytes);
   const ULONGLONG lastIndex = Number(status.Get(), u"GetCurrentFileIndex");
   EXPECT_GE(lastIndex, 1u);  // 64 KiB per file: the recording rolled over
   EXPECT_NE(Get(status.Get(), u"GetCurrentFileName").find("rec"), std::string::npos);
@@ -350,6 +360,41 @@ TEST_F(QuorClientTest, InvokeRefusesCallsThatDoNotFitTheDescription) {
   // Only the lower-case call reached the object.
   EXPECT_EQ(Get(track.Get(), u"GetPairId"), "failed " + std::to_string(MFS_E_NO_VALUE));
   EXPECT_EQ(Get(track.Get(), u"GetTrackId"), "u4:42");
+
+  // A method that fails without a record of its own reports none, whatever an earlier call
+  // left on the thread.
+  CQuorComPtr<IQuorMediaFileReader> reader;
+  ASSERT_EQ(CoCreateInstance(CLSID_QuorMediaFileReader, &reader), S_OK);
+  ASSERT_TRUE(FAILED(reader->GetTrackIds(nullptr)));
+  DISPID id = DISPID_UNKNOWN;
+  LPOLESTR name[] = {const_cast<LPOLESTR>(u"GetTrackName")};
+  ASSERT_EQ(track->GetIDsOfNames(IID_NULL, name, 1, 0, &id), S_OK);
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  CVar result;
+  EXCEPINFO excep{};
+  EXPECT_EQ(track->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result.v, &excep, nullptr),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(excep.scode, MFS_E_NO_VALUE);
+  const bool noDescription = excep.bstrDescription == nullptr;
+  SysFreeString(excep.bstrDescription);
+  SysFreeString(excep.bstrSource);
+  EXPECT_TRUE(noDescription) << "the reader's record came back";
+}
+
+// The writer's options are a dual interface of their own, bound late from its description.
+TEST_F(QuorClientTest, WriterOptionsAreReachedThroughTheirOwnInterface) {
+  CQuorComPtr<IDispatch> writer = CreateByProgId(u"QuorMediaFiles.QuorMediaFileWriter");
+  CQuorComPtr<IDispatch> options;
+  ASSERT_EQ(writer->QueryInterface(IID_IQuorMediaFileWriterOptions,
+                                   reinterpret_cast<void**>(options.AddressOf())),
+            S_OK);
+  CallAll(options.Get(), {{u"SetIndexPeriod", {U4(0)}, E_INVALIDARG},
+                          {u"SetIndexPeriod", {U4(5)}},
+                          {u"SetDurable", {Bool(true)}},
+                          {u"Initialize", {}, DISP_E_UNKNOWNNAME}});
+  EXPECT_EQ(Number(options.Get(), u"GetIndexPeriod"), 5u);
+  EXPECT_EQ(Get(options.Get(), u"GetDurable"), "true");
+  EXPECT_EQ(Number(options.Get(), u"GetDroppedSampleCount"), 0u);
 }
 
 TEST_F(QuorClientTest, TheLibraryUnloadsOnlyWhenNoObjectOrLockHoldsIt) {
@@ -364,7 +409,7 @@ TEST_F(QuorClientTest, TheLibraryUnloadsOnlyWhenNoObjectOrLockHoldsIt) {
                              IID_IClassFactory, reinterpret_cast<void**>(factory.AddressOf())),
             S_OK);
   ASSERT_TRUE(IsMapped());
-  EXPECT_TRUE(CQuorInprocServerTable::Instance().IsLoaded(kServerPath));
+  EXPECT_TRUE(CQuorInprocServerTable::Instance().IsLoaded(RegisteredPath()));
 
   ASSERT_EQ(factory->LockServer(1), S_OK);
   factory.Reset();
@@ -384,7 +429,7 @@ TEST_F(QuorClientTest, TheLibraryUnloadsOnlyWhenNoObjectOrLockHoldsIt) {
   EXPECT_TRUE(IsMapped());  // the class object
   factory.Reset();
   CoFreeUnusedLibraries();
-  EXPECT_FALSE(CQuorInprocServerTable::Instance().IsLoaded(kServerPath));
+  EXPECT_FALSE(CQuorInprocServerTable::Instance().IsLoaded(RegisteredPath()));
   EXPECT_FALSE(IsMapped());
 
   // Loaded again on the next request.
@@ -449,9 +494,10 @@ TEST_F(QuorClientTest, AServerThatDoesNotLoadIsReported) {
   const Bytes bytes = m_dir.ReadBytes("registry");
   std::string text(bytes.begin(), bytes.end());
   const std::string missing = m_dir.Path("gone/libquormediafiles.so");
-  for (std::size_t at = text.find(kServerPath); at != std::string::npos;
-       at = text.find(kServerPath, at + missing.size())) {
-    text.replace(at, std::strlen(kServerPath), missing);
+  const std::string registered = RegisteredPath();
+  for (std::size_t at = text.find(registered); at != std::string::npos;
+       at = text.find(registered, at + missing.size())) {
+    text.replace(at, registered.size(), missing);
   }
   m_dir.WriteBytes("registry", Bytes(text.begin(), text.end()));
   void* p = &p;
