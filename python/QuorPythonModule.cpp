@@ -271,41 +271,45 @@ PYBIND11_MODULE(_native, m) {
       .def_readonly("bytes_written_current_file", &quor::WriterStatus::bytesWrittenCurrentFile);
 
   py::class_<quor::Writer>(m, "Writer")
-      .def(py::init([](const std::string& path, const py::list& tracks,
-                       std::uint32_t maxFileSizeKiB, std::uint32_t maxFiles, bool overwrite,
-                       const std::string& description, const std::string& password,
-                       bool payloadOnly, const std::string& signingKey) {
-             std::vector<quor::TrackSpec> specs;
-             for (const py::handle& t : tracks) {
-               const py::dict d = py::reinterpret_borrow<py::dict>(t);
-               quor::TrackSpec spec;
-               spec.id = d["id"].cast<std::uint32_t>();
-               spec.name = d.contains("name") ? d["name"].cast<std::string>() : "";
-               if (d.contains("source_id") && !d["source_id"].is_none())
-                 spec.sourceId = d["source_id"].cast<std::uint32_t>();
-               if (d.contains("pair_id") && !d["pair_id"].is_none())
-                 spec.pairId = d["pair_id"].cast<std::uint32_t>();
-               spec.sourceUrl = d.contains("source_url") ? d["source_url"].cast<std::string>() : "";
-               spec.video = d.contains("video") && d["video"].cast<bool>();
-               spec.audio = d.contains("audio") && d["audio"].cast<bool>();
-               spec.videoFormat =
-                   d.contains("video_format") ? d["video_format"].cast<std::string>() : "";
-               spec.audioFormat =
-                   d.contains("audio_format") ? d["audio_format"].cast<std::string>() : "";
-               specs.push_back(std::move(spec));
-             }
-             quor::WriterOptions options;
-             options.overwrite = overwrite;
-             options.description = description;
-             options.password = password;
-             options.payloadOnly = payloadOnly;
-             options.signingKey = signingKey;
-             py::gil_scoped_release release;
-             return quor::Writer::create(path, {maxFileSizeKiB, maxFiles}, specs, options);
-           }),
-           "path"_a, "tracks"_a, py::kw_only(), "max_file_size_kib"_a = 1024 * 1024,
-           "max_files"_a = 1, "overwrite"_a = false, "description"_a = "", "password"_a = "",
-           "payload_only"_a = false, "signing_key"_a = "")
+      .def(
+          py::init([](const std::string& path, const py::list& tracks, std::uint32_t maxFileSizeKiB,
+                      std::uint32_t maxFiles, bool overwrite, const std::string& description,
+                      const std::string& password, bool payloadOnly, const std::string& signingKey,
+                      bool durable, std::uint32_t indexPeriod) {
+            std::vector<quor::TrackSpec> specs;
+            for (const py::handle& t : tracks) {
+              const py::dict d = py::reinterpret_borrow<py::dict>(t);
+              quor::TrackSpec spec;
+              spec.id = d["id"].cast<std::uint32_t>();
+              spec.name = d.contains("name") ? d["name"].cast<std::string>() : "";
+              if (d.contains("source_id") && !d["source_id"].is_none())
+                spec.sourceId = d["source_id"].cast<std::uint32_t>();
+              if (d.contains("pair_id") && !d["pair_id"].is_none())
+                spec.pairId = d["pair_id"].cast<std::uint32_t>();
+              spec.sourceUrl = d.contains("source_url") ? d["source_url"].cast<std::string>() : "";
+              spec.video = d.contains("video") && d["video"].cast<bool>();
+              spec.audio = d.contains("audio") && d["audio"].cast<bool>();
+              spec.videoFormat =
+                  d.contains("video_format") ? d["video_format"].cast<std::string>() : "";
+              spec.audioFormat =
+                  d.contains("audio_format") ? d["audio_format"].cast<std::string>() : "";
+              specs.push_back(std::move(spec));
+            }
+            quor::WriterOptions options;
+            options.overwrite = overwrite;
+            options.description = description;
+            options.password = password;
+            options.payloadOnly = payloadOnly;
+            options.signingKey = signingKey;
+            options.durable = durable;
+            options.indexPeriodSeconds = indexPeriod;
+            py::gil_scoped_release release;
+            return quor::Writer::create(path, {maxFileSizeKiB, maxFiles}, specs, options);
+          }),
+          "path"_a, "tracks"_a, py::kw_only(), "max_file_size_kib"_a = 1024 * 1024,
+          "max_files"_a = 1, "overwrite"_a = false, "description"_a = "", "password"_a = "",
+          "payload_only"_a = false, "signing_key"_a = "", "durable"_a = false,
+          "index_period"_a = 60)
       .def(
           "write",
           [](quor::Writer& w, std::uint32_t track, std::uint64_t timestamp, std::uint32_t flags,

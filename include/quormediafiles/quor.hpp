@@ -411,6 +411,8 @@ struct WriterOptions {
   // created (Error: E_ACCESSDENIED when others may read it, E_INVALIDARG for a public key,
   // MFS_E_BAD_FORMAT for no Ed25519 private key).
   std::string signingKey;
+  bool durable = false;  // sync each head, index and finalization block to the device
+  std::uint32_t indexPeriodSeconds = 60;  // between index blocks, 1 to 86400
 };
 
 struct WriterStatus {
@@ -419,6 +421,9 @@ struct WriterStatus {
   std::string currentFileName;
   std::uint64_t bytesWrittenTotal = 0;        // all member files, as on disk now
   std::uint64_t bytesWrittenCurrentFile = 0;  // 0 once finished
+  // Samples write() accepted that no file holds: too large for an empty member file, handed in
+  // after the fileset or the disk became full, or whose write failed.
+  std::uint64_t droppedSamples = 0;
 };
 
 enum class WriteResult {

@@ -128,12 +128,14 @@ class Writer(_native.Writer):
     def __init__(self, path: PathLike, tracks: Sequence[Union[Track, dict]], *,
                  max_file_size_kib: int = 1024 * 1024, max_files: int = 1,
                  overwrite: bool = False, description: str = "", password: str = "",
-                 payload_only: bool = False, signing_key: PathLike = "") -> None:
+                 payload_only: bool = False, signing_key: PathLike = "", durable: bool = False,
+                 index_period: int = 60) -> None:
         specs = [t if isinstance(t, dict) else dataclasses.asdict(t) for t in tracks]
         super().__init__(_path(path), specs, max_file_size_kib=max_file_size_kib,
                          max_files=max_files, overwrite=overwrite, description=description,
                          password=password, payload_only=payload_only,
-                         signing_key=_path(signing_key) if signing_key else "")
+                         signing_key=_path(signing_key) if signing_key else "", durable=durable,
+                         index_period=index_period)
 
 
 __all__ = ["open", "Reader", "Writer", "Track", "Sample", "SampleFlags", "FileStatus",

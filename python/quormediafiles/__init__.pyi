@@ -178,12 +178,14 @@ class WriterStatus:
     current_file_name: str
     bytes_written_total: int
     bytes_written_current_file: int
+    dropped_samples: int
 
 class Writer:
     def __init__(self, path: PathLike, tracks: Sequence[Union[Track, dict]], *,
                  max_file_size_kib: int = ..., max_files: int = ..., overwrite: bool = ...,
                  description: str = ..., password: str = ..., payload_only: bool = ...,
-                 signing_key: PathLike = ...) -> None: ...
+                 signing_key: PathLike = ..., durable: bool = ...,
+                 index_period: int = ...) -> None: ...  # seconds
     # True when the recording moved to its next member file since the last write.
     def write(self, track: int, timestamp: int, flags: int, payload: bytes | bytearray | memoryview) -> bool: ...
     @property

@@ -124,7 +124,7 @@ class QUOR_BINARY_LOCAL CQuorClassRegistry::CFactory final : public IClassFactor
     if (pUnkOuter) return CLASS_E_NOAGGREGATION;
     return m_create(riid, ppvObject);
   }
-  HRESULT LockServer(BOOL fLock) override {
+  HRESULT LockServer(INT fLock) override {
     if (fLock) {
       LockModule();
     } else {

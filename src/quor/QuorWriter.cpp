@@ -15,6 +15,7 @@ using detail::Utf8Bstr;
 struct Writer::Impl {
   CQuorComPtr<IQuorMediaFileWriter> writer;
   CQuorComPtr<IQuorMediaFileWriter2> writer2;
+  CQuorComPtr<IQuorMediaFileWriterOptions> options;
   std::uint64_t maxFileBytes = 0;
   std::mutex writeLock;  // guards the members below
   CQuorComPtr<IQuorMediaFileSample> sample;
@@ -85,6 +86,7 @@ Writer Writer::create(const std::string& path, const Limits& limits,
     auto impl = std::make_unique<Impl>();
     impl->writer = QuorCreate<IQuorMediaFileWriter>(CLSID_QuorMediaFileWriter);
     QuorCheck(impl->writer.As(&impl->writer2), "QueryInterface");
+    QuorCheck(impl->writer.As(&impl->options), "QueryInterface");
     impl->maxFileBytes = std::uint64_t{limits.maxFileSizeKiB} * 1024;
     impl->sample = QuorCreate<IQuorMediaFileSample>(CLSID_QuorMediaFileSample);
     QuorCheck(impl->sample.As(&impl->sampleAccess), "QueryInterface");
@@ -106,6 +108,8 @@ Writer Writer::create(const std::string& path, const Limits& limits,
     if (!options.password.empty()) {
       QuorCheck(w->SetPassword(Utf8Bstr(options.password, "password").Get()), "SetPassword");
     }
+    QuorCheck(impl->options->SetDurable(QuorVariantBool(options.durable)), "SetDurable");
+    QuorCheck(impl->options->SetIndexPeriod(options.indexPeriodSeconds), "SetIndexPeriod");
     if (options.payloadOnly) {
       QuorCheck(impl->writer2->SetPayloadOnly(VARIANT_TRUE), "SetPayloadOnly");
     }
@@ -163,6 +167,8 @@ WriterStatus Writer::status() const {
     QuorCheck(s->GetBytesWrittenTotal(&status.bytesWrittenTotal), "GetBytesWrittenTotal");
     QuorCheck(s->GetBytesWrittenCurrentFile(&status.bytesWrittenCurrentFile),
               "GetBytesWrittenCurrentFile");
+    QuorCheck(m_impl->options->GetDroppedSampleCount(&status.droppedSamples),
+              "GetDroppedSampleCount");
     return status;
   });
 }

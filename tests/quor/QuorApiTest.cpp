@@ -171,7 +171,8 @@ TEST_F(QuorApiTest, BadInputsAreNamedErrors) {
 
 TEST_F(QuorApiTest, DrainPutsEveryQueuedSampleOnDiskAndStopKeepsThem) {
   const std::string path = m_dir.Path("d.qmf");
-  auto writer = quor::Writer::create(path, {}, {{.id = 1, .name = "v", .video = true}});
+  auto writer = quor::Writer::create(path, {}, {{.id = 1, .name = "v", .video = true}},
+                                     {.durable = true, .indexPeriodSeconds = 1});
   const Bytes payload = PatternBytes(4096);
   for (int i = 0; i < 500; ++i)
     writer.write(1, i, kKeyVideo, std::span<const std::uint8_t>(payload));
@@ -187,6 +188,7 @@ TEST_F(QuorApiTest, DrainPutsEveryQueuedSampleOnDiskAndStopKeepsThem) {
   for (const quor::Sample& s : quor::Reader::open(path).samples(1))
     count += s.payload().size() == 4096;
   EXPECT_EQ(count, 1000) << "stop() drains before it closes the file";
+  EXPECT_EQ(writer.status().droppedSamples, 0u);
 }
 
 TEST_F(QuorApiTest, SigningKeySealsEveryFileAndVerifySealsNamesAChangedOne) {

@@ -1,7 +1,7 @@
 // quor.hpp in a program that has its own Windows-like names: X11's <X11/Xmd.h> (BYTE, BOOL as
 // an unsigned char) where it is installed, and typedefs of its own that differ from the ones of
 // the object interfaces (BOOL, DWORD, ULONG, HRESULT as other types). That this file compiles is
-// the test.
+// the test. (QuorX11Interfaces.cpp compiles the object interfaces beside X11.)
 #if __has_include(<X11/Xmd.h>)
 #include <X11/Xmd.h>
 #endif

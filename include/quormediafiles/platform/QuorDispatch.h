@@ -13,7 +13,6 @@
 #include "quormediafiles/platform/QuorTypes.h"
 #include "quormediafiles/platform/QuorUnknown.h"
 
-using BOOL = INT;
 using SCODE = LONG;
 using DISPID = LONG;
 
@@ -150,7 +149,8 @@ struct IClassFactory : IUnknown {
   // A new object; pUnkOuter must be null (CLASS_E_NOAGGREGATION otherwise).
   virtual HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) = 0;
   // Holds the module loaded while fLock is counted up.
-  virtual HRESULT LockServer(BOOL fLock) = 0;
+  // fLock is a Windows BOOL; declared INT so that X11's BOOL (an unsigned char) can coexist.
+  virtual HRESULT LockServer(INT fLock) = 0;
 
  protected:
   ~IClassFactory() = default;
