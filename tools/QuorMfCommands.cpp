@@ -255,7 +255,7 @@ int QuorRunRecord(const QuorRecordOptions& options, const std::string& manifest,
   CQuorRecorder recorder(options);
   std::map<ULONG, Json> written;
   if (!manifest.empty()) {
-    recorder.OnSample([&](const QuorSyntheticSample& s) {
+    recorder.OnSample([&](const QuorMediaSample& s) {
       written[s.trackId].push_back(ToJson(s.timestamp, s.keyFrame, s.video, s.audio, s.payload));
     });
   }
@@ -425,7 +425,7 @@ int QuorRunDemo(const std::string& requestedDirectory) {
 
   std::printf("\nThe fileset is in %s. Try:\n", directory.c_str());
   std::printf("  quormf info %s -p %s\n", fileset.c_str(), kDemoPassword);
-  std::printf("  quormf samples %s -p %s --track 2 --from 1000 --to 1100\n", fileset.c_str(),
+  std::printf("  quormf samples %s -p %s --track 2 --from 1000000 --to 1100000\n", fileset.c_str(),
               kDemoPassword);
   std::printf("  quormf dump %s\n", (directory / "damaged" / "demo2.qmf").c_str());
   const bool asExpected = intact.result.authentic && !damaged.result.authentic;
