@@ -70,11 +70,12 @@ demo: deps
 	cmake --build build/debug -j $(JOBS) --target quormf
 	build/debug/tools/quormf demo $(DEMO_DIR)
 
-# The library, the client runtime, public headers, CMake package, pkg-config file and quormf,
-# under $(PREFIX) (sudo only when the prefix is not writable).
+# The library, the client runtime, libquor, public headers, CMake package, pkg-config file,
+# quormf and the Python package (into the interpreter's site directory under $(PREFIX)), under
+# $(PREFIX) (sudo only when the prefix is not writable).
 install: deps
 	cmake --preset release
-	cmake --build build/release -j $(JOBS) --target quormediafiles quor_platform quormf
+	cmake --build build/release -j $(JOBS) --target quormediafiles quor_platform quor quor_python quormf
 	@if mkdir -p $(PREFIX) 2>/dev/null && [ -w $(PREFIX) ]; then \
 	  cmake --install build/release --prefix $(PREFIX); \
 	else \

@@ -2,8 +2,9 @@
 # a CMake package (find_package(QuorMediaFiles)) and a pkg-config file. The quormf tool installs
 # itself from tools/.
 #
-# A client links QuorMediaFiles::platform and creates objects by class identifier; the runtime
-# loads the registered module (QuorMediaFiles::quormediafiles) on the first creation. The
+# A client links QuorMediaFiles::quor (quor.hpp) or QuorMediaFiles::platform alone (the object
+# interfaces) and creates objects by class identifier; the runtime loads the registered module
+# (QuorMediaFiles::quormediafiles) on the first creation. The
 # package also sets QuorMediaFiles_MODULE to the module's installed path, for registration.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -11,7 +12,7 @@ include(CMakePackageConfigHelpers)
 set(QUOR_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/QuorMediaFiles)
 
 set_target_properties(quor_platform PROPERTIES EXPORT_NAME platform)
-install(TARGETS quor_platform quormediafiles
+install(TARGETS quor_platform quor quormediafiles
   EXPORT QuorMediaFilesTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -19,7 +20,7 @@ install(TARGETS quor_platform quormediafiles
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/quormediafiles
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-  FILES_MATCHING PATTERN "*.h")
+  FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp")
 install(EXPORT QuorMediaFilesTargets
   NAMESPACE QuorMediaFiles::
   DESTINATION ${QUOR_CMAKE_DIR})

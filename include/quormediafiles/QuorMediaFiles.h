@@ -49,6 +49,9 @@ inline constexpr GUID IID_IQuorMediaFileWriter = {
 // {DE084210-58D3-442C-BEAF-F8AAFE171EFE}
 inline constexpr GUID IID_IQuorMediaFileRecordingStatus = {
     0xDE084210, 0x58D3, 0x442C, {0xBE, 0xAF, 0xF8, 0xAA, 0xFE, 0x17, 0x1E, 0xFE}};
+// {1DB4E675-41A0-40A7-AEE8-EDE0B36C5BE4}
+inline constexpr GUID IID_IQuorMediaFileSampleAccess = {
+    0x1DB4E675, 0x41A0, 0x40A7, {0xAE, 0xE8, 0xED, 0xE0, 0xB3, 0x6C, 0x5B, 0xE4}};
 // {6EFDDF73-CE71-45ED-BFE2-78DA03DE73D0}
 inline constexpr GUID CLSID_QuorMediaFileReader = {
     0x6EFDDF73, 0xCE71, 0x45ED, {0xBF, 0xE2, 0x78, 0xDA, 0x03, 0xDE, 0x73, 0xD0}};
@@ -168,6 +171,24 @@ struct IQuorMediaFileSample : IDispatch {
   ~IQuorMediaFileSample() = default;
 };
 
+// The payload of the library's own sample objects without a copy. Reached by QueryInterface on
+// a sample that the library made (every sample the reader hands out, and any made with
+// CLSID_QuorMediaFileSample); a sample object implemented by a caller does not have it (use
+// GetPayloadData then). Same threading as the sample: one thread at a time.
+struct IQuorMediaFileSampleAccess : IUnknown {
+  // The stored payload, borrowed: valid until the next SetPayloadData or TakePayload on the
+  // sample, or its last Release. MFS_E_NO_VALUE when no payload was set; E_FAIL when it was
+  // set but no array is held (a failed copy); E_POINTER for null out-pointers.
+  virtual HRESULT GetPayloadView(const BYTE** ppData, ULONG* pcbData) = 0;
+  // Takes ownership of psaData (a one-dimensional VT_UI1 array) as the payload, freeing the
+  // stored one. E_POINTER for null, E_INVALIDARG for another element type; on failure the
+  // caller keeps the array.
+  virtual HRESULT TakePayload(SAFEARRAY* psaData) = 0;
+
+ protected:
+  ~IQuorMediaFileSampleAccess() = default;
+};
+
 // Records a fileset.
 struct IQuorMediaFileWriter : IDispatch {
   virtual HRESULT Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULONG dwMaxFiles,
@@ -202,5 +223,6 @@ QUOR_DECLARE_INTERFACE_IID(IQuorFileSetMetadata, IID_IQuorFileSetMetadata);
 QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileStatus, IID_IQuorMediaFileStatus);
 QUOR_DECLARE_INTERFACE_IID(IQuorTrackMetadata, IID_IQuorTrackMetadata);
 QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileSample, IID_IQuorMediaFileSample);
+QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileSampleAccess, IID_IQuorMediaFileSampleAccess);
 QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileWriter, IID_IQuorMediaFileWriter);
 QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileRecordingStatus, IID_IQuorMediaFileRecordingStatus);

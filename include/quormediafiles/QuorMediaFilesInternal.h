@@ -24,9 +24,15 @@ struct IQuorFileSetMetadataInt : IUnknown {
   ~IQuorFileSetMetadataInt() = default;
 };
 
-// The writer's second interface: payload-only recording (member files of payload fields only).
+// The writer's second interface: payload-only recording (member files of payload fields only),
+// and waiting for the queue.
 struct IQuorMediaFileWriter2 : IUnknown {
   virtual HRESULT SetPayloadOnly(VARIANT_BOOL vbPayloadOnly) = 0;
+  // Returns once every sample that Write accepted before the call has been written and handed to
+  // the operating system, or dropped because the recording ended or is stopping. S_OK; returns at
+  // once when nothing is queued or the writer is not recording. Any thread; it waits without
+  // holding the writer's locks, so Write and StopRecording may run meanwhile.
+  virtual HRESULT Drain() = 0;
 
  protected:
   ~IQuorMediaFileWriter2() = default;

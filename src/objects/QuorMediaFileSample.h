@@ -7,7 +7,6 @@
 #include <cstdint>
 
 #include "format/QuorFormatLayout.h"
-#include "objects/QuorMediaFileSampleAccess.h"
 #include "platform/QuorDispatchObject.h"
 #include "quormediafiles/QuorMediaFiles.h"
 

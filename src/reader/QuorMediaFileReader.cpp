@@ -20,7 +20,6 @@
 #include "format/QuorMediaFileField.h"
 #include "format/QuorTrackInfoBlock.h"
 #include "objects/QuorMediaFileSample.h"
-#include "objects/QuorMediaFileSampleAccess.h"
 #include "quormediafiles/QuorFormatIds.h"
 #include "quormediafiles/QuorMediaFilesInternal.h"
 #include "quormediafiles/platform/QuorGuid.h"

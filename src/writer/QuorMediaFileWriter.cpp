@@ -17,7 +17,6 @@
 #include "format/QuorMediaSampleIndex.h"
 #include "format/QuorTrackInfoBlock.h"
 #include "objects/QuorMediaFileSample.h"
-#include "objects/QuorMediaFileSampleAccess.h"
 #include "objects/QuorTypeLibrary.h"
 #include "platform/QuorClassRegistry.h"
 #include "platform/QuorLastError.h"
@@ -197,6 +196,14 @@ void CQuorMediaFileWriter::PrepareForNextRecording() {
 void CQuorMediaFileWriter::SignalStop() {
   m_stopRequested.store(true, std::memory_order_release);
   m_stopEvent.SetEvent();
+  // What is still queued will not be written: a Drain waiting for it returns, and a Drain of
+  // the next recording does not wait for it.
+  ULONGLONG accepted = 0;
+  {
+    std::scoped_lock lock(m_queueLock);
+    accepted = m_acceptedCount;
+  }
+  SettleDrain(accepted);
 }
 
 HRESULT CQuorMediaFileWriter::Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULONG dwMaxFiles,
@@ -386,6 +393,26 @@ HRESULT CQuorMediaFileWriter::SetPayloadOnly(VARIANT_BOOL vbPayloadOnly) {
   return S_OK;
 }
 
+HRESULT CQuorMediaFileWriter::Drain() {
+  ULONGLONG target = 0;
+  {
+    std::scoped_lock lock(m_queueLock);
+    target = m_acceptedCount;
+  }
+  std::unique_lock lock(m_drainLock);
+  m_drained.wait(
+      lock, [&] { return m_settledCount >= target || m_state != wseStarted || StopRequested(); });
+  return S_OK;
+}
+
+void CQuorMediaFileWriter::SettleDrain(ULONGLONG settled) {
+  {
+    std::scoped_lock lock(m_drainLock);
+    if (settled > m_settledCount) m_settledCount = settled;
+  }
+  m_drained.notify_all();
+}
+
 HRESULT CQuorMediaFileWriter::StartRecording() {
   return QuorMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::StartRecording", m_loggerContext),
                          [&] {
@@ -479,6 +506,7 @@ HRESULT CQuorMediaFileWriter::Write(ULONG dwTrackId, IQuorMediaFileSample* piSam
       wasEmpty = m_sampleQueue.empty();
       m_sampleQueue.push_back(std::move(record));
       m_queuedCount.fetch_add(1, std::memory_order_release);
+      ++m_acceptedCount;
     }
     // The worker drains until it sees the queue empty, so only the sample that finds it empty
     // has to wake it; the others are taken by the drain that wake-up starts.
@@ -821,12 +849,14 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
   // enough that a caller filling a long backlog meanwhile finds them there.
   constexpr std::size_t kRecycleRun = 64;
   SampleQueue batch;
+  ULONGLONG taken = 0;  // samples accepted up to the last batch taken
   while (m_queuedCount.load(std::memory_order_acquire) != 0) {
     if (StopRequested()) return;
     {
       std::scoped_lock lock(m_queueLock);
       batch.swap(m_sampleQueue);
       m_queuedCount.fetch_sub(batch.size(), std::memory_order_relaxed);
+      taken = m_acceptedCount;
     }
     std::size_t recycled = 0;  // records of batch before this one have gone back
     for (std::size_t i = 0; i < batch.size(); ++i) {
@@ -848,12 +878,15 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
   }
   // The queue ran empty: what was written reaches the OS, so that a killed process loses only
   // samples it had not yet taken.
-  std::scoped_lock lock(m_writerLock);
-  if (m_storage && m_state == wseStarted) {
-    if (const HRESULT hr = m_storage->Flush(); FAILED(hr)) {
-      log.LogErrorMessage(hr, "Failed to write media sample");
+  {
+    std::scoped_lock lock(m_writerLock);
+    if (m_storage && m_state == wseStarted) {
+      if (const HRESULT hr = m_storage->Flush(); FAILED(hr)) {
+        log.LogErrorMessage(hr, "Failed to write media sample");
+      }
     }
   }
+  SettleDrain(taken);
 }
 
 HRESULT CQuorMediaFileWriter::GetRecordingStatus(IQuorMediaFileRecordingStatus** ppiStatus) {

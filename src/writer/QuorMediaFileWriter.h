@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <map>
@@ -67,6 +68,7 @@ class CQuorMediaFileWriter final
   HRESULT GetRecordingStatus(IQuorMediaFileRecordingStatus** ppiStatus) override;
 
   HRESULT SetPayloadOnly(VARIANT_BOOL vbPayloadOnly) override;
+  HRESULT Drain() override;
 
   // For tests only, and reachable through no interface: the index period of worker threads
   // that start after the call (0 restores kIndexPeriod).
@@ -128,6 +130,8 @@ class CQuorMediaFileWriter final
   static DWORD WorkingThreadProc(void* parameter);
   void RunWorker();
   void DrainQueue(DXL_FunctionLogger& log);
+  // Publishes that the first settled accepted samples are written or dropped and wakes Drain.
+  void SettleDrain(ULONGLONG settled);
 
   // Writes block at the current position; on a full file or disk the position goes back to
   // where the block began, so that the next block overwrites the partial one.
@@ -172,6 +176,12 @@ class CQuorMediaFileWriter final
   // payload borrows the record being written.
   std::unique_ptr<CQuorMediaSampleBlock> m_sampleBlock;
   std::atomic<std::size_t> m_queuedCount{0};
+  // Drain's bookkeeping: samples Write has queued (guarded by queueLock), and how many of them
+  // the worker has written and flushed (or dropped), published under drainLock.
+  ULONGLONG m_acceptedCount = 0;
+  ULONGLONG m_settledCount = 0;
+  std::mutex m_drainLock;
+  std::condition_variable m_drained;
   std::atomic<bool> m_payloadOnly{false};
   DWORD m_loggerContext = 0;
 };

@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "objects/QuorMediaFileSampleAccess.h"
 #include "objects/QuorObjectsTestHelpers.h"
 #include "support/QuorGot.h"
 

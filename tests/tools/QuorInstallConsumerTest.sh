@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs the build into a temporary prefix and builds a tiny application against it, once
-# through find_package(QuorMediaFiles) and once through pkg-config; both must run.
-# Usage: QuorInstallConsumerTest.sh BUILD_DIR SOURCE_DIR [CXX_FLAGS]
+# Installs the build into a temporary prefix and builds a tiny application on quor.hpp against
+# it, once through find_package(QuorMediaFiles) and once through pkg-config; both must run. With
+# an interpreter given, a clean one imports the installed Python package and records and reads.
+# Usage: QuorInstallConsumerTest.sh BUILD_DIR SOURCE_DIR [CXX_FLAGS] [PYTHON]
 set -euo pipefail
 build=$1
 source=$2
 flags=${3:-}
+python=${4:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export QUOR_REGISTRY_FILE="$work/registry"
@@ -16,8 +18,11 @@ test -x "$work/prefix/bin/quormf"
 
 check() {
   local out
-  out=$("$@")
-  grep -q '^track: front door$' <<<"$out" || { echo "unexpected output: $out"; exit 1; }
+  rm -rf "$work/rec" && mkdir "$work/rec"
+  out=$("$@" "$work/rec")
+  for line in 'track: front door' 'samples: 3' 'authentic: yes'; do
+    grep -qx "$line" <<<"$out" || { echo "unexpected output: $out"; exit 1; }
+  done
   # The description comes from the module's object through the one runtime's error slot.
   grep -q '^open: HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) (0x80070002): Error during .*InitializeForReading' <<<"$out" ||
     { echo "unexpected output: $out"; exit 1; }
@@ -39,3 +44,18 @@ c++ -std=c++20 $flags $(pkg-config --cflags quormediafiles) \
   -o "$work/pc-consumer"
 check "$work/pc-consumer"
 echo "installed package: find_package and pkg-config consumers run"
+
+if [ -n "$python" ]; then
+  site=$(dirname "$(find "$work/prefix" -type d -name quormediafiles -path '*-packages/*' | head -n1)")
+  test -f "$site/quormediafiles/__init__.pyi"
+  (cd "$work" && env -i PATH=/usr/bin:/bin PYTHONPATH="$site" "$python" -c '
+import quormediafiles as qmf
+assert qmf.__file__.startswith("'"$site"'"), qmf.__file__
+with qmf.Writer("py.qmf", [qmf.Track(id=1, name="door", video=True)]) as w:
+    w.write(1, 5, qmf.SampleFlags.KEY_FRAME | qmf.SampleFlags.VIDEO, b"abc")
+with qmf.open("py.qmf") as fs:
+    assert [bytes(s.payload) for s in fs.samples(1)] == [b"abc"]
+    assert fs.verify().authentic
+')
+  echo "installed Python package: imported and used by a clean interpreter"
+fi

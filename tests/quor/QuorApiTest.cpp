@@ -1,0 +1,188 @@
+// quor.hpp as an application uses it, with the engine linked in: a recording read back sample by
+// sample with its metadata, ranges and moves, authentication of an intact and a damaged copy,
+// and the bad inputs that must come back as named errors.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <stop_token>
+
+#include "quormediafiles/quor.hpp"
+#include "support/QuorTempDir.h"
+
+namespace {
+
+using quor::SampleFlags;
+constexpr SampleFlags kKeyVideo = SampleFlags::KeyFrame | SampleFlags::Video;
+constexpr SampleFlags kDeltaVideo = SampleFlags::NotKeyFrame | SampleFlags::Video;
+
+class QuorApiTest : public ::testing::Test {
+ protected:
+  // Track 1 (video, H.264): `count` samples at timestamps 10, 20, ...; every fourth a key frame;
+  // payload i is PatternBytes(100 + i, i). Track 2 (audio) has none.
+  std::string Record(int count, std::uint32_t maxFileSizeKiB = 1024, std::uint32_t maxFiles = 1,
+                     const quor::WriterOptions& options = {}) {
+    const std::string path = m_dir.Path("cam.qmf");
+    auto writer = quor::Writer::create(
+        path, {.maxFileSizeKiB = maxFileSizeKiB, .maxFiles = maxFiles},
+        {{.id = 1, .name = "front door", .sourceId = 7, .video = true, .videoFormat = "H.264"},
+         {.id = 2, .name = "mic", .audio = true, .audioFormat = "AAC"}},
+        options);
+    for (int i = 0; i < count; ++i) {
+      const Bytes payload = PatternBytes(100 + i, i);
+      writer.write(1, 10 * (i + 1), i % 4 == 0 ? kKeyVideo : kDeltaVideo,
+                   std::span<const std::uint8_t>(payload));
+    }
+    writer.stop();
+    return path;
+  }
+
+  template <class F>
+  static void ExpectError(const char* codeName, F&& f) {
+    try {
+      f();
+      ADD_FAILURE() << "no error, expected " << codeName;
+    } catch (const quor::Error& e) {
+      EXPECT_EQ(e.codeName(), codeName) << e.what();
+      EXPECT_NE(std::string(e.what()).find(codeName), std::string::npos);
+    }
+  }
+
+  CQuorTempDir m_dir;
+};
+
+TEST_F(QuorApiTest, RecordingReadsBackWithMetadataAndEveryPayload) {
+  const std::string path = Record(40, 1024, 1, {.description = "lobby"});
+  auto reader = quor::Reader::open(path);
+  const quor::FileSetInfo info = reader.info();
+  EXPECT_EQ(info.description, "lobby");
+  EXPECT_TRUE(info.complete);
+  EXPECT_FALSE(info.passwordProtected);
+  ASSERT_TRUE(info.creationTime.has_value());
+  ASSERT_EQ(info.files.size(), 1u);
+  EXPECT_EQ(quor::words(info.files[0].status), (std::vector<std::string>{"last", "finalized"}));
+
+  const std::vector<quor::TrackInfo> tracks = reader.tracks();
+  ASSERT_EQ(tracks.size(), 2u);
+  EXPECT_EQ(tracks[0].name, "front door");
+  EXPECT_EQ(tracks[0].sourceId, 7u);
+  EXPECT_EQ(tracks[0].videoFormatName, "H.264");
+  EXPECT_EQ(tracks[0].firstTimestamp, 10u);
+  EXPECT_EQ(tracks[0].lastTimestamp, 400u);
+  EXPECT_EQ(tracks[1].audioFormatName, "AAC");
+  EXPECT_FALSE(tracks[1].firstTimestamp.has_value());
+
+  int i = 0;
+  for (const quor::Sample& s : reader.samples(1)) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(s.timestamp(), 10u * (i + 1));
+    EXPECT_EQ(s.flags(), i % 4 == 0 ? kKeyVideo : kDeltaVideo);
+    const Bytes expected = PatternBytes(100 + i, i);
+    ASSERT_EQ(s.payload().size(), expected.size());
+    EXPECT_EQ(std::memcmp(s.payload().data(), expected.data(), expected.size()), 0);
+    ++i;
+  }
+  EXPECT_EQ(i, 40);
+  EXPECT_EQ(reader.samples(2).begin(), quor::SampleSentinel{}) << "a track without samples";
+}
+
+TEST_F(QuorApiTest, RangesAndMovesStopAtTheirEnds) {
+  auto reader = quor::Reader::open(Record(10));
+  struct Case {
+    std::uint64_t from, to;
+    std::vector<std::uint64_t> timestamps;
+  };
+  const Case kCases[] = {
+      {0, 25, {10, 20}}, {15, 30, {20, 30}}, {95, 1000, {100}}, {101, 1000, {}}, {31, 39, {}}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.from);
+    std::vector<std::uint64_t> seen;
+    for (const quor::Sample& s : reader.samples(1, c.from, c.to)) seen.push_back(s.timestamp());
+    EXPECT_EQ(seen, c.timestamps);
+  }
+  EXPECT_EQ(reader.moveTo(1, 0)->timestamp(), 10u) << "before the first sample";
+  EXPECT_EQ(reader.moveTo(1, 55)->timestamp(), 50u) << "at or just before";
+  EXPECT_EQ(reader.previous(1)->timestamp(), 40u);
+  EXPECT_EQ(reader.moveTo(1, 1000)->timestamp(), 100u);
+  EXPECT_FALSE(reader.next(1).has_value()) << "the end of the track is a value";
+  EXPECT_FALSE(reader.moveTo(2, 5).has_value());
+}
+
+TEST_F(QuorApiTest, AuthenticationGivesVerdictsAndProgressAndCanBeStopped) {
+  const std::string path = Record(200, 8, 16);  // several member files
+  {
+    auto reader = quor::Reader::open(path);
+    unsigned last = 0;
+    const quor::Authentication a = reader.authenticate([&](unsigned p) { last = p; });
+    EXPECT_TRUE(a.authentic);
+    EXPECT_FALSE(a.cancelled);
+    ASSERT_GT(a.files.size(), 1u);
+    for (const quor::FileVerdict& f : a.files) EXPECT_TRUE(f.authentic) << f.name;
+    EXPECT_EQ(last, 100u);
+
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_TRUE(reader.authenticate({}, stop.get_token()).cancelled);
+  }
+  // One payload byte of the first file changed: that file and the ones after fail.
+  m_dir.FlipByte("cam.qmf", 600);
+  auto reader = quor::Reader::open(path);
+  const quor::Authentication a = reader.authenticate();
+  EXPECT_FALSE(a.authentic);
+  EXPECT_TRUE(a.complete);
+  EXPECT_FALSE(a.files[0].authentic);
+  EXPECT_TRUE(quor::has(a.files[0].status, quor::FileStatus::Tested));
+}
+
+TEST_F(QuorApiTest, BadInputsAreNamedErrors) {
+  const std::string path = Record(3, 1024, 1, {.password = "secret"});
+  ExpectError("MFS_E_BAD_PASSWORD", [&] { quor::Reader::open(path, "wrong"); });
+  ExpectError("HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)",
+              [&] { quor::Reader::open(m_dir.Path("missing.qmf")); });
+  ExpectError("E_INVALIDARG", [&] { quor::Reader::open(m_dir.Path("bad\xff.qmf")); });
+
+  auto reader = quor::Reader::open(path, "secret");
+  EXPECT_TRUE(reader.info().passwordProtected);
+  auto range = reader.samples(1);
+  auto it = range.begin();
+  reader.moveTo(1, 20);
+  ExpectError("MFS_E_WRONG_STATE", [&] { ++it; });  // stale: the track moved
+  ExpectError("E_INVALIDARG", [&] { reader.samples(9).begin(); });
+  reader.close();
+  ExpectError("MFS_E_WRONG_STATE", [&] { reader.info(); });
+  ExpectError("MFS_E_WRONG_STATE", [&] { reader.samples(1); });
+
+  auto writer = quor::Writer::create(m_dir.Path("w.qmf"), {.maxFileSizeKiB = 64},
+                                     {{.id = 1, .name = "v", .video = true}});
+  const std::vector<std::uint8_t> big(65 * 1024);
+  ExpectError("MFS_E_FILE_FULL", [&] { writer.write(1, 1, kKeyVideo, std::span(big)); });
+  ExpectError("E_INVALIDARG",
+              [&] { writer.write(1, 1, SampleFlags::KeyFrame, std::span(big).first(1)); });
+  ExpectError("E_INVALIDARG", [&] { writer.write(3, 1, kKeyVideo, std::span(big).first(1)); });
+  writer.stop();
+  ExpectError("MFS_E_WRONG_STATE", [&] { writer.write(1, 2, kKeyVideo, std::span(big).first(1)); });
+  ExpectError("HRESULT_FROM_WIN32(ERROR_FILE_EXISTS)", [&] {
+    quor::Writer::create(m_dir.Path("w.qmf"), {}, {{.id = 1, .name = "v", .video = true}});
+  });
+}
+
+TEST_F(QuorApiTest, DrainPutsEveryQueuedSampleOnDiskAndStopKeepsThem) {
+  const std::string path = m_dir.Path("d.qmf");
+  auto writer = quor::Writer::create(path, {}, {{.id = 1, .name = "v", .video = true}});
+  const Bytes payload = PatternBytes(4096);
+  for (int i = 0; i < 500; ++i)
+    writer.write(1, i, kKeyVideo, std::span<const std::uint8_t>(payload));
+  writer.drain();
+  EXPECT_GE(writer.status().bytesWrittenTotal, 500u * 4096u);
+  EXPECT_EQ(writer.status().state, quor::WriterState::Started);
+  for (int i = 500; i < 1000; ++i)
+    writer.write(1, i, kKeyVideo, std::span<const std::uint8_t>(payload));
+  writer.stop();
+  writer.stop();
+  EXPECT_EQ(writer.status().state, quor::WriterState::Finished);
+  int count = 0;
+  for (const quor::Sample& s : quor::Reader::open(path).samples(1))
+    count += s.payload().size() == 4096;
+  EXPECT_EQ(count, 1000) << "stop() drains before it closes the file";
+}
+
+}  // namespace
