@@ -255,7 +255,7 @@ int QuorRunRecord(const QuorRecordOptions& options, const std::string& manifest,
   CQuorRecorder recorder(options);
   std::map<ULONG, Json> written;
   if (!manifest.empty()) {
-    recorder.OnSample([&](const QuorMediaSample& s) {
+    recorder.OnSample([&](const QuorSyntheticSample& s) {
       written[s.trackId].push_back(ToJson(s.timestamp, s.keyFrame, s.video, s.audio, s.payload));
     });
   }

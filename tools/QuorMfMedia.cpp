@@ -1,7 +1,7 @@
 // quormf import and export: the fileset side of media input and output. The media side
 // (libavformat, bitstream filters, the in-band forms of the samples) is CQuorMediaImporter and
-// CQuorMediaMuxer; this file records their samples with CQuorRecorder and reads them back with a
-// reader object. Both commands write under temporary names and move the results into place only
+// CQuorMediaMuxer; this file records their samples with quor::Writer and reads them back with
+// quor::Reader. Both commands write under temporary names and move the results into place only
 // when everything succeeded, so a failure leaves nothing half-written.
 #include <unistd.h>
 
@@ -13,15 +13,14 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <system_error>
+#include <thread>
 
-#include "QuorAuthenticator.h"
-#include "QuorFileSetReport.h"
 #include "QuorMediaImporter.h"
 #include "QuorMediaMuxer.h"
 #include "QuorMfCommands.h"
 #include "QuorToolText.h"
-#include "quormediafiles/QuorMediaFilesCpp.h"
 #include "quormediafiles/platform/QuorGuid.h"
+#include "quormediafiles/quor.hpp"
 
 namespace {
 
@@ -66,6 +65,9 @@ std::string Seconds(ULONGLONG timestamp) {
 
 void PrintJson(const Json& j) { std::printf("%s\n", j.dump(2).c_str()); }
 
+// Payload handed to the writer between two waits for it.
+constexpr ULONGLONG kQueuedBytes = 16ull << 20;
+
 }  // namespace
 
 int QuorRunImport(const QuorImportArgs& args) {
@@ -73,60 +75,95 @@ int QuorRunImport(const QuorImportArgs& args) {
   RefuseExisting(target, args.record.overwrite);
   CQuorMediaImporter importer(args.input, args.skipUnsupported);
 
-  std::vector<QuorRecordTrack> tracks;
+  std::vector<quor::TrackSpec> tracks;
   std::optional<ULONG> firstVideo;
   for (const QuorMediaTrack& t : importer.Tracks()) {
     if (t.video && !firstVideo) firstVideo = t.trackId;
   }
   for (const QuorMediaTrack& t : importer.Tracks()) {
-    QuorRecordTrack track;
+    quor::TrackSpec track;
     track.id = t.trackId;
     track.name = t.name;
-    track.sourceId = static_cast<ULONG>(t.sourceIndex);
+    track.sourceId = static_cast<std::uint32_t>(t.sourceIndex);
     if (importer.IsUrl()) track.sourceUrl = args.input;
     track.video = t.video;
-    track.format = t.format;
-    if (!t.video && firstVideo) track.pairId = firstVideo;
+    track.audio = !t.video;
+    (t.video ? track.videoFormat : track.audioFormat) = QuorGuidToString(t.format);
+    if (!t.video && firstVideo) track.pairId = *firstVideo;
     tracks.push_back(track);
   }
 
   // The writer names the member files after the first one; they are recorded in a scratch
   // directory and moved beside the target together at the end.
   CScratchDirectory scratch(target);
-  QuorRecordOptions options = args.record;
-  options.path = (scratch.Path() / target.filename()).string();
-  options.overwrite = false;
-  CQuorRecorder recorder(options);
-  std::map<ULONG, ULONGLONG> samples;
-  recorder.OnSample([&](const QuorMediaSample& s) { ++samples[s.trackId]; });
-  const bool progress = !args.json && QuorStderrIsTerminal();
-  if (progress) recorder.OnProgress([](unsigned p) { QuorDrawProgress("importing", p); });
-  const std::optional<double> duration = importer.DurationSeconds();
-  const QuorRecordResult result = recorder.Record(
-      tracks, [&](QuorMediaSample* sample) { return importer.Next(sample); },
-      duration ? static_cast<ULONGLONG>(*duration * kQuorTicksPerSecond) : 0);
-  if (progress) QuorClearProgress();
+  quor::WriterOptions options;
+  options.description = args.record.description;
+  options.password = args.record.password;
+  quor::Writer writer =
+      quor::Writer::create((scratch.Path() / target.filename()).string(),
+                           {args.record.maxSizeKiB, args.record.maxFiles}, tracks, options);
 
-  std::vector<fs::path> written;
-  for (const fs::directory_entry& entry : fs::directory_iterator(scratch.Path())) {
-    written.push_back(entry.path());
+  const bool progress = !args.json && QuorStderrIsTerminal();
+  const std::optional<double> duration = importer.DurationSeconds();
+  const ULONGLONG durationUs =
+      duration ? static_cast<ULONGLONG>(*duration * kQuorTicksPerSecond) : 0;
+  std::map<ULONG, ULONGLONG> samples;
+  ULONGLONG written = 0, payloadBytes = 0, sinceDrain = 0;
+  bool stoppedFull = false;
+  unsigned lastPercent = 101;
+  const auto start = std::chrono::steady_clock::now();
+  QuorMediaSample sample;
+  while (importer.Next(&sample)) {
+    if (args.record.realtime) {
+      std::this_thread::sleep_until(start + std::chrono::microseconds(sample.timestamp));
+    }
+    const quor::SampleFlags flags =
+        (sample.keyFrame ? quor::SampleFlags::KeyFrame : quor::SampleFlags::NotKeyFrame) |
+        (sample.video ? quor::SampleFlags::Video : quor::SampleFlags::Audio);
+    writer.write(sample.trackId, sample.timestamp, flags,
+                 std::span<const std::uint8_t>(sample.payload));
+    ++samples[sample.trackId];
+    ++written;
+    payloadBytes += sample.payload.size();
+    // The writer copies every sample: waiting for it now and then keeps a fast input from
+    // queueing the whole file in memory.
+    sinceDrain += sample.payload.size();
+    if (sinceDrain > kQueuedBytes) {
+      writer.drain();
+      sinceDrain = 0;
+      if (writer.status().state == quor::WriterState::Finished) {
+        stoppedFull = true;
+        break;
+      }
+    }
+    const unsigned percent =
+        durationUs == 0
+            ? 0
+            : static_cast<unsigned>(std::min<ULONGLONG>(100, sample.timestamp * 100 / durationUs));
+    if (progress && percent != lastPercent) QuorDrawProgress("importing", lastPercent = percent);
   }
-  std::sort(written.begin(), written.end());
-  for (const fs::path& file : written) {
+  writer.drain();
+  const quor::WriterStatus status = writer.status();
+  stoppedFull = stoppedFull || status.state == quor::WriterState::Finished;
+  writer.stop();
+  if (progress) QuorClearProgress();
+  const ULONGLONG bytesOnDisk = writer.status().bytesWrittenTotal;
+
+  std::vector<fs::path> files;
+  for (const fs::directory_entry& entry : fs::directory_iterator(scratch.Path())) {
+    files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  for (const fs::path& file : files) {
     RefuseExisting(target.parent_path() / file.filename(), args.record.overwrite);
   }
-  for (const fs::path& file : written) fs::rename(file, target.parent_path() / file.filename());
+  for (const fs::path& file : files) fs::rename(file, target.parent_path() / file.filename());
 
-  Json summary = {{"input", args.input},
-                  {"fileset", target.string()},
-                  {"files", written.size()},
-                  {"samples", result.samplesWritten},
-                  {"payload_bytes", result.payloadBytes},
-                  {"bytes_on_disk", result.bytesOnDisk},
-                  {"stopped_full", result.stoppedFull},
-                  {"timestamp_unit", "microseconds"},
-                  {"tracks", Json::array()},
-                  {"skipped_streams", importer.SkippedStreams()}};
+  Json summary = {{"input", args.input},           {"fileset", target.string()},
+                  {"files", files.size()},         {"samples", written},
+                  {"payload_bytes", payloadBytes}, {"bytes_on_disk", bytesOnDisk},
+                  {"stopped_full", stoppedFull},   {"timestamp_unit", "microseconds"},
+                  {"tracks", Json::array()},       {"skipped_streams", importer.SkippedStreams()}};
   for (const QuorMediaTrack& t : importer.Tracks()) {
     summary["tracks"].push_back(
         {{"id", t.trackId},
@@ -141,9 +178,8 @@ int QuorRunImport(const QuorImportArgs& args) {
     return 0;
   }
   std::printf("imported %s into %s: %llu samples, %zu member file%s, %s on disk\n",
-              args.input.c_str(), target.c_str(),
-              static_cast<unsigned long long>(result.samplesWritten), written.size(),
-              written.size() == 1 ? "" : "s", QuorByteCount(result.bytesOnDisk).c_str());
+              args.input.c_str(), target.c_str(), static_cast<unsigned long long>(written),
+              files.size(), files.size() == 1 ? "" : "s", QuorByteCount(bytesOnDisk).c_str());
   for (const QuorMediaTrack& t : importer.Tracks()) {
     std::printf("  track %u: %s, %s, %llu samples", static_cast<unsigned>(t.trackId),
                 t.name.c_str(), t.codec.c_str(),
@@ -157,7 +193,7 @@ int QuorRunImport(const QuorImportArgs& args) {
   for (const std::string& line : importer.SkippedStreams()) {
     std::printf("  left out %s\n", line.c_str());
   }
-  if (result.stoppedFull) {
+  if (stoppedFull) {
     std::printf("the fileset filled up before the input ended: the rest was not imported\n");
   }
   return 0;
@@ -168,87 +204,72 @@ namespace {
 // Steps one track of a reader through a range, one sample ahead.
 class CTrackCursor {
  public:
-  CTrackCursor(IQuorMediaFileReader* reader, ULONG trackId) : m_reader(reader), m_id(trackId) {}
+  CTrackCursor(const quor::Reader& reader, std::uint32_t trackId)
+      : m_reader(reader), m_id(trackId) {}
 
   // Positions on the first sample to export: for video the last key frame at or before from (or
   // the first key frame after it), for audio the first sample at or after from. False when the
   // track has no such sample up to to.
-  bool Start(ULONGLONG from, ULONGLONG to, bool video) {
-    ULONGLONG first = 0, last = 0;
-    if (FAILED(m_reader->GetFirstTimeStamp(m_id, &first)) ||
-        FAILED(m_reader->GetLastTimeStamp(m_id, &last))) {
-      (void)QuorTakeErrorDescription();  // (void): a track without samples exports nothing
+  bool Start(const quor::TrackInfo& track, ULONGLONG from, ULONGLONG to) {
+    if (!track.firstTimestamp || from > *track.lastTimestamp || *track.firstTimestamp > to) {
       return false;
     }
-    if (from > last || first > to) return false;
     m_to = to;
-    if (!Load(m_reader->MoveTo(m_id, std::max(from, first), Out()))) return false;
-    if (video) {
-      while (!m_current.keyFrame && Load(m_reader->MovePrevious(m_id, Out()))) {
+    if (!Load(m_reader.moveTo(m_id, from))) return false;
+    if (track.video) {
+      while (!m_current.keyFrame && Load(m_reader.previous(m_id))) {
       }
       if (!m_current.keyFrame) {
-        if (!Load(m_reader->MoveTo(m_id, std::max(from, first), Out()))) return false;
-        while (!m_current.keyFrame && Load(m_reader->MoveNext(m_id, Out()))) {
+        (void)Load(m_reader.moveTo(m_id, from));  // (void): the sample found above is there
+        while (!m_current.keyFrame && Load(m_reader.next(m_id))) {
         }
       }
     } else {
-      while (m_current.timestamp < from && Load(m_reader->MoveNext(m_id, Out()))) {
+      while (m_current.timestamp < from && Load(m_reader.next(m_id))) {
       }
       if (m_current.timestamp < from) return false;
     }
-    m_valid = (!video || m_current.keyFrame) && m_current.timestamp <= to;
+    m_valid = (!track.video || m_current.keyFrame) && m_current.timestamp <= to;
     return m_valid;
   }
 
   bool Valid() const noexcept { return m_valid; }
   const QuorMediaSample& Current() const noexcept { return m_current; }
-  void Advance() { m_valid = Load(m_reader->MoveNext(m_id, Out())) && m_current.timestamp <= m_to; }
+  void Advance() { m_valid = Load(m_reader.next(m_id)) && m_current.timestamp <= m_to; }
 
  private:
-  IQuorMediaFileSample** Out() { return m_sample.AddressOf(); }
-
-  // Reads the sample a move answered; false at either end of the track.
-  bool Load(HRESULT hr) {
-    if (hr == MFS_E_NO_VALUE) {
-      (void)QuorTakeErrorDescription();  // (void): the end of the track is an answer
-      return false;
-    }
-    QuorCheck(hr, "Move");
-    IQuorMediaFileSample* s = m_sample.Get();
-    QuorCheck(s->GetTimestamp(&m_current.timestamp), "GetTimestamp");
-    VARIANT_BOOL key = VARIANT_FALSE, video = VARIANT_FALSE, audio = VARIANT_FALSE;
-    QuorCheck(s->GetFlags(&key, &video, &audio), "GetFlags");
-    m_current.keyFrame = QuorIsTrue(key);
-    m_current.video = QuorIsTrue(video);
-    m_current.audio = QuorIsTrue(audio);
+  // Copies the sample a move answered; false at either end of the track.
+  bool Load(const std::optional<quor::Sample>& sample) {
+    if (!sample) return false;
     m_current.trackId = m_id;
-    CQuorSafeArray payload;
-    const HRESULT payloadHr = s->GetPayloadData(payload.AddressOf());
-    if (payloadHr != MFS_E_NO_VALUE) QuorCheck(payloadHr, "GetPayloadData");
-    m_current.payload = QuorBytes(payload.Get());
+    m_current.timestamp = sample->timestamp();
+    m_current.keyFrame = sample->keyFrame();
+    m_current.video = quor::has(sample->flags(), quor::SampleFlags::Video);
+    m_current.audio = quor::has(sample->flags(), quor::SampleFlags::Audio);
+    const auto bytes = sample->payload();
+    m_current.payload.assign(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                             reinterpret_cast<const std::uint8_t*>(bytes.data()) + bytes.size());
     return true;
   }
 
-  IQuorMediaFileReader* m_reader;  // borrowed
-  ULONG m_id;
+  const quor::Reader& m_reader;  // borrowed for the cursor's life
+  std::uint32_t m_id;
   ULONGLONG m_to = 0;
-  CQuorComPtr<IQuorMediaFileSample> m_sample;
   QuorMediaSample m_current;
   bool m_valid = false;
 };
 
 struct ExportedTrack {
-  QuorTrackReport report;
+  quor::TrackInfo info;
   std::unique_ptr<CTrackCursor> cursor;
   ULONGLONG samples = 0;
   ULONGLONG first = 0;
   ULONGLONG last = 0;
 };
 
-GUID FormatOf(const QuorTrackReport& track) {
-  const std::optional<std::string>& text = track.video ? track.videoFormat : track.audioFormat;
+GUID FormatOf(const quor::TrackInfo& track) {
   GUID format{};
-  if (!text || FAILED(QuorGuidFromString(*text, &format))) {
+  if (FAILED(QuorGuidFromString(track.video ? track.videoFormat : track.audioFormat, &format))) {
     throw CQuorMediaError("track " + std::to_string(track.id) + ": no format identifier");
   }
   return format;
@@ -265,13 +286,16 @@ int QuorRunExport(const QuorExportArgs& args) {
   RefuseExisting(out, args.overwrite);
   RefuseExisting(sidecar, args.overwrite);
 
-  auto reader = QuorOpenFileSet(args.open.file, args.open.password);
-  const QuorFileSetReport fileset = QuorReportFileSet(reader.Get(), false);
-  const QuorAuthenticationResult verdict =
-      CQuorAuthenticator(reader.Get(), QuorStderrIsTerminal()).Run();
+  quor::Reader reader = quor::Reader::open(args.open.file, args.open.password);
+  const bool progress = QuorStderrIsTerminal();
+  const quor::Authentication verdict = reader.authenticate(
+      progress ? quor::ProgressFn([](unsigned p) { QuorDrawProgress("authenticating", p); })
+               : quor::ProgressFn());
+  if (progress) QuorClearProgress();
+  const quor::FileSetInfo fileset = reader.info();
   std::vector<std::string> leftOut;
-  for (const QuorMemberFileReport& file : verdict.files) {
-    if ((file.flags & kQuorStatusAuthentic) == 0) leftOut.push_back(file.name);
+  for (const quor::FileVerdict& file : verdict.files) {
+    if (!file.authentic) leftOut.push_back(file.name);
   }
   if (!verdict.authentic && !args.allowDamaged) {
     std::fflush(stdout);
@@ -288,36 +312,36 @@ int QuorRunExport(const QuorExportArgs& args) {
   if (!leftOut.empty()) {
     links.emplace(out);
     std::string first;
-    for (const QuorMemberFileReport& file : verdict.files) {
-      if ((file.flags & kQuorStatusAuthentic) == 0) continue;
+    for (const quor::FileVerdict& file : verdict.files) {
+      if (!file.authentic) continue;
       const fs::path link = links->Path() / fs::path(file.name).filename();
       fs::create_symlink(fs::absolute(file.name), link);
       if (first.empty()) first = link.string();
     }
     if (first.empty()) throw CQuorMediaError(args.open.file + ": no member file is authentic");
-    reader = QuorOpenFileSet(first, args.open.password);
+    reader = quor::Reader::open(first, args.open.password);
   }
 
   const ULONGLONG from = args.from.value_or(0);
   const ULONGLONG to = args.to.value_or(~0ull);
   if (from > to) throw CQuorMediaError("--from lies after --to");
-  const QuorFileSetReport shown = QuorReportFileSet(reader.Get(), false);
+  const std::vector<quor::TrackInfo> shown = reader.tracks();
   for (ULONG id : args.trackIds) {
-    if (std::none_of(shown.tracks.begin(), shown.tracks.end(),
-                     [&](const QuorTrackReport& t) { return t.id == id; })) {
+    if (std::none_of(shown.begin(), shown.end(),
+                     [&](const quor::TrackInfo& t) { return t.id == id; })) {
       throw CQuorMediaError(args.open.file + ": no track " + std::to_string(id));
     }
   }
   std::vector<ExportedTrack> tracks;
-  for (const QuorTrackReport& report : shown.tracks) {
+  for (const quor::TrackInfo& info : shown) {
     if (!args.trackIds.empty() &&
-        std::find(args.trackIds.begin(), args.trackIds.end(), report.id) == args.trackIds.end()) {
+        std::find(args.trackIds.begin(), args.trackIds.end(), info.id) == args.trackIds.end()) {
       continue;
     }
     ExportedTrack track;
-    track.report = report;
-    track.cursor = std::make_unique<CTrackCursor>(reader.Get(), report.id);
-    if (track.cursor->Start(from, to, report.video)) tracks.push_back(std::move(track));
+    track.info = info;
+    track.cursor = std::make_unique<CTrackCursor>(reader, info.id);
+    if (track.cursor->Start(info, from, to)) tracks.push_back(std::move(track));
   }
   if (tracks.empty()) {
     throw CQuorMediaError(args.open.file + ": no samples between " + Seconds(from) + " and " +
@@ -328,10 +352,10 @@ int QuorRunExport(const QuorExportArgs& args) {
   ULONGLONG base = ~0ull;
   for (const ExportedTrack& track : tracks) {
     QuorMuxTrack mux;
-    mux.track.trackId = track.report.id;
-    mux.track.name = track.report.name;
-    mux.track.video = track.report.video;
-    mux.track.format = FormatOf(track.report);
+    mux.track.trackId = track.info.id;
+    mux.track.name = track.info.name;
+    mux.track.video = track.info.video;
+    mux.track.format = FormatOf(track.info);
     mux.firstKeyFrame = track.cursor->Current().payload;
     muxTracks.push_back(std::move(mux));
     base = std::min(base, track.cursor->Current().timestamp);
@@ -368,17 +392,23 @@ int QuorRunExport(const QuorExportArgs& args) {
                {"complete", verdict.complete}, {"files", Json::array()},
                {"left_out", leftOut},          {"range", Json::object()},
                {"tracks", Json::array()}};
-  for (const QuorMemberFileReport& file : verdict.files) {
-    Json j = QuorToJson(file);
-    j["verdict"] = (file.flags & kQuorStatusAuthentic) != 0 ? "authentic" : "NOT authentic";
-    j["exported"] = (file.flags & kQuorStatusAuthentic) != 0;
-    side["files"].push_back(j);
+  for (const quor::MemberFile& file : fileset.files) {
+    const auto verdictOf =
+        std::find_if(verdict.files.begin(), verdict.files.end(),
+                     [&](const quor::FileVerdict& v) { return v.name == file.name; });
+    const bool authentic = verdictOf != verdict.files.end() && verdictOf->authentic;
+    side["files"].push_back(
+        {{"name", file.name},
+         {"fileset_index", file.filesetIndex ? Json(*file.filesetIndex) : Json()},
+         {"status", quor::words(file.status)},
+         {"verdict", authentic ? "authentic" : "NOT authentic"},
+         {"exported", authentic}});
   }
   ULONGLONG first = ~0ull, last = 0;
   for (const ExportedTrack& track : tracks) {
-    side["tracks"].push_back({{"id", track.report.id},
-                              {"name", track.report.name},
-                              {"format", QuorFormatName(QuorGuidToString(FormatOf(track.report)))},
+    side["tracks"].push_back({{"id", track.info.id},
+                              {"name", track.info.name},
+                              {"format", QuorFormatName(QuorGuidToString(FormatOf(track.info)))},
                               {"samples", track.samples},
                               {"first_timestamp", track.first},
                               {"last_timestamp", track.last}});
@@ -409,8 +439,8 @@ int QuorRunExport(const QuorExportArgs& args) {
               Seconds(last).c_str(), tracks.size(), tracks.size() == 1 ? "" : "s", out.c_str(),
               sidecar.c_str());
   for (const ExportedTrack& track : tracks) {
-    std::printf("  track %u: %s, %llu samples\n", static_cast<unsigned>(track.report.id),
-                track.report.name.c_str(), static_cast<unsigned long long>(track.samples));
+    std::printf("  track %u: %s, %llu samples\n", static_cast<unsigned>(track.info.id),
+                track.info.name.c_str(), static_cast<unsigned long long>(track.samples));
   }
   for (const std::string& name : leftOut) {
     std::printf("  left out the samples of %s (not authentic)\n", name.c_str());

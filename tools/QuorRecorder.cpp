@@ -29,19 +29,17 @@ WriterProgress Poll(IQuorMediaFileWriter* writer) {
   return progress;
 }
 
-CQuorComPtr<IQuorTrackMetadata> MakeTrack(const QuorRecordTrack& spec) {
+CQuorComPtr<IQuorTrackMetadata> MakeTrack(ULONG id, const char* name, ULONG sourceId,
+                                          const char* url, bool video, const GUID& format) {
   auto track = QuorCreate<IQuorTrackMetadata>(CLSID_QuorTrackMetadata);
-  QuorCheck(track->SetTrackId(spec.id), "SetTrackId");
-  QuorCheck(track->SetTrackName(QuorBstr(spec.name).Get()), "SetTrackName");
-  QuorCheck(track->SetSourceId(spec.sourceId), "SetSourceId");
-  if (!spec.sourceUrl.empty()) {
-    QuorCheck(track->SetSourceUrl(QuorBstr(spec.sourceUrl).Get()), "SetSourceUrl");
-  }
-  if (spec.pairId) QuorCheck(track->SetPairId(*spec.pairId), "SetPairId");
-  QuorCheck(track->SetVideoFlag(QuorVariantBool(spec.video)), "SetVideoFlag");
-  QuorCheck(track->SetAudioFlag(QuorVariantBool(!spec.video)), "SetAudioFlag");
-  const CQuorBstr formatText = QuorBstr(QuorGuidToString(spec.format));
-  if (spec.video) {
+  QuorCheck(track->SetTrackId(id), "SetTrackId");
+  QuorCheck(track->SetTrackName(QuorBstr(name).Get()), "SetTrackName");
+  QuorCheck(track->SetSourceId(sourceId), "SetSourceId");
+  QuorCheck(track->SetSourceUrl(QuorBstr(url).Get()), "SetSourceUrl");
+  QuorCheck(track->SetVideoFlag(QuorVariantBool(video)), "SetVideoFlag");
+  QuorCheck(track->SetAudioFlag(QuorVariantBool(!video)), "SetAudioFlag");
+  const CQuorBstr formatText = QuorBstr(QuorGuidToString(format));
+  if (video) {
     QuorCheck(track->SetVideoFormatIdentifier(formatText.Get()), "SetVideoFormatIdentifier");
   } else {
     QuorCheck(track->SetAudioFormatIdentifier(formatText.Get()), "SetAudioFormatIdentifier");
@@ -52,19 +50,6 @@ CQuorComPtr<IQuorTrackMetadata> MakeTrack(const QuorRecordTrack& spec) {
 }  // namespace
 
 QuorRecordResult CQuorRecorder::Record() {
-  const std::vector<QuorRecordTrack> tracks = {
-      {kQuorVideoTrackId, "camera", 1, "synthetic://camera", true, kQuorFormatVideoH264, {}},
-      {kQuorAudioTrackId, "microphone", 2, "synthetic://microphone", false, kQuorFormatAudioAac,
-       kQuorVideoTrackId}};
-  const ULONGLONG durationUs = static_cast<ULONGLONG>(
-      std::llround(std::max(0.0, m_options.durationSeconds) * kQuorTicksPerSecond));
-  CQuorSyntheticSource source(durationUs);
-  return Record(
-      tracks, [&](QuorMediaSample* sample) { return source.Next(sample); }, durationUs);
-}
-
-QuorRecordResult CQuorRecorder::Record(const std::vector<QuorRecordTrack>& tracks,
-                                       const QuorSampleSource& nextSample, ULONGLONG durationUs) {
   using Clock = std::chrono::steady_clock;
   auto writer = QuorCreate<IQuorMediaFileWriter>(CLSID_QuorMediaFileWriter);
   QuorCheck(writer->Initialize(QuorBstr(m_options.path).Get(), m_options.maxSizeKiB,
@@ -76,18 +61,26 @@ QuorRecordResult CQuorRecorder::Record(const std::vector<QuorRecordTrack>& track
   if (!m_options.password.empty()) {
     QuorCheck(writer->SetPassword(QuorBstr(m_options.password).Get()), "SetPassword");
   }
-  for (const QuorRecordTrack& track : tracks) {
-    QuorCheck(writer->AddTrack(MakeTrack(track).Get()), "AddTrack");
-  }
+  QuorCheck(writer->AddTrack(MakeTrack(kQuorVideoTrackId, "camera", 1, "synthetic://camera", true,
+                                       kQuorFormatVideoH264)
+                                 .Get()),
+            "AddTrack");
+  auto microphone = MakeTrack(kQuorAudioTrackId, "microphone", 2, "synthetic://microphone", false,
+                              kQuorFormatAudioAac);
+  QuorCheck(microphone->SetPairId(kQuorVideoTrackId), "SetPairId");
+  QuorCheck(writer->AddTrack(microphone.Get()), "AddTrack");
   QuorCheck(writer->StartRecording(), "StartRecording");
 
+  const ULONGLONG durationUs = static_cast<ULONGLONG>(
+      std::llround(std::max(0.0, m_options.durationSeconds) * kQuorTicksPerSecond));
   const ULONGLONG headBytes = Poll(writer.Get()).bytesTotal;
-  QuorMediaSample next;
+  CQuorSyntheticSource source(durationUs);
+  QuorSyntheticSample next;
   QuorRecordResult result;
   ULONGLONG expectedBytes = headBytes;
   unsigned lastPercent = 101;
   const Clock::time_point start = Clock::now();
-  while (nextSample(&next)) {
+  while (source.Next(&next)) {
     if (m_options.realtime)
       std::this_thread::sleep_until(start + std::chrono::microseconds(next.timestamp));
     // Keep the queue short: the writer copies each sample, so an unthrottled source would hold
@@ -116,9 +109,7 @@ QuorRecordResult CQuorRecorder::Record(const std::vector<QuorRecordTrack>& track
     result.payloadBytes += next.payload.size();
     if (m_onSample) m_onSample(next);
     const unsigned percent =
-        durationUs == 0
-            ? 0
-            : static_cast<unsigned>(std::min<ULONGLONG>(100, next.timestamp * 100 / durationUs));
+        durationUs == 0 ? 100 : static_cast<unsigned>(next.timestamp * 100 / durationUs);
     if (m_onProgress && percent != lastPercent) m_onProgress(lastPercent = percent);
   }
 

@@ -1,7 +1,6 @@
-// CQuorRecorder: records samples into a fileset through a writer object
+// CQuorRecorder: records the synthetic two-track source into a fileset through a writer object
 // (CLSID_QuorMediaFileWriter), the way an application would: Initialize, description, password,
-// AddTrack per track, StartRecording, Write per sample, StopRecording. The samples come from the
-// synthetic two-track source or from a caller's source (quormf import).
+// AddTrack per track, StartRecording, Write per sample, StopRecording.
 //
 // Write only queues a sample; the recorder keeps at most kMaxQueuedBytes of payload ahead of
 // what the writer's status reports as written, and before StopRecording waits until the queue
@@ -10,7 +9,6 @@
 #pragma once
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,20 +26,6 @@ struct QuorRecordOptions {
   bool realtime = false;  // pace the samples at their timestamps
 };
 
-// One track of a recording, as AddTrack receives it.
-struct QuorRecordTrack {
-  ULONG id = 0;
-  std::string name;
-  ULONG sourceId = 0;
-  std::string sourceUrl;  // empty: none
-  bool video = false;     // else audio
-  GUID format{};
-  std::optional<ULONG> pairId;
-};
-
-// Hands out the next sample; false at the end.
-using QuorSampleSource = std::function<bool(QuorMediaSample*)>;
-
 struct QuorRecordResult {
   ULONGLONG samplesWritten = 0;  // handed to Write (a full fileset drops the last ones)
   ULONGLONG payloadBytes = 0;
@@ -57,21 +41,16 @@ class CQuorRecorder {
   explicit CQuorRecorder(QuorRecordOptions options) : m_options(std::move(options)) {}
 
   // Called for every sample that Write accepted before the recording ended.
-  void OnSample(std::function<void(const QuorMediaSample&)> callback) {
+  void OnSample(std::function<void(const QuorSyntheticSample&)> callback) {
     m_onSample = std::move(callback);
   }
   // Called now and then with the percentage of the source written.
   void OnProgress(std::function<void(unsigned)> callback) { m_onProgress = std::move(callback); }
 
-  // Records the synthetic camera and microphone for options.durationSeconds.
   QuorRecordResult Record();
-  // Records the samples of next for tracks; durationUs (0: unknown) is the span of timestamps the
-  // progress callback measures against.
-  QuorRecordResult Record(const std::vector<QuorRecordTrack>& tracks, const QuorSampleSource& next,
-                          ULONGLONG durationUs);
 
  private:
   QuorRecordOptions m_options;
-  std::function<void(const QuorMediaSample&)> m_onSample;
+  std::function<void(const QuorSyntheticSample&)> m_onSample;
   std::function<void(unsigned)> m_onProgress;
 };

@@ -29,7 +29,7 @@ std::vector<std::uint8_t> CQuorSyntheticSource::Payload(ULONG trackId, ULONGLONG
   return bytes;
 }
 
-bool CQuorSyntheticSource::Next(QuorMediaSample* sample) {
+bool CQuorSyntheticSource::Next(QuorSyntheticSample* sample) {
   const ULONGLONG videoTime = m_videoFrame * kQuorVideoPeriodUs;
   const ULONGLONG audioTime = m_audioFrame * kQuorAudioPeriodUs;
   const bool videoLeft = videoTime < m_durationUs;
