@@ -27,12 +27,16 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 
-// A directory beside path for the work in progress; removed with its content unless Keep().
+// A directory beside path for the work in progress; removed with its content when the object
+// ends, and so is the parent directory it had to create if that is left empty.
 class CScratchDirectory {
  public:
   explicit CScratchDirectory(const fs::path& beside) {
     const fs::path parent = beside.parent_path().empty() ? fs::path(".") : beside.parent_path();
-    fs::create_directories(parent);
+    if (!fs::exists(parent)) {
+      fs::create_directories(parent);
+      m_createdParent = parent;
+    }
     std::string pattern = (parent / ".quormf-work-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
       throw std::system_error(errno, std::generic_category(), "creating " + pattern);
@@ -42,6 +46,9 @@ class CScratchDirectory {
   ~CScratchDirectory() {
     std::error_code ignored;  // a leftover scratch directory is harmless
     fs::remove_all(m_path, ignored);
+    if (!m_createdParent.empty() && fs::is_empty(m_createdParent, ignored)) {
+      fs::remove(m_createdParent, ignored);
+    }
   }
   CScratchDirectory(const CScratchDirectory&) = delete;
   CScratchDirectory& operator=(const CScratchDirectory&) = delete;
@@ -49,6 +56,7 @@ class CScratchDirectory {
 
  private:
   fs::path m_path;
+  fs::path m_createdParent;
 };
 
 void RefuseExisting(const fs::path& path, bool overwrite) {

@@ -226,14 +226,18 @@ TEST_F(QuorMfMediaTest, ADamagedFilesetIsExportedOnlyWhenAllowedAndWithoutItsDam
 TEST_F(QuorMfMediaTest, BadInputEndsWithOneLineAndNothingHalfWritten) {
   MakeClip("in.mp4", "-c:v libx264 -g 25 -c:a aac -b:a 48k");
   Ffmpeg("-i '" + m_dir.Path("in.mp4") + "' -c copy -f mpegts '" + m_dir.Path("in.ts") + "'");
-  const Bytes clip = m_dir.ReadBytes("in.mp4");
-  m_dir.WriteBytes("half.mp4", Bytes(clip.begin(), clip.begin() + clip.size() / 2));
+  Ffmpeg("-i '" + m_dir.Path("in.mp4") + "' -c copy -movflags +faststart '" +
+         m_dir.Path("fast.mp4") + "'");
+  for (const char* name : {"in.mp4", "fast.mp4"}) {
+    const Bytes clip = m_dir.ReadBytes(name);
+    m_dir.WriteBytes(std::string("half-") + name,
+                     Bytes(clip.begin(), clip.begin() + clip.size() / 2));
+  }
   m_dir.WriteBytes("text.mp4", Bytes(4000, 'x'));
   Bytes twice = m_dir.ReadBytes("in.ts");
   twice.insert(twice.end(), twice.begin(), twice.end());
   m_dir.WriteBytes("twice.ts", twice);
   Ffmpeg("-f lavfi -i sine=sample_rate=48000 -t 1 -c:a ac3 '" + m_dir.Path("ac3.mkv") + "'");
-  m_dir.MakeDirectory("rec");
   m_dir.WriteBytes("taken.qmf", {1});
   m_dir.WriteBytes("taken.mp4", {1});
 
@@ -245,7 +249,8 @@ TEST_F(QuorMfMediaTest, BadInputEndsWithOneLineAndNothingHalfWritten) {
   const std::string rec = "' '" + m_dir.Path("rec/cam.qmf") + "' --max-size 64 --max-files 9";
   const Case kCases[] = {
       {"NotMedia", "import '" + m_dir.Path("text.mp4") + rec, "not media"},
-      {"TruncatedMp4", "import '" + m_dir.Path("half.mp4") + rec, "half.mp4"},
+      {"TruncatedMp4", "import '" + m_dir.Path("half-in.mp4") + rec, "half-in.mp4"},
+      {"TruncatedMp4IndexFirst", "import '" + m_dir.Path("half-fast.mp4") + rec, "half-fast.mp4"},
       {"UnsupportedCodec", "import '" + m_dir.Path("ac3.mkv") + rec, "ac3"},
       {"TimestampsGoBack", "import '" + m_dir.Path("twice.ts") + rec, "do not rise"},
       {"ImportOverExisting",

@@ -27,7 +27,8 @@ struct InputTrack {
   QuorWaveFormat wave;
   bool seenKeyFrame = false;
   ULONGLONG dropped = 0;
-  ULONGLONG packets = 0;
+  ULONGLONG packets = 0;                     // accepted
+  std::int64_t packetsRead = 0;              // as the demuxer handed them out
   std::optional<std::int64_t> lastDecodeUs;  // before the origin is taken off
 };
 
@@ -250,6 +251,14 @@ bool CQuorMediaImporter::State::ReadMore() {
     const int status = av_read_frame(format, packet.get());
     if (status == AVERROR_EOF) {
       inputEnded = true;
+      // An index that lists more packets than the file held: the file was cut off.
+      for (const InputTrack& track : tracks) {
+        if (track.stream->nb_frames > track.packetsRead) {
+          throw CQuorMediaError(input + ": " + StreamName(track.stream) + ": the file ends after " +
+                                std::to_string(track.packetsRead) + " of its " +
+                                std::to_string(track.stream->nb_frames) + " packets (truncated)");
+        }
+      }
       for (std::size_t i = 0; i < tracks.size(); ++i) {
         if (tracks[i].filter) {
           (void)av_bsf_send_packet(tracks[i].filter.get(), nullptr);  // (void): drained below
@@ -272,6 +281,7 @@ bool CQuorMediaImporter::State::ReadMore() {
       continue;
     }
     InputTrack& track = tracks[found->second];
+    ++track.packetsRead;
     if (!track.filter) {
       Accept(found->second, packet.get());
       av_packet_unref(packet.get());
