@@ -39,10 +39,10 @@ import=$(best "$quormf" import "$work/clip.mp4" "$work/out/rec.qmf" --max-size 6
 "$quormf" import "$work/clip.mp4" "$work/rec/rec.qmf" --max-size 65536 --max-files 64 >/dev/null
 export_time=$(best "$quormf" export "$work/rec/rec.qmf" "$work/out/export.mp4")
 
-awk -v size="$size" -v remux="$remux" -v import="$import" -v exp="$export_time" 'BEGIN {
+awk -v size="$size" -v remux="$remux" -v import="$import" -v exported="$export_time" 'BEGIN {
   mib = size / 1048576
   printf "clip: %.1f MiB\n", mib
   printf "ffmpeg -c copy   %7.3f s  %8.1f MiB/s\n", remux, mib / remux
   printf "quormf import    %7.3f s  %8.1f MiB/s  ratio %.2f\n", import, mib / import, remux / import
-  printf "quormf export    %7.3f s  %8.1f MiB/s  ratio %.2f\n", exp, mib / exp, remux / exp
+  printf "quormf export    %7.3f s  %8.1f MiB/s  ratio %.2f\n", exported, mib / exported, remux / exported
 }'

@@ -19,6 +19,7 @@
 #include "QuorMediaMuxer.h"
 #include "QuorMfCommands.h"
 #include "QuorToolText.h"
+#include "format/QuorFormatLayout.h"
 #include "quormediafiles/platform/QuorGuid.h"
 #include "quormediafiles/quor.hpp"
 
@@ -73,8 +74,9 @@ std::string Seconds(ULONGLONG timestamp) {
 
 void PrintJson(const Json& j) { std::printf("%s\n", j.dump(2).c_str()); }
 
-// Payload handed to the writer between two waits for it.
+// Bytes handed to the writer and not yet written, at most; and how often that is checked.
 constexpr ULONGLONG kQueuedBytes = 16ull << 20;
+constexpr ULONGLONG kCheckBytes = 1ull << 20;
 
 }  // namespace
 
@@ -116,7 +118,8 @@ int QuorRunImport(const QuorImportArgs& args) {
   const ULONGLONG durationUs =
       duration ? static_cast<ULONGLONG>(*duration * kQuorTicksPerSecond) : 0;
   std::map<ULONG, ULONGLONG> samples;
-  ULONGLONG written = 0, payloadBytes = 0, sinceDrain = 0;
+  ULONGLONG written = 0, payloadBytes = 0, sinceCheck = 0;
+  ULONGLONG handedBytes = writer.status().bytesWrittenTotal;
   bool stoppedFull = false;
   unsigned lastPercent = 101;
   const auto start = std::chrono::steady_clock::now();
@@ -133,13 +136,19 @@ int QuorRunImport(const QuorImportArgs& args) {
     ++samples[sample.trackId];
     ++written;
     payloadBytes += sample.payload.size();
-    // The writer copies every sample: waiting for it now and then keeps a fast input from
-    // queueing the whole file in memory.
-    sinceDrain += sample.payload.size();
-    if (sinceDrain > kQueuedBytes) {
-      writer.drain();
-      sinceDrain = 0;
-      if (writer.status().state == quor::WriterState::Finished) {
+    // The writer copies every sample: holding back while it is far behind keeps a fast input
+    // from queueing the whole file in memory, without stopping the reading while it catches up.
+    sinceCheck += sample.payload.size() + kMediaSampleOverhead;
+    if (sinceCheck > kCheckBytes) {
+      handedBytes += sinceCheck;
+      sinceCheck = 0;
+      quor::WriterStatus now = writer.status();
+      while (now.state == quor::WriterState::Started &&
+             handedBytes > now.bytesWrittenTotal + kQueuedBytes) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        now = writer.status();
+      }
+      if (now.state == quor::WriterState::Finished) {
         stoppedFull = true;
         break;
       }

@@ -91,7 +91,9 @@ std::uint32_t GetBe16(QuorByteView data, std::size_t at) {
   return (static_cast<std::uint32_t>(data[at]) << 8) | data[at + 1];
 }
 
-void PutTag(QuorBytes* out, const char* tag) { out->insert(out->end(), tag, tag + 4); }
+void PutTag(QuorBytes* out, const char* tag) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<std::uint8_t>(tag[i]));
+}
 
 bool HasTag(QuorByteView data, std::size_t at, const char* tag) {
   return std::memcmp(data.data() + at, tag, 4) == 0;
@@ -111,37 +113,54 @@ bool ReadLeb128(QuorByteView data, std::size_t* at, std::uint64_t* value) {
 
 }  // namespace
 
+void QuorForEachAnnexBUnit(QuorByteView data,
+                           const std::function<bool(const QuorNalUnit&)>& visit) {
+  std::optional<QuorNalUnit> pending;
+  std::size_t i = 2;
+  while (i < data.size()) {
+    const void* one = std::memchr(data.data() + i, 1, data.size() - i);
+    if (one == nullptr) break;
+    const std::size_t at =
+        static_cast<std::size_t>(static_cast<const std::uint8_t*>(one) - data.data());
+    i = at + 1;
+    if (data[at - 1] != 0 || data[at - 2] != 0) continue;
+    std::size_t start = at - 2;
+    while (start > 0 && data[start - 1] == 0 && (!pending || start > pending->begin)) --start;
+    if (pending) {
+      pending->end = start;
+      if (!visit(*pending)) return;
+    }
+    pending = QuorNalUnit{start, at + 1, data.size()};
+    i = at + 3;
+  }
+  if (pending) (void)visit(*pending);  // (void): the last unit; nothing follows either way
+}
+
 std::vector<QuorNalUnit> QuorAnnexBUnits(QuorByteView data) {
   std::vector<QuorNalUnit> units;
-  std::size_t i = 0;
-  while (i + 3 <= data.size()) {
-    if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
-      std::size_t start = i;
-      while (start > 0 && data[start - 1] == 0 && (units.empty() || start > units.back().begin)) {
-        --start;
-      }
-      if (!units.empty()) units.back().end = start;
-      units.push_back({start, i + 3, data.size()});
-      i += 3;
-    } else {
-      ++i;
-    }
-  }
+  QuorForEachAnnexBUnit(data, [&](const QuorNalUnit& unit) {
+    units.push_back(unit);
+    return true;
+  });
   return units;
 }
 
 QuorBytes QuorParameterSets(QuorByteView accessUnit, bool hevc) {
   QuorBytes sets;
-  for (const QuorNalUnit& unit : QuorAnnexBUnits(accessUnit)) {
-    if (unit.begin >= unit.end) continue;
+  QuorForEachAnnexBUnit(accessUnit, [&](const QuorNalUnit& unit) {
+    if (unit.begin >= unit.end) return true;
     const int type = NalType(accessUnit[unit.begin], hevc);
+    const bool slice = hevc ? type < 32 : (type >= 1 && type <= 5);
+    if (slice) return false;
     const bool parameterSet = hevc ? (type == kH265Vps || type == kH265Sps || type == kH265Pps)
                                    : (type == kH264Sps || type == kH264Pps);
-    if (!parameterSet) continue;
-    sets.insert(sets.end(), {0, 0, 0, 1});
-    sets.insert(sets.end(), accessUnit.begin() + static_cast<std::ptrdiff_t>(unit.begin),
-                accessUnit.begin() + static_cast<std::ptrdiff_t>(unit.end));
-  }
+    if (parameterSet) {
+      sets.insert(sets.end(), {0, 0, 0, 1});
+      sets.insert(sets.end(), accessUnit.begin() + static_cast<std::ptrdiff_t>(unit.begin),
+                  accessUnit.begin() + static_cast<std::ptrdiff_t>(unit.end));
+    }
+    return true;
+  });
   return sets;
 }
 
@@ -163,11 +182,13 @@ QuorBytes QuorWithPresentationOffset(QuorByteView accessUnit, bool hevc, std::in
 
   // An access unit delimiter must stay the first unit.
   std::size_t insertAt = 0;
-  const std::vector<QuorNalUnit> units = QuorAnnexBUnits(accessUnit);
-  if (!units.empty() && units[0].begin < units[0].end &&
-      NalType(accessUnit[units[0].begin], hevc) == (hevc ? kH265Aud : kH264Aud)) {
-    insertAt = units[0].end;
-  }
+  QuorForEachAnnexBUnit(accessUnit, [&](const QuorNalUnit& first) {
+    if (first.begin < first.end &&
+        NalType(accessUnit[first.begin], hevc) == (hevc ? kH265Aud : kH264Aud)) {
+      insertAt = first.end;
+    }
+    return false;
+  });
   QuorBytes out(accessUnit.begin(), accessUnit.begin() + static_cast<std::ptrdiff_t>(insertAt));
   out.insert(out.end(), sei.begin(), sei.end());
   out.insert(out.end(), accessUnit.begin() + static_cast<std::ptrdiff_t>(insertAt),
@@ -175,29 +196,41 @@ QuorBytes QuorWithPresentationOffset(QuorByteView accessUnit, bool hevc, std::in
   return out;
 }
 
-QuorBytes QuorTakePresentationOffset(QuorByteView accessUnit, bool hevc, std::int64_t* offsetUs) {
-  *offsetUs = 0;
+std::optional<QuorPresentationSei> QuorFindPresentationOffset(QuorByteView accessUnit, bool hevc) {
   const std::size_t headerSize = hevc ? 2 : 1;
-  for (const QuorNalUnit& unit : QuorAnnexBUnits(accessUnit)) {
-    if (unit.begin + headerSize >= unit.end) continue;
-    if (NalType(accessUnit[unit.begin], hevc) != (hevc ? kH265PrefixSei : kH264Sei)) continue;
-    const QuorBytes rbsp =
-        Unescape(accessUnit.subspan(unit.begin + headerSize, unit.end - unit.begin - headerSize));
+  std::optional<QuorPresentationSei> found;
+  int seen = 0;
+  QuorForEachAnnexBUnit(accessUnit, [&](const QuorNalUnit& unit) {
+    ++seen;
+    if (unit.begin + headerSize >= unit.end) return seen < 2;
+    const int type = NalType(accessUnit[unit.begin], hevc);
+    if (type == (hevc ? kH265Aud : kH264Aud)) return seen < 2;
+    if (type != (hevc ? kH265PrefixSei : kH264Sei)) return false;
+    const QuorBytes rbsp = Unescape(accessUnit.subspan(
+        unit.begin + headerSize,
+        std::min(unit.end - unit.begin - headerSize, std::size_t{2 * (2 + 16 + 8)})));
     if (rbsp.size() < 2u + kPresentationPayloadSize || rbsp[0] != kUserDataUnregistered ||
         rbsp[1] != kPresentationPayloadSize ||
         !std::equal(kPresentationUuid.begin(), kPresentationUuid.end(), rbsp.begin() + 2)) {
-      continue;
+      return false;
     }
     std::uint64_t value = 0;
     for (int i = 0; i < 8; ++i) value = (value << 8) | rbsp[2 + 16 + i];
-    *offsetUs = static_cast<std::int64_t>(value);
-    QuorBytes out(accessUnit.begin(),
-                  accessUnit.begin() + static_cast<std::ptrdiff_t>(unit.startCode));
-    out.insert(out.end(), accessUnit.begin() + static_cast<std::ptrdiff_t>(unit.end),
-               accessUnit.end());
-    return out;
+    found = QuorPresentationSei{unit.startCode, unit.end, static_cast<std::int64_t>(value)};
+    return false;
+  });
+  return found;
+}
+
+QuorBytes QuorTakePresentationOffset(QuorByteView accessUnit, bool hevc, std::int64_t* offsetUs) {
+  const std::optional<QuorPresentationSei> sei = QuorFindPresentationOffset(accessUnit, hevc);
+  *offsetUs = sei ? sei->offsetUs : 0;
+  QuorBytes out(accessUnit.begin(), accessUnit.end());
+  if (sei) {
+    out.erase(out.begin() + static_cast<std::ptrdiff_t>(sei->begin),
+              out.begin() + static_cast<std::ptrdiff_t>(sei->end));
   }
-  return QuorBytes(accessUnit.begin(), accessUnit.end());
+  return out;
 }
 
 int QuorAacConfig::SampleRate() const {

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <utility>
@@ -23,13 +24,16 @@ struct QuorNalUnit {
   std::size_t begin = 0;
   std::size_t end = 0;
 };
+// Calls visit for each unit in order until it returns false.
+void QuorForEachAnnexBUnit(QuorByteView data, const std::function<bool(const QuorNalUnit&)>& visit);
 std::vector<QuorNalUnit> QuorAnnexBUnits(QuorByteView data);
 // The NAL unit type of a unit's first header byte.
 inline int QuorH264NalType(std::uint8_t header) { return header & 0x1F; }
 inline int QuorH265NalType(std::uint8_t header) { return (header >> 1) & 0x3F; }
 
-// H.264/H.265 parameter-set units (SPS and PPS; for H.265 also VPS) of an access unit, each with
-// a 4-byte start code, in stream order: the decoder configuration of a key frame.
+// H.264/H.265 parameter-set units (SPS and PPS; for H.265 also VPS) of an access unit before its
+// first slice, each with a 4-byte start code, in stream order: the decoder configuration of a key
+// frame.
 QuorBytes QuorParameterSets(QuorByteView accessUnit, bool hevc);
 
 // The presentation offset (presentation time minus decode time, microseconds) travels in a
@@ -37,7 +41,15 @@ QuorBytes QuorParameterSets(QuorByteView accessUnit, bool hevc);
 // Inserts the SEI unit into an Annex B access unit: after an access unit delimiter when the unit
 // starts with one, else first.
 QuorBytes QuorWithPresentationOffset(QuorByteView accessUnit, bool hevc, std::int64_t offsetUs);
-// Finds that SEI unit; returns the access unit without it and sets *offsetUs (0 when absent).
+// Finds that SEI unit (the first unit, or the second after a delimiter): its bytes, start code
+// included, and the offset; nullopt when the access unit has none.
+struct QuorPresentationSei {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  std::int64_t offsetUs = 0;
+};
+std::optional<QuorPresentationSei> QuorFindPresentationOffset(QuorByteView accessUnit, bool hevc);
+// The access unit without that SEI unit; *offsetUs is 0 when it has none.
 QuorBytes QuorTakePresentationOffset(QuorByteView accessUnit, bool hevc, std::int64_t* offsetUs);
 
 // AAC: the fields an ADTS header and a two-byte AudioSpecificConfig share.

@@ -366,7 +366,8 @@ QuorMediaSample CQuorMediaImporter::State::MakeSample(InputTrack& track, const A
     case AV_CODEC_ID_H264:
     case AV_CODEC_ID_HEVC: {
       const bool hevc = codec == AV_CODEC_ID_HEVC;
-      QuorBytes sets = QuorParameterSets(data, hevc);
+      // Parameter sets travel with key frames; delta frames are not searched for them.
+      QuorBytes sets = key ? QuorParameterSets(data, hevc) : QuorBytes();
       QuorBytes unit;
       if (!sets.empty()) {
         track.parameterSets = std::move(sets);

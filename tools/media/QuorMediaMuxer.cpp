@@ -245,15 +245,14 @@ void CQuorMediaMuxer::Write(const QuorMediaSample& sample) {
   const auto found = s.tracks.find(sample.trackId);
   if (found == s.tracks.end()) return;
   const OutputTrack& track = found->second;
+  // The packet is the sample less the in-band forms the container keeps elsewhere: a header in
+  // front (ADTS, WAVE) or the presentation-offset SEI unit (cut out as a gap).
   QuorByteView data(sample.payload);
-  QuorBytes stripped;
-  std::int64_t offsetUs = 0;
+  std::optional<QuorPresentationSei> sei;
   switch (track.codec->codecId) {
     case AV_CODEC_ID_H264:
     case AV_CODEC_ID_HEVC:
-      stripped =
-          QuorTakePresentationOffset(data, track.codec->codecId == AV_CODEC_ID_HEVC, &offsetUs);
-      data = stripped;
+      sei = QuorFindPresentationOffset(data, track.codec->codecId == AV_CODEC_ID_HEVC);
       break;
     case AV_CODEC_ID_AAC:
       if (const auto adts = QuorParseAdts(data)) data = data.subspan(adts->second);
@@ -264,11 +263,15 @@ void CQuorMediaMuxer::Write(const QuorMediaSample& sample) {
       }
       break;
   }
-  if (data.empty()) return;
+  const std::size_t gap = sei ? sei->end - sei->begin : 0;
+  if (data.size() <= gap) return;
   AVPacket* packet = s.packet.get();
-  int status = av_new_packet(packet, static_cast<int>(data.size()));
+  int status = av_new_packet(packet, static_cast<int>(data.size() - gap));
   if (status < 0) throw std::bad_alloc();
-  std::memcpy(packet->data, data.data(), data.size());
+  const std::size_t head = sei ? sei->begin : data.size();
+  std::memcpy(packet->data, data.data(), head);
+  std::memcpy(packet->data + head, data.data() + head + gap, data.size() - head - gap);
+  const std::int64_t offsetUs = sei ? sei->offsetUs : 0;
   const std::int64_t decodeUs = static_cast<std::int64_t>(sample.timestamp - s.base);
   packet->dts = av_rescale_q(decodeUs, kQuorMicroseconds, track.stream->time_base);
   packet->pts = av_rescale_q(decodeUs + offsetUs, kQuorMicroseconds, track.stream->time_base);
