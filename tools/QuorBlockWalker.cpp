@@ -19,11 +19,6 @@
 
 namespace {
 
-std::string CodeText(HRESULT hr) {
-  const std::string name = QuorResultCodeName(hr);
-  return name.empty() ? QuorResultCodeHex(hr) : name + " (" + QuorResultCodeHex(hr) + ")";
-}
-
 // Takes ownership of value.
 std::string TakeString(BSTR value) {
   CQuorBstr owner;
@@ -210,7 +205,8 @@ QuorBlockWalk CQuorBlockWalker::Walk(const std::string& path) {
     }
     QuorCheck(m_storage->Seek(0, static_cast<LONGLONG>(offset), soBegin), "Seek");
     if (const HRESULT hr = block->Read(m_storage->GetReader()); FAILED(hr)) {
-      walk.end = std::string("unreadable ") + QuorBlockTypeName(type) + " block: " + CodeText(hr);
+      walk.end = std::string("unreadable ") + QuorBlockTypeName(type) +
+                 " block: " + QuorResultCodeText(hr);
       return walk;
     }
 

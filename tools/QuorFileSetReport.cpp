@@ -1,12 +1,27 @@
 #include "QuorFileSetReport.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "QuorToolText.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
 
+void QuorRefuseNonRegularFile(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (error || !std::filesystem::exists(status) || std::filesystem::is_regular_file(status)) {
+    return;  // the library reports a missing or unreadable file
+  }
+  throw CQuorError(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), "open",
+                   path +
+                       " is not a regular file (a directory, FIFO, device or socket is never "
+                       "a member file)");
+}
+
 CQuorComPtr<IQuorMediaFileReader> QuorOpenFileSet(const std::string& path,
                                                   const std::string& password) {
+  QuorRefuseNonRegularFile(path);
   auto reader = QuorCreate<IQuorMediaFileReader>(CLSID_QuorMediaFileReader);
   CQuorBstr passwordText;
   if (!password.empty()) passwordText = QuorBstr(password);
@@ -32,11 +47,7 @@ std::vector<QuorMemberFileReport> QuorReportFiles(IQuorMediaFileReader* reader) 
 
 namespace {
 
-QuorTrackReport ReportTrack(IQuorMediaFileReader* reader, ULONG id, bool countSamples) {
-  CQuorComPtr<IQuorTrackMetadata> metadata;
-  QuorCheck(reader->GetTrackMetadata(id, metadata.AddressOf()), "GetTrackMetadata");
-  QuorTrackReport track;
-  track.id = id;
+void ReadMetadata(IQuorTrackMetadata* metadata, QuorTrackReport& track) {
   track.name = QuorGetString([&](BSTR* p) { return metadata->GetTrackName(p); }, "GetTrackName");
   track.sourceId =
       QuorGetOptional<ULONG>([&](ULONG* p) { return metadata->GetSourceId(p); }, "GetSourceId");
@@ -62,6 +73,19 @@ QuorTrackReport ReportTrack(IQuorMediaFileReader* reader, ULONG id, bool countSa
       QuorIsTrue(QuorGetOptional<VARIANT_BOOL>(
                      [&](VARIANT_BOOL* p) { return metadata->IsAuthentic(p); }, "IsAuthentic")
                      .value_or(VARIANT_FALSE));
+}
+
+QuorTrackReport ReportTrack(IQuorMediaFileReader* reader, ULONG id, bool countSamples) {
+  QuorTrackReport track;
+  track.id = id;
+  CQuorComPtr<IQuorTrackMetadata> metadata;
+  // A track the reader cannot describe still has its timestamps and samples to show.
+  if (const HRESULT hr = reader->GetTrackMetadata(id, metadata.AddressOf()); FAILED(hr)) {
+    (void)QuorTakeErrorDescription();  // (void): the code is what the report shows
+    track.metadataError = hr;
+  } else {
+    ReadMetadata(metadata.Get(), track);
+  }
   track.firstTimestamp = QuorGetOptional<ULONGLONG>(
       [&](ULONGLONG* p) { return reader->GetFirstTimeStamp(id, p); }, "GetFirstTimeStamp");
   track.lastTimestamp = QuorGetOptional<ULONGLONG>(
@@ -173,6 +197,7 @@ nlohmann::ordered_json QuorToJson(const QuorFileSetReport& report) {
       track["audio_format_name"] = QuorFormatName(*t.audioFormat);
     }
     track["authentic"] = t.authentic;
+    if (t.metadataError) track["metadata_error"] = QuorResultCodeText(*t.metadataError);
     optional("first_timestamp", t.firstTimestamp);
     optional("last_timestamp", t.lastTimestamp);
     track["samples"] = t.samples;
@@ -206,8 +231,13 @@ void QuorPrintReport(const QuorFileSetReport& report) {
     std::string format;
     if (t.videoFormat) format += QuorFormatName(*t.videoFormat);
     if (t.audioFormat) format += (format.empty() ? "" : "+") + QuorFormatName(*t.audioFormat);
-    std::printf("  track %u \"%s\" %s %s%s\n", static_cast<unsigned>(t.id), t.name.c_str(),
-                kind.c_str(), format.c_str(), t.authentic ? "" : " (track info damaged)");
+    if (t.metadataError) {
+      std::printf("  track %u (metadata unreadable: %s)\n", static_cast<unsigned>(t.id),
+                  QuorResultCodeText(*t.metadataError).c_str());
+    } else {
+      std::printf("  track %u \"%s\" %s %s%s\n", static_cast<unsigned>(t.id), t.name.c_str(),
+                  kind.c_str(), format.c_str(), t.authentic ? "" : " (track info damaged)");
+    }
     if (t.sourceUrl) std::printf("    source     %s\n", t.sourceUrl->c_str());
     if (t.pairId) std::printf("    paired     with track %u\n", static_cast<unsigned>(*t.pairId));
     if (t.firstTimestamp && t.lastTimestamp) {

@@ -34,6 +34,9 @@ struct QuorTrackReport {
   ULONGLONG samples = 0;
   ULONGLONG keyFrames = 0;
   ULONGLONG payloadBytes = 0;
+  // Why the reader gave no metadata (a format identifier outside its table, say); the fields
+  // above it are then unset.
+  std::optional<HRESULT> metadataError;
 };
 
 struct QuorFileSetReport {
@@ -46,7 +49,10 @@ struct QuorFileSetReport {
   std::vector<QuorTrackReport> tracks;
 };
 
-// A new reader with the fileset of path open (password empty: none).
+// Throws CQuorError naming path when it exists and is not a regular file, before anything
+// tries to open it.
+void QuorRefuseNonRegularFile(const std::string& path);
+// A new reader with the fileset of path open (password empty: none); path must be a regular file.
 CQuorComPtr<IQuorMediaFileReader> QuorOpenFileSet(const std::string& path,
                                                   const std::string& password);
 

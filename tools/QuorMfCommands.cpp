@@ -1,5 +1,8 @@
 #include "QuorMfCommands.h"
 
+#include <dlfcn.h>
+#include <stdlib.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +17,7 @@
 #include "QuorFileSetReport.h"
 #include "QuorToolText.h"
 #include "format/QuorFormatLayout.h"
+#include "platform/QuorRegistryFile.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
 
 namespace {
@@ -238,7 +242,33 @@ int QuorRunExtract(const QuorOpenArgs& args, const QuorSampleRange& range,
   return 0;
 }
 
+int QuorRunRegister(const std::string& module, bool system, bool unregister) {
+  // The runtime writes the file QUOR_REGISTRY_FILE names; the system-wide file is made that.
+  if (system && ::setenv("QUOR_REGISTRY_FILE", CQuorRegistryFile::SystemPath().c_str(), 1) != 0) {
+    throw CQuorError(E_OUTOFMEMORY, "setenv", "the system registry cannot be chosen");
+  }
+  void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* why = ::dlerror();
+    throw CQuorError(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), "dlopen",
+                     module + ": " + (why ? why : "cannot be loaded"));
+  }
+  const char* entryName = unregister ? "DllUnregisterServer" : "DllRegisterServer";
+  using Entry = HRESULT (*)();
+  const auto entry = reinterpret_cast<Entry>(::dlsym(handle, entryName));
+  if (entry == nullptr) {
+    throw CQuorError(HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND), entryName,
+                     module + " is not a component server");
+  }
+  QuorCheck(entry(), entryName);
+  std::printf("%s %s %s %s\n", unregister ? "unregistered" : "registered", module.c_str(),
+              unregister ? "from" : "in", CQuorRegistryFile::DefaultPath().c_str());
+  // The module stays loaded until the process ends: its objects may still be in use.
+  return 0;
+}
+
 int QuorRunDump(const std::string& memberFile, bool json) {
+  QuorRefuseNonRegularFile(memberFile);
   CQuorBlockWalker walker;
   const QuorBlockWalk walk = walker.Walk(memberFile);
   if (json) {

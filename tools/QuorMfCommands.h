@@ -32,6 +32,9 @@ int QuorRunExtract(const QuorOpenArgs& args, const QuorSampleRange& range,
 int QuorRunDump(const std::string& memberFile, bool json);
 // manifest: a JSON file listing every sample written, per track, in the form `samples --json`
 // prints (empty: none).
+// Loads the module (a path, or a name the loader searches for) and calls its DllRegisterServer,
+// or DllUnregisterServer, on the user's class registry, or on the system-wide one (system).
+int QuorRunRegister(const std::string& module, bool system, bool unregister);
 int QuorRunRecord(const QuorRecordOptions& options, const std::string& manifest, bool json);
 
 struct QuorImportArgs {

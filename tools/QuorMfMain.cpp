@@ -80,6 +80,20 @@ int main(int argc, char** argv) {
   dumpCommand->add_option("MEMBERFILE", dumpFile, "one member file")->required();
   dumpCommand->add_flag("--json", dumpJson, "print JSON instead of text");
 
+  std::string module = "libquormediafiles.so.1";
+  bool systemRegistry = false;
+  CLI::App* registerCommand =
+      app.add_subcommand("register", "record a component server's classes in the class registry");
+  CLI::App* unregisterCommand = app.add_subcommand(
+      "unregister", "remove a component server's classes from the class registry");
+  for (CLI::App* command : {registerCommand, unregisterCommand}) {
+    command->add_option("MODULE", module, "the library, a path or a name the loader searches for")
+        ->capture_default_str();
+    command->add_flag("--system", systemRegistry,
+                      "the system-wide registry (QUOR_SYSTEM_REGISTRY_FILE or "
+                      "/etc/quormediafiles/registry) instead of the user's");
+  }
+
   QuorRecordOptions record;
   std::string manifest;
   bool recordJson = false;
@@ -101,6 +115,13 @@ int main(int argc, char** argv) {
   recordCommand->add_flag("--overwrite", record.overwrite, "replace existing member files");
   recordCommand->add_flag("--realtime", record.realtime,
                           "pace the samples at their timestamps, like a live source");
+  recordCommand->add_flag("--durable", record.durable,
+                          "sync the head and every index block to the device as written");
+  recordCommand
+      ->add_option("--index-period", record.indexPeriodSeconds,
+                   "seconds between index blocks: what a crash can leave unindexed")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 86400));
   recordCommand->add_option("--manifest", manifest,
                             "write the list of samples written as JSON to this file");
   recordCommand->add_flag("--json", recordJson, "print the summary as JSON");
@@ -168,6 +189,8 @@ int main(int argc, char** argv) {
     }
     if (*dumpCommand) return QuorRunDump(dumpFile, dumpJson);
     if (*recordCommand) return QuorRunRecord(record, manifest, recordJson);
+    if (*registerCommand) return QuorRunRegister(module, systemRegistry, false);
+    if (*unregisterCommand) return QuorRunRegister(module, systemRegistry, true);
     if (*importCommand) return QuorRunImport(import);
     if (*exportCommand) return QuorRunExport(exportArgs);
   } catch (const CQuorError& e) {

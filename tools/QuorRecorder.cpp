@@ -69,6 +69,10 @@ QuorRecordResult CQuorRecorder::Record() {
                               kQuorFormatAudioAac);
   QuorCheck(microphone->SetPairId(kQuorVideoTrackId), "SetPairId");
   QuorCheck(writer->AddTrack(microphone.Get()), "AddTrack");
+  CQuorComPtr<IQuorMediaFileWriterOptions> options;
+  QuorCheck(writer.As(&options), "QueryInterface(IQuorMediaFileWriterOptions)");
+  QuorCheck(options->SetDurable(QuorVariantBool(m_options.durable)), "SetDurable");
+  QuorCheck(options->SetIndexPeriod(m_options.indexPeriodSeconds), "SetIndexPeriod");
   QuorCheck(writer->StartRecording(), "StartRecording");
 
   const ULONGLONG durationUs = static_cast<ULONGLONG>(

@@ -24,6 +24,8 @@ struct QuorRecordOptions {
   std::string description;
   double durationSeconds = 8.0;
   bool realtime = false;  // pace the samples at their timestamps
+  bool durable = false;   // sync each head, index and closing block to the device
+  ULONG indexPeriodSeconds = 60;
 };
 
 struct QuorRecordResult {

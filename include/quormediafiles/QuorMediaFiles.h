@@ -1,4 +1,4 @@
-// The library's public programming interface: the seven dual object interfaces, the writer
+// The library's public programming interface: the eight dual object interfaces, the writer
 // state enumeration, the result codes, and the fixed class, interface, type library and
 // application identifiers that callers create objects with.
 //
@@ -52,6 +52,9 @@ inline constexpr GUID IID_IQuorMediaFileRecordingStatus = {
 // {1DB4E675-41A0-40A7-AEE8-EDE0B36C5BE4}
 inline constexpr GUID IID_IQuorMediaFileSampleAccess = {
     0x1DB4E675, 0x41A0, 0x40A7, {0xAE, 0xE8, 0xED, 0xE0, 0xB3, 0x6C, 0x5B, 0xE4}};
+// {89421C1E-832C-4CE3-9D39-5F27FBFA92F9}
+inline constexpr GUID IID_IQuorMediaFileWriterOptions = {
+    0x89421C1E, 0x832C, 0x4CE3, {0x9D, 0x39, 0x5F, 0x27, 0xFB, 0xFA, 0x92, 0xF9}};
 // {6EFDDF73-CE71-45ED-BFE2-78DA03DE73D0}
 inline constexpr GUID CLSID_QuorMediaFileReader = {
     0x6EFDDF73, 0xCE71, 0x45ED, {0xBF, 0xE2, 0x78, 0xDA, 0x03, 0xDE, 0x73, 0xD0}};
@@ -218,6 +221,30 @@ struct IQuorMediaFileRecordingStatus : IDispatch {
   ~IQuorMediaFileRecordingStatus() = default;
 };
 
+// The writer's recording options and counters, reached by QueryInterface on a writer. A setting
+// may be changed in any state; a recording uses the values it found at StartRecording.
+struct IQuorMediaFileWriterOptions : IDispatch {
+  // VARIANT_TRUE: every head, index and finalization block is synced to the storage device
+  // (fdatasync) once written, so that a power cut loses at most the samples after the last
+  // index block. Off by default: blocks reach the operating system, which survives a killed
+  // process but not a power cut.
+  virtual HRESULT SetDurable(VARIANT_BOOL vbDurable) = 0;
+  virtual HRESULT GetDurable(VARIANT_BOOL* pvbDurable) = 0;
+  // Seconds between two index blocks, 1 to 86400 (E_INVALIDARG otherwise); 60 by default.
+  // Samples after the last index block of a file cut off by a crash are in the file but reach
+  // the reader without track or timestamp: a shorter period bounds that loss.
+  virtual HRESULT SetIndexPeriod(ULONG dwSeconds) = 0;
+  virtual HRESULT GetIndexPeriod(ULONG* pdwSeconds) = 0;
+  // Samples that Write accepted with a success code and that no file holds, since the last
+  // Initialize: samples larger than an empty member file, samples handed in after the fileset
+  // or the disk became full, samples still queued when the recording stopped, and samples
+  // whose write failed.
+  virtual HRESULT GetDroppedSampleCount(ULONGLONG* pnDropped) = 0;
+
+ protected:
+  ~IQuorMediaFileWriterOptions() = default;
+};
+
 QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileReader, IID_IQuorMediaFileReader);
 QUOR_DECLARE_INTERFACE_IID(IQuorFileSetMetadata, IID_IQuorFileSetMetadata);
 QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileStatus, IID_IQuorMediaFileStatus);
@@ -226,3 +253,4 @@ QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileSample, IID_IQuorMediaFileSample);
 QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileSampleAccess, IID_IQuorMediaFileSampleAccess);
 QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileWriter, IID_IQuorMediaFileWriter);
 QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileRecordingStatus, IID_IQuorMediaFileRecordingStatus);
+QUOR_DECLARE_INTERFACE_IID(IQuorMediaFileWriterOptions, IID_IQuorMediaFileWriterOptions);

@@ -104,6 +104,12 @@ inline std::string QuorResultCodeHex(HRESULT hr) {
   return text;
 }
 
+// "MFS_E_BAD_PASSWORD (0x8004F008)", or the number alone for a code without a name.
+inline std::string QuorResultCodeText(HRESULT hr) {
+  const std::string name = QuorResultCodeName(hr);
+  return name.empty() ? QuorResultCodeHex(hr) : name + " (" + QuorResultCodeHex(hr) + ")";
+}
+
 // Takes the calling thread's error information and returns its description ("" when there is
 // none). Call it right after the failed call: the next failing call replaces the record.
 inline std::string QuorTakeErrorDescription() {
@@ -132,10 +138,7 @@ class CQuorError : public std::runtime_error {
   // description the operation stands in its place.
   static std::string Compose(HRESULT hr, const std::string& operation,
                              const std::string& description) {
-    const std::string name = QuorResultCodeName(hr);
-    std::string text =
-        name.empty() ? QuorResultCodeHex(hr) : name + " (" + QuorResultCodeHex(hr) + ")";
-    text += ": ";
+    std::string text = QuorResultCodeText(hr) + ": ";
     text += description.empty() ? operation + " failed" : description;
     return text;
   }

@@ -184,6 +184,7 @@ constexpr CatalogueEntry kCatalogue[] = {
     {10274, "Trace - Fileset Authentication Failed"},
     {10275, "Trace - Fileset Authentication Succeeded"},
     {10276, "Error - Cannot cancel Authentication- it is not currently in progress"},
+    {10290, "Error- Next file cannot be created, recording ended with the last file: %s"},
 };
 // clang-format on
 
@@ -194,7 +195,7 @@ constexpr bool IsSortedById() {
   return true;
 }
 static_assert(IsSortedById(), "the lookup is a binary search");
-static_assert(std::size(kCatalogue) == 169);
+static_assert(std::size(kCatalogue) == 170);
 
 }  // namespace
 

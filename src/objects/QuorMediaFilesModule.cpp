@@ -91,18 +91,36 @@ HRESULT CQuorMediaFilesModule::GetClassObject(REFCLSID rclsid, REFIID riid, void
   return CLASS_E_CLASSNOTAVAILABLE;
 }
 
+HRESULT CQuorMediaFilesModule::RegistrationPath(const std::string& loadedName,
+                                                const std::string& soname, std::u16string* path) {
+  namespace fs = std::filesystem;
+  try {
+    // The loader reports the name it was given, which may be relative to a directory the
+    // process has left by the time it registers; the directory is resolved, the file name is
+    // not (resolving it would name one release of the library for good).
+    const fs::path loaded(loadedName);
+    std::error_code error;
+    fs::path directory = fs::canonical(fs::absolute(loaded).parent_path(), error);
+    if (error) directory = fs::absolute(loaded).parent_path();
+    fs::path file = directory / loaded.filename();
+    if (!soname.empty() && fs::exists(directory / soname, error)) file = directory / soname;
+    const std::string text = file.string();
+    std::u16string wide = QuorUtf8ToUtf16(text);
+    // Ill-formed UTF-8 comes back as replacement characters, which name another file.
+    if (QuorUtf16ToUtf8(wide) != text) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+    *path = std::move(wide);
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
 void CQuorMediaFilesModule::ProcessAttach() noexcept {
   Dl_info info{};
   if (::dladdr(&kModuleAnchor, &info) == 0 || !info.dli_fname) return;
-  try {
-    // The loader reports the name it was given, which may be relative to a directory the
-    // process has left by the time it registers.
-    std::unique_ptr<char, decltype(&std::free)> absolute(::realpath(info.dli_fname, nullptr),
-                                                         &std::free);
-    m_modulePath = QuorUtf8ToUtf16(absolute ? absolute.get() : info.dli_fname);
-  } catch (const std::bad_alloc&) {
-    m_modulePath.clear();  // registration then fails with E_UNEXPECTED
-  }
+  std::u16string path;
+  m_modulePathError = RegistrationPath(info.dli_fname, QUOR_MODULE_SONAME, &path);
+  if (SUCCEEDED(m_modulePathError)) m_modulePath = std::move(path);
 }
 
 HRESULT CQuorMediaFilesModule::RegisterAppId() const {
@@ -162,7 +180,7 @@ HRESULT CQuorMediaFilesModule::UnregisterCoclass(const CQuorCoclassDesc& coclass
 }
 
 HRESULT CQuorMediaFilesModule::RegisterServer() noexcept {
-  if (m_modulePath.empty()) return E_UNEXPECTED;
+  if (m_modulePath.empty()) return m_modulePathError;
   try {
     HRESULT hr = RegisterAppId();
     for (const CQuorCoclassDesc& coclass : m_coclasses) {

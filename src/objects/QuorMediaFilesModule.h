@@ -19,6 +19,9 @@
 #include "platform/QuorTypeDescription.h"
 #include "quormediafiles/QuorMediaFiles.h"
 
+// A path with bytes that are not UTF-8 (Win32's code for text that cannot be translated).
+inline constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
+
 class CQuorMediaFilesModule {
  public:
   // The application identifier's registration name and the key of the library's file name.
@@ -47,7 +50,15 @@ class CQuorMediaFilesModule {
 
   // Records the library's path on load; the registration scripts name it as the server.
   void ProcessAttach() noexcept;
-  // The absolute path of the file this code was loaded from, UTF-16.
+  // The path that registration records for a module the loader knows as loadedName: its
+  // directory made absolute with symbolic links resolved, and in it soname (the versioned name
+  // the loader looks for) when that file is there, else the file name as loaded; so that an
+  // upgrade that replaces the file behind the versioned name keeps the registration working.
+  // A path that is not valid UTF-8 cannot be recorded:
+  // HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION).
+  [[nodiscard]] static HRESULT RegistrationPath(const std::string& loadedName,
+                                                const std::string& soname, std::u16string* path);
+  // The registered path of the module this code was loaded from, UTF-16 (see above).
   const std::u16string& ModulePath() const noexcept { return m_modulePath; }
 
   // The application identifier script, the six coclass scripts and the type library. The first
@@ -69,4 +80,5 @@ class CQuorMediaFilesModule {
   const GUID m_appId;
   const std::span<const CQuorCoclassDesc> m_coclasses;
   std::u16string m_modulePath;
+  HRESULT m_modulePathError = E_UNEXPECTED;  // why m_modulePath is empty
 };

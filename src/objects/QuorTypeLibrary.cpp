@@ -120,6 +120,14 @@ constexpr CQuorMethodDesc kRecordingStatusMethods[] = {
       QuorRetval(u"peState", VT_I4, u"WriterStateEnum")),
 };
 
+constexpr CQuorMethodDesc kWriterOptionsMethods[] = {
+    M(IQuorMediaFileWriterOptions, SetDurable, 1, QuorIn(u"vbDurable", VT_BOOL)),
+    M(IQuorMediaFileWriterOptions, GetDurable, 2, QuorRetval(u"pvbDurable", VT_BOOL)),
+    M(IQuorMediaFileWriterOptions, SetIndexPeriod, 3, QuorIn(u"dwSeconds", VT_UI4)),
+    M(IQuorMediaFileWriterOptions, GetIndexPeriod, 4, QuorRetval(u"pdwSeconds", VT_UI4)),
+    M(IQuorMediaFileWriterOptions, GetDroppedSampleCount, 5, QuorRetval(u"pnDropped", VT_UI8)),
+};
+
 #undef M
 
 // Type-library order.
@@ -138,6 +146,8 @@ constexpr CQuorInterfaceDesc kInterfaces[] = {
      kWriterMethods},
     {u"IQuorMediaFileRecordingStatus", &IID_IQuorMediaFileRecordingStatus,
      u"IQuorMediaFileRecordingStatus Interface", kRecordingStatusMethods},
+    {u"IQuorMediaFileWriterOptions", &IID_IQuorMediaFileWriterOptions,
+     u"IQuorMediaFileWriterOptions Interface", kWriterOptionsMethods},
 };
 
 constexpr CQuorCoclassDesc kCoclasses[] = {
@@ -204,4 +214,8 @@ const CQuorInterfaceDesc& QuorInterfaceDescription<IQuorMediaFileWriter>() noexc
 template <>
 const CQuorInterfaceDesc& QuorInterfaceDescription<IQuorMediaFileRecordingStatus>() noexcept {
   return kInterfaces[6];
+}
+template <>
+const CQuorInterfaceDesc& QuorInterfaceDescription<IQuorMediaFileWriterOptions>() noexcept {
+  return kInterfaces[7];
 }

@@ -1,4 +1,4 @@
-// The library's type description: the seven public dual interfaces, the six coclasses and
+// The library's type description: the eight public dual interfaces, the six coclasses and
 // WriterStateEnum of QuorMediaFilesLib 1.0. Dispatch calls on every object are served from it
 // (QuorInterfaceDescription<IQuor...>() below, used by CQuorDispatchObject). Constant data.
 #pragma once
@@ -22,3 +22,5 @@ template <>
 const CQuorInterfaceDesc& QuorInterfaceDescription<IQuorMediaFileWriter>() noexcept;
 template <>
 const CQuorInterfaceDesc& QuorInterfaceDescription<IQuorMediaFileRecordingStatus>() noexcept;
+template <>
+const CQuorInterfaceDesc& QuorInterfaceDescription<IQuorMediaFileWriterOptions>() noexcept;

@@ -72,7 +72,12 @@ bool CQuorFile::Create(const std::string& path, DWORD access, DWORD shareMode, D
   if (!canRead && !canWrite) return FailWithWin32(ERROR_INVALID_PARAMETER);
   if ((flagsAndAttributes & ~FILE_FLAG_RANDOM_ACCESS) != 0)
     return FailWithWin32(ERROR_INVALID_PARAMETER);
-  int flags = O_CLOEXEC | (canRead && canWrite ? O_RDWR : canWrite ? O_WRONLY : O_RDONLY);
+  // Non-blocking, so that opening a FIFO without a writer returns at once to be refused below;
+  // for a regular file the flag changes nothing.
+  int flags = O_CLOEXEC | O_NONBLOCK |
+              (canRead && canWrite ? O_RDWR
+               : canWrite          ? O_WRONLY
+                                   : O_RDONLY);
   switch (creation) {
     case CREATE_NEW:
       flags |= O_CREAT | O_EXCL;
@@ -97,7 +102,8 @@ bool CQuorFile::Create(const std::string& path, DWORD access, DWORD shareMode, D
 
   struct stat status {};
   if (fs.Fstat(fd, &status) != 0) return fail(errno);
-  if (S_ISDIR(status.st_mode)) return fail(EISDIR);
+  // Directories, FIFOs, devices and sockets are not files in this sense.
+  if (!S_ISREG(status.st_mode)) return fail(EISDIR);
   const bool exclusive = canWrite || (shareMode & FILE_SHARE_READ) == 0;
   if (fs.Flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) return fail(errno);
   ULONGLONG size = static_cast<ULONGLONG>(status.st_size);
@@ -307,6 +313,12 @@ bool CQuorFile::SetEndOfFile() {
 bool CQuorFile::Flush() {
   if (!IsOpen()) return FailWithWin32(ERROR_INVALID_HANDLE);
   return FlushWrites();
+}
+
+bool CQuorFile::Sync() {
+  if (!Flush()) return false;
+  if (QuorCurrentFileSystem().Fdatasync(m_fd) != 0) return FailWithErrno(errno);
+  return true;
 }
 
 bool CQuorFile::SetReserve(ULONGLONG bytes) {

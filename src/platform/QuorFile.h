@@ -64,7 +64,8 @@ class CQuorFile {
   // FILE_SHARE_READ; creation CREATE_NEW, CREATE_ALWAYS (an existing file is emptied) or
   // OPEN_EXISTING; flagsAndAttributes 0 or FILE_FLAG_RANDOM_ACCESS (the first read fetches a few
   // KiB, not the whole buffer: for a file that is read here and there rather than from the start
-  // on). A directory is refused with ERROR_ACCESS_DENIED. Closes a file held before.
+  // on). Anything but a regular file (a directory, FIFO, device or socket) is refused with
+  // ERROR_ACCESS_DENIED, without waiting for a FIFO's other end. Closes a file held before.
   [[nodiscard]] bool Create(const std::string& path, DWORD access, DWORD shareMode, DWORD creation,
                             DWORD flagsAndAttributes = 0);
   bool IsOpen() const noexcept { return m_fd >= 0; }
@@ -85,6 +86,8 @@ class CQuorFile {
   [[nodiscard]] bool SetEndOfFile();
   // Hands buffered bytes to the OS (not to the disk: no fsync).
   [[nodiscard]] bool Flush();
+  // Flush, then writes the file's data through to the storage device (fdatasync).
+  [[nodiscard]] bool Sync();
   // Keeps allocation at least bytes ahead of the file pointer from now on; fails with
   // ERROR_DISK_FULL when that room cannot be had now. Ignored on file systems that cannot
   // preallocate and on files not open for writing.

@@ -38,6 +38,9 @@ class CQuorPosixFileSystem final : public CQuorFileSystem {
   int Fstat(int fd, struct stat* status) override {
     return RetryOnEintr([&] { return ::fstat(fd, status); });
   }
+  int Fdatasync(int fd) override {
+    return RetryOnEintr([&] { return ::fdatasync(fd); });
+  }
   int ListDirectory(const char* path, std::vector<std::string>* names) override {
     DIR* dir = ::opendir(path);
     if (dir == nullptr) return errno;

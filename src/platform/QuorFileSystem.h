@@ -24,6 +24,8 @@ class CQuorFileSystem {
   virtual int Fallocate(int fd, int mode, off_t offset, off_t length) = 0;
   virtual int Flock(int fd, int operation) = 0;
   virtual int Fstat(int fd, struct stat* status) = 0;
+  // Writes the file's data (and the size that reaching it needs) to the storage device.
+  virtual int Fdatasync(int fd) = 0;
   // The names of every entry of a directory but "." and "..", in no particular order.
   // Returns 0 or an errno value.
   virtual int ListDirectory(const char* path, std::vector<std::string>* names) = 0;

@@ -1,6 +1,7 @@
 #include "platform/QuorRegistry.h"
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -62,6 +63,22 @@ LONG Guarded(TBody body) noexcept {
   }
 }
 
+// Runs read on the user's tree, and on the system-wide tree when the user's lacks what read
+// looks for.
+LONG ReadUserThenSystem(const std::function<LONG(const CKey& root)>& read) {
+  const CQuorRegistryFile user = QuorClassRegistryFile();
+  const LONG error = user.Read(read);
+  if (error != static_cast<LONG>(ERROR_FILE_NOT_FOUND) &&
+      error != static_cast<LONG>(ERROR_KEY_DELETED)) {
+    return error;
+  }
+  const std::string system = CQuorRegistryFile::SystemPath();
+  if (system == user.Path()) return error;
+  const LONG systemError = CQuorRegistryFile(system).Read(read);
+  // A system file that is missing or unreadable hides nothing the user's file said.
+  return systemError == ERROR_SUCCESS ? systemError : error;
+}
+
 std::string ValueName(LPCOLESTR lpValueName) {
   return lpValueName ? QuorUtf16ToUtf8(lpValueName) : std::string();
 }
@@ -118,7 +135,7 @@ LONG RegOpenKeyExW(HKEY hKey, LPCOLESTR lpSubKey, DWORD ulOptions, REGSAM samDes
     if (!AppendPath(hKey->path, lpSubKey, &handle->path)) {
       return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     }
-    const LONG error = QuorClassRegistryFile().Read([&](const CKey& root) -> LONG {
+    const LONG error = ReadUserThenSystem([&](const CKey& root) -> LONG {
       return Find(root, handle->path) ? ERROR_SUCCESS : static_cast<LONG>(ERROR_FILE_NOT_FOUND);
     });
     if (error != ERROR_SUCCESS) return error;
@@ -165,7 +182,7 @@ LONG RegQueryValueExW(HKEY hKey, LPCOLESTR lpValueName, DWORD* lpReserved, DWORD
   return Guarded([&]() -> LONG {
     const std::string name = ValueName(lpValueName);
     std::u16string value;
-    const LONG error = QuorClassRegistryFile().Read([&](const CKey& root) -> LONG {
+    const LONG error = ReadUserThenSystem([&](const CKey& root) -> LONG {
       const CKey* key = Find(root, hKey->path);
       if (!key) return static_cast<LONG>(ERROR_KEY_DELETED);
       const auto it = key->values.find(name);

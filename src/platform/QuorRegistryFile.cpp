@@ -140,6 +140,11 @@ std::string CQuorRegistryFile::DefaultPath() {
   return (config / "quormediafiles" / "registry").string();
 }
 
+std::string CQuorRegistryFile::SystemPath() {
+  if (const char* file = std::getenv("QUOR_SYSTEM_REGISTRY_FILE"); file && *file) return file;
+  return "/etc/quormediafiles/registry";
+}
+
 std::string CQuorRegistryFile::Format(const CKey& root) {
   std::string text(kFileHeader);
   FormatKey(root, {}, &text);

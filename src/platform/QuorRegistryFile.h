@@ -11,6 +11,9 @@
 //
 // The file is $QUOR_REGISTRY_FILE when that variable is set (tests point it at a temporary
 // file), else $XDG_CONFIG_HOME/quormediafiles/registry, else ~/.config/quormediafiles/registry.
+// A system-wide file, $QUOR_SYSTEM_REGISTRY_FILE or else /etc/quormediafiles/registry, is read
+// after the user's: a key or value the user's file lacks is looked up there. Changes go to the
+// user's file only (a registering program that means the system file names it as the user's).
 // Each operation reads the file afresh under an exclusive lock on its directory and a change
 // replaces the file atomically (a temporary file renamed over it), so processes and copies of
 // this runtime that share the file see each other's changes. A missing file is an empty tree.
@@ -47,6 +50,8 @@ class CQuorRegistryFile {
 
   // The file of the process's registry (see above); empty when no location can be found.
   static std::string DefaultPath();
+  // The system-wide file read after it.
+  static std::string SystemPath();
 
   const std::string& Path() const noexcept { return m_path; }
 

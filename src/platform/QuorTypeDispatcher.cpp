@@ -120,6 +120,8 @@ HRESULT CQuorTypeDispatcher::Invoke(const CQuorInterfaceDesc& desc, void* pInter
   if (expected > 0 && !pDispParams->rgvarg) return E_INVALIDARG;
   if (pVarResult) VariantInit(pVarResult);
 
+  // A method that fails without a record of its own must not report one an earlier call left.
+  (void)SetErrorInfo(0, nullptr);  // always S_OK
   HRESULT hrMethod = S_OK;
   const HRESULT hr =
       method->invoke(pInterface, *method, pDispParams, pVarResult, puArgErr, &hrMethod);

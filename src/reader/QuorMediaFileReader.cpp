@@ -223,8 +223,10 @@ void CQuorMediaFileReader::LoadIndexChain(DWORD fileIndex,
     QUOR_RAISE_IF_FAILED(m_tracks.AddIndexToTracks(m_indexBlock, fileIndex, position), 10132);
     ULONGLONG previous = 0;
     QUOR_RAISE_IF_FAILED(m_indexBlock.GetOffsetToPreviousIndex(&previous), 10133);
-    // The chain runs backwards through the file; an offset that does not would never end.
-    if (previous == 0 || previous >= position) return;
+    if (previous == 0) return;
+    // The chain runs backwards through the file; an offset that does not would never end, and
+    // would meet a block it has added already, which the tracks refuse.
+    if (previous >= position) Raise(E_FAIL, 10132);
     position = previous;
     QUOR_RAISE_IF_FAILED(m_storage.Seek(fileIndex, static_cast<LONGLONG>(position), soBegin),
                          10134);
@@ -354,11 +356,17 @@ HRESULT CQuorMediaFileReader::MoveTo(ULONG dwTrackId, ULONGLONG nTimestamp,
     *ppiSample = nullptr;
     CQuorMediaFileTrack& track = FindTrack(dwTrackId);
     CQuorIndexBlockIdentifier identifier;
-    QUOR_RAISE_IF_FAILED(track.GetIndexBlockIdentifier(nTimestamp, &identifier), 10167);
     CQuorMediaSampleIndex entry;
-    QUOR_RAISE_IF_FAILED(
-        track.GetSampleIndex(nTimestamp, ReadTrackEntries(dwTrackId, identifier, 10107), &entry),
-        10172);
+    const CQuorMediaFileTrack::Cursor before = track.SaveCursor();
+    try {
+      QUOR_RAISE_IF_FAILED(track.GetIndexBlockIdentifier(nTimestamp, &identifier), 10167);
+      QUOR_RAISE_IF_FAILED(
+          track.GetSampleIndex(nTimestamp, ReadTrackEntries(dwTrackId, identifier, 10107), &entry),
+          10172);
+    } catch (...) {
+      track.RestoreCursor(before);
+      throw;
+    }
     log.LogReleaseMessage(Msg(10173), static_cast<int>(dwTrackId),
                           static_cast<unsigned>(nTimestamp & 0xFFFFFFFFu));
     return GetMediaSample(identifier.m_fileIndex, entry, ppiSample);
@@ -389,12 +397,19 @@ HRESULT CQuorMediaFileReader::Step(ULONG dwTrackId, IQuorMediaFileSample** ppiSa
     // The current list is exhausted (or was never filled): enter the neighbouring index block,
     // at its first entry going forward and at its last going back.
     CQuorIndexBlockIdentifier identifier;
-    hr = forward ? track.GetNextIdentifier(&identifier) : track.GetPreviousIdentifier(&identifier);
-    QUOR_RAISE_IF_FAILED(hr, forward ? 10175 : 10179);
-    const std::vector<CQuorMediaSampleIndex>& entries =
-        ReadTrackEntries(dwTrackId, identifier, 10129);
-    const ULONGLONG timestamp = (forward ? entries.front() : entries.back()).m_timestamp;
-    QUOR_RAISE_IF_FAILED(track.GetSampleIndex(timestamp, entries, &entry), 10176);
+    const CQuorMediaFileTrack::Cursor before = track.SaveCursor();
+    try {
+      hr =
+          forward ? track.GetNextIdentifier(&identifier) : track.GetPreviousIdentifier(&identifier);
+      QUOR_RAISE_IF_FAILED(hr, forward ? 10175 : 10179);
+      const std::vector<CQuorMediaSampleIndex>& entries =
+          ReadTrackEntries(dwTrackId, identifier, 10129);
+      const ULONGLONG timestamp = (forward ? entries.front() : entries.back()).m_timestamp;
+      QUOR_RAISE_IF_FAILED(track.GetSampleIndex(timestamp, entries, &entry), 10176);
+    } catch (...) {
+      track.RestoreCursor(before);
+      throw;
+    }
   } else {
     QUOR_RAISE_IF_FAILED(hr, forward ? 10174 : 10178);
   }

@@ -60,6 +60,18 @@ class CQuorMediaFileTrack {
 
   std::size_t GetIdentifierCount() const noexcept;
 
+  // The directory cursor, kept by a move before it searches or steps, and put back when the
+  // move fails before its entries became the current list: cursor and list then still agree.
+  struct Cursor {
+    std::size_t index = 0;
+    bool set = false;
+  };
+  Cursor SaveCursor() const noexcept { return {m_directoryCursor, m_cursorSet}; }
+  void RestoreCursor(const Cursor& cursor) noexcept {
+    m_directoryCursor = cursor.index;
+    m_cursorSet = cursor.set;
+  }
+
  private:
   // Sorts the run and stacks it on the sorted runs, merging as the stack's rule asks.
   void StackRun();

@@ -256,6 +256,13 @@ HRESULT CQuorFileStorage::Flush() {
   return S_OK;
 }
 
+HRESULT CQuorFileStorage::Sync() {
+  for (auto& [index, file] : m_handles) {
+    if (file.IsOpen() && !file.Sync()) return HResultFromLastError();
+  }
+  return S_OK;
+}
+
 HRESULT CQuorFileStorage::Finalize(ULONGLONG* size) {
   if (size == nullptr) return E_POINTER;
   if (m_mode != smWriting) return MFS_E_WRONG_STATE;

@@ -85,6 +85,8 @@ class CQuorFileStorage {
   // Hands buffered bytes to the OS; the recorder calls it when its queue runs empty, so that a
   // killed process loses only what it had not yet asked to write.
   [[nodiscard]] HRESULT Flush();
+  // Flush, and the open files' data through to the storage device.
+  [[nodiscard]] HRESULT Sync();
   // Cuts the current file at its position, closes it and gives that size.
   [[nodiscard]] HRESULT Finalize(ULONGLONG* size);
   HRESULT Reset();

@@ -20,6 +20,7 @@
 #include "objects/QuorTypeLibrary.h"
 #include "platform/QuorClassRegistry.h"
 #include "platform/QuorLastError.h"
+#include "platform/QuorTypeDispatcher.h"
 #include "platform/QuorWaitableTimer.h"
 #include "quormediafiles/QuorResultCodes.h"
 #include "quormediafiles/platform/QuorGuid.h"
@@ -157,6 +158,7 @@ void CQuorMediaFileWriter::Cleanup() {
                                   m_bytesInFinishedFiles = 0;
                                   m_fileHasSamples = false;
                                   m_currentFileName = CQuorBstr();
+                                  m_nextStorage.reset();
                                   m_storage.reset();
                                   m_fileInfoBlock.reset();
                                   m_indexBlock.reset();
@@ -234,6 +236,8 @@ HRESULT CQuorMediaFileWriter::Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULO
         if (reuse) {
           PrepareForNextRecording();
         }
+        m_droppedSamples = 0;
+        m_rolloverFailure = S_OK;
         // The hash of the first file starts here; a finished recording left it finished.
         QUOR_RAISE_IF_FAILED(m_fileHash.ReInitialize(), 10268);
 
@@ -381,6 +385,8 @@ HRESULT CQuorMediaFileWriter::AddTrack(IQuorTrackMetadata* piMetadata) {
       Raise(hr, 10215);
     }
     QUOR_RAISE_IF_FAILED(block->SetTrackFlags(0), 10216);
+    // No file may end larger than its limit: the head and the end reserve must fit under it.
+    QUOR_RAISE_IF_FAILED(CheckHeadFits(block.get()), 10188);
 
     m_tracks.emplace(trackId, std::move(block));
     m_state = wseReadyToStart;
@@ -413,6 +419,120 @@ void CQuorMediaFileWriter::SettleDrain(ULONGLONG settled) {
   m_drained.notify_all();
 }
 
+HRESULT CQuorMediaFileWriter::QueryInterface(REFIID riid, void** ppvObject) {
+  if (ppvObject != nullptr && riid == IID_IQuorMediaFileWriterOptions) {
+    *ppvObject = static_cast<IQuorMediaFileWriterOptions*>(&m_options);
+    m_options.AddRef();
+    return S_OK;
+  }
+  return CQuorDispatchObject::QueryInterface(riid, ppvObject);
+}
+
+HRESULT CQuorMediaFileWriter::Options::QueryInterface(REFIID riid, void** ppvObject) {
+  return static_cast<IQuorMediaFileWriter*>(m_writer)->QueryInterface(riid, ppvObject);
+}
+ULONG CQuorMediaFileWriter::Options::AddRef() {
+  return static_cast<IQuorMediaFileWriter*>(m_writer)->AddRef();
+}
+ULONG CQuorMediaFileWriter::Options::Release() {
+  return static_cast<IQuorMediaFileWriter*>(m_writer)->Release();
+}
+HRESULT CQuorMediaFileWriter::Options::GetTypeInfoCount(UINT* pctinfo) {
+  return m_writer->GetTypeInfoCount(pctinfo);
+}
+HRESULT CQuorMediaFileWriter::Options::GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) {
+  return m_writer->GetTypeInfo(iTInfo, lcid, ppTInfo);
+}
+HRESULT CQuorMediaFileWriter::Options::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
+                                                     LCID lcid, DISPID* rgDispId) {
+  (void)lcid;  // names are not localised
+  return CQuorTypeDispatcher::GetIDsOfNames(QuorInterfaceDescription<IQuorMediaFileWriterOptions>(),
+                                            riid, rgszNames, cNames, rgDispId);
+}
+HRESULT CQuorMediaFileWriter::Options::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid,
+                                              WORD wFlags, DISPPARAMS* pDispParams,
+                                              VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                                              UINT* puArgErr) {
+  (void)lcid;
+  return CQuorTypeDispatcher::Invoke(QuorInterfaceDescription<IQuorMediaFileWriterOptions>(),
+                                     static_cast<IQuorMediaFileWriterOptions*>(this), dispIdMember,
+                                     riid, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
+}
+
+namespace {
+QuorFrameInfo OptionsFrame(const CQuorMediaFileWriter* writer, const char* name) {
+  return QuorFrameInfo{QuorMediaFileWriterLogger(),
+                       name,
+                       writer,
+                       kQuorDefaultLogLevel,
+                       0,
+                       &CLSID_QuorMediaFileWriter,
+                       &IID_IQuorMediaFileWriterOptions};
+}
+}  // namespace
+
+HRESULT CQuorMediaFileWriter::Options::SetDurable(VARIANT_BOOL vbDurable) {
+  m_writer->m_durable = vbDurable == VARIANT_TRUE;
+  return S_OK;
+}
+HRESULT CQuorMediaFileWriter::Options::GetDurable(VARIANT_BOOL* pvbDurable) {
+  return QuorMethodFrame(OptionsFrame(m_writer, "CQuorMediaFileWriter::GetDurable"), [&] {
+    if (pvbDurable == nullptr) Raise(E_POINTER, kQuorNoMessage);
+    *pvbDurable = m_writer->m_durable ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  });
+}
+HRESULT CQuorMediaFileWriter::Options::SetIndexPeriod(ULONG dwSeconds) {
+  return QuorMethodFrame(OptionsFrame(m_writer, "CQuorMediaFileWriter::SetIndexPeriod"), [&] {
+    if (dwSeconds < 1 || dwSeconds > kMaxIndexPeriodSeconds) Raise(E_INVALIDARG, kQuorNoMessage);
+    m_writer->m_indexPeriodSeconds = dwSeconds;
+    return S_OK;
+  });
+}
+HRESULT CQuorMediaFileWriter::Options::GetIndexPeriod(ULONG* pdwSeconds) {
+  return QuorMethodFrame(OptionsFrame(m_writer, "CQuorMediaFileWriter::GetIndexPeriod"), [&] {
+    if (pdwSeconds == nullptr) Raise(E_POINTER, kQuorNoMessage);
+    *pdwSeconds = m_writer->m_indexPeriodSeconds;
+    return S_OK;
+  });
+}
+HRESULT CQuorMediaFileWriter::Options::GetDroppedSampleCount(ULONGLONG* pnDropped) {
+  return QuorMethodFrame(OptionsFrame(m_writer, "CQuorMediaFileWriter::GetDroppedSampleCount"),
+                         [&] {
+                           if (pnDropped == nullptr) Raise(E_POINTER, kQuorNoMessage);
+                           *pnDropped = m_writer->m_droppedSamples.load();
+                           return S_OK;
+                         });
+}
+
+HRESULT CQuorMediaFileWriter::CheckHeadFits(CQuorTrackInfoBlock* extra) {
+  if (!m_fileInfoBlock || !m_storage) return MFS_E_NOT_SET;
+  // The block index field takes its fixed room whatever its value; the right one is set later.
+  ULONGLONG head = kQuorFileSignatureSize;
+  auto add = [&](CQuorMediaFileBlock* block) -> HRESULT {
+    QUOR_RETURN_IF_FAILED(block->SetBlockIndex(0));
+    QUOR_RETURN_IF_FAILED(block->ComputeSize());
+    head += kBlockHeaderSize + block->GetBlockSize();
+    return S_OK;
+  };
+  QUOR_RETURN_IF_FAILED(add(m_fileInfoBlock.get()));
+  for (auto& [trackId, track] : m_tracks) QUOR_RETURN_IF_FAILED(add(track.get()));
+  if (extra != nullptr) QUOR_RETURN_IF_FAILED(add(extra));
+  const ULONGLONG limit = ULONGLONG{m_maxFileSizeKiB} * 1024;
+  return head + kEndReserve <= limit ? S_OK : E_INVALIDARG;
+}
+
+std::u16string CQuorMediaFileWriter::MemberFileName(DWORD index) const {
+  if (index == 0) return m_directory + m_baseName + m_extension;
+  const std::string digits = std::to_string(index);
+  return m_directory + m_baseName + std::u16string(digits.begin(), digits.end()) + m_extension;
+}
+
+void CQuorMediaFileWriter::PersistBlocks(DXL_FunctionLogger& log) {
+  const HRESULT hr = m_recordingDurable ? m_storage->Sync() : m_storage->Flush();
+  if (FAILED(hr)) log.LogErrorMessage(hr, "Failed to hand written blocks to the system");
+}
+
 HRESULT CQuorMediaFileWriter::StartRecording() {
   return QuorMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::StartRecording", m_loggerContext),
                          [&] {
@@ -437,11 +557,21 @@ HRESULT CQuorMediaFileWriter::DoStartRecording() {
         if (m_state != wseReadyToStart) Raise(MFS_E_WRONG_STATE, 10218);
         if (!m_storage || !m_fileInfoBlock || m_tracks.empty()) Raise(MFS_E_NOT_SET, 10218);
         if (m_storage->GetWriter() == nullptr) Raise(E_FAIL, 10219);
+        // A recording keeps the settings it starts with; its later files are started from here
+        // too, and must not take a setting changed meanwhile.
+        if (m_currentFileIndex == 0) {
+          m_recordingPayloadOnly = m_payloadOnly;
+          m_recordingDurable = m_durable;
+          m_recordingIndexPeriod = std::chrono::seconds(m_indexPeriodSeconds.load());
+        }
+        if (!m_recordingPayloadOnly) {
+          QUOR_RAISE_IF_FAILED(CheckHeadFits(nullptr), 10188);
+        }
         QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetBlockIndex(m_blockIndex), 10220);
         ULONGLONG start = 0;
         QUOR_RAISE_IF_FAILED(m_storage->GetPosition(0, &start), 10118);
 
-        if (!m_payloadOnly) {
+        if (!m_recordingPayloadOnly) {
           QUOR_RAISE_IF_FAILED(WriteBlockAt(m_fileInfoBlock.get(), start), 10221);
           ++m_blockIndex;
           QUOR_RAISE_IF_FAILED(UpdateFileHash(m_fileInfoBlock.get()), 10222);
@@ -477,6 +607,9 @@ HRESULT CQuorMediaFileWriter::DoStartRecording() {
           }
         }
         m_fileHasSamples = false;
+        // A killed process leaves a head the reader can recover; without it the file hides
+        // every member file sorted after it.
+        PersistBlocks(log);
         // In a file after the first the worker runs already; resuming it changes nothing.
         QUOR_RAISE_IF_FAILED(m_workerThread ? m_workerThread->ResumeThread() : E_UNEXPECTED,
                              kQuorNoMessage);
@@ -489,8 +622,20 @@ HRESULT CQuorMediaFileWriter::Write(ULONG dwTrackId, IQuorMediaFileSample* piSam
   return QuorMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::Write", m_loggerContext), [&] {
     if (piSample == nullptr) Raise(E_POINTER, 10233);
     if (StopRequested()) {
-      // The fileset or the disk is full: dropped. A rollover just before still gets reported.
-      if (m_stoppedWhenFull) return m_nextFileStarted.exchange(false) ? MFS_S_NEXT_FILE : S_OK;
+      // The fileset or the disk is full: dropped. A rollover just before still gets reported,
+      // and a rollover that failed is reported once, by the first Write after it.
+      if (m_stoppedWhenFull) {
+        if (const HRESULT failure = m_rolloverFailure.exchange(S_OK); FAILED(failure)) {
+          std::string name;
+          {
+            std::scoped_lock lock(m_queueLock);
+            name = m_rolloverFailedName;
+          }
+          Raise(failure, 10290, name.c_str());
+        }
+        ++m_droppedSamples;
+        return m_nextFileStarted.exchange(false) ? MFS_S_NEXT_FILE : S_OK;
+      }
       Raise(MFS_E_WRONG_STATE, 10235);
     }
     if (!m_tracks.contains(dwTrackId)) Raise(E_INVALIDARG, 10234);
@@ -592,7 +737,7 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
       [&](DXL_FunctionLogger& log) -> HRESULT {
         if (sample == nullptr) Raise(E_POINTER, kQuorNoMessage);
         std::scoped_lock lock(m_writerLock);
-        const bool payloadOnly = m_payloadOnly;
+        const bool payloadOnly = m_recordingPayloadOnly;
         if (m_state != wseStarted) Raise(MFS_E_WRONG_STATE, 10235);
         if (!m_sampleBlock) {
           m_sampleBlock.reset(new (std::nothrow) CQuorMediaSampleBlock());
@@ -640,6 +785,27 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
         }
 
         if (writeHr == MFS_E_FILE_FULL && m_currentFileIndex < m_maxFiles - 1) {
+          // The next file is created before this one is closed: when its name cannot be had,
+          // this file ends the fileset, and the next Write says why.
+          const std::u16string nextName = MemberFileName(m_currentFileIndex + 1);
+          HRESULT createHr = E_OUTOFMEMORY;
+          m_nextStorage.reset(new (std::nothrow) CQuorFileStorage());
+          if (m_nextStorage) {
+            createHr = m_nextStorage->InitializeForWriting(
+                CQuorBstr::Copy(std::u16string_view(nextName)).Get(), m_maxFileSizeKiB,
+                m_overwrite);
+          }
+          if (FAILED(createHr)) {
+            m_nextStorage.reset();
+            {
+              std::scoped_lock queueLock(m_queueLock);
+              m_rolloverFailedName = QuorUtf16ToUtf8(nextName);
+            }
+            m_rolloverFailure = createHr;
+            m_stoppedWhenFull = true;
+            if (FAILED(DoStopRecording(true))) EndAfterFailedRollover();
+            Raise(createHr, 10270);
+          }
           if (const HRESULT hr = DoStopRecording(false); FAILED(hr)) {
             EndAfterFailedRollover();
             Raise(hr, 10257);
@@ -698,9 +864,10 @@ HRESULT CQuorMediaFileWriter::UpdateFileHash(CQuorMediaFileBlock* block) {
 
 HRESULT CQuorMediaFileWriter::WriteIndexBlock() {
   return QuorInternalMethodFrame(
-      WriterFrame(this, "CQuorMediaFileWriter::WriteIndexBlock", m_loggerContext), [&] {
+      WriterFrame(this, "CQuorMediaFileWriter::WriteIndexBlock", m_loggerContext),
+      [&](DXL_FunctionLogger& log) {
         std::scoped_lock lock(m_writerLock);
-        if (m_payloadOnly) return S_OK;
+        if (m_recordingPayloadOnly) return S_OK;
         if (m_state != wseStarted) Raise(MFS_E_WRONG_STATE, 10235);
         if (!m_indexBlock) Raise(MFS_E_NOT_SET, 10200);
         if (m_indexBlock->IsEmpty()) return S_OK;
@@ -719,6 +886,8 @@ HRESULT CQuorMediaFileWriter::WriteIndexBlock() {
         }
         ++m_blockIndex;
         QUOR_RAISE_IF_FAILED(UpdateFileHash(m_indexBlock.get()), 10222);
+        // The samples it lists are reachable once it is on the system's side.
+        PersistBlocks(log);
 
         // The same block takes the next entries: emptied, its lists and buffer keep their room.
         m_indexBlock->ClearFields();
@@ -729,12 +898,13 @@ HRESULT CQuorMediaFileWriter::WriteIndexBlock() {
 
 HRESULT CQuorMediaFileWriter::DoStopRecording(bool lastFile) {
   return QuorInternalMethodFrame(
-      WriterFrame(this, "CQuorMediaFileWriter::DoStopRecording", m_loggerContext), [&] {
+      WriterFrame(this, "CQuorMediaFileWriter::DoStopRecording", m_loggerContext),
+      [&](DXL_FunctionLogger& log) {
         std::scoped_lock lock(m_writerLock);
         if (m_state != wseStarted) return S_OK;
         if (lastFile) SignalStop();
         QUOR_RAISE_IF_FAILED(m_storage->StopFileSizeControl(), 10228);
-        if (!m_payloadOnly) {
+        if (!m_recordingPayloadOnly) {
           QUOR_RAISE_IF_FAILED(WriteIndexBlock(), 10229);
           QUOR_RAISE_IF_FAILED(m_finalizationBlock->SetBlockIndex(m_blockIndex), 10220);
           ++m_blockIndex;
@@ -746,6 +916,8 @@ HRESULT CQuorMediaFileWriter::DoStopRecording(bool lastFile) {
           if (writer == nullptr) Raise(E_FAIL, 10219);
           QUOR_RAISE_IF_FAILED(m_finalizationBlock->Write(writer), 10230);
         }
+        // Closing hands the rest to the system; a durable recording syncs it first.
+        if (m_recordingDurable) PersistBlocks(log);
         ULONGLONG size = 0;
         QUOR_RAISE_IF_FAILED(m_storage->Finalize(&size), 10231);
         m_bytesInFinishedFiles += size;
@@ -764,19 +936,21 @@ HRESULT CQuorMediaFileWriter::InitializeNextFile() {
         m_spareIndexBlock = std::move(m_indexBlock);  // for the next file's entries
         m_finalizationBlock.reset();
         QUOR_RAISE_IF_FAILED(m_fileHash.ReInitialize(), 10268);
-        try {
-          m_storage = std::make_unique<CQuorFileStorage>();
-        } catch (const std::bad_alloc&) {
-          Raise(E_OUTOFMEMORY, 10192);
-        }
-        const std::string index = std::to_string(m_currentFileIndex);
-        const std::u16string name =
-            m_directory + m_baseName + std::u16string(index.begin(), index.end()) + m_extension;
+        const std::u16string name = MemberFileName(m_currentFileIndex);
         m_currentFileName = CQuorBstr::Copy(std::u16string_view(name));
         if (!m_currentFileName) Raise(E_OUTOFMEMORY, 10194);
-        QUOR_RAISE_IF_FAILED(
-            m_storage->InitializeForWriting(m_currentFileName.Get(), m_maxFileSizeKiB, m_overwrite),
-            10194);
+        if (m_nextStorage) {
+          m_storage = std::move(m_nextStorage);  // created by the rollover
+        } else {
+          try {
+            m_storage = std::make_unique<CQuorFileStorage>();
+          } catch (const std::bad_alloc&) {
+            Raise(E_OUTOFMEMORY, 10192);
+          }
+          QUOR_RAISE_IF_FAILED(m_storage->InitializeForWriting(m_currentFileName.Get(),
+                                                               m_maxFileSizeKiB, m_overwrite),
+                               10194);
+        }
         QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetFileSetIndex(m_currentFileIndex), 10197);
         m_state = wseReadyToStart;
         QUOR_RAISE_IF_FAILED(StartRecording(), 10269);
@@ -793,6 +967,11 @@ HRESULT CQuorMediaFileWriter::StopRecording() {
                            // away.
                            if (SUCCEEDED(hr) && StopRequested()) {
                              QUOR_RAISE_IF_FAILED(StopWorker(), kQuorNoMessage);
+                             // Samples still queued are not written.
+                             std::scoped_lock lock(m_queueLock);
+                             m_droppedSamples += m_sampleQueue.size();
+                             m_sampleQueue.clear();
+                             m_queuedCount = 0;
                            }
                            return hr;
                          });
@@ -807,7 +986,7 @@ DWORD CQuorMediaFileWriter::WorkingThreadProc(void* parameter) {
         CQuorWaitableTimer indexTimer(false);
         const long long seamMs = g_indexPeriodMs.load();
         const std::chrono::milliseconds period =
-            seamMs > 0 ? std::chrono::milliseconds(seamMs) : kIndexPeriod;
+            seamMs > 0 ? std::chrono::milliseconds(seamMs) : writer->m_recordingIndexPeriod;
         LONGLONG now = 0;
         QUOR_RAISE_IF_FAILED(CoFileTimeNow(&now), kQuorNoMessage);
         QUOR_RAISE_IF_FAILED(indexTimer.SetWaitableTimer(now + period.count() * kFileTimeUnitsPerMs,
@@ -861,10 +1040,19 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
     std::size_t recycled = 0;  // records of batch before this one have gone back
     for (std::size_t i = 0; i < batch.size(); ++i) {
       // Samples still queued when the recording stops are not written.
-      if (StopRequested()) return;
+      if (StopRequested()) {
+        m_droppedSamples += batch.size() - i;
+        return;
+      }
       if (i + 1 < batch.size()) PrefetchHead(batch[i + 1]->buffer.get(), batch[i + 1]->capacity);
-      if (m_state != wseFinished) {
-        if (const HRESULT hr = DoWrite(batch[i].get()); FAILED(hr)) {
+      {
+        // Counted under the lock of the write, so that a status showing the recording ended
+        // shows the sample that ended it as dropped.
+        std::scoped_lock lock(m_writerLock);
+        if (m_state == wseFinished) {
+          ++m_droppedSamples;
+        } else if (const HRESULT hr = DoWrite(batch[i].get()); FAILED(hr)) {
+          ++m_droppedSamples;
           log.LogErrorMessage(hr, "Failed to write media sample");
         }
       }

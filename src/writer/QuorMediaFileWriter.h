@@ -1,8 +1,15 @@
 // CQuorMediaFileWriter (coclass QuorMediaFileWriter): records a fileset. Set-up (Initialize,
 // SetDescription, SetPassword, AddTrack), then StartRecording, Write per sample and
 // StopRecording. Write only queues the sample; the writer's worker thread writes media sample
-// blocks, an index block every 60 seconds and before each file is closed, rolls over to the
-// next member file when one is full, and ends the recording when the last one or the disk is.
+// blocks, an index block every index period (60 seconds unless set) and before each file is
+// closed, rolls over to the next member file when one is full, and ends the recording when the
+// last one or the disk is. The head, every index block and the closing blocks of a file reach
+// the operating system as soon as they are written (and the device too when durability is on),
+// sample blocks whenever the queue runs empty.
+//
+// IQuorMediaFileWriterOptions is served by a member object that shares the writer's reference
+// count (QueryInterface returns it for that identifier); its settings are read at the start of
+// each recording, as the payload-only mode is.
 //
 // Owns the storage of the member file being written, the file info block, one track info
 // block per track, the current index block and finalization block, the running file hash, the
@@ -50,8 +57,9 @@ class CQuorMediaFileWriter final
   // finalization block, and one index entry per sample written since the last index block.
   static constexpr LONGLONG kEndReserve = 164;
   static constexpr LONGLONG kEntryReserve = 56;
-  // The period of index blocks.
+  // The period of index blocks unless set otherwise, and the limits of the setting (seconds).
   static constexpr std::chrono::milliseconds kIndexPeriod{60000};
+  static constexpr ULONG kMaxIndexPeriodSeconds = 86400;
 
   CQuorMediaFileWriter() noexcept;
   // Logs the creation, creates the worker thread (suspended) and the two events.
@@ -69,6 +77,9 @@ class CQuorMediaFileWriter final
 
   HRESULT SetPayloadOnly(VARIANT_BOOL vbPayloadOnly) override;
   HRESULT Drain() override;
+
+  // Answers IQuorMediaFileWriterOptions with the options member; everything else as the base.
+  HRESULT QueryInterface(REFIID riid, void** ppvObject) override;
 
   // For tests only, and reachable through no interface: the index period of worker threads
   // that start after the call (0 restores kIndexPeriod).
@@ -127,6 +138,41 @@ class CQuorMediaFileWriter final
   // and drops later samples as for a full fileset.
   void EndAfterFailedRollover();
 
+  // The dual interface of the options: IUnknown goes to the writer, IDispatch is served from
+  // the options' own type description.
+  class Options final : public IQuorMediaFileWriterOptions {
+   public:
+    explicit Options(CQuorMediaFileWriter* writer) noexcept : m_writer(writer) {}
+    HRESULT QueryInterface(REFIID riid, void** ppvObject) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+    HRESULT GetTypeInfoCount(UINT* pctinfo) override;
+    HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                          DISPID* rgDispId) override;
+    HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                   DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                   UINT* puArgErr) override;
+    HRESULT SetDurable(VARIANT_BOOL vbDurable) override;
+    HRESULT GetDurable(VARIANT_BOOL* pvbDurable) override;
+    HRESULT SetIndexPeriod(ULONG dwSeconds) override;
+    HRESULT GetIndexPeriod(ULONG* pdwSeconds) override;
+    HRESULT GetDroppedSampleCount(ULONGLONG* pnDropped) override;
+
+   private:
+    CQuorMediaFileWriter* m_writer;
+  };
+
+  // Hands what the current file's layer still holds to the OS, and syncs it to the device when
+  // this recording is durable. A failure is logged: the blocks stay written as far as the file
+  // layer goes, and the next hand-over tries again.
+  void PersistBlocks(DXL_FunctionLogger& log);
+  // Whether the head (signature, file info block, track info blocks) and the end reserve fit
+  // under the size limit, extra (a track being added, or null) included; E_INVALIDARG if not.
+  [[nodiscard]] HRESULT CheckHeadFits(CQuorTrackInfoBlock* extra);
+  // The name of member file index (0: the name Initialize was given).
+  std::u16string MemberFileName(DWORD index) const;
+
   static DWORD WorkingThreadProc(void* parameter);
   void RunWorker();
   void DrainQueue(DXL_FunctionLogger& log);
@@ -183,5 +229,20 @@ class CQuorMediaFileWriter final
   std::mutex m_drainLock;
   std::condition_variable m_drained;
   std::atomic<bool> m_payloadOnly{false};
+  // The settings, and the values the current recording took from them at its start (the
+  // worker reads the period when it starts running).
+  std::atomic<bool> m_durable{false};
+  std::atomic<ULONG> m_indexPeriodSeconds{static_cast<ULONG>(kIndexPeriod.count() / 1000)};
+  bool m_recordingPayloadOnly = false;
+  bool m_recordingDurable = false;
+  std::chrono::milliseconds m_recordingIndexPeriod = kIndexPeriod;
+  std::atomic<ULONGLONG> m_droppedSamples{0};
+  // The next member file, created before the full one is closed, so that a name that cannot be
+  // had ends the recording with the full file as the last one.
+  std::unique_ptr<CQuorFileStorage> m_nextStorage;
+  // A failed rollover, reported once by Write: its code and the name that could not be had.
+  std::atomic<HRESULT> m_rolloverFailure{S_OK};
+  std::string m_rolloverFailedName;  // UTF-8; guarded by queueLock
+  Options m_options{this};
   DWORD m_loggerContext = 0;
 };

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +23,13 @@
 namespace {
 
 constexpr char kServerPath[] = QUOR_SERVER_PATH;
+
+// What registration records: the versioned name the loader uses, in the module's real
+// directory (the built file's name carries the full version).
+std::string RegisteredPath() {
+  const std::filesystem::path server(kServerPath);
+  return (std::filesystem::canonical(server.parent_path()) / "libquormediafiles.so.1").string();
+}
 
 bool IsMapped() {
   void* handle = ::dlopen(kServerPath, RTLD_NOW | RTLD_NOLOAD);
@@ -191,8 +199,9 @@ class QuorClientTest : public ::testing::Test {
     EXPECT_EQ(CallExport("DllUnregisterServer"), S_OK);
     const Bytes bytes = m_dir.ReadBytes("registry");
     const std::string text(bytes.begin(), bytes.end());
-    for (const char* mark : {"QuorMediaFiles", "279ADA38", "0A1FD3C2", "6EFDDF73", "3435DDB1",
-                             "5796CE59", "F2E9FDBC", "0A3183DC", "DD0F0965", kServerPath}) {
+    for (const char* mark :
+         {"QuorMediaFiles", "279ADA38", "0A1FD3C2", "6EFDDF73", "3435DDB1", "5796CE59", "F2E9FDBC",
+          "0A3183DC", "DD0F0965", RegisteredPath().c_str()}) {
       EXPECT_EQ(text.find(mark), std::string::npos) << mark << " left in\n" << text;
     }
     ::unsetenv("QUOR_REGISTRY_FILE");
@@ -350,6 +359,41 @@ TEST_F(QuorClientTest, InvokeRefusesCallsThatDoNotFitTheDescription) {
   // Only the lower-case call reached the object.
   EXPECT_EQ(Get(track.Get(), u"GetPairId"), "failed " + std::to_string(MFS_E_NO_VALUE));
   EXPECT_EQ(Get(track.Get(), u"GetTrackId"), "u4:42");
+
+  // A method that fails without a record of its own reports none, whatever an earlier call
+  // left on the thread.
+  CQuorComPtr<IQuorMediaFileReader> reader;
+  ASSERT_EQ(CoCreateInstance(CLSID_QuorMediaFileReader, &reader), S_OK);
+  ASSERT_TRUE(FAILED(reader->GetTrackIds(nullptr)));
+  DISPID id = DISPID_UNKNOWN;
+  LPOLESTR name[] = {const_cast<LPOLESTR>(u"GetTrackName")};
+  ASSERT_EQ(track->GetIDsOfNames(IID_NULL, name, 1, 0, &id), S_OK);
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  CVar result;
+  EXCEPINFO excep{};
+  EXPECT_EQ(track->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result.v, &excep, nullptr),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(excep.scode, MFS_E_NO_VALUE);
+  const bool noDescription = excep.bstrDescription == nullptr;
+  SysFreeString(excep.bstrDescription);
+  SysFreeString(excep.bstrSource);
+  EXPECT_TRUE(noDescription) << "the reader's record came back";
+}
+
+// The writer's options are a dual interface of their own, bound late from its description.
+TEST_F(QuorClientTest, WriterOptionsAreReachedThroughTheirOwnInterface) {
+  CQuorComPtr<IDispatch> writer = CreateByProgId(u"QuorMediaFiles.QuorMediaFileWriter");
+  CQuorComPtr<IDispatch> options;
+  ASSERT_EQ(writer->QueryInterface(IID_IQuorMediaFileWriterOptions,
+                                   reinterpret_cast<void**>(options.AddressOf())),
+            S_OK);
+  CallAll(options.Get(), {{u"SetIndexPeriod", {U4(0)}, E_INVALIDARG},
+                          {u"SetIndexPeriod", {U4(5)}},
+                          {u"SetDurable", {Bool(true)}},
+                          {u"Initialize", {}, DISP_E_UNKNOWNNAME}});
+  EXPECT_EQ(Number(options.Get(), u"GetIndexPeriod"), 5u);
+  EXPECT_EQ(Get(options.Get(), u"GetDurable"), "true");
+  EXPECT_EQ(Number(options.Get(), u"GetDroppedSampleCount"), 0u);
 }
 
 TEST_F(QuorClientTest, TheLibraryUnloadsOnlyWhenNoObjectOrLockHoldsIt) {
@@ -364,7 +408,7 @@ TEST_F(QuorClientTest, TheLibraryUnloadsOnlyWhenNoObjectOrLockHoldsIt) {
                              IID_IClassFactory, reinterpret_cast<void**>(factory.AddressOf())),
             S_OK);
   ASSERT_TRUE(IsMapped());
-  EXPECT_TRUE(CQuorInprocServerTable::Instance().IsLoaded(kServerPath));
+  EXPECT_TRUE(CQuorInprocServerTable::Instance().IsLoaded(RegisteredPath()));
 
   ASSERT_EQ(factory->LockServer(1), S_OK);
   factory.Reset();
@@ -384,7 +428,7 @@ TEST_F(QuorClientTest, TheLibraryUnloadsOnlyWhenNoObjectOrLockHoldsIt) {
   EXPECT_TRUE(IsMapped());  // the class object
   factory.Reset();
   CoFreeUnusedLibraries();
-  EXPECT_FALSE(CQuorInprocServerTable::Instance().IsLoaded(kServerPath));
+  EXPECT_FALSE(CQuorInprocServerTable::Instance().IsLoaded(RegisteredPath()));
   EXPECT_FALSE(IsMapped());
 
   // Loaded again on the next request.
@@ -451,9 +495,10 @@ TEST_F(QuorClientTest, AServerThatDoesNotLoadIsReported) {
   const Bytes bytes = m_dir.ReadBytes("registry");
   std::string text(bytes.begin(), bytes.end());
   const std::string missing = m_dir.Path("gone/libquormediafiles.so");
-  for (std::size_t at = text.find(kServerPath); at != std::string::npos;
-       at = text.find(kServerPath, at + missing.size())) {
-    text.replace(at, std::strlen(kServerPath), missing);
+  const std::string registered = RegisteredPath();
+  for (std::size_t at = text.find(registered); at != std::string::npos;
+       at = text.find(registered, at + missing.size())) {
+    text.replace(at, registered.size(), missing);
   }
   m_dir.WriteBytes("registry", Bytes(text.begin(), text.end()));
   void* p = &p;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <filesystem>
 #include <set>
 #include <string>
 
@@ -155,6 +156,34 @@ TEST_F(QuorMediaFilesModuleTest, RegistrationFailuresComeBackAsRegistryCodes) {
   const HRESULT hr = DllRegisterServer();
   EXPECT_TRUE(FAILED(hr));
   EXPECT_EQ(hr & 0xFFFF0000, static_cast<HRESULT>(0x80070000u));
+}
+
+// The versioned name in the module's real directory, so that an upgrade keeps the registration.
+TEST_F(QuorMediaFilesModuleTest, RegistrationPathIsTheVersionedNameInTheRealDirectory) {
+  namespace fs = std::filesystem;
+  m_dir.MakeDirectory("lib");
+  m_dir.WriteBytes("lib/libx.so.1.0.0", Bytes{1});
+  fs::create_symlink("libx.so.1.0.0", m_dir.Path("lib/libx.so.1"));
+  fs::create_directory_symlink(m_dir.Path("lib"), m_dir.Path("linked"));
+  m_dir.MakeDirectory("\xff");
+  const std::string real = fs::canonical(m_dir.Path("lib")).string();
+  const struct {
+    const char* loaded;
+    const char* soname;
+    HRESULT hr;
+    std::string path;
+  } kCases[] = {
+      {"lib/libx.so.1.0.0", "libx.so.1", S_OK, real + "/libx.so.1"},
+      {"linked/libx.so.1", "libx.so.1", S_OK, real + "/libx.so.1"},
+      {"lib/libx.so.1.0.0", "liby.so.1", S_OK, real + "/libx.so.1.0.0"},
+      {"\xff/libx.so.1", "libx.so.1", HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION), ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.loaded);
+    std::u16string path;
+    EXPECT_EQ(CQuorMediaFilesModule::RegistrationPath(m_dir.Path(c.loaded), c.soname, &path), c.hr);
+    EXPECT_EQ(QuorUtf16ToUtf8(path), c.path);
+  }
 }
 
 TEST_F(QuorMediaFilesModuleTest, LoadingInstallsTheInvalidParameterHandler) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -155,6 +156,7 @@ TEST_F(QuorFileTest, SharingViolationsFollowTheOpenFilesAccess) {
 TEST_F(QuorFileTest, OpenFailuresCarryTheirWin32Codes) {
   m_dir.WriteBytes("exists.bin", PatternBytes(4));
   m_dir.MakeDirectory("folder.bin");
+  ASSERT_EQ(::mkfifo(m_dir.Path("fifo.bin").c_str(), 0600), 0);
   struct Case {
     const char* name;
     DWORD access;
@@ -166,6 +168,7 @@ TEST_F(QuorFileTest, OpenFailuresCarryTheirWin32Codes) {
       {"missing.bin", GENERIC_READ, OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
       {"folder.bin", GENERIC_READ, OPEN_EXISTING, ERROR_ACCESS_DENIED},
       {"folder.bin", GENERIC_WRITE, CREATE_ALWAYS, ERROR_ACCESS_DENIED},
+      {"fifo.bin", GENERIC_READ, OPEN_EXISTING, ERROR_ACCESS_DENIED},  // without blocking
       {"exists.bin/x", GENERIC_READ, OPEN_EXISTING, ERROR_PATH_NOT_FOUND},
   };
   for (const Case& c : kCases) {

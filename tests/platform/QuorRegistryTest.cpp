@@ -13,7 +13,10 @@ namespace {
 class QuorRegistryTest : public ::testing::Test {
  protected:
   void SetUp() override { ::setenv("QUOR_REGISTRY_FILE", RegistryPath().c_str(), 1); }
-  void TearDown() override { ::unsetenv("QUOR_REGISTRY_FILE"); }
+  void TearDown() override {
+    ::unsetenv("QUOR_REGISTRY_FILE");
+    ::unsetenv("QUOR_SYSTEM_REGISTRY_FILE");
+  }
 
   std::string RegistryPath() const { return m_dir.Path("config/registry"); }
   std::string FileText() const {
@@ -50,6 +53,22 @@ class QuorRegistryTest : public ::testing::Test {
 
   CQuorTempDir m_dir;
 };
+
+// The system-wide file answers what the user's lacks; the user's file wins and is the one
+// written.
+TEST_F(QuorRegistryTest, TheSystemFileIsReadAfterTheUsersAndNeverWritten) {
+  const std::string system = m_dir.Path("etc/registry");
+  ::setenv("QUOR_REGISTRY_FILE", system.c_str(), 1);
+  SetString(u"CLSID\\{S}\\InprocServer32", nullptr, u"/usr/lib/s.so.1");
+  SetString(u"Both", nullptr, u"system");
+  ::setenv("QUOR_REGISTRY_FILE", RegistryPath().c_str(), 1);
+  ::setenv("QUOR_SYSTEM_REGISTRY_FILE", system.c_str(), 1);
+  SetString(u"Both", nullptr, u"user");
+  EXPECT_EQ(QueryString(u"clsid\\{s}\\InprocServer32", nullptr), u"/usr/lib/s.so.1");
+  EXPECT_EQ(QueryString(u"Both", nullptr), u"user");
+  EXPECT_EQ(QueryString(u"Neither", nullptr), u"error 2");
+  EXPECT_EQ(FileText().find("s.so.1"), std::string::npos);
+}
 
 TEST_F(QuorRegistryTest, ValuesPersistInAReadableFileAndMatchWithoutCase) {
   SetString(u"CLSID\\{ABC}\\InprocServer32", nullptr, u"/lib/x.so");

@@ -4,12 +4,15 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
+#include <semaphore>
 #include <thread>
+#include <utility>
 
 #include "format/QuorFormatLayout.h"
 #include "platform/Dxl2.h"
 #include "quormediafiles/QuorFormatIds.h"
 #include "reader/QuorTestFileSet.h"
+#include "support/QuorFaultyFileSystem.h"
 #include "support/QuorGot.h"
 
 namespace {
@@ -218,21 +221,33 @@ class QuorMediaFileReaderConcurrentAuthTest : public QuorMediaFileReaderAuthTest
   }
 };
 
+// The walk stops before each of its reads until the second thread has polled the progress.
 TEST_F(QuorMediaFileReaderConcurrentAuthTest, ProgressPolledFromASecondThreadRisesTo100) {
   ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+  std::binary_semaphore reading{0};
+  std::binary_semaphore polled{0};
   std::atomic<bool> done{false};
   std::vector<SHORT> seen;
   std::thread poller([&] {
-    while (!done) {
+    for (reading.acquire(); !done; reading.acquire()) {
       SHORT progress = 0;
       EXPECT_EQ(S_OK, m_reader->GetAuthenticationProgress(&progress));
       if (seen.empty() || seen.back() != progress) seen.push_back(progress);
+      polled.release();
     }
   });
-  EXPECT_EQ(VARIANT_TRUE, Authentic());
+  {
+    CQuorFaultyFileSystem faulty;
+    faulty.BeforeEachRead([&] {
+      reading.release();
+      polled.acquire();
+    });
+    EXPECT_EQ(VARIANT_TRUE, Authentic());
+  }
   done = true;
+  reading.release();
   poller.join();
-  // Values rise through the walk towards 100 (the last ones may pass between two polls).
+  // Values rise through the walk towards 100 (the last ones may pass after the last read).
   SHORT highest = 0;
   for (SHORT p : seen) {
     EXPECT_LE(p, 100);
@@ -248,15 +263,34 @@ TEST_F(QuorMediaFileReaderConcurrentAuthTest, CancelFromASecondThreadEndsTheWalk
   ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
   auto status = [&](std::size_t k) { return StatusOf(m_reader.Get(), m_dir, m_set.FileName(k)); };
   const ULONG before[] = {status(0), status(1), status(2)};
+  // A read of the walk waits for the cancel; a walk without one lets the canceller go (and fails
+  // the test) instead of leaving it waiting.
+  std::binary_semaphore reading{0};
+  std::binary_semaphore cancelDone{0};
   std::atomic<bool> cancelled{false};
   std::thread canceller([&] {
-    // Cancel once the walk is under way, early in the first file.
-    SHORT progress = 0;
-    while (progress < 1) (void)m_reader->GetAuthenticationProgress(&progress);
+    reading.acquire();
     cancelled = SUCCEEDED(m_reader->CancelAuthentication());
+    cancelDone.release();
   });
   VARIANT_BOOL answer = 1;
-  const HRESULT hr = m_reader->IsAuthentic(&answer);
+  HRESULT hr = E_FAIL;
+  bool firstRead = true;  // no read has waited yet
+  {
+    CQuorFaultyFileSystem faulty;
+    faulty.BeforeEachRead([&] {
+      // The first read of the walk under way (reads before it find the fileset's end).
+      SHORT progress = 0;
+      if (!firstRead || FAILED(m_reader->GetAuthenticationProgress(&progress)) || progress < 1) {
+        return;
+      }
+      firstRead = false;
+      reading.release();
+      cancelDone.acquire();
+    });
+    hr = m_reader->IsAuthentic(&answer);
+  }
+  if (firstRead) reading.release();
   canceller.join();
   ASSERT_TRUE(cancelled);
   EXPECT_EQ(MFS_E_AUTH_CANCELLED, hr);

@@ -1,6 +1,7 @@
 // Damaged filesets: what opens, with which result and statuses, and which samples stay reachable.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "format/QuorFormatLayout.h"
@@ -88,6 +89,50 @@ TEST_F(QuorMediaFileReaderRecoveryTest, ADamagedLastFileIsRecoveredUpToItsLastWh
       EXPECT_EQ(0x00u, StatusOf(m_reader.Get(), m_dir, m_set.FileName(2)));
     }
   }
+}
+
+// An index chain must run backwards: a previous offset at the block itself or after it fails
+// the open, as meeting the same block twice would.
+TEST_F(QuorMediaFileReaderRecoveryTest, AnIndexChainThatDoesNotRunBackwardsFailsTheOpen) {
+  const ParsedFile& file = m_written[1];
+  const ParsedBlock& lastIndex = file.Last(btIndex);
+  const Bytes whole = m_dir.ReadBytes(m_set.FileName(1));
+  const BYTE kPreviousField[] = {0x06, 0x03, 0, 0, 8, 0, 0, 0};  // tag 0x306, length 8
+  const auto field = std::search(whole.begin() + lastIndex.offset, whole.end(),
+                                 std::begin(kPreviousField), std::end(kPreviousField));
+  ASSERT_NE(field, whole.end());
+  const std::size_t value = (field - whole.begin()) + sizeof kPreviousField;
+  for (const ULONGLONG target : {lastIndex.offset, file.Last(btFinalization).offset}) {
+    SCOPED_TRACE(target);
+    Bytes bytes = whole;
+    for (int i = 0; i < 8; ++i) bytes[value + i] = BYTE(target >> (8 * i));
+    m_dir.WriteBytes(m_set.FileName(1), bytes);
+    EXPECT_EQ(E_FAIL, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+  }
+}
+
+// A move that fails leaves the track where it was: the next step goes on from the last sample
+// returned, read from its own file.
+TEST_F(QuorMediaFileReaderRecoveryTest, AFailedMoveLeavesTheTrackWhereItWas) {
+  // Samples large enough that the open's reads keep no index block but the last one read.
+  std::vector<TestFile> files = ThreeFiles();
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    files[k].samples = MakeSamples(1, 10, k * 100, 10, 16384);
+  }
+  m_written = m_set.Write(m_dir, files);
+  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+  CQuorComPtr<IQuorMediaFileSample> sample;
+  ASSERT_EQ(S_OK, m_reader->MoveTo(1, 0, sample.AddressOf()));
+  // The index block of samples 140 to 170 gets an unknown type.
+  const ParsedFile& second = m_written[1];
+  const ParsedBlock& first = second.First(btIndex);
+  m_dir.FlipByte(m_set.FileName(1),
+                 second.First(btIndex, &first - second.blocks.data() + 1).offset + 2);
+  EXPECT_TRUE(FAILED(m_reader->MoveTo(1, 150, sample.AddressOf())));
+  ASSERT_EQ(S_OK, m_reader->MoveNext(1, sample.AddressOf()));
+  const ReadSample read = Decode(sample.Get());
+  EXPECT_EQ(10u, read.timestamp);
+  EXPECT_EQ(files[0].samples[1].payload, read.payload);
 }
 
 TEST_F(QuorMediaFileReaderRecoveryTest, AnUnfinalizedMiddleFileIsRecoveredAndTheOpenSucceeds) {

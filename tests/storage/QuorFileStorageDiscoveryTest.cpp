@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "format/QuorFileInfoBlock.h"
@@ -98,6 +99,9 @@ TEST_F(QuorFileStorageDiscoveryTest, AStrangerInTheScanEndsItUnlessItComesFirst)
       {"DirectoryFirst",
        [](const CQuorTempDir& d) { d.MakeDirectory("aaa.vid"); },
        {"cam.vid", "cam1.vid", "cam2.vid"}},
+      {"FifoFirst",
+       [](const CQuorTempDir& d) { ASSERT_EQ(::mkfifo(d.Path("aaa.vid").c_str(), 0600), 0); },
+       {"cam.vid", "cam1.vid", "cam2.vid"}},
       {"JunkLater",
        [](const CQuorTempDir& d) { d.WriteBytes("cam15.vid", PatternBytes(64)); },
        {"cam.vid", "cam1.vid"}},
@@ -129,8 +133,10 @@ TEST_F(QuorFileStorageDiscoveryTest, TheNamedFileMustBeAReadableMemberFile) {
       {"missing.vid", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
       {"tiny.vid", HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)},
       {"junk.vid", MFS_E_BAD_FORMAT},
-      {"head.vid", HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)},  // signature, then a cut-off block
+      {"head.vid", HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)},     // signature, then a cut-off block
+      {"fifo.vid", HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)},  // refused, not waited on
   };
+  ASSERT_EQ(::mkfifo(m_dir.Path("fifo.vid").c_str(), 0600), 0);
   for (const auto& [name, hr] : kCases) {
     SCOPED_TRACE(name);
     EXPECT_EQ(Open(name), hr);

@@ -39,6 +39,7 @@ int CQuorFaultyFileSystem::Close(int fd) {
 }
 
 ssize_t CQuorFaultyFileSystem::Pread(int fd, void* buffer, size_t count, off_t offset) {
+  if (m_beforeRead) m_beforeRead();
   if (Injected()) return -1;
   ++m_preadCalls;
   if (m_readLimit != 0) count = std::min(count, m_readLimit);
@@ -110,6 +111,12 @@ int CQuorFaultyFileSystem::Flock(int fd, int operation) {
 int CQuorFaultyFileSystem::Fstat(int fd, struct stat* status) {
   if (Injected()) return -1;
   return m_real.Fstat(fd, status);
+}
+
+int CQuorFaultyFileSystem::Fdatasync(int fd) {
+  if (Injected()) return -1;
+  ++m_syncCalls;
+  return m_real.Fdatasync(fd);
 }
 
 int CQuorFaultyFileSystem::ListDirectory(const char* path, std::vector<std::string>* names) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -35,6 +36,10 @@ class CQuorFaultyFileSystem final : public CQuorFileSystem {
   }
   std::uint64_t PwriteCalls() const { return m_pwriteCalls; }
   std::uint64_t PreadCalls() const { return m_preadCalls; }
+  std::uint64_t SyncCalls() const { return m_syncCalls; }
+  // Runs hook on the reading thread before every pread: a test can hold a reader there while
+  // another thread looks at it.
+  void BeforeEachRead(std::function<void()> hook) { m_beforeRead = std::move(hook); }
 
   int Open(const char* path, int flags, mode_t mode) override;
   int Close(int fd) override;
@@ -44,6 +49,7 @@ class CQuorFaultyFileSystem final : public CQuorFileSystem {
   int Fallocate(int fd, int mode, off_t offset, off_t length) override;
   int Flock(int fd, int operation) override;
   int Fstat(int fd, struct stat* status) override;
+  int Fdatasync(int fd) override;
   int ListDirectory(const char* path, std::vector<std::string>* names) override;
 
  private:
@@ -60,5 +66,7 @@ class CQuorFaultyFileSystem final : public CQuorFileSystem {
   int m_failError = EIO;
   std::uint64_t m_pwriteCalls = 0;
   std::uint64_t m_preadCalls = 0;
+  std::uint64_t m_syncCalls = 0;
+  std::function<void()> m_beforeRead;
   std::map<int, std::uint64_t> m_extent;  // per descriptor: bytes covered by data or allocation
 };

@@ -23,12 +23,14 @@ inline std::string Slurp(const std::string& path) {
   return text.str();
 }
 
-// Runs quormf with args (already quoted where needed), stdout and stderr captured in files.
-inline RunResult Quormf(const CQuorTempDir& dir, const std::string& args) {
+// Runs quormf with args (already quoted where needed) and the environment assignments env,
+// stdout and stderr captured in files.
+inline RunResult Quormf(const CQuorTempDir& dir, const std::string& args,
+                        const std::string& env = "") {
   const std::string out = dir.Path("stdout.txt");
   const std::string err = dir.Path("stderr.txt");
   const std::string command =
-      std::string("'") + QUORMF_PATH + "' " + args + " >'" + out + "' 2>'" + err + "' </dev/null";
+      env + " '" + QUORMF_PATH + "' " + args + " >'" + out + "' 2>'" + err + "' </dev/null";
   const int raw = std::system(command.c_str());
   RunResult result;
   result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -1,8 +1,10 @@
 // Runs the built quormf as a user would and checks what it prints and how it exits against what
 // `quormf record --manifest` says it recorded.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -99,6 +101,30 @@ TEST_F(QuorMfToolTest, InfoJsonMatchesWhatWasRecorded) {
   EXPECT_EQ(info["tracks"][0]["samples"], 75);  // 3 s at 25 frames per second
   EXPECT_EQ(info["tracks"][1]["samples"], 150);
   EXPECT_EQ(info["tracks"][1]["pair_id"], 1);
+
+  // The camera's format identifier changed to one outside the reader's table in every member
+  // file: the reader refuses the track's metadata, info still shows its samples and the code.
+  const std::string text = info["tracks"][0]["video_format"];  // {00112233-4455-6677-8899-...}
+  Bytes guid;
+  auto hexAt = [&](std::size_t at) {
+    return static_cast<std::uint8_t>(std::stoi(text.substr(at, 2), nullptr, 16));
+  };
+  for (std::size_t at : {7, 5, 3, 1, 12, 10, 17, 15, 20, 22, 25, 27, 29, 31, 33, 35}) {
+    guid.push_back(hexAt(at));
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path("rec"))) {
+    const std::string name = "rec/" + entry.path().filename().string();
+    Bytes bytes = m_dir.ReadBytes(name);
+    const auto at = std::search(bytes.begin(), bytes.end(), guid.begin(), guid.end());
+    ASSERT_NE(at, bytes.end()) << name;
+    at[15] ^= 1;
+    m_dir.WriteBytes(name, bytes);
+  }
+  const Json unknown = RunJson("info --json " + Fileset());
+  ASSERT_EQ(unknown["tracks"].size(), 2u);
+  EXPECT_EQ(unknown["tracks"][0]["metadata_error"], "MFS_E_BAD_FORMAT (0x8004F009)");
+  EXPECT_EQ(unknown["tracks"][0]["samples"], 75);
+  EXPECT_EQ(unknown["tracks"][1]["name"], "microphone");
 }
 
 TEST_F(QuorMfToolTest, SamplesJsonMatchesTheRecordedSamplesOverRanges) {
@@ -197,6 +223,8 @@ TEST_F(QuorMfToolTest, FailuresExitTwoWithTheNamedResultCode) {
     const char* says;
   };
   const std::string fileset = "'" + m_dir.Path("rec/cam.qmf") + "'";
+  // Beside the members: discovery skips it, naming it is refused, neither waits for a writer.
+  ASSERT_EQ(::mkfifo(m_dir.Path("rec/fifo.qmf").c_str(), 0600), 0);
   const Case kCases[] = {
       {"WrongPassword", "info " + fileset + " -p wrong",
        "error: MFS_E_BAD_PASSWORD (0x8004F008): "},
@@ -207,6 +235,10 @@ TEST_F(QuorMfToolTest, FailuresExitTwoWithTheNamedResultCode) {
       {"RecordWithoutExtension", "record '" + m_dir.Path("noext") + "' --max-size 64 --max-files 2",
        "error: E_INVALIDARG (0x80070057): "},
       {"BadOption", "info --no-such-option " + fileset, "--no-such-option"},
+      {"NamedFifo", "info '" + m_dir.Path("rec/fifo.qmf") + "'", "fifo.qmf is not a regular file"},
+      {"IndexPeriodZero",
+       "record '" + m_dir.Path("p.qmf") + "' --max-size 64 --max-files 2 --index-period 0",
+       "--index-period"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -216,8 +248,32 @@ TEST_F(QuorMfToolTest, FailuresExitTwoWithTheNamedResultCode) {
   }
 }
 
+// The user's registry by default, the system-wide one with --system; either records the
+// versioned name the loader uses, so that an upgrade keeps the registration.
+TEST_F(QuorMfToolTest, RegisterRecordsTheVersionedNameInTheUsersOrTheSystemRegistry) {
+  const std::string user = m_dir.Path("user/registry");
+  const std::string system = m_dir.Path("system/registry");
+  const std::string env =
+      "QUOR_REGISTRY_FILE='" + user + "' QUOR_SYSTEM_REGISTRY_FILE='" + system + "'";
+  const std::string server = std::string("'") + QUOR_SERVER_PATH + "'";
+  const std::string versioned =
+      (std::filesystem::canonical(std::filesystem::path(QUOR_SERVER_PATH).parent_path()) /
+       "libquormediafiles.so.1")
+          .string();
+  ASSERT_EQ(Quormf(m_dir, "register " + server, env).status, 0);
+  EXPECT_NE(Slurp(user).find("@=\"" + versioned + "\""), std::string::npos) << Slurp(user);
+  EXPECT_FALSE(m_dir.Exists("system/registry"));
+  ASSERT_EQ(Quormf(m_dir, "register --system " + server, env).status, 0);
+  EXPECT_NE(Slurp(system).find("@=\"" + versioned + "\""), std::string::npos);
+  ASSERT_EQ(Quormf(m_dir, "unregister " + server, env).status, 0);
+  EXPECT_EQ(Slurp(user).find("InprocServer32"), std::string::npos);
+  const RunResult missing = Quormf(m_dir, "register '" + m_dir.Path("none.so") + "'", env);
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("none.so"), std::string::npos) << missing.err;
+}
+
 TEST_F(QuorMfToolTest, DumpListsEveryBlockAndFlagsTheDamagedOne) {
-  Record();
+  Record("--durable --index-period 1");
   const Json clean = RunJson("dump --json '" + m_dir.Path("rec/cam1.qmf") + "'");
   const Json& blocks = clean["blocks"];
   ASSERT_GE(blocks.size(), 5u);

@@ -183,6 +183,23 @@ TEST_F(QuorMediaFileWriterTest, AddTrackChecksTheMetadataInOrder) {
   EXPECT_EQ(StateOf(writer.Get()), wseReadyToStart);
 }
 
+// The head and the end reserve must fit under the size limit, or no file could keep to it.
+TEST_F(QuorMediaFileWriterTest, LimitTooSmallForTheHeadIsRefusedWithTheSizeMessage) {
+  const std::string kSizeMessage = "File Size, dwMaxSize, specified is under/over";
+  auto writer = NewWriter();
+  ASSERT_EQ(writer->Initialize(Wide(m_dir.Path("h.vid")).Get(), 1, 1, VARIANT_TRUE), S_OK);
+  EXPECT_EQ(writer->AddTrack(NewTrack(1, std::string(400, 'n').c_str()).Get()), E_INVALIDARG);
+  EXPECT_NE(LastErrorText().find(kSizeMessage), std::string::npos);
+  ASSERT_EQ(writer->AddTrack(NewTrack(1, "v").Get()), S_OK);
+  // A description set after the tracks is caught when recording starts.
+  ASSERT_EQ(writer->SetDescription(Wide(std::string(400, 'd')).Get()), S_OK);
+  EXPECT_EQ(writer->StartRecording(), E_INVALIDARG);
+  ASSERT_EQ(writer->SetDescription(Wide("short").Get()), S_OK);
+  ASSERT_EQ(writer->StartRecording(), S_OK);
+  WriteUntilFinished(writer.Get(), 100);
+  EXPECT_LE(m_dir.FileSize("h.vid"), kKiB);
+}
+
 // One writer records two filesets in turn: a single file without samples (no index block, no
 // fileset GUID) and then one of a two-file fileset with samples, its block indexes from 0 again.
 TEST_F(QuorMediaFileWriterTest, HeadCarriesPasswordHashGuidAndTracksAndAFinishedWriterStartsAgain) {
@@ -284,6 +301,64 @@ TEST_F(QuorMediaFileWriterTest, RolloverNamesFlagsBlockIndexesAndNextFileOnce) {
   EXPECT_FALSE(m_dir.Exists("cam3.vid"));
 }
 
+// A next member file whose name is taken ends the recording: the full file is closed as the
+// last one, the status names it, and one Write reports the name that could not be had. Samples
+// the writer could not keep are counted.
+TEST_F(QuorMediaFileWriterTest, FailedRolloverEndsTheFilesetWithTheFullFileAsItsLast) {
+  m_dir.WriteBytes("r1.vid", {1, 2, 3});
+  auto writer = NewWriter();
+  CQuorComPtr<IQuorMediaFileWriterOptions> options;
+  ASSERT_EQ(writer.As(&options), S_OK);
+  ASSERT_EQ(writer->Initialize(Wide(m_dir.Path("r.vid")).Get(), 4, 3, VARIANT_FALSE), S_OK);
+  ASSERT_EQ(writer->AddTrack(NewTrack(1, "v").Get()), S_OK);
+  ASSERT_EQ(writer->StartRecording(), S_OK);
+  // Larger than an empty file: dropped, and the recording goes on.
+  ASSERT_EQ(writer->Write(1, NewSample(Bytes(5000, 1), 0).Get()), S_OK);
+  while (Got(options.Get(), &IQuorMediaFileWriterOptions::GetDroppedSampleCount) == 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(StateOf(writer.Get()), wseStarted);
+  WriteUntilFinished(writer.Get(), 500);
+  EXPECT_EQ(writer->Write(1, NewSample({1}, 1).Get()), HRESULT_FROM_WIN32(ERROR_FILE_EXISTS));
+  EXPECT_NE(LastErrorText().find("r1.vid"), std::string::npos) << LastErrorText();
+  EXPECT_EQ(writer->Write(1, NewSample({1}, 1).Get()), S_OK);  // reported once
+  // The oversized sample, the one that met the full file and the last Write.
+  EXPECT_EQ(Got(options.Get(), &IQuorMediaFileWriterOptions::GetDroppedSampleCount), 3u);
+  const auto status = StatusOf(writer.Get());
+  EXPECT_EQ(Got(status.Get(), &IQuorMediaFileRecordingStatus::GetWriterState), wseFinished);
+  EXPECT_EQ(Got(status.Get(), &IQuorMediaFileRecordingStatus::GetCurrentFileIndex), 0u);
+  EXPECT_EQ(Got(status.Get(), &IQuorMediaFileRecordingStatus::GetCurrentFileName),
+            m_dir.Path("r.vid"));
+  EXPECT_EQ(writer->StopRecording(), S_OK);
+  ExpectWellFormed(ParseFile(m_dir, "r.vid"), true, 4 * kKiB);
+  EXPECT_EQ(m_dir.ReadBytes("r1.vid"), (Bytes{1, 2, 3}));
+}
+
+// The options a recording starts with: durability syncs each head, index and closing block to
+// the device; the index period is checked.
+TEST_F(QuorMediaFileWriterTest, OptionsSetDurabilityAndIndexPeriod) {
+  auto writer = NewWriter();
+  CQuorComPtr<IQuorMediaFileWriterOptions> options;
+  ASSERT_EQ(writer.As(&options), S_OK);
+  using O = IQuorMediaFileWriterOptions;
+  EXPECT_EQ(Got(options.Get(), &O::GetDurable), VARIANT_FALSE);
+  EXPECT_EQ(Got(options.Get(), &O::GetIndexPeriod), 60u);
+  for (ULONG bad : {0u, 86401u}) EXPECT_EQ(options->SetIndexPeriod(bad), E_INVALIDARG);
+  ASSERT_EQ(options->SetIndexPeriod(3600), S_OK);  // no timer-driven index block below
+  EXPECT_EQ(Got(options.Get(), &O::GetIndexPeriod), 3600u);
+  for (const bool durable : {false, true}) {
+    SCOPED_TRACE(durable);
+    CQuorFaultyFileSystem faulty;
+    ASSERT_EQ(options->SetDurable(durable ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+    StartSimpleRecording(writer.Get(), m_dir.Path("d.vid"), 64, 1);
+    m_sampleBytes.clear();
+    WriteSamples(writer.Get(), 3, 10);
+    ASSERT_EQ(writer->StopRecording(), S_OK);
+    // The head, the last index block, the finalization block.
+    EXPECT_EQ(faulty.SyncCalls(), durable ? 3u : 0u);
+  }
+}
+
 TEST_F(QuorMediaFileWriterTest, WorkerStoppedWithSamplesQueuedClosesTheFileCleanly) {
   auto writer = NewWriter();
   StartSimpleRecording(writer.Get(), m_dir.Path("q.vid"), 65536, 1);
@@ -297,12 +372,15 @@ TEST_F(QuorMediaFileWriterTest, WorkerStoppedWithSamplesQueuedClosesTheFileClean
   ExpectPayloadPrefix(file, 4096);
 }
 
+// The mode a recording starts with holds for all of it; a change made meanwhile applies to the
+// next recording of the same writer.
 TEST_F(QuorMediaFileWriterTest, PayloadOnlyFilesHoldSignatureAndPayloadFieldsOnly) {
   auto writer = NewWriter();
   CQuorComPtr<IQuorMediaFileWriter2> writer2;
   ASSERT_EQ(writer.As(&writer2), S_OK);
   ASSERT_EQ(writer2->SetPayloadOnly(VARIANT_TRUE), S_OK);
   StartSimpleRecording(writer.Get(), m_dir.Path("p.vid"), 64, 1);
+  ASSERT_EQ(writer2->SetPayloadOnly(VARIANT_FALSE), S_OK);
   for (int i = 0; i < 3; ++i) ASSERT_EQ(writer->Write(1, NewSample({BYTE(i), 7}, i).Get()), S_OK);
   WaitForBytes(writer.Get(), 16 + 3 * 10);
   ASSERT_EQ(writer->StopRecording(), S_OK);
@@ -312,6 +390,15 @@ TEST_F(QuorMediaFileWriterTest, PayloadOnlyFilesHoldSignatureAndPayloadFieldsOnl
     const Bytes field(bytes.begin() + 16 + 10 * i, bytes.begin() + 26 + 10 * i);
     EXPECT_EQ(field, (Bytes{0x01, 0x04, 0, 0, 2, 0, 0, 0, BYTE(i), 7}));
   }
+
+  StartSimpleRecording(writer.Get(), m_dir.Path("n.vid"), 64, 1);
+  ASSERT_EQ(writer2->SetPayloadOnly(VARIANT_TRUE), S_OK);
+  m_sampleBytes.clear();
+  WriteSamples(writer.Get(), 3, 10);
+  ASSERT_EQ(writer->StopRecording(), S_OK);
+  const ParsedFile file = ParseFile(m_dir, "n.vid");
+  ExpectWellFormed(file, true, 64 * kKiB);
+  EXPECT_EQ(file.entries.size(), 3u);
 }
 
 TEST_F(QuorMediaFileWriterTest, StatusSnapshotsBeforeDuringAndAfterRecording) {
@@ -459,6 +546,67 @@ TEST_F(QuorMediaFileWriterTest, WorkerKilledAtRandomMomentsLeavesValidBlocksTheR
     }
     EXPECT_TRUE(FAILED(hr)) << "a sample after the last complete index block";
   }
+}
+
+// Blocks the writer reported written survive the process: a timer-driven index block written
+// while no samples arrive makes every sample reachable, and a member file just begun by a
+// rollover opens.
+TEST_F(QuorMediaFileWriterTest, KilledWriterLeavesEveryReportedBlockOnDisk) {
+  constexpr int kSamples = 20;
+  const pid_t idle = ::fork();
+  ASSERT_GE(idle, 0);
+  if (idle == 0) {
+    CQuorMediaFileWriter::SetIndexPeriodForTesting(std::chrono::milliseconds(20));
+    auto writer = NewWriter();
+    // A child that fails exits, which the parent sees as not killed.
+    if (writer->Initialize(Wide(m_dir.Path("idle.vid")).Get(), 65536, 1, VARIANT_TRUE) != S_OK ||
+        writer->AddTrack(NewTrack(1, "video").Get()) != S_OK) {
+      ::_exit(1);
+    }
+    // Queued before the start, the samples are all written before the worker first looks at its
+    // timer, so the first index block lists every one of them.
+    for (int i = 0; i < kSamples; ++i) {
+      (void)writer->Write(1, NewSample(PatternBytes(300, i), i).Get());
+    }
+    if (writer->StartRecording() != S_OK) ::_exit(1);
+    // Without an index block the file holds less than this (its head is smaller than the
+    // index block's entries); with it, more.
+    const ULONGLONG indexed = kSamples * (300 + kMediaSampleOverhead + kIndexEntrySize) + 16;
+    while (BytesWrittenTotal(writer.Get()) < indexed) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ::raise(SIGKILL);
+  }
+  const pid_t rollover = ::fork();
+  ASSERT_GE(rollover, 0);
+  if (rollover == 0) {
+    auto writer = NewWriter();
+    StartSimpleRecording(writer.Get(), m_dir.Path("roll.vid"), 64, 2);
+    for (int i = 0;; ++i) {
+      if (writer->Write(1, NewSample(PatternBytes(500, i), i).Get()) == MFS_S_NEXT_FILE) {
+        ::raise(SIGKILL);
+      }
+    }
+  }
+  for (const pid_t child : {idle, rollover}) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+  }
+
+  CQuorComPtr<IQuorMediaFileReader> reader;
+  ASSERT_EQ(CoCreateInstance(CLSID_QuorMediaFileReader, &reader), S_OK);
+  ASSERT_EQ(reader->OpenFileSet(Wide(m_dir.Path("idle.vid")).Get(), nullptr), S_OK);
+  CQuorComPtr<IQuorMediaFileSample> sample;
+  HRESULT hr = reader->MoveTo(1, 0, sample.AddressOf());
+  for (int i = 0; i < kSamples; ++i) {
+    ASSERT_EQ(hr, S_OK) << "sample " << i;
+    EXPECT_EQ(Got(sample.Get(), &IQuorMediaFileSample::GetTimestamp), ULONGLONG(i));
+    hr = reader->MoveNext(1, sample.AddressOf());
+  }
+
+  ASSERT_EQ(reader->OpenFileSet(Wide(m_dir.Path("roll.vid")).Get(), nullptr), S_OK);
+  EXPECT_EQ(Got(reader.Get(), &IQuorMediaFileReader::GetFileNames).Count(), 2u);
 }
 
 }  // namespace
