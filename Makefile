@@ -64,12 +64,23 @@ fuzz: deps fuzz-deps
 	cmake --build build/fuzz -j $(JOBS)
 	./fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
 
-# Records a synthetic two-track fileset, plays it back, authenticates it and a damaged copy;
-# the fileset stays in $(DEMO_DIR).
+# Records a synthetic two-track fileset, plays it back, authenticates it and a damaged copy; then
+# imports a clip made by the ffmpeg program and exports 4 s of it to a playable MP4. Everything
+# stays in $(DEMO_DIR).
+DEMO_QUORMF := build/debug/tools/quormf
 demo: deps
 	cmake --preset debug
 	cmake --build build/debug -j $(JOBS) --target quormf
-	build/debug/tools/quormf demo $(DEMO_DIR)
+	$(DEMO_QUORMF) demo $(DEMO_DIR)
+	@printf '\n== 6. Real media: a 10 s H.264+AAC clip imported and 4 s of it exported\n'
+	ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=640x360:rate=25 \
+	  -f lavfi -i sine=frequency=440:sample_rate=48000 -t 10 -c:v libx264 -g 25 -c:a aac \
+	  -metadata:s:a:0 language=eng $(DEMO_DIR)/clip.mp4
+	$(DEMO_QUORMF) import $(DEMO_DIR)/clip.mp4 $(DEMO_DIR)/media/clip.qmf --max-size 512 \
+	  --max-files 16 --password demo --overwrite
+	$(DEMO_QUORMF) export $(DEMO_DIR)/media/clip.qmf $(DEMO_DIR)/clip-2s-6s.mp4 -p demo \
+	  --from 2000000 --to 6000000 --overwrite
+	@echo "playable file: $(DEMO_DIR)/clip-2s-6s.mp4 (traced back by $(DEMO_DIR)/clip-2s-6s.mp4.json)"
 
 # The library, the client runtime, libquor, public headers, CMake package, pkg-config file,
 # quormf and the Python package (into the interpreter's site directory under $(PREFIX)), under

@@ -561,7 +561,7 @@ int QuorRunDemo(const std::string& requestedDirectory) {
   if (error) self = "quormf";
   std::printf("\nThe fileset is in %s. Try:\n", directory.c_str());
   std::printf("  %s info %s -p %s\n", self.c_str(), fileset.c_str(), kDemoPassword);
-  std::printf("  %s samples %s -p %s --track 2 --from 1000 --to 1100\n", self.c_str(),
+  std::printf("  %s samples %s -p %s --track 2 --from 1000000 --to 1100000\n", self.c_str(),
               fileset.c_str(), kDemoPassword);
   std::printf("  %s dump %s\n", self.c_str(), (directory / "damaged" / "demo2.qmf").c_str());
   std::printf("  %s salvage %s %s -p %s\n", self.c_str(),

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "QuorRecorder.h"
 #include "QuorSampleWalk.h"
@@ -40,3 +41,24 @@ int QuorRunDump(const std::string& memberFile, bool json);
 // or DllUnregisterServer, on the user's class registry, or on the system-wide one (system).
 int QuorRunRegister(const std::string& module, bool system, bool unregister);
 int QuorRunRecord(const QuorRecordOptions& options, const std::string& manifest, bool json);
+
+struct QuorImportArgs {
+  std::string input;         // a media file or URL
+  QuorRecordOptions record;  // path: the fileset's first member file
+  bool skipUnsupported = false;
+  bool json = false;
+};
+// Records the video and audio streams of a media file or URL into a new fileset.
+int QuorRunImport(const QuorImportArgs& args);
+
+struct QuorExportArgs {
+  QuorOpenArgs open;
+  std::string out;  // .mp4, .mkv or .ts
+  std::optional<ULONGLONG> from;
+  std::optional<ULONGLONG> to;
+  std::vector<ULONG> trackIds;  // empty: every track with samples
+  bool allowDamaged = false;
+  bool overwrite = false;
+};
+// Remuxes a time range of a fileset's tracks into a playable file with an OUT.json sidecar.
+int QuorRunExport(const QuorExportArgs& args);

@@ -34,7 +34,8 @@ void AddRangeOptions(CLI::App* command, QuorSampleRange* range) {
 
 int main(int argc, char** argv) {
   CLI::App app{
-      "quormf: record, inspect, verify and extract filesets of timestamped media samples."};
+      "quormf: record, inspect, verify and extract filesets of timestamped media samples "
+      "(timestamps in microseconds)."};
   app.require_subcommand(1);
   app.set_help_all_flag("--help-all", "help for every subcommand");
   app.set_version_flag("--version", std::string("quormf ") + QUORMF_VERSION);
@@ -164,6 +165,52 @@ int main(int argc, char** argv) {
   recordCommand->add_option("--sign", record.signingKey,
                             "private key file (quormf keygen): seal every member file");
 
+  QuorImportArgs import;
+  CLI::App* importCommand = app.add_subcommand(
+      "import",
+      "record the video and audio streams of a media file or URL into a fileset, without "
+      "re-encoding");
+  importCommand->add_option("INPUT", import.input, "a media file, or a URL libavformat can open")
+      ->required();
+  importCommand->add_option("OUT", import.record.path, "the first member file, e.g. rec/cam.qmf")
+      ->required();
+  importCommand
+      ->add_option("--max-size", import.record.maxSizeKiB, "size limit per member file in KiB")
+      ->required()
+      ->check(CLI::PositiveNumber);
+  importCommand->add_option("--max-files", import.record.maxFiles, "number of member files at most")
+      ->required()
+      ->check(CLI::PositiveNumber);
+  importCommand->add_option("--password,-p", import.record.password, "protect the fileset");
+  importCommand->add_option("--description,-d", import.record.description, "fileset description");
+  importCommand->add_flag("--realtime", import.record.realtime,
+                          "pace the samples at their timestamps, like a live source");
+  importCommand->add_flag("--skip-unsupported", import.skipUnsupported,
+                          "leave out streams whose codec has no format identifier");
+  importCommand->add_flag("--overwrite", import.record.overwrite, "replace existing member files");
+  importCommand->add_flag("--json", import.json, "print the summary as JSON");
+
+  QuorExportArgs exportArgs;
+  CLI::App* exportCommand = app.add_subcommand(
+      "export",
+      "authenticate a fileset and remux a time range of its tracks into a playable .mp4, .mkv "
+      "or .ts file, with a JSON sidecar OUT.json");
+  exportCommand->add_option("FILESET", exportArgs.open.file, "any member file of the fileset")
+      ->required();
+  exportCommand->add_option("OUT", exportArgs.out, "the file to write: .mp4, .mkv or .ts")
+      ->required();
+  exportCommand->add_option("--password,-p", exportArgs.open.password, "the fileset's password");
+  exportCommand->add_option("--from", exportArgs.from,
+                            "first timestamp in microseconds (video starts at the key frame "
+                            "before it)");
+  exportCommand->add_option("--to", exportArgs.to, "last timestamp in microseconds, inclusive");
+  exportCommand->add_option("--track,-t", exportArgs.trackIds,
+                            "a track to export (repeatable; "
+                            "default: all)");
+  exportCommand->add_flag("--allow-damaged", exportArgs.allowDamaged,
+                          "export the samples of the authentic member files of a damaged fileset");
+  exportCommand->add_flag("--overwrite", exportArgs.overwrite, "replace OUT and OUT.json");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -187,6 +234,8 @@ int main(int argc, char** argv) {
     if (*recordCommand) return QuorRunRecord(record, manifest, recordJson);
     if (*registerCommand) return QuorRunRegister(module, systemRegistry, false);
     if (*unregisterCommand) return QuorRunRegister(module, systemRegistry, true);
+    if (*importCommand) return QuorRunImport(import);
+    if (*exportCommand) return QuorRunExport(exportArgs);
   } catch (const CQuorError& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "error: %s\n", e.what());

@@ -131,10 +131,10 @@ QuorRecordResult CQuorRecorder::Record() {
   QuorCheck(options->SetIndexPeriod(m_options.indexPeriodSeconds), "SetIndexPeriod");
   QuorCheck(writer->StartRecording(), "StartRecording");
 
-  const ULONGLONG durationMs =
-      static_cast<ULONGLONG>(std::llround(std::max(0.0, m_options.durationSeconds) * 1000.0));
+  const ULONGLONG durationUs = static_cast<ULONGLONG>(
+      std::llround(std::max(0.0, m_options.durationSeconds) * kQuorTicksPerSecond));
   const ULONGLONG headBytes = Poll(writer.Get()).bytesTotal;
-  CQuorSyntheticSource source(durationMs);
+  CQuorSyntheticSource source(durationUs);
   QuorSyntheticSample next;
   QuorRecordResult result;
   ULONGLONG expectedBytes = headBytes;
@@ -142,7 +142,7 @@ QuorRecordResult CQuorRecorder::Record() {
   const Clock::time_point start = Clock::now();
   while (!CQuorInterruptScope::Interrupted() && source.Next(&next)) {
     if (m_options.realtime)
-      std::this_thread::sleep_until(start + std::chrono::milliseconds(next.timestamp));
+      std::this_thread::sleep_until(start + std::chrono::microseconds(next.timestamp));
     // Keep the queue short: the writer copies each sample, so an unthrottled source would hold
     // the whole recording in memory.
     WriterProgress progress = Poll(writer.Get());
@@ -169,7 +169,7 @@ QuorRecordResult CQuorRecorder::Record() {
     result.payloadBytes += next.payload.size();
     if (m_onSample) m_onSample(next);
     const unsigned percent =
-        durationMs == 0 ? 100 : static_cast<unsigned>(next.timestamp * 100 / durationMs);
+        durationUs == 0 ? 100 : static_cast<unsigned>(next.timestamp * 100 / durationUs);
     if (m_onProgress && percent != lastPercent) m_onProgress(lastPercent = percent);
   }
 

@@ -30,10 +30,10 @@ std::vector<std::uint8_t> CQuorSyntheticSource::Payload(ULONG trackId, ULONGLONG
 }
 
 bool CQuorSyntheticSource::Next(QuorSyntheticSample* sample) {
-  const ULONGLONG videoTime = m_videoFrame * kQuorVideoPeriodMs;
-  const ULONGLONG audioTime = m_audioFrame * kQuorAudioPeriodMs;
-  const bool videoLeft = videoTime < m_durationMs;
-  const bool audioLeft = audioTime < m_durationMs;
+  const ULONGLONG videoTime = m_videoFrame * kQuorVideoPeriodUs;
+  const ULONGLONG audioTime = m_audioFrame * kQuorAudioPeriodUs;
+  const bool videoLeft = videoTime < m_durationUs;
+  const bool audioLeft = audioTime < m_durationUs;
   if (!videoLeft && !audioLeft) return false;
 
   if (videoLeft && (!audioLeft || videoTime <= audioTime)) {

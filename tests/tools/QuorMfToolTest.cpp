@@ -17,39 +17,12 @@
 #include <string>
 #include <thread>
 
+#include "QuorMfRun.h"
 #include "support/QuorTempDir.h"
 
 namespace {
 
 using Json = nlohmann::json;
-
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Runs quormf with args (already quoted where needed) and the environment assignments env,
-// stdout and stderr captured in files.
-RunResult Quormf(const CQuorTempDir& dir, const std::string& args, const std::string& env = "") {
-  const std::string out = dir.Path("stdout.txt");
-  const std::string err = dir.Path("stderr.txt");
-  const std::string command =
-      env + " '" + QUORMF_PATH + "' " + args + " >'" + out + "' 2>'" + err + "' </dev/null";
-  const int raw = std::system(command.c_str());
-  RunResult result;
-  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  result.out = Slurp(out);
-  result.err = Slurp(err);
-  return result;
-}
 
 constexpr const char* kPassword = "s3cret";
 constexpr const char* kDescription = "tool test recording";
@@ -170,11 +143,11 @@ TEST_F(QuorMfToolTest, SamplesJsonMatchesTheRecordedSamplesOverRanges) {
   const Range kRanges[] = {
       {"WholeVideo", "1", "", 0, 75},
       {"WholeAudio", "2", "", 0, 150},
-      {"ExactBounds", "1", "--from 400 --to 800", 10, 11},
-      {"BoundsBetweenFrames", "1", "--from 410 --to 830", 11, 10},
-      {"FromOnly", "2", "--from 2900", 145, 5},
+      {"ExactBounds", "1", "--from 400000 --to 800000", 10, 11},
+      {"BoundsBetweenFrames", "1", "--from 410000 --to 830000", 11, 10},
+      {"FromOnly", "2", "--from 2900000", 145, 5},
       {"ToOnly", "1", "--to 0", 0, 1},
-      {"EmptyPastTheEnd", "1", "--from 5000", 0, 0},
+      {"EmptyPastTheEnd", "1", "--from 5000000", 0, 0},
   };
   for (const Range& r : kRanges) {
     SCOPED_TRACE(r.name);
@@ -191,7 +164,7 @@ TEST_F(QuorMfToolTest, SamplesJsonMatchesTheRecordedSamplesOverRanges) {
 TEST_F(QuorMfToolTest, ExtractWritesThePayloadsToStdoutAndToFiles) {
   Record();
   const RunResult concatenated =
-      Quormf(m_dir, "extract --track 2 --from 1000 --to 1100 --stdout " + Fileset());
+      Quormf(m_dir, "extract --track 2 --from 1000000 --to 1100000 --stdout " + Fileset());
   ASSERT_EQ(concatenated.status, 0) << concatenated.err;
   std::size_t expected = 0;
   for (std::size_t i = 50; i <= 55; ++i)
@@ -199,11 +172,11 @@ TEST_F(QuorMfToolTest, ExtractWritesThePayloadsToStdoutAndToFiles) {
   EXPECT_EQ(concatenated.out.size(), expected);
 
   const RunResult files =
-      Quormf(m_dir, "extract --track 1 --to 200 --out '" + m_dir.Path("out") + "' " + Fileset());
+      Quormf(m_dir, "extract --track 1 --to 200000 --out '" + m_dir.Path("out") + "' " + Fileset());
   ASSERT_EQ(files.status, 0) << files.err;
   for (std::size_t i = 0; i <= 5; ++i) {
     char name[64];
-    std::snprintf(name, sizeof name, "out/track1_%020zu.bin", i * 40);
+    std::snprintf(name, sizeof name, "out/track1_%020zu.bin", i * 40000);
     SCOPED_TRACE(name);
     ASSERT_TRUE(m_dir.Exists(name));
     EXPECT_EQ(m_dir.FileSize(name), m_manifest["tracks"]["1"][i]["size"].get<std::uint64_t>());

@@ -1,0 +1,367 @@
+// quormf import and export on media the tests make with the ffmpeg program, read back with
+// libavformat: packet counts, presentation times, key frames and a decodable first frame survive
+// the round trip; bad input ends with one line, exit status 2 and nothing half-written. Also the
+// in-band forms of the samples, byte by byte.
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "QuorMediaBitstream.h"
+#include "QuorMfRun.h"
+#include "support/QuorTempDir.h"
+
+namespace {
+
+using Json = nlohmann::json;
+namespace fs = std::filesystem;
+
+struct Packet {
+  std::int64_t ptsUs = 0;
+  bool key = false;
+};
+
+struct Media {
+  std::vector<AVCodecID> codecs;
+  std::vector<std::vector<Packet>> packets;  // per stream, in file order
+};
+
+Media ReadMedia(const std::string& path) {
+  Media media;
+  AVFormatContext* format = nullptr;
+  if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) {
+    ADD_FAILURE() << "cannot open " << path;
+    return media;
+  }
+  (void)avformat_find_stream_info(format, nullptr);  // (void): the packets below are the check
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    media.codecs.push_back(format->streams[i]->codecpar->codec_id);
+  }
+  media.packets.resize(format->nb_streams);
+  AVPacket* packet = av_packet_alloc();
+  while (av_read_frame(format, packet) >= 0) {
+    const AVRational tb = format->streams[packet->stream_index]->time_base;
+    media.packets[static_cast<std::size_t>(packet->stream_index)].push_back(
+        {av_rescale_q(packet->pts, tb, {1, 1000000}), (packet->flags & AV_PKT_FLAG_KEY) != 0});
+    av_packet_unref(packet);
+  }
+  av_packet_free(&packet);
+  avformat_close_input(&format);
+  return media;
+}
+
+// Decodes the first video frame of path; true when a frame came out without an error.
+bool DecodesFirstVideoFrame(const std::string& path) {
+  AVFormatContext* format = nullptr;
+  if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return false;
+  bool decoded = false;
+  const AVCodec* codec = nullptr;
+  const int stream = avformat_find_stream_info(format, nullptr) >= 0
+                         ? av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0)
+                         : -1;
+  AVCodecContext* context = stream >= 0 ? avcodec_alloc_context3(codec) : nullptr;
+  AVPacket* packet = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  if (context != nullptr &&
+      avcodec_parameters_to_context(context, format->streams[stream]->codecpar) >= 0 &&
+      avcodec_open2(context, codec, nullptr) >= 0) {
+    while (!decoded && av_read_frame(format, packet) >= 0) {
+      if (packet->stream_index == stream) {
+        if (avcodec_send_packet(context, packet) < 0) break;
+        decoded = avcodec_receive_frame(context, frame) == 0;
+      }
+      av_packet_unref(packet);
+    }
+    if (!decoded && avcodec_send_packet(context, nullptr) >= 0) {
+      decoded = avcodec_receive_frame(context, frame) == 0;
+    }
+  }
+  av_frame_free(&frame);
+  av_packet_free(&packet);
+  avcodec_free_context(&context);
+  avformat_close_input(&format);
+  return decoded;
+}
+
+// Presentation times relative to the first presentation of the first stream, sorted per stream
+// (containers store frames in decode order, players show them by presentation time).
+std::vector<std::vector<Packet>> Normalised(const Media& media) {
+  std::vector<std::vector<Packet>> out = media.packets;
+  if (out.empty() || out[0].empty()) return out;
+  std::int64_t zero = out[0][0].ptsUs;
+  for (const Packet& p : out[0]) zero = std::min(zero, p.ptsUs);
+  for (auto& stream : out) {
+    for (Packet& p : stream) p.ptsUs -= zero;
+    std::sort(stream.begin(), stream.end(),
+              [](const Packet& a, const Packet& b) { return a.ptsUs < b.ptsUs; });
+  }
+  return out;
+}
+
+class QuorMfMediaTest : public ::testing::Test {
+ protected:
+  // Runs the ffmpeg program quietly with args; the test media is made fresh by every test.
+  void Ffmpeg(const std::string& args) {
+    const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y " + args + " >'" +
+                                m_dir.Path("ffmpeg.txt") + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << Slurp(m_dir.Path("ffmpeg.txt"));
+  }
+  // A 3-second clip of a test pattern and a tone with the given codecs.
+  void MakeClip(const std::string& name, const std::string& codecs) {
+    Ffmpeg(
+        "-f lavfi -i testsrc2=size=160x120:rate=25 -f lavfi -i sine=frequency=440:sample_rate="
+        "48000 -t 3 " +
+        codecs + " '" + m_dir.Path(name) + "'");
+  }
+  std::set<std::string> Files() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(m_dir.Root())) {
+      names.insert(entry.path().lexically_relative(m_dir.Root()).string());
+    }
+    names.erase("stdout.txt");
+    names.erase("stderr.txt");
+    return names;
+  }
+  void ExpectSameMedia(const std::string& original, const std::string& exported,
+                       std::int64_t toleranceUs) {
+    SCOPED_TRACE(exported);
+    const Media a = ReadMedia(m_dir.Path(original));
+    const Media b = ReadMedia(m_dir.Path(exported));
+    ASSERT_EQ(a.codecs, b.codecs);
+    const auto pa = Normalised(a);
+    const auto pb = Normalised(b);
+    for (std::size_t s = 0; s < pa.size(); ++s) {
+      SCOPED_TRACE("stream " + std::to_string(s));
+      ASSERT_EQ(pa[s].size(), pb[s].size());
+      for (std::size_t i = 0; i < pa[s].size(); ++i) {
+        EXPECT_NEAR(pa[s][i].ptsUs, pb[s][i].ptsUs, toleranceUs) << "packet " << i;
+        EXPECT_EQ(pa[s][i].key, pb[s][i].key) << "packet " << i;
+      }
+    }
+    EXPECT_TRUE(DecodesFirstVideoFrame(m_dir.Path(exported)));
+  }
+  RunResult Import(const std::string& input, const std::string& extra = "") {
+    return Quormf(m_dir, "import '" + m_dir.Path(input) + "' '" + m_dir.Path("rec/cam.qmf") +
+                             "' --max-size 64 --max-files 50 " + extra);
+  }
+  RunResult Export(const std::string& out, const std::string& extra = "") {
+    return Quormf(m_dir,
+                  "export '" + m_dir.Path("rec/cam.qmf") + "' '" + m_dir.Path(out) + "' " + extra);
+  }
+
+  CQuorTempDir m_dir;
+};
+
+TEST_F(QuorMfMediaTest, H264AndAacRoundTripThroughMp4AndMatroska) {
+  // libx264's defaults use B-frames: presentation times go back and forth in decode order.
+  MakeClip("in.mp4", "-c:v libx264 -g 25 -c:a aac -b:a 48k");
+  const RunResult imported = Import("in.mp4");
+  ASSERT_EQ(imported.status, 0) << imported.err;
+  EXPECT_TRUE(m_dir.Exists("rec/cam1.qmf")) << "the 64 KiB limit rolls over";
+  for (const char* out : {"out.mp4", "out.mkv"}) {
+    const RunResult exported = Export(out);
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    // Matroska keeps milliseconds, MP4 edit lists the movie's millisecond timescale.
+    ExpectSameMedia("in.mp4", out, 1000);
+  }
+  const Json sidecar = Json::parse(Slurp(m_dir.Path("out.mkv.json")));
+  EXPECT_GE(sidecar["files"].size(), 2u);
+  EXPECT_TRUE(sidecar["authentic"].get<bool>());
+  EXPECT_EQ(sidecar["range"]["unit"], "microseconds");
+}
+
+TEST_F(QuorMfMediaTest, Vp9AndOpusRoundTripThroughMatroska) {
+  MakeClip("in.mkv", "-c:v libvpx-vp9 -deadline realtime -cpu-used 8 -g 25 -c:a libopus");
+  const RunResult imported = Import("in.mkv");
+  ASSERT_EQ(imported.status, 0) << imported.err;
+  const RunResult exported = Export("out.mkv");
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  ExpectSameMedia("in.mkv", "out.mkv", 1000);
+}
+
+TEST_F(QuorMfMediaTest, ExportOfARangeStartsAtAKeyFrameAndKeepsOnlyTheRange) {
+  MakeClip("in.mp4", "-c:v libx264 -g 25 -c:a aac -b:a 48k");
+  ASSERT_EQ(Import("in.mp4").status, 0);
+  const RunResult exported = Export("clip.mkv", "--from 1500000 --to 2000000 --track 1");
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  const Media clip = ReadMedia(m_dir.Path("clip.mkv"));
+  ASSERT_EQ(clip.packets.size(), 1u);
+  // The key frame at 1 s, then every frame whose decode time is at most 2 s.
+  ASSERT_FALSE(clip.packets[0].empty());
+  EXPECT_TRUE(clip.packets[0][0].key);
+  EXPECT_GE(clip.packets[0].size(), 25u);
+  EXPECT_LE(clip.packets[0].size(), 28u);
+  EXPECT_TRUE(DecodesFirstVideoFrame(m_dir.Path("clip.mkv")));
+}
+
+TEST_F(QuorMfMediaTest, ADamagedFilesetIsExportedOnlyWhenAllowedAndWithoutItsDamagedFile) {
+  MakeClip("in.mp4", "-c:v libx264 -g 25 -c:a aac -b:a 48k");
+  ASSERT_EQ(Import("in.mp4").status, 0);
+  m_dir.FlipByte("rec/cam1.qmf", m_dir.FileSize("rec/cam1.qmf") / 2);
+  const RunResult refused = Export("out.mp4");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("not authentic"), std::string::npos) << refused.err;
+  EXPECT_FALSE(m_dir.Exists("out.mp4"));
+
+  const RunResult allowed = Export("out.mp4", "--allow-damaged");
+  ASSERT_EQ(allowed.status, 0) << allowed.err;
+  const Json sidecar = Json::parse(Slurp(m_dir.Path("out.mp4.json")));
+  ASSERT_EQ(sidecar["left_out"].size(), 1u);
+  EXPECT_NE(sidecar["left_out"][0].get<std::string>().find("cam1.qmf"), std::string::npos);
+  const Media original = ReadMedia(m_dir.Path("in.mp4"));
+  const Media exported = ReadMedia(m_dir.Path("out.mp4"));
+  ASSERT_EQ(exported.packets.size(), 2u);
+  EXPECT_LT(exported.packets[0].size(), original.packets[0].size());
+  EXPECT_TRUE(DecodesFirstVideoFrame(m_dir.Path("out.mp4")));
+}
+
+TEST_F(QuorMfMediaTest, BadInputEndsWithOneLineAndNothingHalfWritten) {
+  MakeClip("in.mp4", "-c:v libx264 -g 25 -c:a aac -b:a 48k");
+  Ffmpeg("-i '" + m_dir.Path("in.mp4") + "' -c copy -f mpegts '" + m_dir.Path("in.ts") + "'");
+  Ffmpeg("-i '" + m_dir.Path("in.mp4") + "' -c copy -movflags +faststart '" +
+         m_dir.Path("fast.mp4") + "'");
+  for (const char* name : {"in.mp4", "fast.mp4"}) {
+    const Bytes clip = m_dir.ReadBytes(name);
+    m_dir.WriteBytes(std::string("half-") + name,
+                     Bytes(clip.begin(), clip.begin() + clip.size() / 2));
+  }
+  m_dir.WriteBytes("text.mp4", Bytes(4000, 'x'));
+  Bytes twice = m_dir.ReadBytes("in.ts");
+  twice.insert(twice.end(), twice.begin(), twice.end());
+  m_dir.WriteBytes("twice.ts", twice);
+  Ffmpeg("-f lavfi -i sine=sample_rate=48000 -t 1 -c:a ac3 '" + m_dir.Path("ac3.mkv") + "'");
+  m_dir.WriteBytes("taken.qmf", {1});
+  m_dir.WriteBytes("taken.mp4", {1});
+
+  struct Case {
+    const char* name;
+    std::string args;
+    const char* says;
+  };
+  const std::string rec = "' '" + m_dir.Path("rec/cam.qmf") + "' --max-size 64 --max-files 9";
+  const Case kCases[] = {
+      {"NotMedia", "import '" + m_dir.Path("text.mp4") + rec, "not media"},
+      {"TruncatedMp4", "import '" + m_dir.Path("half-in.mp4") + rec, "half-in.mp4"},
+      {"TruncatedMp4IndexFirst", "import '" + m_dir.Path("half-fast.mp4") + rec, "half-fast.mp4"},
+      {"UnsupportedCodec", "import '" + m_dir.Path("ac3.mkv") + rec, "ac3"},
+      {"TimestampsGoBack", "import '" + m_dir.Path("twice.ts") + rec, "do not rise"},
+      {"ImportOverExisting",
+       "import '" + m_dir.Path("in.mp4") + "' '" + m_dir.Path("taken.qmf") +
+           "' --max-size 64 --max-files 9",
+       "--overwrite"},
+      {"UnknownContainer", "export '" + m_dir.Path("taken.qmf") + "' '" + m_dir.Path("o.avi") + "'",
+       ".mp4, .mkv or .ts"},
+  };
+  const std::set<std::string> before = Files();
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const RunResult r = Quormf(m_dir, c.args);
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(Files(), before);
+  }
+
+  ASSERT_EQ(Import("in.mp4").status, 0);
+  const std::set<std::string> imported = Files();
+  const Case kExportCases[] = {
+      {"EmptyRange", "out.mp4' --from '99000000", "no samples"},
+      {"UnknownTrack", "out.mp4' --track '7", "no track 7"},
+      {"ExistingOutput", "taken.mp4", "--overwrite"},
+  };
+  for (const Case& c : kExportCases) {
+    SCOPED_TRACE(c.name);
+    const RunResult r = Export(c.args);
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(Files(), imported);
+  }
+}
+
+TEST_F(QuorMfMediaTest, LeadingDeltaFramesAreDroppedAndCountedAndOtherCodecsCanBeSkipped) {
+  // An MPEG-TS cut after its first key frame starts with delta frames.
+  MakeClip("in.mp4", "-c:v libx264 -g 50 -bf 0 -c:a ac3");
+  Ffmpeg("-i '" + m_dir.Path("in.mp4") + "' -c copy -f mpegts '" + m_dir.Path("in.ts") + "'");
+  const Bytes ts = m_dir.ReadBytes("in.ts");
+  const std::size_t cut = (ts.size() / 4) / 188 * 188;
+  m_dir.WriteBytes("cut.ts", Bytes(ts.begin() + static_cast<std::ptrdiff_t>(cut), ts.end()));
+  const RunResult r = Import("cut.ts", "--skip-unsupported --json");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Json summary = Json::parse(r.out);
+  ASSERT_EQ(summary["tracks"].size(), 1u);
+  EXPECT_GT(summary["tracks"][0]["dropped_before_key_frame"].get<int>(), 0);
+  ASSERT_EQ(summary["skipped_streams"].size(), 1u);
+  EXPECT_NE(summary["skipped_streams"][0].get<std::string>().find("ac3"), std::string::npos);
+}
+
+TEST(QuorMediaBitstreamTest, PresentationOffsetSurvivesAnySignAndEscaping) {
+  // An access unit delimiter, an SPS and a slice; offsets whose bytes need emulation prevention.
+  const Bytes unit = {0, 0, 0, 1, 0x09, 0xF0, 0, 0, 0, 1, 0x67, 0x42, 0, 0, 1, 0x65, 0x88, 0x84};
+  for (const std::int64_t offset :
+       {std::int64_t{1}, std::int64_t{80000}, std::int64_t{-40000}, std::int64_t{0x0300000000}}) {
+    SCOPED_TRACE(offset);
+    const Bytes with = QuorWithPresentationOffset(unit, false, offset);
+    const std::vector<QuorNalUnit> units = QuorAnnexBUnits(with);
+    ASSERT_EQ(units.size(), 4u);
+    EXPECT_EQ(with[units[0].begin], 0x09) << "the delimiter stays first";
+    EXPECT_EQ(QuorH264NalType(with[units[1].begin]), 6);
+    for (std::size_t i = units[1].begin + 2; i + 2 < units[1].end; ++i) {
+      EXPECT_FALSE(with[i] == 0 && with[i + 1] == 0 && with[i + 2] < 3) << "at " << i;
+    }
+    std::int64_t read = 0;
+    EXPECT_EQ(QuorTakePresentationOffset(with, false, &read), unit);
+    EXPECT_EQ(read, offset);
+  }
+}
+
+TEST(QuorMediaBitstreamTest, AdtsAndAudioSpecificConfigDescribeTheSameStream) {
+  struct Case {
+    Bytes asc;
+    int rate;
+    int channels;
+  };
+  const Case kCases[] = {
+      {{0x11, 0x90}, 48000, 2},              // AAC LC
+      {{0x12, 0x08}, 44100, 1},              // AAC LC mono
+      {{0x2B, 0x92, 0x08, 0x00}, 22050, 2},  // SBR signalled explicitly: the LC core
+  };
+  for (const Case& c : kCases) {
+    const std::optional<QuorAacConfig> config = QuorParseAudioSpecificConfig(c.asc);
+    ASSERT_TRUE(config);
+    EXPECT_EQ(config->SampleRate(), c.rate);
+    EXPECT_EQ(config->Channels(), c.channels);
+    Bytes frame(300, 0x5A);
+    const auto header = QuorAdtsHeader(*config, frame.size());
+    frame.insert(frame.begin(), header.begin(), header.end());
+    const auto parsed = QuorParseAdts(frame);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->second, kQuorAdtsHeaderSize);
+    EXPECT_EQ(QuorAudioSpecificConfig(parsed->first), QuorAudioSpecificConfig(*config));
+    EXPECT_EQ(((frame[3] & 3) << 11) | (frame[4] << 3) | (frame[5] >> 5), 307) << "length";
+  }
+  EXPECT_FALSE(QuorParseAudioSpecificConfig(Bytes{0x17, 0x80, 0, 0, 0}));  // explicit rate
+  EXPECT_FALSE(QuorParseAudioSpecificConfig(Bytes{0x11, 0x80}));           // PCE channels
+}
+
+TEST(QuorMediaBitstreamTest, WaveSampleCarriesItsFormat) {
+  const Bytes pcm = PatternBytes(1024);
+  const Bytes sample = QuorWaveSample({1, 2, 44100, 16}, pcm);
+  ASSERT_EQ(sample.size(), kQuorWaveHeaderSize + pcm.size());
+  const auto parsed = QuorParseWave(sample);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->first.channels, 2);
+  EXPECT_EQ(parsed->first.sampleRate, 44100u);
+  EXPECT_EQ(parsed->first.bitsPerSample, 16);
+  EXPECT_EQ(Bytes(sample.begin() + static_cast<std::ptrdiff_t>(parsed->second), sample.end()), pcm);
+  EXPECT_FALSE(QuorParseWave(Bytes(sample.begin(), sample.begin() + 40)));
+}
+
+}  // namespace

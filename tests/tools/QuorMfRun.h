@@ -1,0 +1,40 @@
+// Runs the built quormf as a user would: its exit status and what it printed.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "support/QuorTempDir.h"
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+inline std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs quormf with args (already quoted where needed) and the environment assignments env,
+// stdout and stderr captured in files.
+inline RunResult Quormf(const CQuorTempDir& dir, const std::string& args,
+                        const std::string& env = "") {
+  const std::string out = dir.Path("stdout.txt");
+  const std::string err = dir.Path("stderr.txt");
+  const std::string command =
+      env + " '" + QUORMF_PATH + "' " + args + " >'" + out + "' 2>'" + err + "' </dev/null";
+  const int raw = std::system(command.c_str());
+  RunResult result;
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  result.out = Slurp(out);
+  result.err = Slurp(err);
+  return result;
+}

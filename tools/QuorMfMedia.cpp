@@ -1,0 +1,466 @@
+// quormf import and export: the fileset side of media input and output. The media side
+// (libavformat, bitstream filters, the in-band forms of the samples) is CQuorMediaImporter and
+// CQuorMediaMuxer; this file records their samples with quor::Writer and reads them back with
+// quor::Reader. Both commands write under temporary names and move the results into place only
+// when everything succeeded, so a failure leaves nothing half-written.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <system_error>
+#include <thread>
+
+#include "QuorMediaImporter.h"
+#include "QuorMediaMuxer.h"
+#include "QuorMfCommands.h"
+#include "QuorToolText.h"
+#include "format/QuorFormatLayout.h"
+#include "quormediafiles/platform/QuorGuid.h"
+#include "quormediafiles/quor.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+
+// A directory beside path for the work in progress; removed with its content when the object
+// ends, and so is the parent directory it had to create if that is left empty.
+class CScratchDirectory {
+ public:
+  explicit CScratchDirectory(const fs::path& beside) {
+    const fs::path parent = beside.parent_path().empty() ? fs::path(".") : beside.parent_path();
+    if (!fs::exists(parent)) {
+      fs::create_directories(parent);
+      m_createdParent = parent;
+    }
+    std::string pattern = (parent / ".quormf-work-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+      throw std::system_error(errno, std::generic_category(), "creating " + pattern);
+    }
+    m_path = pattern;
+  }
+  ~CScratchDirectory() {
+    std::error_code ignored;  // a leftover scratch directory is harmless
+    fs::remove_all(m_path, ignored);
+    if (!m_createdParent.empty() && fs::is_empty(m_createdParent, ignored)) {
+      fs::remove(m_createdParent, ignored);
+    }
+  }
+  CScratchDirectory(const CScratchDirectory&) = delete;
+  CScratchDirectory& operator=(const CScratchDirectory&) = delete;
+  const fs::path& Path() const noexcept { return m_path; }
+
+ private:
+  fs::path m_path;
+  fs::path m_createdParent;
+};
+
+void RefuseExisting(const fs::path& path, bool overwrite) {
+  if (!overwrite && fs::exists(path)) {
+    throw CQuorMediaError(path.string() + ": exists (--overwrite replaces it)");
+  }
+}
+
+std::string Seconds(ULONGLONG timestamp) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6f s", static_cast<double>(timestamp) / kQuorTicksPerSecond);
+  return text;
+}
+
+void PrintJson(const Json& j) { std::printf("%s\n", j.dump(2).c_str()); }
+
+// Bytes handed to the writer and not yet written, at most; and how often that is checked.
+constexpr ULONGLONG kQueuedBytes = 16ull << 20;
+constexpr ULONGLONG kCheckBytes = 1ull << 20;
+
+}  // namespace
+
+int QuorRunImport(const QuorImportArgs& args) {
+  const fs::path target = args.record.path;
+  RefuseExisting(target, args.record.overwrite);
+  CQuorMediaImporter importer(args.input, args.skipUnsupported);
+
+  std::vector<quor::TrackSpec> tracks;
+  std::optional<ULONG> firstVideo;
+  for (const QuorMediaTrack& t : importer.Tracks()) {
+    if (t.video && !firstVideo) firstVideo = t.trackId;
+  }
+  for (const QuorMediaTrack& t : importer.Tracks()) {
+    quor::TrackSpec track;
+    track.id = t.trackId;
+    track.name = t.name;
+    track.sourceId = static_cast<std::uint32_t>(t.sourceIndex);
+    if (importer.IsUrl()) track.sourceUrl = args.input;
+    track.video = t.video;
+    track.audio = !t.video;
+    (t.video ? track.videoFormat : track.audioFormat) = QuorGuidToString(t.format);
+    if (!t.video && firstVideo) track.pairId = *firstVideo;
+    tracks.push_back(track);
+  }
+
+  // The writer names the member files after the first one; they are recorded in a scratch
+  // directory and moved beside the target together at the end.
+  CScratchDirectory scratch(target);
+  quor::WriterOptions options;
+  options.description = args.record.description;
+  options.password = args.record.password;
+  quor::Writer writer =
+      quor::Writer::create((scratch.Path() / target.filename()).string(),
+                           {args.record.maxSizeKiB, args.record.maxFiles}, tracks, options);
+
+  const bool progress = !args.json && QuorStderrIsTerminal();
+  const std::optional<double> duration = importer.DurationSeconds();
+  const ULONGLONG durationUs =
+      duration ? static_cast<ULONGLONG>(*duration * kQuorTicksPerSecond) : 0;
+  std::map<ULONG, ULONGLONG> samples;
+  ULONGLONG written = 0, payloadBytes = 0, sinceCheck = 0;
+  ULONGLONG handedBytes = writer.status().bytesWrittenTotal;
+  bool stoppedFull = false;
+  unsigned lastPercent = 101;
+  const auto start = std::chrono::steady_clock::now();
+  QuorMediaSample sample;
+  while (importer.Next(&sample)) {
+    if (args.record.realtime) {
+      std::this_thread::sleep_until(start + std::chrono::microseconds(sample.timestamp));
+    }
+    const quor::SampleFlags flags =
+        (sample.keyFrame ? quor::SampleFlags::KeyFrame : quor::SampleFlags::NotKeyFrame) |
+        (sample.video ? quor::SampleFlags::Video : quor::SampleFlags::Audio);
+    writer.write(sample.trackId, sample.timestamp, flags,
+                 std::span<const std::uint8_t>(sample.payload));
+    ++samples[sample.trackId];
+    ++written;
+    payloadBytes += sample.payload.size();
+    // The writer copies every sample: holding back while it is far behind keeps a fast input
+    // from queueing the whole file in memory, without stopping the reading while it catches up.
+    sinceCheck += sample.payload.size() + kMediaSampleOverhead;
+    if (sinceCheck > kCheckBytes) {
+      handedBytes += sinceCheck;
+      sinceCheck = 0;
+      quor::WriterStatus now = writer.status();
+      while (now.state == quor::WriterState::Started &&
+             handedBytes > now.bytesWrittenTotal + kQueuedBytes) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        now = writer.status();
+      }
+      if (now.state == quor::WriterState::Finished) {
+        stoppedFull = true;
+        break;
+      }
+    }
+    const unsigned percent =
+        durationUs == 0
+            ? 0
+            : static_cast<unsigned>(std::min<ULONGLONG>(100, sample.timestamp * 100 / durationUs));
+    if (progress && percent != lastPercent) QuorDrawProgress("importing", lastPercent = percent);
+  }
+  writer.drain();
+  const quor::WriterStatus status = writer.status();
+  stoppedFull = stoppedFull || status.state == quor::WriterState::Finished;
+  writer.stop();
+  if (progress) QuorClearProgress();
+  const ULONGLONG bytesOnDisk = writer.status().bytesWrittenTotal;
+
+  std::vector<fs::path> files;
+  for (const fs::directory_entry& entry : fs::directory_iterator(scratch.Path())) {
+    files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  for (const fs::path& file : files) {
+    RefuseExisting(target.parent_path() / file.filename(), args.record.overwrite);
+  }
+  for (const fs::path& file : files) fs::rename(file, target.parent_path() / file.filename());
+
+  Json summary = {{"input", args.input},           {"fileset", target.string()},
+                  {"files", files.size()},         {"samples", written},
+                  {"payload_bytes", payloadBytes}, {"bytes_on_disk", bytesOnDisk},
+                  {"stopped_full", stoppedFull},   {"timestamp_unit", "microseconds"},
+                  {"tracks", Json::array()},       {"skipped_streams", importer.SkippedStreams()}};
+  for (const QuorMediaTrack& t : importer.Tracks()) {
+    summary["tracks"].push_back(
+        {{"id", t.trackId},
+         {"name", t.name},
+         {"codec", t.codec},
+         {"stream", t.sourceIndex},
+         {"samples", samples[t.trackId]},
+         {"dropped_before_key_frame", importer.DroppedBeforeKeyFrame(t.trackId)}});
+  }
+  if (args.json) {
+    PrintJson(summary);
+    return 0;
+  }
+  std::printf("imported %s into %s: %llu samples, %zu member file%s, %s on disk\n",
+              args.input.c_str(), target.c_str(), static_cast<unsigned long long>(written),
+              files.size(), files.size() == 1 ? "" : "s", QuorByteCount(bytesOnDisk).c_str());
+  for (const QuorMediaTrack& t : importer.Tracks()) {
+    std::printf("  track %u: %s, %s, %llu samples", static_cast<unsigned>(t.trackId),
+                t.name.c_str(), t.codec.c_str(),
+                static_cast<unsigned long long>(samples[t.trackId]));
+    if (const ULONGLONG dropped = importer.DroppedBeforeKeyFrame(t.trackId)) {
+      std::printf(" (dropped %llu delta frame%s before the first key frame)",
+                  static_cast<unsigned long long>(dropped), dropped == 1 ? "" : "s");
+    }
+    std::printf("\n");
+  }
+  for (const std::string& line : importer.SkippedStreams()) {
+    std::printf("  left out %s\n", line.c_str());
+  }
+  if (stoppedFull) {
+    std::printf("the fileset filled up before the input ended: the rest was not imported\n");
+  }
+  return 0;
+}
+
+namespace {
+
+// Steps one track of a reader through a range, one sample ahead.
+class CTrackCursor {
+ public:
+  CTrackCursor(const quor::Reader& reader, std::uint32_t trackId)
+      : m_reader(reader), m_id(trackId) {}
+
+  // Positions on the first sample to export: for video the last key frame at or before from (or
+  // the first key frame after it), for audio the first sample at or after from. False when the
+  // track has no such sample up to to.
+  bool Start(const quor::TrackInfo& track, ULONGLONG from, ULONGLONG to) {
+    if (!track.firstTimestamp || from > *track.lastTimestamp || *track.firstTimestamp > to) {
+      return false;
+    }
+    m_to = to;
+    if (!Load(m_reader.moveTo(m_id, from))) return false;
+    if (track.video) {
+      while (!m_current.keyFrame && Load(m_reader.previous(m_id))) {
+      }
+      if (!m_current.keyFrame) {
+        (void)Load(m_reader.moveTo(m_id, from));  // (void): the sample found above is there
+        while (!m_current.keyFrame && Load(m_reader.next(m_id))) {
+        }
+      }
+    } else {
+      while (m_current.timestamp < from && Load(m_reader.next(m_id))) {
+      }
+      if (m_current.timestamp < from) return false;
+    }
+    m_valid = (!track.video || m_current.keyFrame) && m_current.timestamp <= to;
+    return m_valid;
+  }
+
+  bool Valid() const noexcept { return m_valid; }
+  const QuorMediaSample& Current() const noexcept { return m_current; }
+  void Advance() { m_valid = Load(m_reader.next(m_id)) && m_current.timestamp <= m_to; }
+
+ private:
+  // Copies the sample a move answered; false at either end of the track.
+  bool Load(const std::optional<quor::Sample>& sample) {
+    if (!sample) return false;
+    m_current.trackId = m_id;
+    m_current.timestamp = sample->timestamp();
+    m_current.keyFrame = sample->keyFrame();
+    m_current.video = quor::has(sample->flags(), quor::SampleFlags::Video);
+    m_current.audio = quor::has(sample->flags(), quor::SampleFlags::Audio);
+    const auto bytes = sample->payload();
+    m_current.payload.assign(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                             reinterpret_cast<const std::uint8_t*>(bytes.data()) + bytes.size());
+    return true;
+  }
+
+  const quor::Reader& m_reader;  // borrowed for the cursor's life
+  std::uint32_t m_id;
+  ULONGLONG m_to = 0;
+  QuorMediaSample m_current;
+  bool m_valid = false;
+};
+
+struct ExportedTrack {
+  quor::TrackInfo info;
+  std::unique_ptr<CTrackCursor> cursor;
+  ULONGLONG samples = 0;
+  ULONGLONG first = 0;
+  ULONGLONG last = 0;
+};
+
+GUID FormatOf(const quor::TrackInfo& track) {
+  GUID format{};
+  if (FAILED(QuorGuidFromString(track.video ? track.videoFormat : track.audioFormat, &format))) {
+    throw CQuorMediaError("track " + std::to_string(track.id) + ": no format identifier");
+  }
+  return format;
+}
+
+std::string UtcNow() { return QuorUtcTime(static_cast<ULONGLONG>(std::time(nullptr))); }
+
+}  // namespace
+
+int QuorRunExport(const QuorExportArgs& args) {
+  const fs::path out = args.out;
+  const std::string container = CQuorMediaMuxer::ContainerFor(args.out);
+  const fs::path sidecar = args.out + ".json";
+  RefuseExisting(out, args.overwrite);
+  RefuseExisting(sidecar, args.overwrite);
+
+  quor::Reader reader = quor::Reader::open(args.open.file, args.open.password);
+  const bool progress = QuorStderrIsTerminal();
+  const quor::Authentication verdict = reader.authenticate(
+      progress ? quor::ProgressFn([](unsigned p) { QuorDrawProgress("authenticating", p); })
+               : quor::ProgressFn());
+  if (progress) QuorClearProgress();
+  const quor::FileSetInfo fileset = reader.info();
+  std::vector<std::string> leftOut;
+  for (const quor::FileVerdict& file : verdict.files) {
+    if (!file.authentic) leftOut.push_back(file.name);
+  }
+  if (!verdict.authentic && !args.allowDamaged) {
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "error: %s: the fileset is not authentic%s (%zu member file%s fail%s); export "
+                 "refused (--allow-damaged exports the samples of the authentic files)\n",
+                 args.open.file.c_str(), verdict.complete ? "" : " and incomplete", leftOut.size(),
+                 leftOut.size() == 1 ? "" : "s", leftOut.size() == 1 ? "s" : "");
+    return 1;
+  }
+
+  // Samples of the authentic files only: a second reader opens links to those files alone.
+  std::optional<CScratchDirectory> links;
+  if (!leftOut.empty()) {
+    links.emplace(out);
+    std::string first;
+    for (const quor::FileVerdict& file : verdict.files) {
+      if (!file.authentic) continue;
+      const fs::path link = links->Path() / fs::path(file.name).filename();
+      fs::create_symlink(fs::absolute(file.name), link);
+      if (first.empty()) first = link.string();
+    }
+    if (first.empty()) throw CQuorMediaError(args.open.file + ": no member file is authentic");
+    reader = quor::Reader::open(first, args.open.password);
+  }
+
+  const ULONGLONG from = args.from.value_or(0);
+  const ULONGLONG to = args.to.value_or(~0ull);
+  if (from > to) throw CQuorMediaError("--from lies after --to");
+  const std::vector<quor::TrackInfo> shown = reader.tracks();
+  for (ULONG id : args.trackIds) {
+    if (std::none_of(shown.begin(), shown.end(),
+                     [&](const quor::TrackInfo& t) { return t.id == id; })) {
+      throw CQuorMediaError(args.open.file + ": no track " + std::to_string(id));
+    }
+  }
+  std::vector<ExportedTrack> tracks;
+  for (const quor::TrackInfo& info : shown) {
+    if (!args.trackIds.empty() &&
+        std::find(args.trackIds.begin(), args.trackIds.end(), info.id) == args.trackIds.end()) {
+      continue;
+    }
+    ExportedTrack track;
+    track.info = info;
+    track.cursor = std::make_unique<CTrackCursor>(reader, info.id);
+    if (track.cursor->Start(info, from, to)) tracks.push_back(std::move(track));
+  }
+  if (tracks.empty()) {
+    throw CQuorMediaError(args.open.file + ": no samples between " + Seconds(from) + " and " +
+                          (args.to ? Seconds(to) : "the end") + " in the chosen tracks");
+  }
+
+  std::vector<QuorMuxTrack> muxTracks;
+  ULONGLONG base = ~0ull;
+  for (const ExportedTrack& track : tracks) {
+    QuorMuxTrack mux;
+    mux.track.trackId = track.info.id;
+    mux.track.name = track.info.name;
+    mux.track.video = track.info.video;
+    mux.track.format = FormatOf(track.info);
+    mux.firstKeyFrame = track.cursor->Current().payload;
+    muxTracks.push_back(std::move(mux));
+    base = std::min(base, track.cursor->Current().timestamp);
+  }
+
+  const fs::path partial = out.string() + ".partial-" + std::to_string(getpid());
+  try {
+    CQuorMediaMuxer muxer(partial.string(), container, muxTracks, base);
+    for (;;) {
+      ExportedTrack* next = nullptr;
+      for (ExportedTrack& track : tracks) {
+        if (track.cursor->Valid() && (next == nullptr || track.cursor->Current().timestamp <
+                                                             next->cursor->Current().timestamp)) {
+          next = &track;
+        }
+      }
+      if (next == nullptr) break;
+      const QuorMediaSample& sample = next->cursor->Current();
+      if (next->samples++ == 0) next->first = sample.timestamp;
+      next->last = sample.timestamp;
+      muxer.Write(sample);
+      next->cursor->Advance();
+    }
+    muxer.Finish();
+  } catch (...) {
+    std::error_code ignored;  // the partial file is removed on the way out of any failure
+    fs::remove(partial, ignored);
+    throw;
+  }
+
+  Json side = {{"output", out.string()},       {"container", container},
+               {"exported_at", UtcNow()},      {"fileset", args.open.file},
+               {"fileset_guid", fileset.guid}, {"authentic", verdict.authentic},
+               {"complete", verdict.complete}, {"files", Json::array()},
+               {"left_out", leftOut},          {"range", Json::object()},
+               {"tracks", Json::array()}};
+  for (const quor::MemberFile& file : fileset.files) {
+    const auto verdictOf =
+        std::find_if(verdict.files.begin(), verdict.files.end(),
+                     [&](const quor::FileVerdict& v) { return v.name == file.name; });
+    const bool authentic = verdictOf != verdict.files.end() && verdictOf->authentic;
+    side["files"].push_back(
+        {{"name", file.name},
+         {"fileset_index", file.filesetIndex ? Json(*file.filesetIndex) : Json()},
+         {"status", quor::words(file.status)},
+         {"verdict", authentic ? "authentic" : "NOT authentic"},
+         {"exported", authentic}});
+  }
+  ULONGLONG first = ~0ull, last = 0;
+  for (const ExportedTrack& track : tracks) {
+    side["tracks"].push_back({{"id", track.info.id},
+                              {"name", track.info.name},
+                              {"format", QuorFormatName(QuorGuidToString(FormatOf(track.info)))},
+                              {"samples", track.samples},
+                              {"first_timestamp", track.first},
+                              {"last_timestamp", track.last}});
+    first = std::min(first, track.first);
+    last = std::max(last, track.last);
+  }
+  side["range"] = {{"unit", "microseconds"},
+                   {"from", args.from ? Json(*args.from) : Json()},
+                   {"to", args.to ? Json(*args.to) : Json()},
+                   {"first_timestamp", first},
+                   {"last_timestamp", last},
+                   {"output_time_zero", base}};
+  const fs::path sidecarPartial = partial.string() + ".json";
+  {
+    std::ofstream file(sidecarPartial);
+    file << side.dump(2) << '\n';
+    if (!file) {
+      std::error_code ignored;
+      fs::remove(partial, ignored);
+      fs::remove(sidecarPartial, ignored);
+      throw std::system_error(errno, std::generic_category(), "writing " + sidecar.string());
+    }
+  }
+  fs::rename(partial, out);
+  fs::rename(sidecarPartial, sidecar);
+
+  std::printf("exported %s .. %s of %zu track%s to %s (sidecar %s)\n", Seconds(first).c_str(),
+              Seconds(last).c_str(), tracks.size(), tracks.size() == 1 ? "" : "s", out.c_str(),
+              sidecar.c_str());
+  for (const ExportedTrack& track : tracks) {
+    std::printf("  track %u: %s, %llu samples\n", static_cast<unsigned>(track.info.id),
+                track.info.name.c_str(), static_cast<unsigned long long>(track.samples));
+  }
+  for (const std::string& name : leftOut) {
+    std::printf("  left out the samples of %s (not authentic)\n", name.c_str());
+  }
+  return 0;
+}
