@@ -30,6 +30,30 @@ void AddRangeOptions(CLI::App* command, QuorSampleRange* range) {
       ->check(kTimestamp);
 }
 
+// The limits and settings of a new fileset, shared by record and import.
+void AddRecordingOptions(CLI::App* command, QuorRecordOptions* record) {
+  command->add_option("--max-size", record->maxSizeKiB, "size limit per member file in KiB")
+      ->required()
+      ->check(CLI::Range(1u, 5u << 20));  // 1 KiB to 5 GiB
+  command->add_option("--max-files", record->maxFiles, "number of member files at most")
+      ->required()
+      ->check(CLI::Range(1u, 0xFFFFFFFEu));
+  command->add_option("--password,-p", record->password, "protect the fileset");
+  command->add_option("--description,-d", record->description, "fileset description");
+  command->add_flag("--overwrite", record->overwrite, "replace existing member files");
+  command->add_flag("--realtime", record->realtime,
+                    "pace the samples at their timestamps, like a live source");
+  command->add_flag("--durable", record->durable,
+                    "sync the head and every index block to the device as written");
+  command
+      ->add_option("--index-period", record->indexPeriodSeconds,
+                   "seconds between index blocks: what a crash can leave unindexed")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 86400));
+  command->add_option("--sign", record->signingKey,
+                      "private key file (quormf keygen): seal every member file");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -138,32 +162,13 @@ int main(int argc, char** argv) {
       "record", "record the synthetic camera and microphone of the demo with the given limits");
   recordCommand->add_option("OUT", record.path, "the first member file, e.g. rec/cam.qmf")
       ->required();
-  recordCommand->add_option("--max-size", record.maxSizeKiB, "size limit per member file in KiB")
-      ->required()
-      ->check(CLI::Range(1u, 5u << 20));  // 1 KiB to 5 GiB
-  recordCommand->add_option("--max-files", record.maxFiles, "number of member files at most")
-      ->required()
-      ->check(CLI::Range(1u, 0xFFFFFFFEu));
-  recordCommand->add_option("--password,-p", record.password, "protect the fileset");
-  recordCommand->add_option("--description,-d", record.description, "fileset description");
+  AddRecordingOptions(recordCommand, &record);
   recordCommand->add_option("--duration", record.durationSeconds, "seconds of media")
       ->capture_default_str()
       ->check(CLI::NonNegativeNumber);
-  recordCommand->add_flag("--overwrite", record.overwrite, "replace existing member files");
-  recordCommand->add_flag("--realtime", record.realtime,
-                          "pace the samples at their timestamps, like a live source");
-  recordCommand->add_flag("--durable", record.durable,
-                          "sync the head and every index block to the device as written");
-  recordCommand
-      ->add_option("--index-period", record.indexPeriodSeconds,
-                   "seconds between index blocks: what a crash can leave unindexed")
-      ->capture_default_str()
-      ->check(CLI::Range(1, 86400));
   recordCommand->add_option("--manifest", manifest,
                             "write the list of samples written as JSON to this file");
   recordCommand->add_flag("--json", recordJson, "print the summary as JSON");
-  recordCommand->add_option("--sign", record.signingKey,
-                            "private key file (quormf keygen): seal every member file");
 
   QuorImportArgs import;
   CLI::App* importCommand = app.add_subcommand(
@@ -174,20 +179,9 @@ int main(int argc, char** argv) {
       ->required();
   importCommand->add_option("OUT", import.record.path, "the first member file, e.g. rec/cam.qmf")
       ->required();
-  importCommand
-      ->add_option("--max-size", import.record.maxSizeKiB, "size limit per member file in KiB")
-      ->required()
-      ->check(CLI::PositiveNumber);
-  importCommand->add_option("--max-files", import.record.maxFiles, "number of member files at most")
-      ->required()
-      ->check(CLI::PositiveNumber);
-  importCommand->add_option("--password,-p", import.record.password, "protect the fileset");
-  importCommand->add_option("--description,-d", import.record.description, "fileset description");
-  importCommand->add_flag("--realtime", import.record.realtime,
-                          "pace the samples at their timestamps, like a live source");
+  AddRecordingOptions(importCommand, &import.record);
   importCommand->add_flag("--skip-unsupported", import.skipUnsupported,
                           "leave out streams whose codec has no format identifier");
-  importCommand->add_flag("--overwrite", import.record.overwrite, "replace existing member files");
   importCommand->add_flag("--json", import.json, "print the summary as JSON");
 
   QuorExportArgs exportArgs;

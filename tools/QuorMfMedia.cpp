@@ -109,6 +109,9 @@ int QuorRunImport(const QuorImportArgs& args) {
   quor::WriterOptions options;
   options.description = args.record.description;
   options.password = args.record.password;
+  options.durable = args.record.durable;
+  options.indexPeriodSeconds = args.record.indexPeriodSeconds;
+  options.signingKey = args.record.signingKey;
   quor::Writer writer =
       quor::Writer::create((scratch.Path() / target.filename()).string(),
                            {args.record.maxSizeKiB, args.record.maxFiles}, tracks, options);

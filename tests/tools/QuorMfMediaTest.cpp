@@ -180,8 +180,14 @@ TEST_F(QuorMfMediaTest, H264AndAacRoundTripThroughMp4AndMatroska) {
 
 TEST_F(QuorMfMediaTest, Vp9AndOpusRoundTripThroughMatroska) {
   MakeClip("in.mkv", "-c:v libvpx-vp9 -deadline realtime -cpu-used 8 -g 25 -c:a libopus");
-  const RunResult imported = Import("in.mkv");
+  // Import takes the recording settings of record: seals, durability and the index period.
+  ASSERT_EQ(Quormf(m_dir, "keygen '" + m_dir.Path("key") + "'").status, 0);
+  const RunResult imported =
+      Import("in.mkv", "--sign '" + m_dir.Path("key") + "' --durable --index-period 1");
   ASSERT_EQ(imported.status, 0) << imported.err;
+  const RunResult sealed = Quormf(
+      m_dir, "verify '" + m_dir.Path("rec/cam.qmf") + "' --key '" + m_dir.Path("key.pub") + "'");
+  EXPECT_EQ(sealed.status, 0) << sealed.out << sealed.err;
   const RunResult exported = Export("out.mkv");
   ASSERT_EQ(exported.status, 0) << exported.err;
   ExpectSameMedia("in.mkv", "out.mkv", 1000);
