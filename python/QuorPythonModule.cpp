@@ -279,21 +279,22 @@ PYBIND11_MODULE(_native, m) {
             std::vector<quor::TrackSpec> specs;
             for (const py::handle& t : tracks) {
               const py::dict d = py::reinterpret_borrow<py::dict>(t);
-              quor::TrackSpec spec;
-              spec.id = d["id"].cast<std::uint32_t>();
-              spec.name = d.contains("name") ? d["name"].cast<std::string>() : "";
+              quor::TrackSpec wanted;
+              wanted.id = d["id"].cast<std::uint32_t>();
+              wanted.name = d.contains("name") ? d["name"].cast<std::string>() : "";
               if (d.contains("source_id") && !d["source_id"].is_none())
-                spec.sourceId = d["source_id"].cast<std::uint32_t>();
+                wanted.sourceId = d["source_id"].cast<std::uint32_t>();
               if (d.contains("pair_id") && !d["pair_id"].is_none())
-                spec.pairId = d["pair_id"].cast<std::uint32_t>();
-              spec.sourceUrl = d.contains("source_url") ? d["source_url"].cast<std::string>() : "";
-              spec.video = d.contains("video") && d["video"].cast<bool>();
-              spec.audio = d.contains("audio") && d["audio"].cast<bool>();
-              spec.videoFormat =
+                wanted.pairId = d["pair_id"].cast<std::uint32_t>();
+              wanted.sourceUrl =
+                  d.contains("source_url") ? d["source_url"].cast<std::string>() : "";
+              wanted.video = d.contains("video") && d["video"].cast<bool>();
+              wanted.audio = d.contains("audio") && d["audio"].cast<bool>();
+              wanted.videoFormat =
                   d.contains("video_format") ? d["video_format"].cast<std::string>() : "";
-              spec.audioFormat =
+              wanted.audioFormat =
                   d.contains("audio_format") ? d["audio_format"].cast<std::string>() : "";
-              specs.push_back(std::move(spec));
+              specs.push_back(std::move(wanted));
             }
             quor::WriterOptions options;
             options.overwrite = overwrite;

@@ -25,30 +25,30 @@ struct Writer::Impl {
 
 namespace {
 
-CQuorComPtr<IQuorTrackMetadata> TrackMetadata(const TrackSpec& spec) {
+CQuorComPtr<IQuorTrackMetadata> TrackMetadata(const TrackSpec& wanted) {
   auto m = QuorCreate<IQuorTrackMetadata>(CLSID_QuorTrackMetadata);
-  QuorCheck(m->SetTrackId(spec.id), "SetTrackId");
+  QuorCheck(m->SetTrackId(wanted.id), "SetTrackId");
   const auto text = [&](HRESULT (IQuorTrackMetadata::*set)(BSTR), const std::string& value,
                         const char* what) {
     if (!value.empty()) QuorCheck((m.Get()->*set)(Utf8Bstr(value, what).Get()), what);
   };
-  text(&IQuorTrackMetadata::SetTrackName, spec.name, "track name");
-  text(&IQuorTrackMetadata::SetSourceUrl, spec.sourceUrl, "source URL");
-  text(&IQuorTrackMetadata::SetMediaSessionPlugin, spec.mediaSessionPlugin,
+  text(&IQuorTrackMetadata::SetTrackName, wanted.name, "track name");
+  text(&IQuorTrackMetadata::SetSourceUrl, wanted.sourceUrl, "source URL");
+  text(&IQuorTrackMetadata::SetMediaSessionPlugin, wanted.mediaSessionPlugin,
        "media session plug-in");
-  if (!spec.videoFormat.empty()) {
-    text(&IQuorTrackMetadata::SetVideoFormatIdentifier, formatIdentifier(spec.videoFormat),
+  if (!wanted.videoFormat.empty()) {
+    text(&IQuorTrackMetadata::SetVideoFormatIdentifier, formatIdentifier(wanted.videoFormat),
          "video format");
   }
-  if (!spec.audioFormat.empty()) {
-    text(&IQuorTrackMetadata::SetAudioFormatIdentifier, formatIdentifier(spec.audioFormat),
+  if (!wanted.audioFormat.empty()) {
+    text(&IQuorTrackMetadata::SetAudioFormatIdentifier, formatIdentifier(wanted.audioFormat),
          "audio format");
   }
-  if (spec.sourceId) QuorCheck(m->SetSourceId(*spec.sourceId), "SetSourceId");
-  if (spec.pairId) QuorCheck(m->SetPairId(*spec.pairId), "SetPairId");
-  QuorCheck(m->SetVideoFlag(QuorVariantBool(spec.video)), "SetVideoFlag");
-  QuorCheck(m->SetAudioFlag(QuorVariantBool(spec.audio)), "SetAudioFlag");
-  for (const std::string& filter : spec.filters) {
+  if (wanted.sourceId) QuorCheck(m->SetSourceId(*wanted.sourceId), "SetSourceId");
+  if (wanted.pairId) QuorCheck(m->SetPairId(*wanted.pairId), "SetPairId");
+  QuorCheck(m->SetVideoFlag(QuorVariantBool(wanted.video)), "SetVideoFlag");
+  QuorCheck(m->SetAudioFlag(QuorVariantBool(wanted.audio)), "SetAudioFlag");
+  for (const std::string& filter : wanted.filters) {
     QuorCheck(m->AddFilter(Utf8Bstr(filter, "filter").Get()), "AddFilter");
   }
   return m;
@@ -113,8 +113,8 @@ Writer Writer::create(const std::string& path, const Limits& limits,
     if (options.payloadOnly) {
       QuorCheck(impl->writer2->SetPayloadOnly(VARIANT_TRUE), "SetPayloadOnly");
     }
-    for (const TrackSpec& spec : tracks) {
-      QuorCheck(w->AddTrack(TrackMetadata(spec).Get()), "AddTrack");
+    for (const TrackSpec& wanted : tracks) {
+      QuorCheck(w->AddTrack(TrackMetadata(wanted).Get()), "AddTrack");
     }
     QuorCheck(w->StartRecording(), "StartRecording");
     return Writer(std::move(impl));
