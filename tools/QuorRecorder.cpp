@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "QuorInterrupt.h"
 #include "quormediafiles/QuorFormatIds.h"
@@ -76,19 +77,32 @@ class CRecordingLock {
   int m_fd = -1;
 };
 
-// Before recording over path: refuses while another quormf records into it, and removes every
-// member of the fileset path belongs to, so that none is left behind beside the new recording.
+// Before recording over path: refuses while another quormf records into it (the member file it
+// is writing is locked), and removes every member of the fileset path belongs to, so that none
+// is left behind beside the new recording.
 void ClearOldFileSet(const std::string& path) {
   if (!std::filesystem::exists(path)) return;
-  CRecordingLock probe;
-  if (!probe.TryLock(path)) {
-    throw std::runtime_error("another process is recording into " + path + "; not overwriting it");
-  }
   CQuorFileSetDiagnosis old;
-  if (FAILED(old.Diagnose(path))) return;
-  for (const QuorCandidateFile* member : old.Members()) {
+  const bool diagnosed = SUCCEEDED(old.Diagnose(path));
+  std::vector<std::string> members = {path};
+  std::vector<std::string> probed = {path};
+  if (diagnosed) {
+    for (const QuorCandidateFile* member : old.Members()) members.push_back(member->path);
+    // The file a recording is writing is locked, so it is unreadable to the diagnosis.
+    for (const QuorCandidateFile& file : old.m_files) {
+      if (file.kind != QuorCandidateKind::ckOtherFileSet) probed.push_back(file.path);
+    }
+  }
+  for (const std::string& file : probed) {
+    CRecordingLock probe;
+    if (!probe.TryLock(file)) {
+      throw std::runtime_error("another process is recording into " + path +
+                               "; not overwriting it");
+    }
+  }
+  for (const std::string& member : members) {
     std::error_code ignored;  // a member that cannot be removed is overwritten or left as it was
-    if (member->path != path) std::filesystem::remove(member->path, ignored);
+    if (member != path) std::filesystem::remove(member, ignored);
   }
 }
 

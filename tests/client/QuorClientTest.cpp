@@ -200,9 +200,9 @@ class QuorClientTest : public ::testing::Test {
     EXPECT_EQ(CallExport("DllUnregisterServer"), S_OK);
     const Bytes bytes = m_dir.ReadBytes("registry");
     const std::string text(bytes.begin(), bytes.end());
-    for (const char* mark :
-         {"QuorMediaFiles", "279ADA38", "0A1FD3C2", "6EFDDF73", "3435DDB1", "5796CE59", "F2E9FDBC",
-          "0A3183DC", "DD0F0965", RegisteredPath().c_str()}) {
+    const std::string registered = RegisteredPath();  // outlives the list below
+    for (const char* mark : {"QuorMediaFiles", "279ADA38", "0A1FD3C2", "6EFDDF73", "3435DDB1",
+                             "5796CE59", "F2E9FDBC", "0A3183DC", "DD0F0965", registered.c_str()}) {
       EXPECT_EQ(text.find(mark), std::string::npos) << mark << " left in\n" << text;
     }
     ::unsetenv("QUOR_REGISTRY_FILE");

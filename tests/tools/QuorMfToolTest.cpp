@@ -1,7 +1,9 @@
 // Runs the built quormf as a user would and checks what it prints and how it exits against what
 // `quormf record --manifest` says it recorded.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -471,8 +473,17 @@ TEST_F(QuorMfToolTest, RecordOverwriteRemovesOldMembersAndRefusesARecordingInPro
   const std::string busy = m_dir.Path("busy/cam.qmf");
   const pid_t child = StartRealtimeRecording(busy);
   ASSERT_GT(child, 0);
-  while (!m_dir.Exists("busy/cam.qmf")) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // The recording holds its first member file locked from before its first sample on.
+  const auto heldByChild = [&] {
+    const int fd = ::open(busy.c_str(), O_RDONLY);
+    const bool held = fd >= 0 && ::flock(fd, LOCK_SH | LOCK_NB) != 0;
+    if (fd >= 0) ::close(fd);
+    return held;
+  };
+  for (int waited = 0; !heldByChild(); ++waited) {
+    ASSERT_LT(waited, 1500) << "the recording never took its first member file";
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
   const RunResult second = Quormf(m_dir, "record '" + busy +
                                              "' --max-size 128 --max-files 2 --duration 0.1 "
                                              "--overwrite");
