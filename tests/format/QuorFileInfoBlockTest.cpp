@@ -6,8 +6,6 @@ class QuorFileInfoBlockTest : public QuorBlockFixture {};
 
 using Info = CQuorFileInfoBlock;
 
-// The creation time and the description come back through the client and tool tests, which
-// read them from recordings.
 TEST_F(QuorFileInfoBlockTest, GuidIndexAndPasswordSurviveAWriteAndARead) {
   const GUID guid = {0x11223344, 0x5566, 0x7788, {1, 2, 3, 4, 5, 6, 7, 8}};
   const BYTE password[16] = {0xDE, 0xAD, 0xBE, 0xEF};

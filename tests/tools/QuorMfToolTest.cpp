@@ -507,8 +507,7 @@ TEST_F(QuorMfToolTest, OptionsOutOfRangeAreRefusedInWords) {
   EXPECT_EQ(version.out.rfind("quormf ", 0), 0u) << version.out;
 }
 
-// The committed golden fileset reads as its committed info and samples say (the writer tests
-// check that the writer still makes it byte for byte).
+// The committed golden fileset reads as its committed info and samples say.
 TEST_F(QuorMfToolTest, GoldenFilesetReadsAsCommitted) {
   const std::string golden = std::string(QUOR_SOURCE_DIR) + "/tests/golden/";
   const Json info = RunJson("info --json '" + golden + "golden.qmf'");
