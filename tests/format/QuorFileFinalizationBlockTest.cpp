@@ -2,9 +2,7 @@
 #include "format/QuorFileFinalizationBlock.h"
 #include "support/QuorGot.h"
 
-// Both values of the flag and the file hash are written and read back in every file of the
-// writer's and the reader's tests (the block parser reads with this class); here the fields a
-// file may hold that the writer never writes.
+// The fields a file may hold that the writer never writes.
 class QuorFileFinalizationBlockTest : public QuorBlockFixture {};
 
 TEST_F(QuorFileFinalizationBlockTest, MissingRepeatedAndForeignFieldsAndBlockTypes) {

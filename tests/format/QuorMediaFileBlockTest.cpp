@@ -1,9 +1,7 @@
 #include <functional>
 
 #include "format/QuorBlockFixture.h"
-#include "format/QuorFileFinalizationBlock.h"
 #include "format/QuorFileInfoBlock.h"
-#include "format/QuorIndexBlock.h"
 #include "format/QuorMediaFileBlock.h"
 #include "format/QuorMediaSampleBlock.h"
 #include "format/QuorTrackInfoBlock.h"
@@ -19,64 +17,6 @@ class QuorMediaFileBlockTest : public QuorBlockFixture {
     return WriteBlock(block);
   }
 };
-
-TEST_F(QuorMediaFileBlockTest, EveryKindHasItsSizeAndEndsWithSizeAndHashFields) {
-  const BYTE payload[1] = {0x42};
-  const BYTE fileHash[16] = {1, 2, 3};
-  struct Case {
-    const char* name;
-    std::function<std::unique_ptr<CQuorMediaFileBlock>()> make;
-    std::size_t size;
-  };
-  const Case kCases[] = {
-      {"EmptyFileInfo", [] { return std::make_unique<CQuorFileInfoBlock>(); }, 56},
-      {"OneByteSample",
-       [&] {
-         auto block = std::make_unique<CQuorMediaSampleBlock>();
-         EXPECT_EQ(block->SetPayload(payload, 1, false), S_OK);
-         return block;
-       },
-       65},
-      {"IndexOfThreeEntries",
-       [] {
-         auto block = std::make_unique<CQuorIndexBlock>();
-         EXPECT_EQ(block->SetOffsetToPreviousIndex(0), S_OK);
-         for (DWORD i = 0; i < 3; ++i) {
-           EXPECT_EQ(block->AddSampleIndex(i, CQuorMediaSampleIndex(i, 1, 16 * i, i)), S_OK);
-         }
-         return block;
-       },
-       56 * 3 + 72},
-      {"Finalization",
-       [&] {
-         auto block = std::make_unique<CQuorFileFinalizationBlock>();
-         EXPECT_EQ(block->SetLastFileFlag(true), S_OK);
-         EXPECT_EQ(block->SetFileHash(fileHash, 16), S_OK);
-         return block;
-       },
-       92},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
-    std::unique_ptr<CQuorMediaFileBlock> block = c.make();
-    ASSERT_EQ(block->SetBlockIndex(0x01020304), S_OK);
-    const Bytes bytes = WriteBlock(*block);
-    ASSERT_EQ(bytes.size(), c.size);
-    const DWORD size = static_cast<DWORD>(c.size - kBlockHeaderSize);
-    EXPECT_EQ(DecodeU32(bytes.data() + 4), size);
-    EXPECT_EQ(block->GetBlockSize(), size);
-    Bytes tail = {0x01, 0, 0, 0, 0x04, 0, 0, 0, 0x04, 0x03, 0x02, 0x01};
-    AppendField(tail, kTagBlockSize, U32(size));
-    Append(tail, {0x03, 0, 0, 0, 0x10, 0, 0, 0});
-    const Bytes hash = Digest(bytes.data(), bytes.size() - 16);
-    Append(tail, hash);
-    EXPECT_EQ(Bytes(bytes.end() - 48, bytes.end()), tail);
-    const BYTE* stored = nullptr;
-    DWORD length = 0;
-    ASSERT_EQ(block->GetBlockHash(&stored, &length), S_OK);
-    EXPECT_EQ(Bytes(stored, stored + length), hash);
-  }
-}
 
 TEST_F(QuorMediaFileBlockTest, ABlockWithoutBlockIndexIsNotWritten) {
   CQuorFileInfoBlock block;
@@ -190,8 +130,6 @@ TEST_F(QuorMediaFileBlockTest, RefusedFieldsAreDroppedAndUnknownOnesKeptWithThei
   EXPECT_EQ(index, 1u);
 }
 
-// The cursor over repeated fields is walked by the track info block's filter list, in order and
-// between other fields, in its tests; here the tags that field access refuses.
 TEST_F(QuorMediaFileBlockTest, FieldAccessRefusesBaseAndUnknownTagsAndEmptyValues) {
   CQuorTrackInfoBlock block;
   const BYTE a[16] = {0xA};

@@ -75,20 +75,3 @@ TEST_F(QuorMediaFileFieldTest, ACutOffFieldReadsAsEndOfFile) {
     EXPECT_FALSE(field.IsLoaded());
   }
 }
-
-TEST_F(QuorMediaFileFieldTest, WriteAndAddToHashProduceTheSameBytesOnlyOnceSet) {
-  CQuorMediaFileField field;
-  CQuorMD5Hash hash;
-  EXPECT_TRUE(WriteBlock(field, MFS_E_WRONG_STATE).empty());
-  EXPECT_EQ(field.AddToHash(hash), MFS_E_WRONG_STATE);
-  EXPECT_EQ(field.Write(nullptr), E_POINTER);
-
-  const BYTE five[4] = {5, 0, 0, 0};
-  ASSERT_EQ(field.Set(kTagFileSetIndex, 4, five, true), S_OK);
-  const Bytes expected = {0x02, 0x01, 0, 0, 0x04, 0, 0, 0, 0x05, 0, 0, 0};
-  EXPECT_EQ(WriteBlock(field), expected);
-  BYTE digest[kQuorMD5DigestSize];
-  ASSERT_EQ(field.AddToHash(hash), S_OK);
-  ASSERT_EQ(hash.GetDigest(digest), S_OK);
-  EXPECT_EQ(Bytes(digest, digest + kQuorMD5DigestSize), Digest(expected.data(), expected.size()));
-}

@@ -3,8 +3,6 @@
 
 class QuorMediaSampleBlockTest : public QuorBlockFixture {};
 
-// Payloads of many sizes are written and read back by the writer's tests through the block
-// parser, which reads with these classes.
 TEST_F(QuorMediaSampleBlockTest, ABorrowedPayloadIsNotCopiedAndASecondOneReplacesIt) {
   const Bytes first = PatternBytes(10, 1);
   const Bytes second = PatternBytes(20, 2);

@@ -24,16 +24,6 @@ class QuorMediaFileSampleTest : public ::testing::Test {
       CreateObject<IQuorMediaFileSample>(CLSID_QuorMediaFileSample);
 };
 
-TEST_F(QuorMediaFileSampleTest, NewSampleHasNoTimestampFlagsOrPayload) {
-  ULONGLONG time = 0;
-  VARIANT_BOOL a = 0, b = 0, c = 0;
-  CQuorSafeArray payload;
-  EXPECT_EQ(m_sample->GetTimestamp(&time), MFS_E_NO_VALUE);
-  EXPECT_EQ(m_sample->GetFlags(&a, &b, &c), MFS_E_NO_VALUE);
-  EXPECT_EQ(m_sample->GetPayloadData(payload.AddressOf()), MFS_E_NO_VALUE);
-  EXPECT_EQ(m_sample->GetFlags(&a, nullptr, &c), E_POINTER);
-}
-
 TEST_F(QuorMediaFileSampleTest, SetFlagsBuildsSampleFlagsAndGetFlagsReadsThemBack) {
   struct Case {
     VARIANT_BOOL keyFrame, video, audio;

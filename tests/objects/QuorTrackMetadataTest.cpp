@@ -6,17 +6,6 @@ namespace {
 
 using I = IQuorTrackMetadata;
 
-struct UlongField {
-  const char* name;
-  HRESULT (I::*get)(ULONG*);
-  HRESULT (I::*set)(ULONG);
-};
-const UlongField kUlongFields[] = {
-    {"TrackId", &I::GetTrackId, &I::SetTrackId},
-    {"SourceId", &I::GetSourceId, &I::SetSourceId},
-    {"PairId", &I::GetPairId, &I::SetPairId},
-};
-
 struct StringField {
   const char* name;
   HRESULT (I::*get)(BSTR*);
@@ -34,32 +23,6 @@ class QuorTrackMetadataTest : public ::testing::Test {
  protected:
   CQuorComPtr<I> m_track = CreateObject<I>(CLSID_QuorTrackMetadata);
 };
-
-TEST_F(QuorTrackMetadataTest, EachNumberFieldKeepsItsOwnValueAndSetBit) {
-  for (const UlongField& f : kUlongFields) {
-    SCOPED_TRACE(f.name);
-    CQuorComPtr<I> track = CreateObject<I>(CLSID_QuorTrackMetadata);
-    EXPECT_EQ((track.Get()->*f.get)(nullptr), E_POINTER);
-    ASSERT_EQ((track.Get()->*f.set)(0xFFFFFFFF), S_OK);
-    for (const UlongField& other : kUlongFields) {
-      ULONG value = 0;
-      const HRESULT hr = (track.Get()->*other.get)(&value);
-      EXPECT_EQ(hr, &other == &f ? S_OK : MFS_E_NO_VALUE) << other.name;
-      if (&other == &f) {
-        EXPECT_EQ(value, 0xFFFFFFFFu);
-      }
-    }
-  }
-}
-
-// The stored truth values come back through the reader and client tests.
-TEST_F(QuorTrackMetadataTest, TruthValuesStartUnsetAndRefuseANullPointer) {
-  for (auto get : {&I::GetVideoFlag, &I::GetAudioFlag, &I::IsAuthentic}) {
-    VARIANT_BOOL value = 7;
-    EXPECT_EQ((m_track.Get()->*get)(&value), MFS_E_NO_VALUE);
-    EXPECT_EQ((m_track.Get()->*get)(nullptr), E_POINTER);
-  }
-}
 
 TEST_F(QuorTrackMetadataTest, StringFieldsFollowTheCommonRules) {
   for (const StringField& f : kStringFields) {

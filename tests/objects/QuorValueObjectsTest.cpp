@@ -69,35 +69,13 @@ TEST_F(QuorValueObjectsTest, InterfacesShareOneIdentityOthersAreRefusedAndTheLas
   }
 }
 
-TEST_F(QuorValueObjectsTest, FileSetValuesAreUnsetUntilTheInternalSettersFillThem) {
-  auto metadata = CreateObject<IQuorFileSetMetadata>(CLSID_QuorFileSetMetadata);
-  CQuorComPtr<IQuorFileSetMetadataInt> setters;
-  ASSERT_EQ(metadata.As(&setters), S_OK);
-  CQuorBstr text;
-  ULONGLONG time = 0;
-  VARIANT_BOOL flag = 7;
-  EXPECT_EQ(metadata->GetFileSetGuid(text.AddressOf()), MFS_E_NO_VALUE);
-  EXPECT_EQ(metadata->GetFileSetDescription(text.AddressOf()), MFS_E_NO_VALUE);
-  EXPECT_EQ(metadata->GetFileSetCreationTime(&time), MFS_E_NO_VALUE);
-  EXPECT_EQ(metadata->IsPasswordProtected(&flag), MFS_E_NO_VALUE);
-  EXPECT_EQ(metadata->IsFileSetComplete(nullptr), E_POINTER);
-  EXPECT_EQ(metadata->IsFileSetComplete(&flag), S_OK);
-  EXPECT_EQ(flag, VARIANT_FALSE);
-
-  // The values the setters store come back through the reader's tests.
-  ASSERT_EQ(setters->SetFileSetComplete(VARIANT_TRUE), S_OK);
-  EXPECT_EQ(setters->SetFilesetDescription(nullptr), E_POINTER);
-  ASSERT_EQ(metadata->IsFileSetComplete(&flag), S_OK);
-  EXPECT_EQ(flag, VARIANT_TRUE);
-}
-
 TEST_F(QuorValueObjectsTest, FileIndexIsUnsetAtAllOnesAndFlagsUntilStored) {
   auto status = CreateObject<IQuorMediaFileStatus>(CLSID_QuorMediaFileStatus);
   ULONG value = 5;
   EXPECT_EQ(status->GetFileIndex(nullptr), E_POINTER);
   EXPECT_EQ(status->GetFileIndex(&value), MFS_E_NOT_SET);
   EXPECT_EQ(status->GetStatusFlags(&value), MFS_E_NOT_SET);
-  // Stored values come back through the reader's status tests; all ones means no position.
+  // All ones means no position.
   ASSERT_EQ(status->SetFileIndex(3), S_OK);
   ASSERT_EQ(status->SetFileIndex(0xFFFFFFFFu), S_OK);
   EXPECT_EQ(status->GetFileIndex(&value), MFS_E_NOT_SET);

@@ -41,7 +41,6 @@ TEST_F(QuorErrorInfoTest, NewestRecordIsHandedOutOnceWithItsFields) {
   SetRecord(u"Error - Null ppsaFileNames Passed", IID_ICreateErrorInfo);
   IErrorInfo* info = nullptr;
   ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
-  // The interface id and source come back in the method frame's test.
   CQuorBstr description, helpFile;
   EXPECT_EQ(info->GetDescription(description.AddressOf()), S_OK);
   EXPECT_EQ(info->GetHelpFile(helpFile.AddressOf()), S_OK);

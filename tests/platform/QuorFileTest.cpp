@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <random>
 
 #include "platform/QuorFile.h"
@@ -180,17 +177,6 @@ TEST_F(QuorFileTest, OpenFailuresCarryTheirWin32Codes) {
   }
 }
 
-TEST_F(QuorFileTest, ErrnoValuesMapToWin32Codes) {
-  // The codes that the real opens, locks, full disks and I/O errors of this file do not meet.
-  const std::pair<int, DWORD> kMap[] = {{EACCES, ERROR_ACCESS_DENIED}, {EPERM, ERROR_ACCESS_DENIED},
-                                        {EBADF, ERROR_INVALID_HANDLE}, {EDQUOT, ERROR_DISK_FULL},
-                                        {EFBIG, ERROR_DISK_FULL},      {0, ERROR_SUCCESS}};
-  for (const auto& [error, code] : kMap) {
-    SCOPED_TRACE(std::strerror(error));
-    EXPECT_EQ(Win32ErrorFromErrno(error), code);
-  }
-}
-
 // The disk holds N more bytes. Whatever the write pattern, the write that meets the full disk
 // reports it and is not taken at all, and every byte reported written is in the file after
 // closing, nothing more.
@@ -270,28 +256,6 @@ TEST_F(QuorFileTest, AnIoErrorOrAReadOnlyHandleFailsTheCallThatMeetsIt) {
   EXPECT_FALSE(reader.Read(got.data(), 10, &read));
   EXPECT_EQ(GetLastError(), ERROR_IO_DEVICE);
   EXPECT_EQ(read, 0u);
-}
-
-// A real small file system: the write that finds it full says so, and everything reported
-// written before is in the file once it is closed.
-TEST_F(QuorFileTest, ATinyTmpfsFillsUpWithoutLosingAcceptedBytes) {
-  const std::string mountPoint = m_dir.Path("tmpfs");
-  m_dir.MakeDirectory("tmpfs");
-  if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=256k") != 0) {
-    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
-  }
-  Bytes accepted;
-  {
-    CQuorFile file;
-    ASSERT_TRUE(file.Create(mountPoint + "/full.bin", GENERIC_WRITE, 0, CREATE_ALWAYS));
-    DWORD error = ERROR_SUCCESS;
-    accepted = WriteUntilFailure(file, {4, 1000, 12, 4096, 4, 333}, &error);
-    EXPECT_EQ(error, ERROR_DISK_FULL);
-    EXPECT_GT(accepted.size(), 200u * 1024);
-    ASSERT_TRUE(file.Close()) << GetLastError();
-  }
-  EXPECT_EQ(m_dir.ReadBytes("tmpfs/full.bin"), accepted);
-  EXPECT_EQ(::umount(mountPoint.c_str()), 0) << std::strerror(errno);
 }
 
 }  // namespace

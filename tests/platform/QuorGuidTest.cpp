@@ -27,7 +27,7 @@ TEST_F(QuorGuidTest, TextRoundTripsForRandomGuids) {
   }
 }
 
-// The text is upper case, as the reader's query test checks for a fileset's GUID.
+// The text is upper case.
 TEST_F(QuorGuidTest, ParsingAcceptsEitherCaseAndRefusesMalformedText) {
   GUID parsed{};
   ASSERT_EQ(CLSIDFromString(u"{1cf2b120-547d-101b-8e65-08002b2bd119}", &parsed), S_OK);

@@ -60,27 +60,6 @@ TEST_F(QuorOleAutoTest, Utf8ConvertsWithSurrogatePairsAndIllFormedTextBecomesRep
             "b");
 }
 
-// Byte, number and string vectors are read element by element in the C++ layer's and the
-// client's tests; here the bounds of one that does not start at 0.
-TEST_F(QuorOleAutoTest, VectorReportsItsShape) {
-  CQuorSafeArray a = CQuorSafeArray::CreateVector(VT_I8, 5, 3);
-  ASSERT_TRUE(a);
-  LONG lower = 0, upper = 0;
-  VARTYPE vt = VT_EMPTY;
-  EXPECT_EQ(SafeArrayGetLBound(a.Get(), 1, &lower), S_OK);
-  EXPECT_EQ(SafeArrayGetUBound(a.Get(), 1, &upper), S_OK);
-  EXPECT_EQ(SafeArrayGetVartype(a.Get(), &vt), S_OK);
-  EXPECT_EQ(lower, 5);
-  EXPECT_EQ(upper, 7);
-  EXPECT_EQ(vt, VT_I8);
-  EXPECT_EQ(SafeArrayGetDim(a.Get()), 1u);
-  EXPECT_EQ(SafeArrayGetElemsize(a.Get()), 8u);
-  EXPECT_EQ(SafeArrayGetLBound(a.Get(), 2, &lower), DISP_E_BADINDEX);
-  EXPECT_EQ(SafeArrayCreateVector(VT_VARIANT, 0, 1), nullptr);
-  SAFEARRAYBOUND twoDims[2] = {{1, 0}, {1, 0}};
-  EXPECT_EQ(SafeArrayCreate(VT_UI1, 2, twoDims), nullptr);
-}
-
 TEST_F(QuorOleAutoTest, LockedArrayCannotBeDestroyedOrResized) {
   SAFEARRAY* a = SafeArrayCreateVector(VT_UI1, 0, 4);
   void* data = nullptr;

@@ -152,9 +152,6 @@ TEST_F(QuorMediaFileReaderAuthTest, AFlippedByteFailsItsFileAndTheFilesAfterIt) 
   }
 }
 
-// The values themselves also reach the tool's info report, which its tests compare with what
-// was recorded (the password flag and the format identifiers included); here the codes around
-// them.
 TEST_F(QuorMediaFileReaderAuthTest, QueriesReportTheFilesetTracksAndFiles) {
   m_set.m_tracks = {TestTrack{4, 0x3, u"cam A"}};
   std::vector<TestFile> files(1);

@@ -50,16 +50,6 @@ TEST_F(QuorFileStorageTest, WriteMayEndExactlyAtTheLimitButNotOneBytePast) {
   }
 }
 
-TEST_F(QuorFileStorageTest, InitializeForWritingRefusesBadArgumentsWithoutCreatingAFile) {
-  EXPECT_EQ(Create("zero.vid", 0), E_INVALIDARG);
-  EXPECT_EQ(Create("huge.vid", kQuorMaxFileSizeKiB + 1), E_INVALIDARG);
-  EXPECT_EQ(m_storage.InitializeForWriting(nullptr, 1, true), E_POINTER);
-  EXPECT_FALSE(m_dir.Exists("zero.vid"));
-  EXPECT_FALSE(m_dir.Exists("huge.vid"));
-  ASSERT_EQ(Create("max.vid", kQuorMaxFileSizeKiB), S_OK);
-  EXPECT_EQ(m_storage.GetMaxFileSize(), 5ull << 30);
-}
-
 TEST_F(QuorFileStorageTest, AnExistingFileIsKeptWithoutOverwriteAndEmptiedWithIt) {
   m_dir.WriteBytes("old.vid", PatternBytes(100));
   EXPECT_EQ(Create("old.vid", 1, false), HRESULT_FROM_WIN32(ERROR_FILE_EXISTS));
