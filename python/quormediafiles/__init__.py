@@ -139,6 +139,6 @@ class Writer(_native.Writer):
 
 
 __all__ = ["open", "Reader", "Writer", "Track", "Sample", "SampleFlags", "FileStatus",
-           "QuorError", "FileSetInfo", "MemberFile", "TrackInfo", "SampleCounts", "Authentication",
-           "FileVerdict", "WriterStatus", "SealCheck", "format_name"] + sorted(
+           "QuorError", "FileSetInfo", "MemberFile", "TrackInfo", "SampleCounts",
+           "Authentication", "FileVerdict", "WriterStatus", "SealCheck", "format_name"] + sorted(
                c.__name__ for c in _CLASSES.values())

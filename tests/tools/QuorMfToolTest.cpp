@@ -59,13 +59,22 @@ class QuorMfToolTest : public ::testing::Test {
   Json m_manifest;
 };
 
+// The demo, given a relative directory, ends with "Try:" lines that run from anywhere.
 TEST_F(QuorMfToolTest, DemoRecordsAuthenticatesAndNamesTheDamagedBlock) {
-  const RunResult r = Quormf(m_dir, "demo '" + m_dir.Path("demo") + "'");
+  const RunResult r = Quormf(m_dir, "demo 'my demo'", "cd '" + m_dir.Path("") + "' &&");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("fileset: AUTHENTIC, complete"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("demo2.qmf: NOT authentic - block "), std::string::npos) << r.out;
-  EXPECT_TRUE(m_dir.Exists("demo/demo.qmf"));
-  EXPECT_TRUE(m_dir.Exists("demo/demo3.qmf")) << "the demo rolls over into several files";
+  EXPECT_TRUE(m_dir.Exists("my demo/demo.qmf"));
+  EXPECT_TRUE(m_dir.Exists("my demo/demo3.qmf")) << "the demo rolls over into several files";
+  std::istringstream lines(r.out.substr(r.out.find("Try:\n") + 5));
+  int tried = 0;
+  for (std::string line; std::getline(lines, line); ++tried) {
+    SCOPED_TRACE(line);
+    const int raw = std::system(("cd / && " + line + " >/dev/null 2>&1").c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) <= 1) << "exit 1: damage found, as shown";
+  }
+  EXPECT_EQ(tried, 4);
 }
 
 TEST_F(QuorMfToolTest, InfoJsonMatchesWhatWasRecorded) {
