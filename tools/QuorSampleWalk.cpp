@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <map>
-#include <tuple>
+#include <utility>
 #include <vector>
 
 QuorSampleRecord QuorRecordOf(const quor::Sample& sample) {
@@ -29,15 +29,23 @@ void QuorForEachSample(const quor::Reader& reader, CQuorSampleCheck& check,
   const std::uint32_t track = range.trackId;
   const std::uint64_t from = range.from.value_or(0);
   const std::uint64_t to = range.to.value_or(UINT64_MAX);
-  // The track's index entries in the order the files store them, which is the order the reader
-  // steps in: the entry after the last one met is the sample a failed step could not read.
+  // The track's index entries in the order they were recorded (by the fileset index of their
+  // file, then by position), which is the order the reader steps in: the entry after the last
+  // one met is the sample a failed step could not read. The check numbers the files as
+  // QuorLoadSampleCheck gave them, in the reader's order.
+  std::vector<std::uint32_t> filesetIndex;
+  for (const quor::MemberFile& file : reader.info().files) {
+    filesetIndex.push_back(file.filesetIndex.value_or(0));
+  }
+  const auto recorded = [&](const Entry* e) {
+    return std::make_pair(e->file < filesetIndex.size() ? filesetIndex[e->file] : 0, e->position);
+  };
   std::vector<const Entry*> stored;
   for (const Entry* e = check.LowerBound(track, 0); e; e = check.Next(track, e)) {
     stored.push_back(e);
   }
-  std::sort(stored.begin(), stored.end(), [](const Entry* a, const Entry* b) {
-    return std::tie(a->file, a->position) < std::tie(b->file, b->position);
-  });
+  std::sort(stored.begin(), stored.end(),
+            [&](const Entry* a, const Entry* b) { return recorded(a) < recorded(b); });
   std::map<const Entry*, std::size_t> place;
   for (std::size_t i = 0; i < stored.size(); ++i) place[stored[i]] = i;
   std::map<std::uint64_t, std::size_t> seen;  // samples met so far per timestamp

@@ -7,8 +7,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "quormediafiles/QuorFormatIds.h"
-#include "quormediafiles/platform/QuorGuid.h"
+#include "quormediafiles/quor.hpp"
 
 std::string QuorJoin(const std::vector<std::string>& words, const char* separator) {
   std::string text;
@@ -19,14 +18,7 @@ std::string QuorJoin(const std::vector<std::string>& words, const char* separato
   return text;
 }
 
-std::string QuorFormatName(const std::string& bracedGuid) {
-  GUID id = GUID_NULL;
-  if (FAILED(QuorGuidFromString(bracedGuid, &id))) return {};
-  for (const CQuorNamedFormat& n : kQuorFormatNames) {
-    if (*n.id == id) return n.name;
-  }
-  return {};
-}
+std::string QuorFormatName(const std::string& bracedGuid) { return quor::formatName(bracedGuid); }
 
 std::string QuorHex(std::span<const std::uint8_t> bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
