@@ -328,7 +328,7 @@ int QuorRunSamples(const QuorOpenArgs& args, const QuorSampleRange& range) {
   if (args.json) PrintJson(samples);
   if (listed == 0) {
     std::fflush(stdout);
-    if (!source.reader.track(range.trackId).firstTimestamp) {
+    if (!source.reader.track(range.trackId, quor::TrackDetail::Metadata).firstTimestamp) {
       std::fprintf(stderr,
                    "track %u of %s has no sample the reader can reach: none was recorded, or no "
                    "index block lists one\n",

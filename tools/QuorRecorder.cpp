@@ -78,18 +78,17 @@ quor::Writer Create(const std::string& path, const quor::Limits& limits,
   try {
     return quor::Writer::create(path, limits, tracks, options);
   } catch (const quor::Error& e) {
-    std::string what = "cannot record into " + path;
+    std::string text;
     if (e.code() == HRESULT_FROM_WIN32(ERROR_FILE_EXISTS)) {
-      what = path + " already exists: give --overwrite to replace its fileset";
+      text = path + " already exists: give --overwrite to replace its fileset";
     } else if (e.code() == E_INVALIDARG && std::filesystem::path(path).extension().empty()) {
-      what = path +
-             " has no extension: the member files are named after it (cam.qmf, cam1.qmf, "
-             "...)";
+      text =
+          path + " has no extension: the member files are named after it (cam.qmf, cam1.qmf, ...)";
     }
-    std::string text = what + ": " + QuorResultCodeText(e.code());
-    if (what.starts_with("cannot") && !e.description().empty()) {
-      text += "\n  the library says: " + e.description();
-    }
+    const bool explained = !text.empty();
+    if (!explained) text = "cannot record into " + path;
+    text += ": " + QuorResultCodeText(e.code());
+    if (!explained && !e.description().empty()) text += "\n  the library says: " + e.description();
     throw std::runtime_error(text);
   }
 }
