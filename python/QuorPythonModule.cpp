@@ -165,6 +165,18 @@ PYBIND11_MODULE(_native, m) {
       .def_readonly("complete", &quor::FileSetInfo::complete)
       .def_readonly("files", &quor::FileSetInfo::files);
 
+  py::class_<quor::SampleCounts>(m, "SampleCounts")
+      .def_readonly("samples", &quor::SampleCounts::samples)
+      .def_readonly("key_frames", &quor::SampleCounts::keyFrames)
+      .def_readonly("payload_bytes", &quor::SampleCounts::payloadBytes)
+      .def_readonly("unreadable", &quor::SampleCounts::unreadable)
+      .def("__repr__", [](const quor::SampleCounts& c) {
+        return "SampleCounts(samples=" + std::to_string(c.samples) +
+               ", key_frames=" + std::to_string(c.keyFrames) +
+               ", payload_bytes=" + std::to_string(c.payloadBytes) +
+               ", unreadable=" + std::to_string(c.unreadable) + ")";
+      });
+
   py::class_<quor::TrackInfo>(m, "TrackInfo")
       .def_readonly("id", &quor::TrackInfo::id)
       .def_readonly("name", &quor::TrackInfo::name)
@@ -182,6 +194,8 @@ PYBIND11_MODULE(_native, m) {
       .def_readonly("filters", &quor::TrackInfo::filters)
       .def_readonly("first_timestamp", &quor::TrackInfo::firstTimestamp)
       .def_readonly("last_timestamp", &quor::TrackInfo::lastTimestamp)
+      .def_readonly("metadata_error", &quor::TrackInfo::metadataError)
+      .def_readonly("counts", &quor::TrackInfo::counts)
       .def("__repr__", [](const quor::TrackInfo& t) {
         return "TrackInfo(id=" + std::to_string(t.id) + ", name='" + t.name + "')";
       });
@@ -228,7 +242,11 @@ PYBIND11_MODULE(_native, m) {
            }),
            "path"_a, "password"_a = "")
       .def_property_readonly("info", &quor::Reader::info)
-      .def_property_readonly("tracks", &quor::Reader::tracks)
+      .def_property_readonly("tracks", py::overload_cast<>(&quor::Reader::tracks, py::const_))
+      .def(
+          "counted_tracks",
+          [](const quor::Reader& r) { return r.tracks(quor::TrackDetail::Counts); },
+          py::call_guard<py::gil_scoped_release>())
       .def_property_readonly("closed", [](const quor::Reader& r) { return !r.isOpen(); })
       .def(
           "samples",

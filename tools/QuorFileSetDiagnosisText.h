@@ -6,14 +6,19 @@
 #include <string>
 
 #include "quormediafiles/QuorMediaFilesCpp.h"
+#include "quormediafiles/quor.hpp"
 #include "salvage/QuorFileSetDiagnosis.h"
 #include "salvage/QuorFileSetSalvage.h"
 
 // The diagnosis of path's directory; an empty one when the directory cannot be listed.
 CQuorFileSetDiagnosis QuorDiagnose(const std::string& path);
 
-// QuorOpenFileSet, whose failure (std::runtime_error) names the file, says what the diagnosis
-// found wrong with it, and suggests a member that reads.
+// Opens the fileset of path; a failure (std::runtime_error) says in words what is wrong and names
+// the file, then the result code by name; for damage (never for a missing or wrong password) it
+// suggests a member that reads, and quormf salvage.
+quor::Reader QuorOpenReader(const std::string& path, const std::string& password,
+                            const CQuorFileSetDiagnosis& diagnosis);
+// The same for a reader object (QuorOpenFileSet), for what only the objects give.
 CQuorComPtr<IQuorMediaFileReader> QuorOpenExplained(const std::string& path,
                                                     const std::string& password,
                                                     const CQuorFileSetDiagnosis& diagnosis);

@@ -15,10 +15,11 @@ void QuorRefuseNonRegularFile(const std::string& path) {
   if (error || !std::filesystem::exists(status) || std::filesystem::is_regular_file(status)) {
     return;  // the library reports a missing or unreadable file
   }
-  throw CQuorError(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), "open",
-                   path +
-                       " is not a regular file (a directory, FIFO, device or socket is never "
-                       "a member file)");
+  const char* what = std::filesystem::is_directory(status) ? "a directory" : "not a regular file";
+  throw quor::Error(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), "open",
+                    path + " is " + what +
+                        " (a directory, FIFO, device or socket is never a member file); give "
+                        "one of the fileset's member files");
 }
 
 CQuorComPtr<IQuorMediaFileReader> QuorOpenFileSet(const std::string& path,
@@ -49,129 +50,73 @@ std::vector<QuorMemberFileReport> QuorReportFiles(IQuorMediaFileReader* reader) 
   return files;
 }
 
-namespace {
-
-void ReadMetadata(IQuorTrackMetadata* metadata, QuorTrackReport& track) {
-  track.name = QuorGetString([&](BSTR* p) { return metadata->GetTrackName(p); }, "GetTrackName");
-  track.sourceId =
-      QuorGetOptional<ULONG>([&](ULONG* p) { return metadata->GetSourceId(p); }, "GetSourceId");
-  track.pairId =
-      QuorGetOptional<ULONG>([&](ULONG* p) { return metadata->GetPairId(p); }, "GetPairId");
-  track.sourceUrl =
-      QuorGetOptionalString([&](BSTR* p) { return metadata->GetSourceUrl(p); }, "GetSourceUrl");
-  track.mediaSessionPlugin = QuorGetOptionalString(
-      [&](BSTR* p) { return metadata->GetMediaSessionPlugin(p); }, "GetMediaSessionPlugin");
-  track.videoFormat = QuorGetOptionalString(
-      [&](BSTR* p) { return metadata->GetVideoFormatIdentifier(p); }, "GetVideoFormatIdentifier");
-  track.audioFormat = QuorGetOptionalString(
-      [&](BSTR* p) { return metadata->GetAudioFormatIdentifier(p); }, "GetAudioFormatIdentifier");
-  track.video =
-      QuorIsTrue(QuorGetOptional<VARIANT_BOOL>(
-                     [&](VARIANT_BOOL* p) { return metadata->GetVideoFlag(p); }, "GetVideoFlag")
-                     .value_or(VARIANT_FALSE));
-  track.audio =
-      QuorIsTrue(QuorGetOptional<VARIANT_BOOL>(
-                     [&](VARIANT_BOOL* p) { return metadata->GetAudioFlag(p); }, "GetAudioFlag")
-                     .value_or(VARIANT_FALSE));
-  track.authentic =
-      QuorIsTrue(QuorGetOptional<VARIANT_BOOL>(
-                     [&](VARIANT_BOOL* p) { return metadata->IsAuthentic(p); }, "IsAuthentic")
-                     .value_or(VARIANT_FALSE));
-}
-
-QuorTrackReport ReportTrack(IQuorMediaFileReader* reader, ULONG id, CQuorSampleCheck* check) {
-  QuorTrackReport track;
-  track.id = id;
-  CQuorComPtr<IQuorTrackMetadata> metadata;
-  // A track the reader cannot describe still has its timestamps and samples to show.
-  if (const HRESULT hr = reader->GetTrackMetadata(id, metadata.AddressOf()); FAILED(hr)) {
-    (void)QuorTakeErrorDescription();  // (void): the code is what the report shows
-    track.metadataError = hr;
-  } else {
-    ReadMetadata(metadata.Get(), track);
-  }
-  track.firstTimestamp = QuorGetOptional<ULONGLONG>(
-      [&](ULONGLONG* p) { return reader->GetFirstTimeStamp(id, p); }, "GetFirstTimeStamp");
-  track.lastTimestamp = QuorGetOptional<ULONGLONG>(
-      [&](ULONGLONG* p) { return reader->GetLastTimeStamp(id, p); }, "GetLastTimeStamp");
-  if (check == nullptr || !track.firstTimestamp) return track;
-
-  // Counted the way quormf samples lists them, damaged and unreadable samples included.
-  QuorForEachSample(reader, *check, QuorSampleRange{id, {}, {}}, [&](const QuorSampleRecord& s) {
-    track.payloadBytes += s.payload.size();
-    ++track.samples;
-    if (s.keyFrame) ++track.keyFrames;
-    if (!s.hashValid) ++track.damagedSamples;
-  });
-  return track;
-}
-
-}  // namespace
-
-QuorFileSetReport QuorReportFileSet(IQuorMediaFileReader* reader, bool countSamples) {
+QuorFileSetReport QuorReportFileSet(const quor::Reader& reader) {
   QuorFileSetReport report;
-  report.files = QuorReportFiles(reader);
-
-  CQuorComPtr<IQuorFileSetMetadata> metadata;
-  QuorCheck(reader->GetFileSetMetadata(metadata.AddressOf()), "GetFileSetMetadata");
-  report.guid =
-      QuorGetOptionalString([&](BSTR* p) { return metadata->GetFileSetGuid(p); }, "GetFileSetGuid")
-          .value_or("");
-  report.creationTime =
-      QuorGetOptional<ULONGLONG>([&](ULONGLONG* p) { return metadata->GetFileSetCreationTime(p); },
-                                 "GetFileSetCreationTime")
-          .value_or(0);
-  report.description = QuorGetOptionalString(
-      [&](BSTR* p) { return metadata->GetFileSetDescription(p); }, "GetFileSetDescription");
-  report.passwordProtected = QuorIsTrue(
-      QuorGetOptional<VARIANT_BOOL>(
-          [&](VARIANT_BOOL* p) { return metadata->IsPasswordProtected(p); }, "IsPasswordProtected")
-          .value_or(VARIANT_FALSE));
-  report.complete = QuorIsTrue(
-      QuorGetOptional<VARIANT_BOOL>([&](VARIANT_BOOL* p) { return metadata->IsFileSetComplete(p); },
-                                    "IsFileSetComplete")
-          .value_or(VARIANT_FALSE));
-
-  CQuorSafeArray ids;
-  const HRESULT hr = reader->GetTrackIds(ids.AddressOf());
-  if (hr == MFS_E_NO_VALUE) {
-    (void)QuorTakeErrorDescription();  // (void): a fileset without tracks
-    return report;
+  report.fileset = reader.info();
+  std::stable_sort(report.fileset.files.begin(), report.fileset.files.end(),
+                   [](const quor::MemberFile& a, const quor::MemberFile& b) {
+                     return a.filesetIndex.value_or(0) < b.filesetIndex.value_or(0);
+                   });
+  std::vector<quor::TrackInfo> tracks;
+  try {
+    tracks = reader.tracks(quor::TrackDetail::Counts);
+  } catch (const quor::Error& e) {
+    if (e.code() != MFS_E_NO_VALUE) throw;  // else a fileset without tracks
   }
-  QuorCheck(hr, "GetTrackIds");
+  if (tracks.empty()) return report;
+  // The reader does not judge block hashes: the sample check reads every indexed sample block.
   CQuorSampleCheck check;
-  if (countSamples) QuorLoadSampleCheck(reader, &check);
-  for (ULONG id : QuorU32Vector(ids.Get())) {
-    report.tracks.push_back(ReportTrack(reader, id, countSamples ? &check : nullptr));
+  QuorLoadSampleCheck(reader, &check);
+  for (quor::TrackInfo& info : tracks) {
+    QuorTrackReport track;
+    for (const CQuorSampleCheck::Entry* e = check.LowerBound(info.id, 0); e;
+         e = check.Next(info.id, e)) {
+      if (!check.IsIntact(*e)) ++track.damagedSamples;
+    }
+    track.info = std::move(info);
+    report.tracks.push_back(std::move(track));
   }
   return report;
 }
 
-nlohmann::ordered_json QuorToJson(const QuorMemberFileReport& file) {
+namespace {
+
+nlohmann::ordered_json FileJson(const std::string& name, ULONG filesetIndex,
+                                quor::FileStatus status) {
   nlohmann::ordered_json j;
-  j["name"] = file.name;
-  j["fileset_index"] = file.filesetIndex;
-  j["flags"] = file.flags;
-  j["status"] = QuorStatusWords(file.flags);
+  j["name"] = name;
+  j["fileset_index"] = filesetIndex;
+  j["flags"] = static_cast<ULONG>(status);
+  j["status"] = quor::words(status);
   return j;
 }
 
+}  // namespace
+
+nlohmann::ordered_json QuorToJson(const QuorMemberFileReport& file) {
+  return FileJson(file.name, file.filesetIndex, static_cast<quor::FileStatus>(file.flags));
+}
+
 nlohmann::ordered_json QuorToJson(const QuorFileSetReport& report) {
-  nlohmann::ordered_json j;
-  nlohmann::ordered_json fileset;
-  fileset["guid"] = report.guid;
-  fileset["creation_time"] = report.creationTime;
-  fileset["creation_time_utc"] = QuorUtcTime(report.creationTime);
-  fileset["description"] = report.description ? nlohmann::ordered_json(*report.description)
-                                              : nlohmann::ordered_json(nullptr);
-  fileset["password_protected"] = report.passwordProtected;
-  fileset["complete"] = report.complete;
+  using Json = nlohmann::ordered_json;
+  const quor::FileSetInfo& set = report.fileset;
+  Json j;
+  Json fileset;
+  fileset["guid"] = set.guid;
+  fileset["creation_time"] = set.creationTime.value_or(0);
+  fileset["creation_time_utc"] = QuorUtcTime(set.creationTime.value_or(0));
+  fileset["description"] = set.description.empty() ? Json(nullptr) : Json(set.description);
+  fileset["password_protected"] = set.passwordProtected;
+  fileset["complete"] = set.complete;
   j["fileset"] = fileset;
-  j["files"] = nlohmann::ordered_json::array();
-  for (const QuorMemberFileReport& file : report.files) j["files"].push_back(QuorToJson(file));
-  j["tracks"] = nlohmann::ordered_json::array();
-  for (const QuorTrackReport& t : report.tracks) {
-    nlohmann::ordered_json track;
+  j["files"] = Json::array();
+  for (const quor::MemberFile& file : set.files) {
+    j["files"].push_back(FileJson(file.name, file.filesetIndex.value_or(0), file.status));
+  }
+  j["tracks"] = Json::array();
+  for (const QuorTrackReport& r : report.tracks) {
+    const quor::TrackInfo& t = r.info;
+    Json track;
     track["id"] = t.id;
     track["name"] = t.name;
     track["video"] = t.video;
@@ -179,26 +124,30 @@ nlohmann::ordered_json QuorToJson(const QuorFileSetReport& report) {
     auto optional = [&](const char* key, const auto& value) {
       if (value) track[key] = *value;
     };
+    auto text = [&](const char* key, const std::string& value) {
+      if (!value.empty()) track[key] = value;
+    };
     optional("source_id", t.sourceId);
     optional("pair_id", t.pairId);
-    optional("source_url", t.sourceUrl);
-    optional("media_session_plugin", t.mediaSessionPlugin);
-    if (t.videoFormat) {
-      track["video_format"] = *t.videoFormat;
-      track["video_format_name"] = QuorFormatName(*t.videoFormat);
+    text("source_url", t.sourceUrl);
+    text("media_session_plugin", t.mediaSessionPlugin);
+    if (!t.videoFormat.empty()) {
+      track["video_format"] = t.videoFormat;
+      track["video_format_name"] = t.videoFormatName;
     }
-    if (t.audioFormat) {
-      track["audio_format"] = *t.audioFormat;
-      track["audio_format_name"] = QuorFormatName(*t.audioFormat);
+    if (!t.audioFormat.empty()) {
+      track["audio_format"] = t.audioFormat;
+      track["audio_format_name"] = t.audioFormatName;
     }
     track["authentic"] = t.authentic;
     if (t.metadataError) track["metadata_error"] = QuorResultCodeText(*t.metadataError);
     optional("first_timestamp", t.firstTimestamp);
     optional("last_timestamp", t.lastTimestamp);
-    track["samples"] = t.samples;
-    track["key_frames"] = t.keyFrames;
-    track["damaged_samples"] = t.damagedSamples;
-    track["payload_bytes"] = t.payloadBytes;
+    const quor::SampleCounts counts = t.counts.value_or(quor::SampleCounts());
+    track["samples"] = counts.samples;
+    track["key_frames"] = counts.keyFrames;
+    track["damaged_samples"] = r.damagedSamples;
+    track["payload_bytes"] = counts.payloadBytes;
     j["tracks"].push_back(track);
   }
   return j;
@@ -210,23 +159,23 @@ std::string QuorBaseName(const std::string& path) {
 }
 
 void QuorPrintReport(const QuorFileSetReport& report) {
-  std::printf("fileset %s\n", report.guid.empty() ? "(single file)" : report.guid.c_str());
-  std::printf("  created      %s\n", QuorUtcTime(report.creationTime).c_str());
-  std::printf("  description  %s\n", report.description ? report.description->c_str() : "-");
-  std::printf("  password     %s\n", report.passwordProtected ? "yes" : "no");
-  std::printf("  complete     %s\n", report.complete ? "yes" : "no");
-  std::printf("files (%zu)\n", report.files.size());
-  for (const QuorMemberFileReport& file : report.files) {
-    std::printf("  #%-3u %-28s %s\n", static_cast<unsigned>(file.filesetIndex),
-                QuorBaseName(file.name).c_str(),
-                QuorJoin(QuorStatusWords(file.flags), ", ").c_str());
+  const quor::FileSetInfo& set = report.fileset;
+  std::printf("fileset %s\n", set.guid.empty() ? "(single file)" : set.guid.c_str());
+  std::printf("  created      %s\n", QuorUtcTime(set.creationTime.value_or(0)).c_str());
+  std::printf("  description  %s\n", set.description.empty() ? "-" : set.description.c_str());
+  std::printf("  password     %s\n", set.passwordProtected ? "yes" : "no");
+  std::printf("  complete     %s\n", set.complete ? "yes" : "no");
+  std::printf("files (%zu)\n", set.files.size());
+  for (const quor::MemberFile& file : set.files) {
+    std::printf("  #%-3u %-28s %s\n", static_cast<unsigned>(file.filesetIndex.value_or(0)),
+                QuorBaseName(file.name).c_str(), QuorJoin(quor::words(file.status), ", ").c_str());
   }
   std::printf("tracks (%zu)\n", report.tracks.size());
-  for (const QuorTrackReport& t : report.tracks) {
-    std::string kind = t.video && t.audio ? "video+audio" : t.video ? "video" : "audio";
-    std::string format;
-    if (t.videoFormat) format += QuorFormatName(*t.videoFormat);
-    if (t.audioFormat) format += (format.empty() ? "" : "+") + QuorFormatName(*t.audioFormat);
+  for (const QuorTrackReport& r : report.tracks) {
+    const quor::TrackInfo& t = r.info;
+    const std::string kind = t.video && t.audio ? "video+audio" : t.video ? "video" : "audio";
+    std::string format = t.videoFormatName;
+    if (!t.audioFormat.empty()) format += (format.empty() ? "" : "+") + t.audioFormatName;
     if (t.metadataError) {
       std::printf("  track %u (metadata unreadable: %s)\n", static_cast<unsigned>(t.id),
                   QuorResultCodeText(*t.metadataError).c_str());
@@ -234,20 +183,21 @@ void QuorPrintReport(const QuorFileSetReport& report) {
       std::printf("  track %u \"%s\" %s %s%s\n", static_cast<unsigned>(t.id), t.name.c_str(),
                   kind.c_str(), format.c_str(), t.authentic ? "" : " (track info damaged)");
     }
-    if (t.sourceUrl) std::printf("    source     %s\n", t.sourceUrl->c_str());
+    if (!t.sourceUrl.empty()) std::printf("    source     %s\n", t.sourceUrl.c_str());
     if (t.pairId) std::printf("    paired     with track %u\n", static_cast<unsigned>(*t.pairId));
     if (t.firstTimestamp && t.lastTimestamp) {
+      const quor::SampleCounts counts = t.counts.value_or(quor::SampleCounts());
       std::printf("    timestamps %llu .. %llu\n",
                   static_cast<unsigned long long>(*t.firstTimestamp),
                   static_cast<unsigned long long>(*t.lastTimestamp));
       std::printf("    samples    %llu (%llu key), %s of payload\n",
-                  static_cast<unsigned long long>(t.samples),
-                  static_cast<unsigned long long>(t.keyFrames),
-                  QuorByteCount(t.payloadBytes).c_str());
-      if (t.damagedSamples != 0) {
+                  static_cast<unsigned long long>(counts.samples),
+                  static_cast<unsigned long long>(counts.keyFrames),
+                  QuorByteCount(counts.payloadBytes).c_str());
+      if (r.damagedSamples != 0) {
         std::printf("    DAMAGED    %llu sample%s fail their block hash or cannot be read\n",
-                    static_cast<unsigned long long>(t.damagedSamples),
-                    t.damagedSamples == 1 ? "" : "s");
+                    static_cast<unsigned long long>(r.damagedSamples),
+                    r.damagedSamples == 1 ? "" : "s");
       }
     } else {
       std::printf("    samples    none\n");

@@ -1,68 +1,46 @@
 // What quormf knows about an open fileset: its member files with their status, the fileset
-// metadata, and per track its metadata, first and last timestamp and sample count. Built from a
-// reader object through its public interface; printed as text or as JSON. Failures throw
-// CQuorError.
+// metadata, and per track its metadata, first and last timestamp and sample counts, read through
+// quor::Reader; printed as text or as JSON. Failures throw quor::Error.
 #pragma once
 
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "quormediafiles/QuorMediaFiles.h"
+#include "quormediafiles/quor.hpp"
 
+// A member file as verify and salvage report it (fileset index and status bits).
 struct QuorMemberFileReport {
   std::string name;
   ULONG filesetIndex = 0;
-  ULONG flags = 0;
+  ULONG flags = 0;  // quor::FileStatus bits
 };
 
 struct QuorTrackReport {
-  ULONG id = 0;
-  std::string name;
-  std::optional<ULONG> sourceId;
-  std::optional<ULONG> pairId;
-  std::optional<std::string> sourceUrl;
-  std::optional<std::string> mediaSessionPlugin;
-  std::optional<std::string> videoFormat;
-  std::optional<std::string> audioFormat;
-  bool video = false;
-  bool audio = false;
-  bool authentic = false;
-  std::optional<ULONGLONG> firstTimestamp;  // absent for a track without samples
-  std::optional<ULONGLONG> lastTimestamp;
-  ULONGLONG samples = 0;
-  ULONGLONG keyFrames = 0;
-  ULONGLONG damagedSamples = 0;  // failing their block hash, or unreadable
-  ULONGLONG payloadBytes = 0;
-  // Why the reader gave no metadata (a format identifier outside its table, say); the fields
-  // above it are then unset.
-  std::optional<HRESULT> metadataError;
+  quor::TrackInfo info;              // with its counts
+  std::uint64_t damagedSamples = 0;  // failing their block hash, or unreadable
 };
 
 struct QuorFileSetReport {
-  std::vector<QuorMemberFileReport> files;
-  std::string guid;
-  ULONGLONG creationTime = 0;
-  std::optional<std::string> description;
-  bool passwordProtected = false;
-  bool complete = false;
+  quor::FileSetInfo fileset;  // files by fileset index
   std::vector<QuorTrackReport> tracks;
 };
 
-// Throws CQuorError naming path when it exists and is not a regular file, before anything
+// Throws quor::Error naming path when it exists and is not a regular file, before anything
 // tries to open it.
 void QuorRefuseNonRegularFile(const std::string& path);
-// A new reader with the fileset of path open (password empty: none); path must be a regular file.
+// A new reader object with the fileset of path open (password empty: none), for what only the
+// objects give (authentication with the tool's progress and Ctrl-C); path must be a regular file.
 CQuorComPtr<IQuorMediaFileReader> QuorOpenFileSet(const std::string& path,
                                                   const std::string& password);
 
-// The member files and their status as the reader sees them now, by fileset index.
+// The member files and their status as the reader object sees them now, by fileset index.
 std::vector<QuorMemberFileReport> QuorReportFiles(IQuorMediaFileReader* reader);
 
-// countSamples walks every track from its first to its last sample (reading each payload and
-// checking its block hash), as quormf samples lists them.
-QuorFileSetReport QuorReportFileSet(IQuorMediaFileReader* reader, bool countSamples);
+// Counts every track's samples as quormf samples lists them, and checks every sample block's
+// hash.
+QuorFileSetReport QuorReportFileSet(const quor::Reader& reader);
 
 nlohmann::ordered_json QuorToJson(const QuorFileSetReport& report);
 nlohmann::ordered_json QuorToJson(const QuorMemberFileReport& file);

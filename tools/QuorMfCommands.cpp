@@ -29,11 +29,17 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-Json ToJson(ULONGLONG timestamp, bool key, bool video, bool audio,
+// The flags a sample listing shows: "key", "video", "audio".
+std::vector<std::string> FlagWords(quor::SampleFlags flags) {
+  using F = quor::SampleFlags;
+  return quor::words(flags & (F::KeyFrame | F::Video | F::Audio));
+}
+
+Json ToJson(std::uint64_t timestamp, quor::SampleFlags flags,
             std::span<const std::uint8_t> payload) {
   Json j;
   j["timestamp"] = timestamp;
-  j["flags"] = QuorSampleFlagWords(key, video, audio);
+  j["flags"] = FlagWords(flags);
   j["size"] = payload.size();
   j["md5"] = QuorPayloadMd5(payload);
   return j;
@@ -46,29 +52,18 @@ std::string SampleLine(const QuorSampleRecord& s) {
                   static_cast<unsigned long long>(s.timestamp));
     return line;
   }
-  std::snprintf(
-      line, sizeof line, "%12llu  %-15s %8zu  %s%s", static_cast<unsigned long long>(s.timestamp),
-      QuorJoin(QuorSampleFlagWords(s.keyFrame, s.video, s.audio), ",").c_str(), s.payload.size(),
-      QuorPayloadMd5(s.payload).c_str(), s.hashValid ? "" : "  FAILS ITS BLOCK HASH");
+  std::snprintf(line, sizeof line, "%12llu  %-15s %8zu  %s%s",
+                static_cast<unsigned long long>(s.timestamp),
+                QuorJoin(FlagWords(s.flags), ",").c_str(), s.payload.size(),
+                QuorPayloadMd5(s.payload).c_str(), s.hashValid ? "" : "  FAILS ITS BLOCK HASH");
   return line;
-}
-
-// Steps with move (MoveNext or MovePrevious); false at the end of the track.
-bool Step(const std::function<HRESULT(IQuorMediaFileSample**)>& move,
-          CQuorComPtr<IQuorMediaFileSample>* sample) {
-  const HRESULT hr = move(sample->AddressOf());
-  if (hr == MFS_E_NO_VALUE) {
-    (void)QuorTakeErrorDescription();  // (void): the end of the track is an answer
-    return false;
-  }
-  QuorCheck(hr, "Move");
-  return true;
 }
 
 // The verdict of one member file after authentication.
 const char* Verdict(ULONG flags) {
-  if ((flags & kQuorStatusTested) == 0) return "not tested";
-  return (flags & kQuorStatusAuthentic) != 0 ? "authentic" : "NOT authentic";
+  const auto status = static_cast<quor::FileStatus>(flags);
+  if (!quor::has(status, quor::FileStatus::Tested)) return "not tested";
+  return quor::has(status, quor::FileStatus::Authentic) ? "authentic" : "NOT authentic";
 }
 
 // Where the damage of a file that failed authentication lies, found by walking its blocks.
@@ -121,7 +116,9 @@ VerifyOutcome Verify(IQuorMediaFileReader* reader, bool showProgress) {
     j["verdict"] = Verdict(file.flags);
     std::string line = "  #" + std::to_string(file.filesetIndex) + " " + QuorBaseName(file.name) +
                        ": " + Verdict(file.flags);
-    if ((file.flags & kQuorStatusTested) != 0 && (file.flags & kQuorStatusAuthentic) == 0) {
+    const auto status = static_cast<quor::FileStatus>(file.flags);
+    if (quor::has(status, quor::FileStatus::Tested) &&
+        !quor::has(status, quor::FileStatus::Authentic)) {
       const std::string reason = Diagnose(file.name, &j);
       j["reason"] = reason;
       line += " - " + reason;
@@ -183,8 +180,8 @@ bool CheckSeals(const std::string& keyPath, VerifyOutcome* outcome) {
 
 int QuorRunInfo(const QuorOpenArgs& args) {
   const CQuorFileSetDiagnosis diagnosis = QuorDiagnose(args.file);
-  auto reader = QuorOpenExplained(args.file, args.password, diagnosis);
-  const QuorFileSetReport report = QuorReportFileSet(reader.Get(), true);
+  const quor::Reader reader = QuorOpenReader(args.file, args.password, diagnosis);
+  const QuorFileSetReport report = QuorReportFileSet(reader);
   if (args.json) {
     Json j = QuorToJson(report);
     j["directory"] = QuorToJson(diagnosis);
@@ -280,16 +277,46 @@ int QuorRunSalvage(const std::string& source, const std::string& target,
   return report.lost.empty() ? 0 : 1;
 }
 
-int QuorRunSamples(const QuorOpenArgs& args, const QuorSampleRange& range) {
-  auto reader = QuorOpenExplained(args.file, args.password, QuorDiagnose(args.file));
+namespace {
+
+// The fileset of args opened for listing the samples of range's track, with the check of their
+// blocks; an unknown track is refused in words.
+struct SampleSource {
+  quor::Reader reader;
   CQuorSampleCheck check;
-  QuorLoadSampleCheck(reader.Get(), &check);
+
+  SampleSource(const QuorOpenArgs& args, const QuorSampleRange& range)
+      : reader(QuorOpenReader(args.file, args.password, QuorDiagnose(args.file))) {
+    std::vector<std::uint32_t> ids;
+    try {
+      ids = reader.trackIds();
+    } catch (const quor::Error& e) {
+      if (e.code() != MFS_E_NO_VALUE) throw;  // else a fileset without tracks
+    }
+    if (std::find(ids.begin(), ids.end(), range.trackId) == ids.end()) {
+      std::string known;
+      for (std::uint32_t id : ids) known += (known.empty() ? "" : ", ") + std::to_string(id);
+      throw std::runtime_error("track " + std::to_string(range.trackId) +
+                               " is not in the fileset of " + args.file +
+                               " (its tracks: " + (known.empty() ? "none" : known) +
+                               "): " + QuorResultCodeText(E_INVALIDARG));
+    }
+    QuorLoadSampleCheck(reader, &check);
+  }
+};
+
+}  // namespace
+
+int QuorRunSamples(const QuorOpenArgs& args, const QuorSampleRange& range) {
+  SampleSource source(args, range);
   Json samples = Json::array();
   bool damaged = false;
-  QuorForEachSample(reader.Get(), check, range, [&](const QuorSampleRecord& s) {
+  std::uint64_t listed = 0;
+  QuorForEachSample(source.reader, source.check, range, [&](const QuorSampleRecord& s) {
+    ++listed;
     damaged |= !s.hashValid;
     if (args.json) {
-      Json j = ToJson(s.timestamp, s.keyFrame, s.video, s.audio, s.payload);
+      Json j = ToJson(s.timestamp, s.flags, s.payload);
       // Only damaged samples carry the verdict, so that intact ones compare with a manifest.
       if (!s.readable) j = Json{{"timestamp", s.timestamp}, {"readable", false}};
       if (!s.hashValid) j["block_hash_valid"] = false;
@@ -299,18 +326,28 @@ int QuorRunSamples(const QuorOpenArgs& args, const QuorSampleRange& range) {
     }
   });
   if (args.json) PrintJson(samples);
+  if (listed == 0) {
+    std::fflush(stdout);
+    if (!source.reader.track(range.trackId, quor::TrackDetail::Metadata).firstTimestamp) {
+      std::fprintf(stderr,
+                   "track %u of %s has no sample the reader can reach: none was recorded, or no "
+                   "index block lists one\n",
+                   static_cast<unsigned>(range.trackId), args.file.c_str());
+      return 1;
+    }
+    std::fprintf(stderr, "no sample of track %u lies in the range\n",
+                 static_cast<unsigned>(range.trackId));
+  }
   return damaged ? 1 : 0;
 }
 
 int QuorRunExtract(const QuorOpenArgs& args, const QuorSampleRange& range,
                    const std::string& outDirectory, bool toStdout, bool includeDamaged) {
-  auto reader = QuorOpenExplained(args.file, args.password, QuorDiagnose(args.file));
-  CQuorSampleCheck check;
-  QuorLoadSampleCheck(reader.Get(), &check);
+  SampleSource source(args, range);
   if (!toStdout) std::filesystem::create_directories(outDirectory);
   ULONGLONG count = 0;
   std::vector<ULONGLONG> skipped;
-  QuorForEachSample(reader.Get(), check, range, [&](const QuorSampleRecord& s) {
+  QuorForEachSample(source.reader, source.check, range, [&](const QuorSampleRecord& s) {
     if (!s.readable || (!s.hashValid && !includeDamaged)) {
       skipped.push_back(s.timestamp);
       return;
@@ -386,7 +423,7 @@ int QuorRunRecord(const QuorRecordOptions& options, const std::string& manifest,
   std::map<ULONG, Json> written;
   if (!manifest.empty()) {
     recorder.OnSample([&](const QuorSyntheticSample& s) {
-      written[s.trackId].push_back(ToJson(s.timestamp, s.keyFrame, s.video, s.audio, s.payload));
+      written[s.trackId].push_back(ToJson(s.timestamp, QuorFlagsOf(s), s.payload));
     });
   }
   const bool progress = !json && QuorStderrIsTerminal();
@@ -403,6 +440,7 @@ int QuorRunRecord(const QuorRecordOptions& options, const std::string& manifest,
   }
   if (json) {
     PrintJson(Json{{"samples", result.samplesWritten},
+                   {"dropped", result.samplesDropped},
                    {"payload_bytes", result.payloadBytes},
                    {"bytes_on_disk", result.bytesOnDisk},
                    {"files", result.filesWritten},
@@ -418,6 +456,12 @@ int QuorRunRecord(const QuorRecordOptions& options, const std::string& manifest,
                                "dropped the samples queued after that"
         : result.interrupted ? "\ninterrupted: the recording was stopped and finalized there"
                              : "");
+    if (result.samplesDropped != 0) {
+      std::printf(
+          "%llu of them in no file: too large for a member file, or after the fileset "
+          "or the disk filled up\n",
+          static_cast<unsigned long long>(result.samplesDropped));
+    }
   }
   return 0;
 }
@@ -446,40 +490,39 @@ std::filesystem::path DemoDirectory(const std::string& requested) {
   return pattern;
 }
 
-void ShowSteps(IQuorMediaFileReader* reader, ULONG trackId) {
-  ULONGLONG first = 0;
-  ULONGLONG last = 0;
-  QuorCheck(reader->GetFirstTimeStamp(trackId, &first), "GetFirstTimeStamp");
-  QuorCheck(reader->GetLastTimeStamp(trackId, &last), "GetLastTimeStamp");
-  const ULONGLONG middle = first + (last - first) / 2 + 10;  // between two frames on purpose
-  CQuorComPtr<IQuorMediaFileSample> sample;
-  QuorCheck(reader->MoveTo(trackId, middle, sample.AddressOf()), "MoveTo");
-  std::printf("  %-16s %s\n", ("MoveTo(" + std::to_string(middle) + ")").c_str(),
-              SampleLine(QuorReadSample(sample.Get())).c_str());
+void ShowSteps(const quor::Reader& reader, std::uint32_t trackId) {
+  const quor::TrackInfo track = reader.track(trackId);
+  if (!track.firstTimestamp || !track.lastTimestamp) return;
+  // Between two frames on purpose.
+  const std::uint64_t middle =
+      *track.firstTimestamp + (*track.lastTimestamp - *track.firstTimestamp) / 2 + 10;
+  const auto show = [](const std::string& call, const std::optional<quor::Sample>& sample) {
+    if (sample)
+      std::printf("  %-16s %s\n", call.c_str(), SampleLine(QuorRecordOf(*sample)).c_str());
+    return sample.has_value();
+  };
+  (void)show("MoveTo(" + std::to_string(middle) + ")", reader.moveTo(trackId, middle));
   for (int i = 0; i < 3; ++i) {
-    if (!Step([&](IQuorMediaFileSample** p) { return reader->MoveNext(trackId, p); }, &sample)) {
-      return;
-    }
-    std::printf("  %-16s %s\n", "MoveNext", SampleLine(QuorReadSample(sample.Get())).c_str());
+    if (!show("MoveNext", reader.next(trackId))) return;
   }
-  if (Step([&](IQuorMediaFileSample** p) { return reader->MovePrevious(trackId, p); }, &sample)) {
-    std::printf("  %-16s %s\n", "MovePrevious", SampleLine(QuorReadSample(sample.Get())).c_str());
-  }
+  (void)show("MovePrevious", reader.previous(trackId));
 }
 
 // Copies the member files to directory/damaged and flips one payload byte in the middle media
-// sample block of one of them; returns the copy's first member file.
-std::filesystem::path MakeDamagedCopy(const std::vector<QuorMemberFileReport>& files,
-                                      const std::filesystem::path& directory) {
+// sample block of one of them (victim); returns the copy's first member file.
+std::filesystem::path MakeDamagedCopy(const std::vector<quor::MemberFile>& files,
+                                      const std::filesystem::path& directory,
+                                      std::filesystem::path* victimPath) {
   const std::filesystem::path copyDirectory = directory / "damaged";
   std::filesystem::create_directories(copyDirectory);
   std::vector<std::filesystem::path> copies;
-  for (const QuorMemberFileReport& file : files) {
+  for (const quor::MemberFile& file : files) {
     copies.push_back(copyDirectory / std::filesystem::path(file.name).filename());
     std::filesystem::copy_file(file.name, copies.back(),
                                std::filesystem::copy_options::overwrite_existing);
   }
   const std::filesystem::path victim = copies.at(std::min(kDemoDamagedFile, copies.size() - 1));
+  *victimPath = victim;
   CQuorBlockWalker walker;
   const QuorBlockWalk walk = walker.Walk(victim.string());
   std::vector<const QuorBlockRecord*> samples;
@@ -537,36 +580,51 @@ int QuorRunDemo(const std::string& requestedDirectory) {
               QuorByteCount(recorded.bytesOnDisk).c_str());
 
   Heading("2. Opening it: quormf info");
-  auto reader = QuorOpenFileSet(fileset, kDemoPassword);
-  const QuorFileSetReport report = QuorReportFileSet(reader.Get(), true);
+  const quor::Reader reader = quor::Reader::open(fileset, kDemoPassword);
+  const QuorFileSetReport report = QuorReportFileSet(reader);
   QuorPrintReport(report);
 
   Heading("3. Seeking to the middle of the camera track and stepping");
   std::printf("  %-16s %12s  %-15s %8s  %s\n", "call", "timestamp", "flags", "size", "payload md5");
-  ShowSteps(reader.Get(), kQuorVideoTrackId);
+  ShowSteps(reader, kQuorVideoTrackId);
 
   Heading("4. Authenticating: quormf verify");
-  const VerifyOutcome intact = Verify(reader.Get(), progress);
+  // Authentication with the tool's progress bar and Ctrl-C goes through the reader object.
+  auto object = QuorOpenFileSet(fileset, kDemoPassword);
+  const VerifyOutcome intact = Verify(object.Get(), progress);
   PrintVerdict(intact);
 
   Heading("5. Damaging a copy and authenticating it again");
-  const std::filesystem::path copy = MakeDamagedCopy(report.files, directory);
+  std::filesystem::path victim;
+  const std::filesystem::path copy = MakeDamagedCopy(report.fileset.files, directory, &victim);
   auto damagedReader = QuorOpenFileSet(copy.string(), kDemoPassword);
   const VerifyOutcome damaged = Verify(damagedReader.Get(), progress);
   PrintVerdict(damaged);
 
-  // This program by the path it runs from, so that the lines work without quormf on the PATH.
+  // This program by the path it runs from and absolute paths, quoted for the shell, so that the
+  // lines run from any directory without quormf on the PATH.
   std::error_code error;
   std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
   if (error) self = "quormf";
+  const auto shell = [](const std::filesystem::path& path) {
+    const std::string text = std::filesystem::absolute(path).string();
+    if (text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
+                               "_./+-") == std::string::npos) {
+      return text;
+    }
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+  };
+  const std::string set = shell(fileset);
+  const std::string me = shell(self);
   std::printf("\nThe fileset is in %s. Try:\n", directory.c_str());
-  std::printf("  %s info %s -p %s\n", self.c_str(), fileset.c_str(), kDemoPassword);
-  std::printf("  %s samples %s -p %s --track 2 --from 1000000 --to 1100000\n", self.c_str(),
-              fileset.c_str(), kDemoPassword);
-  std::printf("  %s dump %s\n", self.c_str(), (directory / "damaged" / "demo2.qmf").c_str());
-  std::printf("  %s salvage %s %s -p %s\n", self.c_str(),
-              (directory / "damaged" / "demo.qmf").c_str(),
-              (directory / "salvaged" / "demo.qmf").c_str(), kDemoPassword);
+  std::printf("  %s info %s -p %s\n", me.c_str(), set.c_str(), kDemoPassword);
+  std::printf("  %s samples %s -p %s --track 2 --from 1000000 --to 1100000\n", me.c_str(),
+              set.c_str(), kDemoPassword);
+  std::printf("  %s dump %s\n", me.c_str(), shell(victim).c_str());
+  std::printf("  %s salvage %s %s -p %s\n", me.c_str(), shell(copy).c_str(),
+              shell(directory / "salvaged" / "demo.qmf").c_str(), kDemoPassword);
   const bool asExpected = intact.result.authentic && !damaged.result.authentic;
   return asExpected ? 0 : 1;
 }

@@ -1,6 +1,6 @@
 // The subcommands of quormf. Each returns the process exit status: 0 success, 1 a negative
-// verdict (not authentic, incomplete, damaged), and throws CQuorError for a failed library call,
-// which main reports and turns into exit status 2.
+// verdict (not authentic, incomplete, damaged), and throws (quor::Error, CQuorError or
+// std::runtime_error with a text in words) for a failure, which main reports with exit status 2.
 #pragma once
 
 #include <optional>
@@ -35,11 +35,12 @@ int QuorRunSalvage(const std::string& source, const std::string& target,
 // path + ".pub".
 int QuorRunKeygen(const std::string& path);
 int QuorRunDump(const std::string& memberFile, bool json);
-// manifest: a JSON file listing every sample written, per track, in the form `samples --json`
-// prints (empty: none).
 // Loads the module (a path, or a name the loader searches for) and calls its DllRegisterServer,
 // or DllUnregisterServer, on the user's class registry, or on the system-wide one (system).
 int QuorRunRegister(const std::string& module, bool system, bool unregister);
+// manifest: a JSON file listing every sample that reached a member file (dropped ones are left
+// out), per track, in the form `samples --json` prints (empty: none). The JSON summary counts
+// the samples handed to the writer and the dropped ones.
 int QuorRunRecord(const QuorRecordOptions& options, const std::string& manifest, bool json);
 
 struct QuorImportArgs {

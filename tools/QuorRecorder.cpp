@@ -12,49 +12,13 @@
 #include <vector>
 
 #include "QuorInterrupt.h"
-#include "quormediafiles/QuorFormatIds.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
-#include "quormediafiles/platform/QuorGuid.h"
 #include "salvage/QuorFileSetDiagnosis.h"
 
 namespace {
 
 // A media sample block is its header, the payload field and the three base fields.
 constexpr ULONGLONG kSampleBlockOverhead = 8 + 8 + 48;
-
-struct WriterProgress {
-  ULONGLONG bytesTotal = 0;
-  WriterStateEnum state = wseCreated;
-  ULONG fileIndex = 0;
-};
-
-WriterProgress Poll(IQuorMediaFileWriter* writer) {
-  CQuorComPtr<IQuorMediaFileRecordingStatus> status;
-  QuorCheck(writer->GetRecordingStatus(status.AddressOf()), "GetRecordingStatus");
-  WriterProgress progress;
-  QuorCheck(status->GetBytesWrittenTotal(&progress.bytesTotal), "GetBytesWrittenTotal");
-  QuorCheck(status->GetWriterState(&progress.state), "GetWriterState");
-  QuorCheck(status->GetCurrentFileIndex(&progress.fileIndex), "GetCurrentFileIndex");
-  return progress;
-}
-
-CQuorComPtr<IQuorTrackMetadata> MakeTrack(ULONG id, const char* name, ULONG sourceId,
-                                          const char* url, bool video, const GUID& format) {
-  auto track = QuorCreate<IQuorTrackMetadata>(CLSID_QuorTrackMetadata);
-  QuorCheck(track->SetTrackId(id), "SetTrackId");
-  QuorCheck(track->SetTrackName(QuorBstr(name).Get()), "SetTrackName");
-  QuorCheck(track->SetSourceId(sourceId), "SetSourceId");
-  QuorCheck(track->SetSourceUrl(QuorBstr(url).Get()), "SetSourceUrl");
-  QuorCheck(track->SetVideoFlag(QuorVariantBool(video)), "SetVideoFlag");
-  QuorCheck(track->SetAudioFlag(QuorVariantBool(!video)), "SetAudioFlag");
-  const CQuorBstr formatText = QuorBstr(QuorGuidToString(format));
-  if (video) {
-    QuorCheck(track->SetVideoFormatIdentifier(formatText.Get()), "SetVideoFormatIdentifier");
-  } else {
-    QuorCheck(track->SetAudioFormatIdentifier(formatText.Get()), "SetAudioFormatIdentifier");
-  }
-  return track;
-}
 
 // An advisory lock on a fileset's first member file, held by the quormf that records into it, so
 // that a second one refuses to overwrite it. Closing the descriptor releases it.
@@ -106,51 +70,80 @@ void ClearOldFileSet(const std::string& path) {
   }
 }
 
+// quor::Writer::create, whose failure (std::runtime_error) says in words what is wrong with path
+// and then names the result code.
+quor::Writer Create(const std::string& path, const quor::Limits& limits,
+                    const std::vector<quor::TrackSpec>& tracks,
+                    const quor::WriterOptions& options) {
+  try {
+    return quor::Writer::create(path, limits, tracks, options);
+  } catch (const quor::Error& e) {
+    std::string text;
+    if (e.code() == HRESULT_FROM_WIN32(ERROR_FILE_EXISTS)) {
+      text = path + " already exists: give --overwrite to replace its fileset";
+    } else if (e.code() == E_INVALIDARG && std::filesystem::path(path).extension().empty()) {
+      text =
+          path + " has no extension: the member files are named after it (cam.qmf, cam1.qmf, ...)";
+    }
+    const bool explained = !text.empty();
+    if (!explained) text = "cannot record into " + path;
+    text += ": " + QuorResultCodeText(e.code());
+    if (!explained && !e.description().empty()) text += "\n  the library says: " + e.description();
+    throw std::runtime_error(text);
+  }
+}
+
 }  // namespace
+
+quor::SampleFlags QuorFlagsOf(const QuorMediaSample& sample) noexcept {
+  using F = quor::SampleFlags;
+  return (sample.keyFrame ? F::KeyFrame : F::NotKeyFrame) | (sample.video ? F::Video : F::None) |
+         (sample.audio ? F::Audio : F::None);
+}
 
 QuorRecordResult CQuorRecorder::Record() {
   using Clock = std::chrono::steady_clock;
   // From before the first member file exists, so that a signal sent once it exists is caught.
   CQuorInterruptScope interruptScope;
   if (m_options.overwrite) ClearOldFileSet(m_options.path);
-  auto writer = QuorCreate<IQuorMediaFileWriter>(CLSID_QuorMediaFileWriter);
-  // The key is checked before the first member file is created.
-  if (!m_options.signingKey.empty()) {
-    CQuorComPtr<IQuorMediaFileWriterSeal> seal;
-    QuorCheck(writer.As(&seal), "QueryInterface(IQuorMediaFileWriterSeal)");
-    QuorCheck(seal->SetSigningKey(QuorBstr(m_options.signingKey).Get()), "SetSigningKey");
-  }
-  QuorCheck(writer->Initialize(QuorBstr(m_options.path).Get(), m_options.maxSizeKiB,
-                               m_options.maxFiles, QuorVariantBool(m_options.overwrite)),
-            "Initialize");
+  std::vector<quor::TrackSpec> tracks(2);
+  quor::TrackSpec& camera = tracks[0];
+  camera.id = kQuorVideoTrackId;
+  camera.name = "camera";
+  camera.sourceId = 1;
+  camera.sourceUrl = "synthetic://camera";
+  camera.video = true;
+  camera.videoFormat = "H.264";
+  quor::TrackSpec& microphone = tracks[1];
+  microphone.id = kQuorAudioTrackId;
+  microphone.name = "microphone";
+  microphone.sourceId = 2;
+  microphone.pairId = kQuorVideoTrackId;
+  microphone.sourceUrl = "synthetic://microphone";
+  microphone.audio = true;
+  microphone.audioFormat = "AAC";
+  quor::WriterOptions options;
+  options.overwrite = m_options.overwrite;
+  options.description = m_options.description;
+  options.password = m_options.password;
+  options.signingKey = m_options.signingKey;
+  options.durable = m_options.durable;
+  options.indexPeriodSeconds = m_options.indexPeriodSeconds;
+  quor::Limits limits;
+  limits.maxFileSizeKiB = m_options.maxSizeKiB;
+  limits.maxFiles = m_options.maxFiles;
+  quor::Writer writer = Create(m_options.path, limits, tracks, options);
   CRecordingLock lock;
   (void)lock.TryLock(m_options.path);  // (void): the file was just created, so this one wins
-  if (!m_options.description.empty()) {
-    QuorCheck(writer->SetDescription(QuorBstr(m_options.description).Get()), "SetDescription");
-  }
-  if (!m_options.password.empty()) {
-    QuorCheck(writer->SetPassword(QuorBstr(m_options.password).Get()), "SetPassword");
-  }
-  QuorCheck(writer->AddTrack(MakeTrack(kQuorVideoTrackId, "camera", 1, "synthetic://camera", true,
-                                       kQuorFormatVideoH264)
-                                 .Get()),
-            "AddTrack");
-  auto microphone = MakeTrack(kQuorAudioTrackId, "microphone", 2, "synthetic://microphone", false,
-                              kQuorFormatAudioAac);
-  QuorCheck(microphone->SetPairId(kQuorVideoTrackId), "SetPairId");
-  QuorCheck(writer->AddTrack(microphone.Get()), "AddTrack");
-  CQuorComPtr<IQuorMediaFileWriterOptions> options;
-  QuorCheck(writer.As(&options), "QueryInterface(IQuorMediaFileWriterOptions)");
-  QuorCheck(options->SetDurable(QuorVariantBool(m_options.durable)), "SetDurable");
-  QuorCheck(options->SetIndexPeriod(m_options.indexPeriodSeconds), "SetIndexPeriod");
-  QuorCheck(writer->StartRecording(), "StartRecording");
 
   const ULONGLONG durationUs = static_cast<ULONGLONG>(
       std::llround(std::max(0.0, m_options.durationSeconds) * kQuorTicksPerSecond));
-  const ULONGLONG headBytes = Poll(writer.Get()).bytesTotal;
+  quor::WriterStatus status = writer.status();
+  const ULONGLONG headBytes = status.bytesWrittenTotal;
   CQuorSyntheticSource source(durationUs);
   QuorSyntheticSample next;
   QuorRecordResult result;
+  ULONGLONG refused = 0;  // too large for a member file: refused before the queue
   ULONGLONG expectedBytes = headBytes;
   unsigned lastPercent = 101;
   const Clock::time_point start = Clock::now();
@@ -159,54 +152,51 @@ QuorRecordResult CQuorRecorder::Record() {
       std::this_thread::sleep_until(start + std::chrono::microseconds(next.timestamp));
     // Keep the queue short: the writer copies each sample, so an unthrottled source would hold
     // the whole recording in memory.
-    WriterProgress progress = Poll(writer.Get());
-    while (progress.state == wseStarted && expectedBytes > progress.bytesTotal + kMaxQueuedBytes) {
+    status = writer.status();
+    while (status.state == quor::WriterState::Started &&
+           expectedBytes > status.bytesWrittenTotal + kMaxQueuedBytes) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      progress = Poll(writer.Get());
+      status = writer.status();
     }
-    if (progress.state == wseFinished) {
+    if (status.state == quor::WriterState::Finished) {
       result.stoppedFull = true;
       break;
     }
-
-    auto sample = QuorCreate<IQuorMediaFileSample>(CLSID_QuorMediaFileSample);
-    QuorCheck(sample->SetTimestamp(next.timestamp), "SetTimestamp");
-    QuorCheck(sample->SetFlags(QuorVariantBool(next.keyFrame), QuorVariantBool(next.video),
-                               QuorVariantBool(next.audio)),
-              "SetFlags");
-    CQuorSafeArray payload = QuorByteArray(next.payload);
-    SAFEARRAY* payloadArray = payload.Get();
-    QuorCheck(sample->SetPayloadData(&payloadArray), "SetPayloadData");
-    QuorCheck(writer->Write(next.trackId, sample.Get()), "Write");
-    expectedBytes += next.payload.size() + kSampleBlockOverhead;
     ++result.samplesWritten;
     result.payloadBytes += next.payload.size();
-    if (m_onSample) m_onSample(next);
+    bool written = true;
+    try {
+      (void)writer.write(next.trackId, next.timestamp, QuorFlagsOf(next),
+                         std::span<const std::uint8_t>(next.payload));  // (void): rollover
+      expectedBytes += next.payload.size() + kSampleBlockOverhead;
+    } catch (const quor::Error& e) {
+      if (e.code() != quor::codes::FileFull) throw;
+      ++refused;
+      written = false;
+    }
+    if (m_onSample && written) {
+      // The writer counts what it drops; a count that grew while this sample was the only one
+      // queued names it.
+      const ULONGLONG droppedBefore = status.droppedSamples;
+      writer.drain();
+      status = writer.status();
+      written = status.droppedSamples == droppedBefore;
+    }
+    if (m_onSample && written) m_onSample(next);
     const unsigned percent =
         durationUs == 0 ? 100 : static_cast<unsigned>(next.timestamp * 100 / durationUs);
     if (m_onProgress && percent != lastPercent) m_onProgress(lastPercent = percent);
   }
 
-  // Wait for the worker to write what is queued: StopRecording closes the file at once.
-  WriterProgress progress = Poll(writer.Get());
-  ULONGLONG lastSeen = 0;
-  int stablePolls = 0;
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(60);
-  while (progress.state == wseStarted && Clock::now() < deadline) {
-    if (progress.bytesTotal >= expectedBytes && progress.bytesTotal == lastSeen) {
-      if (++stablePolls >= 3) break;
-    } else {
-      stablePolls = 0;
-    }
-    lastSeen = progress.bytesTotal;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    progress = Poll(writer.Get());
-  }
-  if (progress.state == wseFinished) result.stoppedFull = true;
+  writer.drain();
+  status = writer.status();
+  if (status.state == quor::WriterState::Finished) result.stoppedFull = true;
   result.interrupted = CQuorInterruptScope::Interrupted();
-  result.filesWritten = progress.fileIndex + 1;
-  QuorCheck(writer->StopRecording(), "StopRecording");
-  result.bytesOnDisk = Poll(writer.Get()).bytesTotal;
+  result.filesWritten = status.currentFileIndex + 1;
+  writer.stop();
+  status = writer.status();
+  result.bytesOnDisk = status.bytesWrittenTotal;
+  result.samplesDropped = refused + status.droppedSamples;
   if (m_onProgress) m_onProgress(100);
   return result;
 }

@@ -1,14 +1,12 @@
-// CQuorRecorder: records the synthetic two-track source into a fileset through a writer object
-// (CLSID_QuorMediaFileWriter), the way an application would: Initialize, description, password,
-// AddTrack per track, StartRecording, Write per sample, StopRecording.
+// CQuorRecorder: records the synthetic two-track source into a fileset through quor::Writer, the
+// way an application would: create with the limits, tracks and options, write per sample, stop.
 //
-// Write only queues a sample; the recorder keeps at most kMaxQueuedBytes of payload ahead of
-// what the writer's status reports as written, and before StopRecording waits until the queue
-// has reached the disk, so that no sample is dropped by the stop. SIGINT and SIGTERM stop the
-// source early and the fileset is finalized as at its end. With overwrite, the members of the
-// fileset already at the path are removed first, unless another quormf is recording into it
-// (each recorder holds an advisory lock on its first member file): that throws
-// std::runtime_error. Failures throw CQuorError. One thread.
+// write only queues a sample; the recorder keeps at most kMaxQueuedBytes of payload ahead of
+// what the writer's status reports as written, and stop() writes what is queued before it
+// closes the last file. SIGINT and SIGTERM stop the source early and the fileset is finalized as
+// at its end. With overwrite, the members of the fileset already at the path are removed first,
+// unless another quormf is recording into it (each recorder holds an advisory lock on its first
+// member file): that throws std::runtime_error. Failures throw quor::Error. One thread.
 #pragma once
 
 #include <functional>
@@ -17,6 +15,10 @@
 
 #include "QuorSyntheticSource.h"
 #include "quormediafiles/platform/QuorTypes.h"
+#include "quormediafiles/quor.hpp"
+
+// The flags a synthetic or imported sample is written with.
+quor::SampleFlags QuorFlagsOf(const QuorMediaSample& sample) noexcept;
 
 struct QuorRecordOptions {
   std::string path;  // member file 0; the others are named after it
@@ -33,7 +35,10 @@ struct QuorRecordOptions {
 };
 
 struct QuorRecordResult {
-  ULONGLONG samplesWritten = 0;  // handed to Write (a full fileset drops the last ones)
+  ULONGLONG samplesWritten = 0;  // handed to the writer, the dropped ones included
+  // Handed over but in no file: too large for a member file, or queued after the fileset or the
+  // disk filled up (the writer's count).
+  ULONGLONG samplesDropped = 0;
   ULONGLONG payloadBytes = 0;
   ULONGLONG bytesOnDisk = 0;
   ULONG filesWritten = 0;
@@ -47,7 +52,8 @@ class CQuorRecorder {
 
   explicit CQuorRecorder(QuorRecordOptions options) : m_options(std::move(options)) {}
 
-  // Called for every sample that Write accepted before the recording ended.
+  // Called for every sample that reached a member file. Setting it makes the recorder wait for
+  // each sample to be written before the next, to tell written samples from dropped ones.
   void OnSample(std::function<void(const QuorSyntheticSample&)> callback) {
     m_onSample = std::move(callback);
   }

@@ -2,90 +2,80 @@
 
 #include <algorithm>
 #include <map>
+#include <utility>
+#include <vector>
 
-#include "QuorFileSetReport.h"
-#include "quormediafiles/QuorMediaFilesCpp.h"
-
-QuorSampleRecord QuorReadSample(IQuorMediaFileSample* sample) {
+QuorSampleRecord QuorRecordOf(const quor::Sample& sample) {
   QuorSampleRecord record;
-  QuorCheck(sample->GetTimestamp(&record.timestamp), "GetTimestamp");
-  VARIANT_BOOL key = VARIANT_FALSE, video = VARIANT_FALSE, audio = VARIANT_FALSE;
-  QuorCheck(sample->GetFlags(&key, &video, &audio), "GetFlags");
-  record.keyFrame = QuorIsTrue(key);
-  record.video = QuorIsTrue(video);
-  record.audio = QuorIsTrue(audio);
-  CQuorSafeArray payload;
-  const HRESULT hr = sample->GetPayloadData(payload.AddressOf());
-  if (hr != MFS_E_NO_VALUE) QuorCheck(hr, "GetPayloadData");
-  record.payload = QuorBytes(payload.Get());
+  record.timestamp = sample.timestamp();
+  record.flags = sample.flags();
+  const std::span<const std::byte> payload = sample.payload();
+  record.payload = {reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()};
   return record;
 }
 
-void QuorLoadSampleCheck(IQuorMediaFileReader* reader, CQuorSampleCheck* check) {
+void QuorLoadSampleCheck(const quor::Reader& reader, CQuorSampleCheck* check) {
   std::vector<std::string> names;
-  for (const QuorMemberFileReport& file : QuorReportFiles(reader)) names.push_back(file.name);
-  QuorCheck(check->Load(names), "checking the sample blocks");
+  for (quor::MemberFile& file : reader.info().files) names.push_back(std::move(file.name));
+  if (const HRESULT hr = check->Load(names); FAILED(hr)) {
+    throw quor::Error(hr, "CQuorSampleCheck::Load", "cannot check the sample blocks");
+  }
 }
 
-void QuorForEachSample(IQuorMediaFileReader* reader, CQuorSampleCheck& check,
+void QuorForEachSample(const quor::Reader& reader, CQuorSampleCheck& check,
                        const QuorSampleRange& range,
                        const std::function<void(const QuorSampleRecord&)>& visit) {
-  const ULONG track = range.trackId;
-  ULONGLONG first = 0;
-  ULONGLONG last = 0;
-  const HRESULT firstResult = reader->GetFirstTimeStamp(track, &first);
-  if (firstResult == MFS_E_NO_VALUE) {
-    (void)QuorTakeErrorDescription();  // (void): a track without samples lists nothing
-    return;
-  }
-  QuorCheck(firstResult, "GetFirstTimeStamp");
-  QuorCheck(reader->GetLastTimeStamp(track, &last), "GetLastTimeStamp");
-  const ULONGLONG from = std::max(first, range.from.value_or(first));
-  const ULONGLONG to = range.to.value_or(last);
-  if (from > to || from > last) return;
-
   using Entry = CQuorSampleCheck::Entry;
-  std::map<ULONGLONG, std::size_t> seen;  // samples read so far per timestamp
-  const Entry* entry = nullptr;           // of the last sample read
-  const Entry* lastBad = nullptr;         // of the last sample the reader could not read
-  const Entry* highest = nullptr;         // the furthest entry visited
-  CQuorComPtr<IQuorMediaFileSample> sample;
-  HRESULT hr = reader->MoveTo(track, from, sample.AddressOf());
-  for (;;) {
-    if (hr == MFS_E_NO_VALUE) {
-      (void)QuorTakeErrorDescription();  // (void): the end of the track
+  const std::uint32_t track = range.trackId;
+  const std::uint64_t from = range.from.value_or(0);
+  const std::uint64_t to = range.to.value_or(UINT64_MAX);
+  // The track's index entries in the order they were recorded (by the fileset index of their
+  // file, then by position), which is the order the reader steps in: the entry after the last
+  // one met is the sample a failed step could not read. The check numbers the files as
+  // QuorLoadSampleCheck gave them, in the reader's order.
+  std::vector<std::uint32_t> filesetIndex;
+  for (const quor::MemberFile& file : reader.info().files) {
+    filesetIndex.push_back(file.filesetIndex.value_or(0));
+  }
+  const auto recorded = [&](const Entry* e) {
+    return std::make_pair(e->file < filesetIndex.size() ? filesetIndex[e->file] : 0, e->position);
+  };
+  std::vector<const Entry*> stored;
+  for (const Entry* e = check.LowerBound(track, 0); e; e = check.Next(track, e)) {
+    stored.push_back(e);
+  }
+  std::sort(stored.begin(), stored.end(),
+            [&](const Entry* a, const Entry* b) { return recorded(a) < recorded(b); });
+  std::map<const Entry*, std::size_t> place;
+  for (std::size_t i = 0; i < stored.size(); ++i) place[stored[i]] = i;
+  std::map<std::uint64_t, std::size_t> seen;  // samples met so far per timestamp
+  std::optional<std::size_t> last;            // place of the last entry met
+
+  reader.forEachSample(track, from, to, [&](const quor::Sample* sample) {
+    if (sample) {
+      QuorSampleRecord record = QuorRecordOf(*sample);
+      const Entry* entry = check.Find(track, record.timestamp, seen[record.timestamp]++);
+      if (entry) last = place[entry];
+      record.hashValid = entry == nullptr || check.IsIntact(*entry);
+      visit(record);
       return;
     }
-    if (FAILED(hr)) {
-      // The reader failed on the next sample: report it, then move to the one after it. Each
-      // failure moves lastBad on, so the walk ends.
-      (void)QuorTakeErrorDescription();  // (void): reported as an unreadable sample
-      const Entry* bad = entry ? check.Next(track, entry) : check.LowerBound(track, from);
-      if (bad && lastBad && bad <= lastBad) bad = check.Next(track, lastBad);
-      if (!bad || bad->timestamp > to) return;
-      lastBad = bad;
-      if (bad->timestamp >= from && (!highest || bad > highest)) {
-        QuorSampleRecord unreadable;
-        unreadable.timestamp = bad->timestamp;
-        unreadable.hashValid = false;
-        unreadable.readable = false;
-        highest = bad;
-        visit(unreadable);
-      }
-      const Entry* after = check.Next(track, bad);
-      if (!after) return;
-      entry = bad;
-      hr = reader->MoveTo(track, after->timestamp, sample.AddressOf());
-      continue;
+    // The first step lands where MoveTo(from) does: at the first entry from on, or before it.
+    const Entry* entry = nullptr;
+    if (last) {
+      if (*last + 1 < stored.size()) entry = stored[*last + 1];
+    } else {
+      entry = check.LowerBound(track, from);
     }
-    QuorSampleRecord record = QuorReadSample(sample.Get());
-    entry = check.Find(track, record.timestamp, seen[record.timestamp]++);
-    if (record.timestamp > to) return;
-    if (record.timestamp >= from && (!entry || !highest || entry > highest)) {
-      record.hashValid = entry == nullptr || check.IsIntact(*entry);
-      if (entry) highest = entry;
-      visit(record);
+    QuorSampleRecord unreadable;
+    unreadable.hashValid = false;
+    unreadable.readable = false;
+    if (entry) {
+      last = place[entry];
+      ++seen[entry->timestamp];
+      unreadable.timestamp = entry->timestamp;
+      if (entry->timestamp < from || entry->timestamp > to) return;
     }
-    hr = reader->MoveNext(track, sample.AddressOf());
-  }
+    visit(unreadable);
+  });
 }

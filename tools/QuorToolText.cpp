@@ -7,34 +7,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "quormediafiles/QuorFormatIds.h"
-#include "quormediafiles/platform/QuorGuid.h"
-
-std::vector<std::string> QuorStatusWords(ULONG flags) {
-  static constexpr const char* kWords[] = {"last",   "finalized", "authentic",
-                                           "tested", "recovered", "track-info-unreadable"};
-  std::vector<std::string> words;
-  for (unsigned bit = 0; bit < 32; ++bit) {
-    const ULONG mask = 1u << bit;
-    if ((flags & mask) == 0) continue;
-    if (bit < std::size(kWords)) {
-      words.emplace_back(kWords[bit]);
-    } else {
-      char text[16];
-      std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(mask));
-      words.emplace_back(text);
-    }
-  }
-  return words;
-}
-
-std::vector<std::string> QuorSampleFlagWords(bool keyFrame, bool video, bool audio) {
-  std::vector<std::string> words;
-  if (keyFrame) words.emplace_back("key");
-  if (video) words.emplace_back("video");
-  if (audio) words.emplace_back("audio");
-  return words;
-}
+#include "quormediafiles/quor.hpp"
 
 std::string QuorJoin(const std::vector<std::string>& words, const char* separator) {
   std::string text;
@@ -45,14 +18,7 @@ std::string QuorJoin(const std::vector<std::string>& words, const char* separato
   return text;
 }
 
-std::string QuorFormatName(const std::string& bracedGuid) {
-  GUID id = GUID_NULL;
-  if (FAILED(QuorGuidFromString(bracedGuid, &id))) return {};
-  for (const CQuorNamedFormat& n : kQuorFormatNames) {
-    if (*n.id == id) return n.name;
-  }
-  return {};
-}
+std::string QuorFormatName(const std::string& bracedGuid) { return quor::formatName(bracedGuid); }
 
 std::string QuorHex(std::span<const std::uint8_t> bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";

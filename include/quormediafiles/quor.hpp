@@ -189,6 +189,21 @@ struct FileSetInfo {
   std::vector<MemberFile> files;  // in the order the reader numbers them (the named file first)
 };
 
+// How many samples one track holds, counted the way forEachSample() walks the whole track: every
+// sample from the first to the end of the track in the order the files store them, including
+// samples whose timestamp goes back (frames stored by presentation time) and samples whose block
+// cannot be read.
+struct SampleCounts {
+  std::uint64_t samples = 0;       // every sample, the unreadable ones included
+  std::uint64_t keyFrames = 0;     // readable samples with SampleFlags::KeyFrame
+  std::uint64_t payloadBytes = 0;  // of the readable samples
+  std::uint64_t unreadable = 0;    // samples whose block the reader could not read
+};
+
+// What track() and tracks() read: the metadata alone (cheap), or also the sample counts, which
+// read every sample block of the track once.
+enum class TrackDetail { Metadata, Counts };
+
 struct TrackInfo {
   std::uint32_t id = 0;
   std::string name;  // "" when none was recorded
@@ -206,6 +221,10 @@ struct TrackInfo {
   std::vector<std::string> filters;             // further class identifiers, in the order recorded
   std::optional<std::uint64_t> firstTimestamp;  // absent for a track without samples
   std::optional<std::uint64_t> lastTimestamp;
+  // The result code when the reader cannot describe the track (a format identifier outside its
+  // table): the metadata fields above are then empty; id, timestamps and counts are still set.
+  std::optional<std::int32_t> metadataError;
+  std::optional<SampleCounts> counts;  // set only with TrackDetail::Counts
 };
 
 class Reader;
@@ -264,13 +283,18 @@ class SampleIterator {
   std::shared_ptr<detail::ReaderCore> m_core;
   Sample m_sample;
   std::uint32_t m_track = 0;
+  std::uint64_t m_from = 0;
   std::uint64_t m_to = 0;
   std::uint64_t m_generation = 0;  // the track's move count after this iterator's last step
   bool m_done = true;
 };
 
-// The samples of one track with from <= timestamp <= to, in file order. begin() positions the
-// track (so call it once per range); an empty range when no sample falls inside.
+// The samples of one track with from <= timestamp <= to, in the order the files store them.
+// begin() positions the track where Reader::moveTo(from) lands (so call it once per range); the
+// walk skips every sample below from and ends at the end of the track or at the first sample
+// above to. A track whose timestamps go back (frames stored by presentation time) is therefore
+// listed whole by the default range, while a range with an upper end stops at the first sample
+// past it. An empty range when no sample falls inside.
 class SampleRange {
  public:
   SampleIterator begin();
@@ -349,6 +373,12 @@ class Reader {
   std::vector<TrackInfo> tracks() const;
   std::vector<std::uint32_t> trackIds() const;
   TrackInfo track(std::uint32_t id) const;  // Error (E_INVALIDARG) for an unknown id
+  // The same, with TrackDetail::Counts also counting each track's samples (forEachSample over
+  // the whole track: every sample block is read once; moves the tracks' read positions, so
+  // their iterators go stale). A track the reader cannot describe comes with metadataError set
+  // instead of throwing.
+  std::vector<TrackInfo> tracks(TrackDetail detail) const;
+  TrackInfo track(std::uint32_t id, TrackDetail detail) const;
 
   // The samples of track with from <= timestamp <= to. Throws Error (E_INVALIDARG) for an
   // unknown track when the range begins.
@@ -358,9 +388,19 @@ class Reader {
   // it) and returns it; std::nullopt for a track without samples. Makes the track's
   // iterators stale.
   std::optional<Sample> moveTo(std::uint32_t track, std::uint64_t t) const;
-  // Steps track forward or back from its position; std::nullopt at the end of the track.
+  // Steps track forward or back from its position; std::nullopt at the end of the track. A
+  // sample whose block cannot be read throws Error, and the track stays on it, so the next step
+  // goes on past it.
   std::optional<Sample> next(std::uint32_t track) const;
   std::optional<Sample> previous(std::uint32_t track) const;
+
+  // Calls visit for every sample of track that samples(track, from, to) lists, in the same
+  // order, but goes on past a sample whose block cannot be read: visit then gets nullptr (its
+  // timestamp is unknown; such a sample is passed on wherever the walk meets it). A sample and
+  // its payload are valid during the call only. Throws Error for an unknown track and for what
+  // visit throws; moves the track's read position (its iterators go stale). Calling thread.
+  void forEachSample(std::uint32_t track, std::uint64_t from, std::uint64_t to,
+                     const std::function<void(const Sample* sample)>& visit) const;
 
   // Re-reads every block of every file and checks block indexes, block hashes and file hashes.
   // progress (optional) gets percentages from another thread; a stop request on stop ends the

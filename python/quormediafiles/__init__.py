@@ -24,8 +24,8 @@ import os
 from typing import Optional, Sequence, Union
 
 from . import _native
-from ._native import (Authentication, FileSetInfo, FileVerdict, MemberFile, Sample, SealCheck,
-                      TrackInfo, WriterStatus, format_name)
+from ._native import (Authentication, FileSetInfo, FileVerdict, MemberFile, Sample,
+                      SampleCounts, SealCheck, TrackInfo, WriterStatus, format_name)
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
@@ -139,6 +139,6 @@ class Writer(_native.Writer):
 
 
 __all__ = ["open", "Reader", "Writer", "Track", "Sample", "SampleFlags", "FileStatus",
-           "QuorError", "FileSetInfo", "MemberFile", "TrackInfo", "Authentication",
-           "FileVerdict", "WriterStatus", "SealCheck", "format_name"] + sorted(
+           "QuorError", "FileSetInfo", "MemberFile", "TrackInfo", "SampleCounts",
+           "Authentication", "FileVerdict", "WriterStatus", "SealCheck", "format_name"] + sorted(
                c.__name__ for c in _CLASSES.values())

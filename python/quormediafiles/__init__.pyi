@@ -87,6 +87,12 @@ class FileSetInfo:
     complete: bool
     files: list[MemberFile]
 
+class SampleCounts:
+    samples: int  # every sample, the unreadable ones included
+    key_frames: int
+    payload_bytes: int
+    unreadable: int  # samples whose block cannot be read
+
 class TrackInfo:
     id: int
     name: str
@@ -104,6 +110,8 @@ class TrackInfo:
     filters: list[str]
     first_timestamp: Optional[int]
     last_timestamp: Optional[int]
+    metadata_error: Optional[int]  # the result code when the reader cannot describe the track
+    counts: Optional[SampleCounts]  # set by Reader.counted_tracks() only
 
 class Sample:
     timestamp: int
@@ -141,6 +149,8 @@ class Reader:
     def info(self) -> FileSetInfo: ...
     @property
     def tracks(self) -> list[TrackInfo]: ...
+    # The tracks with their sample counts: reads every sample block once.
+    def counted_tracks(self) -> list[TrackInfo]: ...
     @property
     def closed(self) -> bool: ...
     def samples(self, track: int, *, start: int = ..., end: Optional[int] = ...) -> Iterator[Sample]: ...

@@ -42,9 +42,11 @@ struct ReaderCore {
     });
   }
 
-  // Moves track and fills out with the sample there; false at the end of the track (out is
-  // then empty). Reuses out's handle when nobody else holds it.
-  bool Step(Sample& out, std::uint32_t track, Move move, std::uint64_t t, const char* operation) {
+  // Moves track and fills out with the sample there; the move's result code (out is empty when
+  // it failed, and on MFS_E_NO_VALUE at the end of the track). Reuses out's handle when nobody
+  // else holds it. The error information of a failure is left for the caller.
+  HRESULT TryMove(Sample& out, std::uint32_t track, Move move, std::uint64_t t,
+                  const char* operation) {
     IQuorMediaFileReader* r = Get(operation);
     ++moves[track];
     // The sample this replaces goes first when nobody else holds it, so that the new one can
@@ -52,8 +54,8 @@ struct ReaderCore {
     if (out.m_handle && out.m_handle.use_count() == 1) {
       out.m_handle->object = CQuorComPtr<IQuorMediaFileSample>();
       out.m_handle->copy = CQuorSafeArray();
-      out.m_payload = {};
     }
+    out.m_payload = {};
     CQuorComPtr<IQuorMediaFileSample> object;
     HRESULT hr = S_OK;
     switch (move) {
@@ -67,13 +69,22 @@ struct ReaderCore {
         hr = r->MovePrevious(track, object.AddressOf());
         break;
     }
+    if (FAILED(hr)) {
+      out = Sample();
+      return hr;
+    }
+    Fill(out, std::move(object));
+    return hr;
+  }
+
+  // TryMove, throwing Error for a failure; false at the end of the track.
+  bool Step(Sample& out, std::uint32_t track, Move move, std::uint64_t t, const char* operation) {
+    const HRESULT hr = TryMove(out, track, move, t, operation);
     if (hr == MFS_E_NO_VALUE && move != Move::To) {
       (void)QuorTakeErrorDescription();  // (void): the end of the track is an answer
-      out = Sample();
       return false;
     }
     Check(hr, operation);
-    Fill(out, std::move(object));
     return true;
   }
 
@@ -124,8 +135,12 @@ SampleIterator& SampleIterator::operator++() {
                 "stale iterator: track " + std::to_string(m_track) +
                     " was moved by moveTo or another range since this iterator's last step");
   }
-  if (!core.Step(m_sample, m_track, ReaderCore::Move::Next, 0, "MoveNext") ||
-      m_sample.timestamp() > m_to) {
+  // Samples below from are skipped wherever they come: timestamps may go back.
+  bool more = true;
+  do {
+    more = core.Step(m_sample, m_track, ReaderCore::Move::Next, 0, "MoveNext");
+  } while (more && m_sample.timestamp() < m_from);
+  if (!more || m_sample.timestamp() > m_to) {
     m_sample = Sample();
     m_done = true;
   }
@@ -137,6 +152,7 @@ SampleIterator SampleRange::begin() {
   SampleIterator it;
   it.m_core = m_core;
   it.m_track = m_track;
+  it.m_from = m_from;
   it.m_to = m_to;
   ReaderCore& core = *m_core;
   const std::optional<std::uint64_t> first = core.FirstTimestamp(m_track, "samples");
@@ -286,10 +302,71 @@ TrackInfo Reader::track(std::uint32_t id) const {
   });
 }
 
-std::vector<TrackInfo> Reader::tracks() const {
+TrackInfo Reader::track(std::uint32_t id, TrackDetail detail) const {
+  TrackInfo t;
+  try {
+    t = track(id);
+  } catch (const Error& e) {
+    if (e.code() == E_INVALIDARG) throw;  // an unknown track
+    // The metadata is unreadable; what the reader knows of the samples is still there.
+    t = TrackInfo();
+    t.id = id;
+    t.metadataError = e.code();
+    t.firstTimestamp = m_core->FirstTimestamp(id, "track");
+    t.lastTimestamp = Translate([&] {
+      return QuorGetOptional<ULONGLONG>(
+          [&](ULONGLONG* p) { return m_core->Get("track")->GetLastTimeStamp(id, p); },
+          "GetLastTimeStamp");
+    });
+  }
+  if (detail == TrackDetail::Counts) {
+    SampleCounts& counts = t.counts.emplace();
+    forEachSample(id, 0, UINT64_MAX, [&](const Sample* s) {
+      ++counts.samples;
+      if (!s) {
+        ++counts.unreadable;
+        return;
+      }
+      if (s->keyFrame()) ++counts.keyFrames;
+      counts.payloadBytes += s->payload().size();
+    });
+  }
+  return t;
+}
+
+std::vector<TrackInfo> Reader::tracks() const { return tracks(TrackDetail::Metadata); }
+
+std::vector<TrackInfo> Reader::tracks(TrackDetail detail) const {
   std::vector<TrackInfo> all;
-  for (std::uint32_t id : trackIds()) all.push_back(track(id));
+  for (std::uint32_t id : trackIds()) all.push_back(track(id, detail));
   return all;
+}
+
+void Reader::forEachSample(std::uint32_t track, std::uint64_t from, std::uint64_t to,
+                           const std::function<void(const Sample* sample)>& visit) const {
+  static constexpr const char* kOperation = "forEachSample";
+  ReaderCore& core = CoreOf(m_core, kOperation);
+  const std::optional<std::uint64_t> first = core.FirstTimestamp(track, kOperation);
+  if (!first || from > to) return;
+  // A move that fails on a sample block leaves the track on that sample, so the next step goes
+  // on past it. MFS_E_NOT_SET: a MoveTo that failed before it positioned the track ends the walk.
+  Sample s;
+  HRESULT hr = core.TryMove(s, track, ReaderCore::Move::To, std::max(from, *first), "MoveTo");
+  for (;;) {
+    if (hr == MFS_E_NO_VALUE || hr == MFS_E_NOT_SET) {
+      (void)QuorTakeErrorDescription();  // (void): the end of the track
+      return;
+    }
+    if (FAILED(hr)) {
+      (void)QuorTakeErrorDescription();  // (void): passed on as an unreadable sample
+      visit(nullptr);
+    } else if (s.timestamp() > to) {
+      return;
+    } else if (s.timestamp() >= from) {
+      visit(&s);
+    }
+    hr = core.TryMove(s, track, ReaderCore::Move::Next, 0, "MoveNext");
+  }
 }
 
 SampleRange Reader::samples(std::uint32_t track, std::uint64_t from, std::uint64_t to) const {

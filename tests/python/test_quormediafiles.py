@@ -48,6 +48,20 @@ def test_recording_reads_back_without_copies(tmp_path):
         assert fs.next(1) is None
 
 
+def test_counted_tracks_count_every_sample_even_when_timestamps_go_back(tmp_path):
+    path = tmp_path / "cam.qmf"
+    stored = [0, 30, 10, 20, 60, 40, 50]  # frames stored by presentation time
+    with qmf.Writer(path, [qmf.Track(id=1, name="door", video=True)]) as w:
+        for t in stored:
+            w.write(1, t, KEY_VIDEO if t == 0 else DELTA_VIDEO, payload(t))
+    with qmf.open(path) as fs:
+        assert fs.tracks[0].counts is None
+        (door,) = fs.counted_tracks()
+        assert (door.counts.samples, door.counts.key_frames, door.counts.unreadable) == (7, 1, 0)
+        assert door.counts.payload_bytes == sum(len(payload(t)) for t in stored)
+        assert [s.timestamp for s in fs.samples(1)] == stored
+
+
 def test_verify_reports_progress_and_damage(tmp_path):
     path = record(tmp_path / "cam.qmf", count=300, max_file_size_kib=8, max_files=32)
     seen = []

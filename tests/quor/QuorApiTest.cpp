@@ -108,6 +108,40 @@ TEST_F(QuorApiTest, RangesAndMovesStopAtTheirEnds) {
   EXPECT_FALSE(reader.moveTo(2, 5).has_value());
 }
 
+// Frames stored by presentation time: ranges skip what lies below from wherever it comes, and the
+// counts count what samples() lists.
+TEST_F(QuorApiTest, TimestampsThatGoBackAreListedWholeAndCounted) {
+  const std::vector<std::uint64_t> stored = {10, 40, 20, 30, 70, 50, 60};
+  const std::string path = m_dir.Path("reordered.qmf");
+  {
+    auto writer = quor::Writer::create(path, {.maxFileSizeKiB = 64},
+                                       {{.id = 1, .name = "door", .video = true}});
+    for (std::uint64_t t : stored) {
+      const Bytes payload = PatternBytes(t, 0);
+      writer.write(1, t, t == 10 ? kKeyVideo : kDeltaVideo, std::span<const std::uint8_t>(payload));
+    }
+  }
+  auto reader = quor::Reader::open(path);
+  const auto listed = [&](std::uint64_t from) {
+    std::vector<std::uint64_t> seen;
+    for (const quor::Sample& s : reader.samples(1, from)) seen.push_back(s.timestamp());
+    std::vector<std::uint64_t> walked;
+    reader.forEachSample(1, from, UINT64_MAX,
+                         [&](const quor::Sample* s) { walked.push_back(s->timestamp()); });
+    EXPECT_EQ(walked, seen);
+    return seen;
+  };
+  EXPECT_EQ(listed(0), stored);
+  EXPECT_EQ(listed(25), (std::vector<std::uint64_t>{40, 30, 70, 50, 60}));
+  EXPECT_FALSE(reader.tracks()[0].counts.has_value());
+  const std::vector<quor::TrackInfo> counted = reader.tracks(quor::TrackDetail::Counts);
+  ASSERT_TRUE(counted[0].counts.has_value());
+  EXPECT_EQ(counted[0].counts->samples, stored.size());
+  EXPECT_EQ(counted[0].counts->keyFrames, 1u);
+  EXPECT_EQ(counted[0].counts->payloadBytes, 10u + 40 + 20 + 30 + 70 + 50 + 60);
+  EXPECT_EQ(counted[0].counts->unreadable, 0u);
+}
+
 TEST_F(QuorApiTest, AuthenticationGivesVerdictsAndProgressAndCanBeStopped) {
   const std::string path = Record(200, 8, 16);  // several member files
   {

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "QuorMfRun.h"
+#include "quormediafiles/quor.hpp"
 #include "support/QuorTempDir.h"
 
 namespace {
@@ -58,13 +59,22 @@ class QuorMfToolTest : public ::testing::Test {
   Json m_manifest;
 };
 
+// The demo, given a relative directory, ends with "Try:" lines that run from anywhere.
 TEST_F(QuorMfToolTest, DemoRecordsAuthenticatesAndNamesTheDamagedBlock) {
-  const RunResult r = Quormf(m_dir, "demo '" + m_dir.Path("demo") + "'");
+  const RunResult r = Quormf(m_dir, "demo 'my demo'", "cd '" + m_dir.Path("") + "' &&");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("fileset: AUTHENTIC, complete"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("demo2.qmf: NOT authentic - block "), std::string::npos) << r.out;
-  EXPECT_TRUE(m_dir.Exists("demo/demo.qmf"));
-  EXPECT_TRUE(m_dir.Exists("demo/demo3.qmf")) << "the demo rolls over into several files";
+  EXPECT_TRUE(m_dir.Exists("my demo/demo.qmf"));
+  EXPECT_TRUE(m_dir.Exists("my demo/demo3.qmf")) << "the demo rolls over into several files";
+  std::istringstream lines(r.out.substr(r.out.find("Try:\n") + 5));
+  int tried = 0;
+  for (std::string line; std::getline(lines, line); ++tried) {
+    SCOPED_TRACE(line);
+    const int raw = std::system(("cd / && " + line + " >/dev/null 2>&1").c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) <= 1) << "exit 1: damage found, as shown";
+  }
+  EXPECT_EQ(tried, 4);
 }
 
 TEST_F(QuorMfToolTest, InfoJsonMatchesWhatWasRecorded) {
@@ -216,25 +226,40 @@ TEST_F(QuorMfToolTest, VerifyExitStatusFollowsAuthenticityAndCompleteness) {
   }
 }
 
-TEST_F(QuorMfToolTest, FailuresExitTwoWithTheNamedResultCode) {
+// The first line says in words what is wrong and names the file, then the result code; it
+// names no method of the library, and only damage suggests salvage.
+TEST_F(QuorMfToolTest, FailuresSayWhatIsWrongInWordsThenTheResultCode) {
   Record();
   struct Case {
     const char* name;
     std::string args;
-    const char* says;
+    std::string says;  // on the first line of stderr
   };
-  const std::string fileset = "'" + m_dir.Path("rec/cam.qmf") + "'";
+  const std::string path = m_dir.Path("rec/cam.qmf");
+  const std::string fileset = "'" + path + "'";
   // Beside the members: discovery skips it, naming it is refused, neither waits for a writer.
   ASSERT_EQ(::mkfifo(m_dir.Path("rec/fifo.qmf").c_str(), 0600), 0);
+  std::filesystem::create_directories(m_dir.Path("other"));
+  m_dir.WriteBytes("other/empty.qmf", {});
+  const std::string missing = m_dir.Path("nothing/here.qmf");
   const Case kCases[] = {
       {"WrongPassword", "info " + fileset + " -p wrong",
-       "error: MFS_E_BAD_PASSWORD (0x8004F008): "},
-      {"NoPassword", "verify " + fileset, "error: MFS_E_BAD_PASSWORD (0x8004F008): "},
-      {"MissingFile", "verify '" + m_dir.Path("nothing/here.qmf") + "'",
-       "error: HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) (0x80070002): "},
-      {"UnknownTrack", "samples --track 7 " + Fileset(), "error: E_INVALIDARG (0x80070057): "},
+       "the password does not match the fileset of " + path + ": MFS_E_BAD_PASSWORD (0x8004F008)"},
+      {"NoPassword", "verify " + fileset,
+       "the fileset of " + path +
+           " is password protected: give its password with --password: MFS_E_BAD_PASSWORD"},
+      {"MissingFile", "verify '" + missing + "'",
+       missing + " does not exist: HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) (0x80070002)"},
+      {"Directory", "info '" + m_dir.Path("rec") + "'",
+       m_dir.Path("rec") + " is a directory, not a member file"},
+      {"EmptyFile", "samples --track 1 '" + m_dir.Path("other/empty.qmf") + "'",
+       m_dir.Path("other/empty.qmf") + " cannot be read as a member file (empty file): "},
+      {"UnknownTrack", "samples --track 7 " + Fileset(),
+       "track 7 is not in the fileset of " + path + " (its tracks: 1, 2): E_INVALIDARG"},
       {"RecordWithoutExtension", "record '" + m_dir.Path("noext") + "' --max-size 64 --max-files 2",
-       "error: E_INVALIDARG (0x80070057): "},
+       m_dir.Path("noext") + " has no extension: "},
+      {"RecordOverAFileset", "record " + fileset + " --max-size 64 --max-files 2",
+       path + " already exists: give --overwrite"},
       {"BadOption", "info --no-such-option " + fileset, "--no-such-option"},
       {"NamedFifo", "info '" + m_dir.Path("rec/fifo.qmf") + "'", "fifo.qmf is not a regular file"},
       {"IndexPeriodZero",
@@ -245,7 +270,10 @@ TEST_F(QuorMfToolTest, FailuresExitTwoWithTheNamedResultCode) {
     SCOPED_TRACE(c.name);
     const RunResult r = Quormf(m_dir, c.args);
     EXPECT_EQ(r.status, 2) << r.out;
-    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    const std::string first = r.err.substr(0, r.err.find('\n'));
+    EXPECT_NE(first.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(first.find("CQuor"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("salvage"), std::string::npos) << r.err;
   }
 }
 
@@ -362,7 +390,8 @@ TEST_F(QuorMfToolTest, SalvageGetsPastADamagedPasswordHash) {
   m_dir.FlipByte(last, end - 48 - 3);
   const RunResult open = Quormf(m_dir, "info " + Fileset());
   EXPECT_EQ(open.status, 2);
-  EXPECT_NE(open.err.find("opening the fileset of"), std::string::npos) << open.err;
+  EXPECT_NE(open.err.find("one of them is damaged"), std::string::npos) << open.err;
+  EXPECT_NE(open.err.find("or quormf salvage"), std::string::npos) << open.err;
 
   const RunResult salvage =
       Quormf(m_dir, "salvage --json " + Fileset() + " '" + m_dir.Path("saved/new.qmf") + "'");
@@ -413,14 +442,115 @@ TEST_F(QuorMfToolTest, DamagedSamplesAreListedMarkedAndSkipped) {
   EXPECT_EQ(info["tracks"][0]["damaged_samples"], 2);
 }
 
-TEST_F(QuorMfToolTest, SamplesOfATrackWithoutSamplesPrintsNothing) {
+// A track without a sample the reader can reach is a negative answer, said on stderr.
+TEST_F(QuorMfToolTest, SamplesOfATrackWithoutSamplesSaysSoAndExitsOne) {
   const RunResult r = Quormf(m_dir, "record '" + m_dir.Path("empty/e.qmf") +
                                         "' --max-size 64 --max-files 2 "
                                         "--duration 0");
   ASSERT_EQ(r.status, 0) << r.err;
   const RunResult samples = Quormf(m_dir, "samples --track 1 '" + m_dir.Path("empty/e.qmf") + "'");
-  EXPECT_EQ(samples.status, 0) << samples.err;
+  EXPECT_EQ(samples.status, 1) << samples.err;
   EXPECT_EQ(samples.out, "");
+  EXPECT_NE(samples.err.find("track 1 of " + m_dir.Path("empty/e.qmf") + " has no sample"),
+            std::string::npos)
+      << samples.err;
+}
+
+// The manifest lists what reached the files, whatever the writer dropped: samples too large for
+// a member file, and those after the fileset filled up.
+TEST_F(QuorMfToolTest, RecordManifestListsOnlyTheSamplesWritten) {
+  struct Case {
+    const char* name;
+    const char* limits;
+    bool full;
+  };
+  const Case kCases[] = {
+      {"KeyFramesTooLarge", "--max-size 40 --max-files 50 --duration 4", false},
+      {"FilesetFull", "--max-size 64 --max-files 2 --duration 4", true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = m_dir.Path(std::string(c.name) + "/cam.qmf");
+    const RunResult r = Quormf(m_dir, "record --json '" + path + "' " + c.limits + " --manifest '" +
+                                          m_dir.Path("m.json") + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Json summary = Json::parse(r.out);
+    ASSERT_TRUE(summary.contains("dropped")) << r.out;
+    EXPECT_GT(summary["dropped"].get<int>(), 0);
+    EXPECT_EQ(summary["stopped_full"], c.full);
+    const Json manifest = Json::parse(Slurp(m_dir.Path("m.json")))["tracks"];
+    EXPECT_EQ(manifest["1"].size() + manifest["2"].size() + summary["dropped"].get<std::size_t>(),
+              summary["samples"].get<std::size_t>());
+    for (const char* track : {"1", "2"}) {
+      SCOPED_TRACE(track);
+      EXPECT_EQ(RunJson(std::string("samples --json --track ") + track + " '" + path + "'"),
+                manifest[track]);
+    }
+  }
+}
+
+// Frames stored by presentation time: each track's timestamps go back within every group
+// (0, 3, 1, 2, 6, 4, 5, ...). info counts, samples lists and extract writes every one of them.
+TEST_F(QuorMfToolTest, TimestampsThatGoBackAreCountedListedAndExtractedAlike) {
+  const std::string path = m_dir.Path("reordered/cam.qmf");
+  std::vector<std::uint64_t> written;
+  std::filesystem::create_directories(m_dir.Path("reordered"));
+  {
+    quor::TrackSpec video;
+    video.id = 1;
+    video.name = "camera";
+    video.video = true;
+    video.videoFormat = "H.264";
+    quor::Limits limits;
+    limits.maxFileSizeKiB = 64;
+    limits.maxFiles = 20;
+    auto writer = quor::Writer::create(path, limits, {video});
+    for (std::uint64_t group = 0; group < 60; ++group) {
+      const std::uint64_t base = group * 3 * 40000;
+      for (std::uint64_t t : {base, base + 3 * 40000, base + 40000, base + 2 * 40000}) {
+        if (group != 0 && t == base) continue;  // the previous group's last frame
+        written.push_back(t);
+      }
+    }
+    const Bytes payload(3000, 0x5A);
+    for (std::uint64_t t : written) {
+      using F = quor::SampleFlags;
+      writer.write(1, t, (t % (30 * 40000) == 0 ? F::KeyFrame : F::NotKeyFrame) | F::Video,
+                   std::span<const std::uint8_t>(payload));
+    }
+    writer.stop();
+  }
+  const std::string fileset = "'" + path + "'";
+  EXPECT_EQ(RunJson("info --json " + fileset)["tracks"][0]["samples"], written.size());
+  const Json listed = RunJson("samples --json --track 1 " + fileset);
+  ASSERT_EQ(listed.size(), written.size());
+  for (std::size_t i = 0; i < written.size(); ++i) EXPECT_EQ(listed[i]["timestamp"], written[i]);
+  const RunResult extracted =
+      Quormf(m_dir, "extract --track 1 --out '" + m_dir.Path("out") + "' " + fileset);
+  EXPECT_EQ(extracted.status, 0) << extracted.err;
+  EXPECT_NE(extracted.out.find(std::to_string(written.size()) + " samples written"),
+            std::string::npos)
+      << extracted.out;
+}
+
+// Members and the directory's files come in fileset order, #10 after #9, not after #1.
+TEST_F(QuorMfToolTest, ElevenMembersAreListedInFilesetOrder) {
+  const std::string path = m_dir.Path("many/cam.qmf");
+  ASSERT_EQ(Quormf(m_dir, "record '" + path + "' --max-size 32 --max-files 20 --duration 2").status,
+            0);
+  const RunResult info = Quormf(m_dir, "info '" + path + "'");
+  ASSERT_EQ(info.status, 0) << info.err;
+  std::size_t at = 0;
+  for (int i = 0; i <= 10; ++i) {
+    SCOPED_TRACE(i);
+    const std::string member = "cam" + (i == 0 ? std::string() : std::to_string(i)) + ".qmf";
+    const std::size_t listed = info.out.find("#" + std::to_string(i) + " ");
+    const std::size_t inDirectory = info.out.find("  " + member + " ", info.out.find("directory"));
+    ASSERT_NE(listed, std::string::npos) << info.out;
+    ASSERT_NE(inDirectory, std::string::npos) << info.out;
+    EXPECT_GT(inDirectory, at) << info.out;
+    at = inDirectory;
+  }
 }
 
 // Starts quormf record --realtime into path in the background (output discarded).
