@@ -12,10 +12,10 @@
 #include <filesystem>
 #include <vector>
 
-#include "QuorTempDir.h"
 #include "quormediafiles/quor.hpp"
 #include "seal/QuorSealKey.h"
 #include "seal/QuorSealVerifier.h"
+#include "support/QuorTempDir.h"
 
 namespace {
 
@@ -31,9 +31,16 @@ class CSealedFileSet {
     CQuorSealKey key;
     if (FAILED(key.Generate()) || FAILED(key.WritePair(m_dir.Path("key")))) std::abort();
     m_path = m_dir.Path("big.qmf");
-    auto writer = quor::Writer::create(m_path, {.maxFileSizeKiB = 64 * 1024, .maxFiles = 1000},
-                                       {{.id = 1, .name = "cam", .video = true}},
-                                       {.signingKey = m_dir.Path("key")});
+    quor::TrackSpec track;
+    track.id = 1;
+    track.name = "cam";
+    track.video = true;
+    quor::WriterOptions options;
+    options.signingKey = m_dir.Path("key");
+    quor::Limits limits;
+    limits.maxFileSizeKiB = 64 * 1024;
+    limits.maxFiles = 1000;
+    auto writer = quor::Writer::create(m_path, limits, {track}, options);
     std::vector<std::uint8_t> payload(64 * 1024);
     for (int i = 0; i < samples; ++i) {
       for (std::size_t b = 0; b < payload.size(); b += 4096) payload[b] = std::uint8_t(i + b);
