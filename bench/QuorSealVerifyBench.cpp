@@ -75,6 +75,32 @@ const CSealedFileSet& SealedSet() {
   return set;
 }
 
+// Each iteration: authenticate() alone, then subject(), both on the fileset; subject's time is
+// the iteration's. Counters: both times, both throughputs and pct_of_alone.
+template <class Subject>
+void RunAgainstAuthenticate(benchmark::State& state, const CSealedFileSet& set,
+                            const quor::Reader& reader, Subject&& subject) {
+  double subjectTotal = 0;
+  double aloneTotal = 0;
+  for (auto _ : state) {
+    auto start = std::chrono::steady_clock::now();
+    if (!reader.authenticate().authentic) state.SkipWithError("not authentic");
+    aloneTotal += Seconds(start);
+    start = std::chrono::steady_clock::now();
+    if (!subject()) state.SkipWithError("the subject failed");
+    const double subjectTime = Seconds(start);
+    state.SetIterationTime(subjectTime);
+    subjectTotal += subjectTime;
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["ms"] = subjectTotal / n * 1e3;
+  state.counters["alone_ms"] = aloneTotal / n * 1e3;
+  state.counters["MB_s"] = set.Bytes() * n / subjectTotal / 1e6;
+  state.counters["alone_MB_s"] = set.Bytes() * n / aloneTotal / 1e6;
+  state.counters["pct_of_alone"] = 100.0 * aloneTotal / subjectTotal;
+  state.counters["files"] = set.Files();
+}
+
 // Arg 0: verifySeals with authentication; 1: verifySeals alone; 2: authenticate() then every
 // file's QuorVerifySeal in turn (the check before the combined pass).
 void BM_SealCheckWithAuthentication(benchmark::State& state) {
@@ -83,41 +109,23 @@ void BM_SealCheckWithAuthentication(benchmark::State& state) {
   CQuorSealKey key;
   QuorMessageId message = 0;
   if (FAILED(key.LoadPublic(set.PublicKey(), &message))) std::abort();
-  double subject = 0;
-  double alone = 0;
-  for (auto _ : state) {
-    auto start = std::chrono::steady_clock::now();
-    if (!reader.authenticate().authentic) state.SkipWithError("not authentic");
-    const double aloneTime = Seconds(start);
-    start = std::chrono::steady_clock::now();
-    bool sealed = true;
+  RunAgainstAuthenticate(state, set, reader, [&] {
+    bool good = true;
     if (state.range(0) == 2) {
-      if (!reader.authenticate().authentic) state.SkipWithError("not authentic");
+      good = reader.authenticate().authentic;
       for (const quor::MemberFile& f : reader.info().files) {
         QuorSealReport report;
-        sealed = sealed && SUCCEEDED(QuorVerifySeal(f.name, key, &report)) && report.SealedToEnd();
+        good = good && SUCCEEDED(QuorVerifySeal(f.name, key, &report)) && report.SealedToEnd();
       }
-    } else {
-      quor::Authentication authentication;
-      for (const quor::SealCheck& c :
-           reader.verifySeals(set.PublicKey(), state.range(0) == 0 ? &authentication : nullptr)) {
-        sealed = sealed && c.sealedToEnd();
-      }
-      if (state.range(0) == 0 && !authentication.authentic) state.SkipWithError("not authentic");
+      return good;
     }
-    if (!sealed) state.SkipWithError("not sealed");
-    const double subjectTime = Seconds(start);
-    state.SetIterationTime(subjectTime);
-    subject += subjectTime;
-    alone += aloneTime;
-  }
-  const double n = static_cast<double>(state.iterations());
-  state.counters["ms"] = subject / n * 1e3;
-  state.counters["alone_ms"] = alone / n * 1e3;
-  state.counters["MB_s"] = set.Bytes() * n / subject / 1e6;
-  state.counters["alone_MB_s"] = set.Bytes() * n / alone / 1e6;
-  state.counters["pct_of_alone"] = 100.0 * alone / subject;
-  state.counters["files"] = set.Files();
+    quor::Authentication authentication;
+    for (const quor::SealCheck& c :
+         reader.verifySeals(set.PublicKey(), state.range(0) == 0 ? &authentication : nullptr)) {
+      good = good && c.sealedToEnd();
+    }
+    return good && (state.range(0) == 1 || authentication.authentic);
+  });
 }
 BENCHMARK(BM_SealCheckWithAuthentication)
     ->Arg(0)
@@ -128,45 +136,31 @@ BENCHMARK(BM_SealCheckWithAuthentication)
     ->Iterations(5);
 
 // The forward block walk (as salvage, dump and verify's damage report make it) of every member
-// file beside authenticate() alone on the same fileset; pct_of_alone as above.
+// file beside authenticate() alone on the same fileset.
 void BM_ForwardWalk(benchmark::State& state) {
   const CSealedFileSet& set = SealedSet();
   const quor::Reader reader = quor::Reader::open(set.Path());
   std::vector<std::string> files;
   for (const quor::MemberFile& f : reader.info().files) files.push_back(f.name);
-  double subject = 0;
-  double alone = 0;
-  for (auto _ : state) {
-    auto start = std::chrono::steady_clock::now();
-    if (!reader.authenticate().authentic) state.SkipWithError("not authentic");
-    const double aloneTime = Seconds(start);
-    start = std::chrono::steady_clock::now();
+  RunAgainstAuthenticate(state, set, reader, [&] {
     ULONGLONG valid = 0;
+    bool good = true;
     for (const std::string& file : files) {
       CQuorFileStorage storage;
       QuorForwardWalk walk;
-      if (FAILED(storage.OpenFileForInspection(CQuorBstr::FromUtf8(file).Get())) ||
-          FAILED(CQuorForwardBlockWalker::Walk(
-              storage, 0,
-              [&](const QuorWalkedBlock& b) {
-                valid += b.hashValid;
-                return S_OK;
-              },
-              &walk)) ||
-          !walk.cleanEnd) {
-        state.SkipWithError("walk");
-      }
+      good = good && SUCCEEDED(storage.OpenFileForInspection(CQuorBstr::FromUtf8(file).Get())) &&
+             SUCCEEDED(CQuorForwardBlockWalker::Walk(
+                 storage, 0,
+                 [&](const QuorWalkedBlock& b) {
+                   valid += b.hashValid;
+                   return S_OK;
+                 },
+                 &walk)) &&
+             walk.cleanEnd;
     }
     benchmark::DoNotOptimize(valid);
-    const double subjectTime = Seconds(start);
-    state.SetIterationTime(subjectTime);
-    subject += subjectTime;
-    alone += aloneTime;
-  }
-  const double n = static_cast<double>(state.iterations());
-  state.counters["MB_s"] = set.Bytes() * n / subject / 1e6;
-  state.counters["alone_MB_s"] = set.Bytes() * n / alone / 1e6;
-  state.counters["pct_of_alone"] = 100.0 * alone / subject;
+    return good;
+  });
 }
 BENCHMARK(BM_ForwardWalk)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
