@@ -9,7 +9,10 @@
 // the next offset at which a whole block reads, and reports the bytes it skipped. Blocks whose
 // stored hash does not match are handed over like any other; judging them is the caller's.
 //
-// Borrows the storage for the walk; one thread.
+// Blocks are read ahead a batch at a time (CQuorBlockBatch, up to 2 MiB) and hashed side by side;
+// where the next block of a batch does not read or parse, that block is read on its own, as it
+// lies, to find what is wrong with it and where the next whole block starts. Without sample
+// bodies the walk reads block by block. Borrows the storage for the walk; one thread.
 #pragma once
 
 #include <functional>
