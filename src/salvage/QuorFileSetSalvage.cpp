@@ -30,9 +30,14 @@ namespace {
 // longer description; and it may have this many of them.
 constexpr ULONGLONG kSizeMarginKiB = 4;
 constexpr ULONG kMaxOutputFiles = 1000000;
-// Samples handed to the writer and not yet written: enough to keep its worker busy, few enough
-// that its queue holds little memory.
-constexpr ULONGLONG kMaxSamplesInFlight = 256;
+// Samples handed to the writer and not yet written, and their payload bytes: enough that its
+// worker never runs dry while the reading thread waits for a turn, few enough that its queue holds
+// little memory.
+constexpr ULONGLONG kMaxSamplesInFlight = 4096;
+constexpr ULONGLONG kMaxBytesInFlight = 32u << 20;
+// How often a waiting reader looks at the writer's count, and asks whether it still records.
+constexpr auto kWriterPoll = std::chrono::microseconds(50);
+constexpr unsigned kStatePolls = 16;
 
 struct Sample {
   std::size_t member = 0;  // into the members list
@@ -306,15 +311,22 @@ class CSalvage {
     return status->GetWriterState(state);
   }
 
-  // Waits until the writer's worker has no more than inFlight samples left, or has ended.
-  HRESULT WaitForWriter(ULONGLONG written, ULONGLONG inFlight) {
-    while (written - m_writer->GetSamplesHandled() > inFlight) {
-      WriterStateEnum state = wseCreated;
-      QUOR_RETURN_IF_FAILED(WriterState(&state));
-      if (state != wseStarted) return S_FALSE;
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
+  // Waits until the writer's worker has no more than inFlight samples and inFlightBytes payload
+  // bytes of the written ones left, or has ended (S_FALSE).
+  HRESULT WaitForWriter(ULONGLONG written, ULONGLONG inFlight, ULONGLONG inFlightBytes) {
+    for (unsigned poll = 0;; ++poll) {
+      const ULONGLONG handled = std::min<ULONGLONG>(m_writer->GetSamplesHandled(), written);
+      if (written - handled <= inFlight &&
+          m_writtenBytes[written] - m_writtenBytes[handled] <= inFlightBytes) {
+        return S_OK;
+      }
+      if (poll % kStatePolls == 0) {
+        WriterStateEnum state = wseCreated;
+        QUOR_RETURN_IF_FAILED(WriterState(&state));
+        if (state != wseStarted) return S_FALSE;
+      }
+      std::this_thread::sleep_for(kWriterPoll);
     }
-    return S_OK;
   }
 
   HRESULT Write(const std::string& target, const std::string& password) {
@@ -337,6 +349,7 @@ class CSalvage {
     QUOR_RETURN_IF_FAILED(m_writer->StartRecording());
 
     ULONGLONG written = 0;
+    m_writtenBytes.assign(1, 0);
     for (const Sample& s : m_samples) {
       CQuorSafeArray payload;
       QUOR_RETURN_IF_FAILED(ReadPayload(s, &payload));
@@ -349,7 +362,7 @@ class CSalvage {
       // The sample takes the array as it is, without a copy.
       QUOR_RETURN_IF_FAILED(sample->TakePayload(payload.Get()));
       (void)payload.Detach();  // (void): the sample owns it now
-      HRESULT hr = WaitForWriter(written, kMaxSamplesInFlight);
+      HRESULT hr = WaitForWriter(written, kMaxSamplesInFlight, kMaxBytesInFlight);
       QUOR_RETURN_IF_FAILED(hr);
       if (hr == S_OK) hr = m_writer->Write(s.entry.m_trackId, sample.Get());
       if (hr == S_FALSE || FAILED(hr)) {
@@ -362,11 +375,12 @@ class CSalvage {
         continue;
       }
       ++written;
+      m_writtenBytes.push_back(m_writtenBytes.back() + length);
       ++m_report.samplesPerTrack[s.entry.m_trackId];
       ++m_report.files[s.member].samples;
       m_report.payloadBytes += length;
     }
-    QUOR_RETURN_IF_FAILED(WaitForWriter(written, 0));
+    QUOR_RETURN_IF_FAILED(WaitForWriter(written, 0, 0));
     m_report.samplesWritten = written;
     return m_writer->StopRecording();
   }
@@ -396,6 +410,7 @@ class CSalvage {
   Tracks m_tracks;
   std::vector<Sample> m_samples;
   CQuorComPtr<CQuorMediaFileWriter> m_writer;
+  std::vector<ULONGLONG> m_writtenBytes;  // payload bytes of the first n samples written, at n
 };
 
 }  // namespace
