@@ -7,6 +7,7 @@
 // the subject's (100: as fast as authenticating alone). Also the forward block walk of every
 // member file against authenticate() alone.
 #include <benchmark/benchmark.h>
+#include <time.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -25,6 +26,13 @@ namespace {
 
 double Seconds(const std::chrono::steady_clock::time_point& start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// CPU seconds of every thread of the process so far.
+double ProcessCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
 class CSealedFileSet {
@@ -76,18 +84,27 @@ const CSealedFileSet& SealedSet() {
 }
 
 // Each iteration: authenticate() alone, then subject(), both on the fileset; subject's time is
-// the iteration's. Counters: both times, both throughputs and pct_of_alone.
+// the iteration's. Counters: both wall-clock times, both throughputs, pct_of_alone, and the CPU
+// time of both (every thread), which tells what two free cores would give when other work on
+// the machine holds one of them: pct_on_two_cores is authenticate()'s CPU time against half the
+// subject's (capped by the subject's wall-clock time).
 template <class Subject>
 void RunAgainstAuthenticate(benchmark::State& state, const CSealedFileSet& set,
                             const quor::Reader& reader, Subject&& subject) {
   double subjectTotal = 0;
   double aloneTotal = 0;
+  double subjectCpu = 0;
+  double aloneCpu = 0;
   for (auto _ : state) {
     auto start = std::chrono::steady_clock::now();
+    double cpu = ProcessCpuSeconds();
     if (!reader.authenticate().authentic) state.SkipWithError("not authentic");
     aloneTotal += Seconds(start);
+    aloneCpu += ProcessCpuSeconds() - cpu;
     start = std::chrono::steady_clock::now();
+    cpu = ProcessCpuSeconds();
     if (!subject()) state.SkipWithError("the subject failed");
+    subjectCpu += ProcessCpuSeconds() - cpu;
     const double subjectTime = Seconds(start);
     state.SetIterationTime(subjectTime);
     subjectTotal += subjectTime;
@@ -98,6 +115,9 @@ void RunAgainstAuthenticate(benchmark::State& state, const CSealedFileSet& set,
   state.counters["MB_s"] = set.Bytes() * n / subjectTotal / 1e6;
   state.counters["alone_MB_s"] = set.Bytes() * n / aloneTotal / 1e6;
   state.counters["pct_of_alone"] = 100.0 * aloneTotal / subjectTotal;
+  state.counters["cpu_ms"] = subjectCpu / n * 1e3;
+  state.counters["alone_cpu_ms"] = aloneCpu / n * 1e3;
+  state.counters["pct_on_two_cores"] = 100.0 * aloneCpu / (subjectCpu / 2);
   state.counters["files"] = set.Files();
 }
 
