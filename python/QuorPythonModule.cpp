@@ -222,11 +222,17 @@ PYBIND11_MODULE(_native, m) {
       .def("__iter__", [](PySampleIterator& self) -> PySampleIterator& { return self; })
       .def("__next__", &PySampleIterator::Next);
 
+  py::class_<quor::Damage>(m, "Damage")
+      .def_readonly("offset", &quor::Damage::offset)
+      .def_readonly("block_index", &quor::Damage::blockIndex)
+      .def_readonly("problem", &quor::Damage::problem);
+
   py::class_<quor::FileVerdict>(m, "FileVerdict")
       .def_readonly("name", &quor::FileVerdict::name)
       .def_readonly("authentic", &quor::FileVerdict::authentic)
       .def_property_readonly("status",
-                             [](const quor::FileVerdict& f) { return std::uint32_t(f.status); });
+                             [](const quor::FileVerdict& f) { return std::uint32_t(f.status); })
+      .def_readonly("damage", &quor::FileVerdict::damage);
 
   py::class_<quor::Authentication>(m, "Authentication")
       .def_readonly("authentic", &quor::Authentication::authentic)
@@ -260,8 +266,10 @@ PYBIND11_MODULE(_native, m) {
       .def("next", &quor::Reader::next, "track"_a, py::call_guard<py::gil_scoped_release>())
       .def("previous", &quor::Reader::previous, "track"_a, py::call_guard<py::gil_scoped_release>())
       .def("verify", &Verify, py::kw_only(), "progress"_a = py::none())
-      .def("verify_seals", &quor::Reader::verifySeals, "public_key"_a,
-           py::call_guard<py::gil_scoped_release>())
+      .def(
+          "verify_seals",
+          [](const quor::Reader& r, const std::string& key) { return r.verifySeals(key); },
+          "public_key"_a, py::call_guard<py::gil_scoped_release>())
       .def("close", &quor::Reader::close)
       .def("__enter__", [](py::object self) { return self; })
       .def("__exit__", [](quor::Reader& r, py::args) {

@@ -133,7 +133,7 @@ void KindFields(CQuorMediaFileBlock& block, nlohmann::ordered_json* fields) {
 
 const QuorBlockRecord* QuorBlockWalk::FirstDamaged() const noexcept {
   for (const QuorBlockRecord& b : blocks) {
-    if (!b.hashValid || !b.indexInSequence || b.fileHashValid == false) return &b;
+    if (b.Damaged()) return &b;
   }
   return nullptr;
 }

@@ -68,34 +68,28 @@ const char* Verdict(ULONG flags) {
 
 // Where the damage of a file that failed authentication lies, found by walking its blocks.
 std::string Diagnose(const std::string& path, Json* json) {
-  CQuorBlockWalker walker;
-  const QuorBlockWalk walk = walker.Walk(path);
-  const QuorBlockRecord* bad = walk.FirstDamaged();
-  if (!walk.forward.skipped.empty() &&
-      (!bad || walk.forward.skipped.front().offset < bad->offset)) {
-    const QuorSkippedBytes& skip = walk.forward.skipped.front();
+  std::optional<QuorFirstDamage> damage;
+  QuorCheck(QuorFindFirstDamage(path, &damage), "walking " + path);
+  if (!damage) {
+    (*json)["damaged_block"] = nullptr;
+    return "its own blocks are intact: the block index chain broke in an earlier file";
+  }
+  const QuorFirstDamage& d = *damage;
+  if (d.bytesSkipped != 0) {
     (*json)["damaged_block"] = {
-        {"offset", skip.offset}, {"problem", skip.reason}, {"bytes_skipped", skip.length}};
-    return skip.reason + " at offset " + std::to_string(skip.offset);
+        {"offset", d.offset}, {"problem", d.problem}, {"bytes_skipped", d.bytesSkipped}};
+  } else if (d.type != 0) {
+    (*json)["damaged_block"] = {{"block_index", d.blockIndex ? Json(*d.blockIndex) : Json()},
+                                {"offset", d.offset},
+                                {"type", QuorBlockTypeName(d.type)},
+                                {"problem", d.problem}};
+    const std::string index = d.blockIndex ? std::to_string(*d.blockIndex) : "?";
+    return "block " + index + " (" + QuorBlockTypeName(d.type) + " at offset " +
+           std::to_string(d.offset) + ") " + d.problem;
+  } else {
+    (*json)["damaged_block"] = {{"offset", d.offset}, {"problem", d.problem}};
   }
-  if (bad) {
-    const char* problem = !bad->hashValid         ? "fails its block hash check"
-                          : !bad->indexInSequence ? "breaks the block index sequence"
-                                                  : "holds a file hash that does not match";
-    const std::string index = bad->blockIndex ? std::to_string(*bad->blockIndex) : "?";
-    (*json)["damaged_block"] = {{"block_index", bad->blockIndex ? Json(*bad->blockIndex) : Json()},
-                                {"offset", bad->offset},
-                                {"type", QuorBlockTypeName(bad->type)},
-                                {"problem", problem}};
-    return "block " + index + " (" + QuorBlockTypeName(bad->type) + " at offset " +
-           std::to_string(bad->offset) + ") " + problem;
-  }
-  if (!walk.cleanEnd) {
-    (*json)["damaged_block"] = {{"offset", walk.endOffset}, {"problem", walk.end}};
-    return walk.end + " at offset " + std::to_string(walk.endOffset);
-  }
-  (*json)["damaged_block"] = nullptr;
-  return "its own blocks are intact: the block index chain broke in an earlier file";
+  return d.problem + " at offset " + std::to_string(d.offset);
 }
 
 struct VerifyOutcome {
@@ -104,10 +98,12 @@ struct VerifyOutcome {
   std::vector<std::string> lines;
 };
 
-VerifyOutcome Verify(IQuorMediaFileReader* reader, bool showProgress) {
+// key (optional): the seals are checked in the same read.
+VerifyOutcome Verify(IQuorMediaFileReader* reader, bool showProgress,
+                     const CQuorSealKey* key = nullptr) {
   VerifyOutcome outcome;
   CQuorAuthenticator authenticator(reader, showProgress);
-  outcome.result = authenticator.Run();
+  outcome.result = authenticator.Run(key);
   outcome.json["authentic"] = outcome.result.authentic;
   outcome.json["complete"] = outcome.result.complete;
   outcome.json["files"] = Json::array();
@@ -139,40 +135,42 @@ void PrintVerdict(const VerifyOutcome& outcome, const CQuorFileSetDiagnosis* dia
 
 void PrintJson(const Json& j) { std::printf("%s\n", j.dump(2).c_str()); }
 
-// Adds a line per member file about its seals: checked with the public key of keyPath, or, without
+// The public key in keyPath (PEM); not loaded when keyPath is empty.
+void LoadKey(const std::string& keyPath, CQuorSealKey* key) {
+  if (keyPath.empty()) return;
+  QuorMessageId message = 0;
+  if (const HRESULT hr = key->LoadPublic(keyPath, &message); FAILED(hr)) {
+    throw CQuorError(hr, "LoadPublic", std::string(QuorLoadMessage(message)));
+  }
+}
+
+// Adds a line per member file about its seals: as checked with a key (by Verify), or, without
 // one, counted and left unchecked. True when a key was given and every file is sealed to its
 // end, or no key was given.
-bool CheckSeals(const std::string& keyPath, VerifyOutcome* outcome) {
-  CQuorSealKey key;
-  if (!keyPath.empty()) {
-    QuorMessageId message = 0;
-    if (const HRESULT hr = key.LoadPublic(keyPath, &message); FAILED(hr)) {
-      throw CQuorError(hr, "LoadPublic", std::string(QuorLoadMessage(message)));
-    }
-  }
+bool CheckSeals(bool keyGiven, VerifyOutcome* outcome) {
   bool sealed = true;
   std::size_t i = 0;
   for (const QuorMemberFileReport& file : outcome->result.files) {
-    Json& j = outcome->json["files"][i++];
+    Json& j = outcome->json["files"][i];
     const std::string head =
         "  #" + std::to_string(file.filesetIndex) + " " + QuorBaseName(file.name) + ": ";
-    if (keyPath.empty()) {
+    if (!keyGiven) {
       if (const std::uint32_t records = QuorCountSealRecords(file.name); records != 0) {
         outcome->lines.push_back(head + std::to_string(records) +
                                  " seal records found, not checked (no --key)");
         j["seal_records"] = records;
       }
+      ++i;
       continue;
     }
-    QuorSealReport report;
-    QuorCheck(QuorVerifySeal(file.name, key, &report), "QuorVerifySeal");
+    const QuorSealReport& report = outcome->result.seals[i++];
     sealed = sealed && report.SealedToEnd();
     outcome->lines.push_back(head + "seal: " + report.Describe());
     j["seal"] = {{"state", static_cast<unsigned>(report.state)},
                  {"sealed_to_end", report.SealedToEnd()},
                  {"description", report.Describe()}};
   }
-  if (!keyPath.empty()) outcome->json["sealed"] = sealed;
+  if (keyGiven) outcome->json["sealed"] = sealed;
   return sealed;
 }
 
@@ -196,13 +194,16 @@ int QuorRunInfo(const QuorOpenArgs& args) {
 int QuorRunVerify(const QuorOpenArgs& args) {
   const CQuorFileSetDiagnosis diagnosis = QuorDiagnose(args.file);
   auto reader = QuorOpenExplained(args.file, args.password, diagnosis);
-  VerifyOutcome outcome = Verify(reader.Get(), QuorStderrIsTerminal());
+  CQuorSealKey key;
+  LoadKey(args.key, &key);
+  VerifyOutcome outcome =
+      Verify(reader.Get(), QuorStderrIsTerminal(), args.key.empty() ? nullptr : &key);
   // Members the reader did not reach leave the fileset incomplete, however it answered.
   bool unreached = !diagnosis.m_missingIndexes.empty();
   for (const QuorCandidateFile* member : diagnosis.Members()) unreached |= !member->reached;
   if (unreached) outcome.result.complete = false;
   outcome.json["complete"] = outcome.result.complete;
-  const bool sealed = CheckSeals(args.key, &outcome);
+  const bool sealed = CheckSeals(!args.key.empty(), &outcome);
   if (args.json) {
     outcome.json["directory"] = QuorToJson(diagnosis);
     PrintJson(outcome.json);

@@ -310,10 +310,22 @@ class SampleRange {
 
 // The outcome of authentication. authentic is true only when every file passed and the fileset
 // is complete; a damaged or missing file is an answer here, not an error.
+// Where a walk of a member file's blocks from its start meets the first damage.
+struct Damage {
+  std::uint64_t offset = 0;                 // in the file, of the block or the unreadable bytes
+  std::optional<std::uint32_t> blockIndex;  // of a block that reads but fails a check
+  // "fails its block hash check", "breaks the block index sequence", "holds a file hash that
+  // does not match", or what the bytes at offset are ("unknown block type 0x600", "end of file
+  // without a finalization block", ...).
+  std::string problem;
+};
 struct FileVerdict {
   std::string name;
   bool authentic = false;
   FileStatus status = FileStatus::None;  // after the walk (Tested, Authentic)
+  // For a file that was tested and is not authentic: its first damage. std::nullopt when its own
+  // blocks are intact (the block index chain broke in an earlier file) and for the other files.
+  std::optional<Damage> damage;
 };
 struct Authentication {
   bool authentic = false;
@@ -404,13 +416,23 @@ class Reader {
 
   // Re-reads every block of every file and checks block indexes, block hashes and file hashes.
   // progress (optional) gets percentages from another thread; a stop request on stop ends the
-  // walk at the next block with cancelled true. Blocks the calling thread for the whole walk.
+  // walk at the next block with cancelled true. Blocks the calling thread for the whole walk,
+  // then walks each file that is not authentic once more up to its first damage
+  // (FileVerdict::damage).
   Authentication authenticate(const ProgressFn& progress = {}, std::stop_token stop = {}) const;
   // Checks every member file against its seal file ("<member>.seal") with the Ed25519 public key
   // in publicKeyFile (PEM, as `quormf keygen` writes it), in the order of info().files. Reads each
-  // file once. Throws Error: a key file that cannot be read or holds no Ed25519 public key
-  // (MFS_E_BAD_FORMAT), a member file that cannot be read.
-  std::vector<SealCheck> verifySeals(const std::string& publicKeyFile) const;
+  // file once, two files at a time on two threads of its own. With authentication, the same read
+  // also authenticates the fileset: *authentication gets what authenticate() gives (the same
+  // verdicts, Tested and Authentic in each file's status, damage), while the reader's own file
+  // status is left as it was; progress and stop then work as for authenticate() (percentages of
+  // the bytes read), and a stop leaves the seal checks empty. Throws Error: a key file that
+  // cannot be read or holds no Ed25519 public key (MFS_E_BAD_FORMAT), a member file that cannot
+  // be read.
+  std::vector<SealCheck> verifySeals(const std::string& publicKeyFile,
+                                     Authentication* authentication = nullptr,
+                                     const ProgressFn& progress = {},
+                                     std::stop_token stop = {}) const;
 
  private:
   explicit Reader(std::shared_ptr<detail::ReaderCore> core) noexcept;

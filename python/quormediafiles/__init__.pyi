@@ -122,10 +122,19 @@ class Sample:
     def __len__(self) -> int: ...
     def __buffer__(self, flags: int) -> memoryview: ...
 
+# Where a walk of a member file from its start meets its first damage.
+class Damage:
+    offset: int
+    block_index: Optional[int]  # of a block that reads but fails a check
+    problem: str  # "fails its block hash check", "unknown block type 0x600", ...
+
 class FileVerdict:
     name: str
     authentic: bool
     status: int
+    # A tested file that is not authentic: its first damage; None when its own blocks are
+    # intact (the block index chain broke in an earlier file) and for every other file.
+    damage: Optional[Damage]
 
 class Authentication:
     authentic: bool
@@ -159,7 +168,8 @@ class Reader:
     def previous(self, track: int) -> Optional[Sample]: ...
     # Ctrl-C cancels the walk and raises KeyboardInterrupt once it has ended.
     def verify(self, *, progress: Optional[Callable[[int], object]] = ...) -> Authentication: ...
-    # Every member file against its seal file, with an Ed25519 public key (PEM).
+    # Every member file against its seal file, with an Ed25519 public key (PEM); two files at a
+    # time, each read once.
     def verify_seals(self, public_key: str) -> list[SealCheck]: ...
     def close(self) -> None: ...
     def __enter__(self) -> "Reader": ...

@@ -8,10 +8,12 @@
 #include "core/LoggedException.h"
 #include "core/QuorLittleEndian.h"
 #include "core/QuorMD5Hash.h"
+#include "format/QuorBlockBatch.h"
 #include "format/QuorBlockFactory.h"
 #include "format/QuorFileFinalizationBlock.h"
 #include "format/QuorFormatLayout.h"
 #include "quormediafiles/QuorResultCodes.h"
+#include "quormediafiles/platform/QuorOleAuto.h"
 #include "storage/QuorFileStorage.h"
 
 namespace {
@@ -46,6 +48,7 @@ class CWalk {
   // read as a block, or a storage failure.
   HRESULT TryBlock(ULONGLONG offset, std::string* reason) {
     m_block.reset();
+    m_current = nullptr;
     const ULONGLONG remaining = m_walk.fileSize - std::min(offset, m_walk.fileSize);
     if (remaining < kBlockHeaderSize) {
       *reason = "truncated block header";
@@ -92,6 +95,37 @@ class CWalk {
       *reason = text;
       return S_FALSE;
     }
+    m_current = m_block.get();
+    return S_OK;
+  }
+
+  // The block at offset from the read-ahead batch, parsed into the one block object of its
+  // kind (m_current): S_OK, or S_FALSE when the batch does not hold it whole and parsed, for
+  // TryBlock to read it, or to find why it does not read, as it always did. The batch is read
+  // afresh at the offset the walk reaches once its blocks are used up; without sample bodies
+  // there is none, since a batch reads every block whole.
+  HRESULT TakeFromBatch(ULONGLONG offset) {
+    m_current = nullptr;
+    if (!m_readSampleBodies) return S_FALSE;
+    if (m_next == m_batch.GetCount() || m_batchOffset != offset) {
+      m_batch.Clear();
+      m_next = 0;
+      QUOR_RETURN_IF_FAILED(m_storage.Seek(m_fileIndex, static_cast<LONGLONG>(offset), soBegin));
+      QUOR_RETURN_IF_FAILED(m_batch.Fill(m_storage.GetReader()));
+      m_batchOffset = offset;
+    }
+    if (m_next == m_batch.GetCount()) return S_FALSE;
+    const BYTE* bytes = m_batch.GetBlock(m_next);
+    std::unique_ptr<CQuorMediaFileBlock>& block = m_kinds[(DecodeU32(bytes) >> 8) - 1];
+    if (!block) block = QuorNewBlockOfType(DecodeU32(bytes));
+    if (FAILED(block->ReadFrom(bytes, m_batch.GetDigest(m_next)))) {
+      m_batch.Clear();  // TryBlock reads it again and tells what is wrong
+      m_next = 0;
+      return S_FALSE;
+    }
+    ++m_next;
+    m_batchOffset = offset + kBlockHeaderSize + DecodeU32(bytes + kBlockSizeWordOffset);
+    m_current = block.get();
     return S_OK;
   }
 
@@ -174,7 +208,9 @@ class CWalk {
     ULONGLONG offset = kQuorFileSignatureSize;
     while (offset < m_walk.fileSize) {
       std::string reason;
-      HRESULT hr = TryBlock(offset, &reason);
+      HRESULT hr = TakeFromBatch(offset);
+      QUOR_RETURN_IF_FAILED(hr);
+      if (hr == S_FALSE) hr = TryBlock(offset, &reason);
       QUOR_RETURN_IF_FAILED(hr);
       if (hr == S_FALSE) {
         ULONGLONG next = 0;
@@ -191,7 +227,7 @@ class CWalk {
 
       QuorWalkedBlock walked;
       walked.offset = offset;
-      if (!m_block) {
+      if (!m_current) {
         // A media sample block whose body was not read: where it lies is all there is.
         walked.type = btMediaSample;
         walked.size = kBlockHeaderSize + static_cast<ULONGLONG>(m_skippedBodySize);
@@ -203,7 +239,7 @@ class CWalk {
         offset += walked.size;
         continue;
       }
-      CQuorMediaFileBlock& block = *m_block;
+      CQuorMediaFileBlock& block = *m_current;
       walked.type = block.GetBlockType();
       walked.size = kBlockHeaderSize + static_cast<ULONGLONG>(block.GetBlockSize());
       walked.hashValid = block.IsHashValid();
@@ -248,7 +284,14 @@ class CWalk {
   bool m_readSampleBodies;
   DWORD m_skippedBodySize = 0;  // of the media sample block TryBlock found without reading it
   QuorForwardWalk& m_walk;
-  std::unique_ptr<CQuorMediaFileBlock> m_block;
+  std::unique_ptr<CQuorMediaFileBlock> m_block;  // read by TryBlock
+  CQuorMediaFileBlock* m_current = nullptr;      // the block the walk stands on, if read
+  // Blocks read ahead and hashed side by side; m_next is the next one to use, which lies at
+  // m_batchOffset in the file.
+  CQuorBlockBatch m_batch;
+  std::size_t m_next = 0;
+  ULONGLONG m_batchOffset = 0;
+  std::unique_ptr<CQuorMediaFileBlock> m_kinds[btFinalization >> 8];
 };
 
 }  // namespace
@@ -264,6 +307,51 @@ HRESULT CQuorForwardBlockWalker::Walk(CQuorFileStorage& storage, DWORD fileIndex
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
+}
+
+HRESULT QuorFindFirstDamage(const std::string& path, std::optional<QuorFirstDamage>* damage) {
+  if (damage == nullptr) return E_POINTER;
+  damage->reset();
+  CQuorBstr name = CQuorBstr::FromUtf8(path);
+  if (!name) return E_INVALIDARG;
+  CQuorFileStorage storage;
+  QUOR_RETURN_IF_FAILED(storage.OpenFileForInspection(name.Get()));
+  // The walk stops at the first damaged block or once bytes were skipped (before the block the
+  // visitor is handed then).
+  constexpr HRESULT kFound = E_ABORT;
+  QuorForwardWalk walk;
+  std::optional<QuorWalkedBlock> bad;
+  const HRESULT hr = CQuorForwardBlockWalker::Walk(
+      storage, 0,
+      [&](const QuorWalkedBlock& b) {
+        if (!walk.skipped.empty()) return kFound;
+        if (!b.Damaged()) return S_OK;
+        bad = b;
+        return kFound;
+      },
+      &walk);
+  if (hr != kFound) QUOR_RETURN_IF_FAILED(hr);
+  QuorFirstDamage found;
+  if (!walk.skipped.empty()) {
+    const QuorSkippedBytes& skip = walk.skipped.front();
+    found.offset = skip.offset;
+    found.problem = skip.reason;
+    found.bytesSkipped = skip.length;
+  } else if (bad) {
+    found.offset = bad->offset;
+    found.blockIndex = bad->blockIndex;
+    found.type = bad->type;
+    found.problem = !bad->hashValid         ? "fails its block hash check"
+                    : !bad->indexInSequence ? "breaks the block index sequence"
+                                            : "holds a file hash that does not match";
+  } else if (!walk.cleanEnd) {
+    found.offset = walk.endOffset;
+    found.problem = walk.end;
+  } else {
+    return S_OK;
+  }
+  *damage = std::move(found);
+  return S_OK;
 }
 
 const char* QuorBlockTypeName(DWORD type) noexcept {

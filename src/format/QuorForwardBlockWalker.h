@@ -9,7 +9,10 @@
 // the next offset at which a whole block reads, and reports the bytes it skipped. Blocks whose
 // stored hash does not match are handed over like any other; judging them is the caller's.
 //
-// Borrows the storage for the walk; one thread.
+// Blocks are read ahead a batch at a time (CQuorBlockBatch, up to 2 MiB) and hashed side by side;
+// where the next block of a batch does not read or parse, that block is read on its own, as it
+// lies, to find what is wrong with it and where the next whole block starts. Without sample
+// bodies the walk reads block by block. Borrows the storage for the walk; one thread.
 #pragma once
 
 #include <functional>
@@ -32,6 +35,9 @@ struct QuorWalkedBlock {
   std::optional<bool> fileHashValid;     // finalization blocks only
   CQuorMediaFileBlock* block = nullptr;  // valid during the visit only; null for a sample
                                          // block whose body was not read
+
+  // Its hash, its index or the file hash it holds fails.
+  bool Damaged() const noexcept { return !hashValid || !indexInSequence || fileHashValid == false; }
 };
 
 // Bytes the walk could not read as blocks.
@@ -70,6 +76,25 @@ class CQuorForwardBlockWalker {
                                     const Visitor& visit, QuorForwardWalk* walk,
                                     bool readSampleBodies = true);
 };
+
+// The first damage a walk meets in a member file: a block that reads but fails a check (its
+// index and type are known), bytes that do not read as blocks (bytesSkipped of them), or the
+// end of a walk that does not end cleanly.
+struct QuorFirstDamage {
+  ULONGLONG offset = 0;
+  std::optional<DWORD> blockIndex;
+  DWORD type = 0;  // of a damaged block; 0 otherwise
+  // "fails its block hash check", "breaks the block index sequence", "holds a file hash that
+  // does not match", or what the walk met ("unknown block type 0x600", "end of file without a
+  // finalization block").
+  std::string problem;
+  ULONGLONG bytesSkipped = 0;
+};
+
+// Walks the member file at path (UTF-8) up to its first damage; std::nullopt when its own blocks
+// are intact. Fails as Walk does, and when the file cannot be opened.
+[[nodiscard]] HRESULT QuorFindFirstDamage(const std::string& path,
+                                          std::optional<QuorFirstDamage>* damage);
 
 // "file-info", "track-info", "index", "media-sample", "finalization" or "unknown".
 const char* QuorBlockTypeName(DWORD type) noexcept;

@@ -3,10 +3,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <exception>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
 
+#include "format/QuorForwardBlockWalker.h"
 #include "quor/QuorApiSupport.h"
 #include "seal/QuorSealKey.h"
 #include "seal/QuorSealVerifier.h"
@@ -404,54 +407,84 @@ std::optional<Sample> Reader::previous(std::uint32_t track) const {
   return s;
 }
 
+namespace {
+
+// Runs walk on the calling thread while, when progress or a possible stop asks for it, a second
+// thread calls tick(stopping) about every 50 ms until walk returns: stopping is true once stop
+// is requested or progress threw (what it threw is rethrown after the walk).
+template <class Walk>
+void WithPoller(const ProgressFn& progress, std::stop_token stop,
+                const std::function<void(bool stopping)>& tick, Walk&& walk) {
+  std::mutex lock;
+  std::condition_variable wake;
+  bool done = false;
+  std::exception_ptr progressError;
+  std::thread poller;
+  if (progress || stop.stop_possible()) {
+    poller = std::thread([&] {
+      std::unique_lock guard(lock);
+      while (!done) {
+        guard.unlock();
+        try {
+          tick(stop.stop_requested() || progressError);
+        } catch (...) {
+          progressError = std::current_exception();
+        }
+        guard.lock();
+        wake.wait_for(guard, std::chrono::milliseconds(50), [&] { return done; });
+      }
+    });
+  }
+  walk();
+  if (poller.joinable()) {
+    {
+      std::scoped_lock guard(lock);
+      done = true;
+    }
+    wake.notify_all();
+    poller.join();
+  }
+  if (progressError) std::rethrow_exception(progressError);
+}
+
+// The first damage of every file that was tested and is not authentic.
+void FindDamage(Authentication& result) {
+  for (FileVerdict& file : result.files) {
+    if (file.authentic || !has(file.status, FileStatus::Tested)) continue;
+    std::optional<QuorFirstDamage> damage;
+    if (const HRESULT hr = QuorFindFirstDamage(file.name, &damage); FAILED(hr)) {
+      throw Error(hr, "authenticate", "cannot walk " + file.name);
+    }
+    if (damage) file.damage = Damage{damage->offset, damage->blockIndex, damage->problem};
+  }
+}
+
+}  // namespace
+
 Authentication Reader::authenticate(const ProgressFn& progress, std::stop_token stop) const {
   IQuorMediaFileReader* r = CoreOf(m_core, "authenticate").Get("authenticate");
   Authentication result;
   if (stop.stop_requested()) {
     result.cancelled = true;
   } else {
-    // A second thread reports progress and passes a stop request on; the reader allows exactly
-    // these two calls while IsAuthentic runs. A cancel that comes before the walk has begun
-    // is refused (MFS_E_WRONG_STATE), so it is repeated until the walk ends.
-    std::mutex lock;
-    std::condition_variable wake;
-    bool done = false;
-    std::exception_ptr progressError;
-    std::thread poller;
-    if (progress || stop.stop_possible()) {
-      poller = std::thread([&] {
-        std::unique_lock guard(lock);
-        while (!done) {
-          guard.unlock();
-          if (stop.stop_requested() || progressError) {
-            (void)r->CancelAuthentication();  // (void): refused only when no walk runs
-          } else if (progress) {
-            SHORT percent = 0;
-            if (SUCCEEDED(r->GetAuthenticationProgress(&percent))) {
-              try {
-                progress(static_cast<unsigned>(std::clamp<int>(percent, 0, 100)));
-              } catch (...) {
-                progressError = std::current_exception();
-              }
-            }
-          }
-          guard.lock();
-          wake.wait_for(guard, std::chrono::milliseconds(50), [&] { return done; });
-        }
-      });
-    }
-    VARIANT_BOOL authentic = VARIANT_FALSE;
-    const HRESULT hr = r->IsAuthentic(&authentic);
-    const std::string description = FAILED(hr) ? QuorTakeErrorDescription() : std::string();
-    if (poller.joinable()) {
-      {
-        std::scoped_lock guard(lock);
-        done = true;
+    // The reader allows exactly these two calls from the poller while IsAuthentic runs. A
+    // cancel that comes before the walk has begun is refused (MFS_E_WRONG_STATE), so it is
+    // repeated until the walk ends.
+    const auto tick = [&](bool stopping) {
+      SHORT percent = 0;
+      if (stopping) {
+        (void)r->CancelAuthentication();  // (void): refused only when no walk runs
+      } else if (progress && SUCCEEDED(r->GetAuthenticationProgress(&percent))) {
+        progress(static_cast<unsigned>(std::clamp<int>(percent, 0, 100)));
       }
-      wake.notify_all();
-      poller.join();
-    }
-    if (progressError) std::rethrow_exception(progressError);
+    };
+    VARIANT_BOOL authentic = VARIANT_FALSE;
+    HRESULT hr = S_OK;
+    std::string description;
+    WithPoller(progress, stop, tick, [&] {
+      hr = r->IsAuthentic(&authentic);
+      if (FAILED(hr)) description = QuorTakeErrorDescription();
+    });
     if (hr == MFS_E_AUTH_CANCELLED) {
       result.cancelled = true;
     } else {
@@ -464,26 +497,93 @@ Authentication Reader::authenticate(const ProgressFn& progress, std::stop_token 
   result.complete = info.complete;
   for (MemberFile& file : info.files) {
     result.files.push_back(
-        {std::move(file.name), has(file.status, FileStatus::Authentic), file.status});
+        {std::move(file.name), has(file.status, FileStatus::Authentic), file.status, {}});
   }
+  if (!result.cancelled) FindDamage(result);
   return result;
 }
 
-std::vector<SealCheck> Reader::verifySeals(const std::string& publicKeyFile) const {
+std::vector<SealCheck> Reader::verifySeals(const std::string& publicKeyFile,
+                                           Authentication* authentication,
+                                           const ProgressFn& progress, std::stop_token stop) const {
   const FileSetInfo fileSet = info();
   CQuorSealKey key;
   QuorMessageId message = 0;
   if (const HRESULT hr = key.LoadPublic(publicKeyFile, &message); FAILED(hr)) {
     throw Error(hr, "verifySeals", std::string(QuorLoadMessage(message)));
   }
-  std::vector<SealCheck> checks;
-  for (const MemberFile& file : fileSet.files) {
-    QuorSealReport report;
-    if (const HRESULT hr = QuorVerifySeal(file.name, key, &report); FAILED(hr)) {
-      throw Error(hr, "verifySeals", "cannot read " + file.name);
+  // The block index chain runs through the files in fileset order; as in IsAuthentic, the first
+  // file stands for a fileset whose files declare no position.
+  std::vector<QuorMemberCheck> files(fileSet.files.size());
+  bool positioned = false;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    files[i].path = fileSet.files[i].name;
+    files[i].chainPosition = fileSet.files[i].filesetIndex;
+    positioned |= files[i].chainPosition.has_value();
+  }
+  if (!positioned && !files.empty()) files[0].chainPosition = 0;
+
+  std::atomic<bool> cancel{false};
+  std::atomic<ULONGLONG> bytesDone{0};
+  std::uint64_t total = 0;
+  HRESULT hr = S_OK;
+  const auto check = [&] {
+    hr = QuorCheckMemberFiles(&files, &key, authentication != nullptr, &cancel, &bytesDone);
+  };
+  if (authentication) {
+    *authentication = Authentication{};
+    if (stop.stop_requested()) {
+      authentication->cancelled = true;
+      return {};
     }
-    checks.push_back({file.name, static_cast<SealState>(report.state), report.lastBlock,
+    for (const MemberFile& f : fileSet.files) {
+      std::error_code error;
+      const std::uintmax_t size = std::filesystem::file_size(f.name, error);
+      if (!error) total += size;
+    }
+    WithPoller(
+        progress, stop,
+        [&](bool stopping) {
+          if (stopping) {
+            cancel = true;
+          } else if (progress) {
+            progress(total == 0 ? 0
+                                : static_cast<unsigned>(std::min<std::uint64_t>(
+                                      100, bytesDone.load() * 100 / total)));
+          }
+        },
+        check);
+  } else {
+    check();
+  }
+  if (hr == MFS_E_AUTH_CANCELLED && authentication) {
+    authentication->cancelled = true;
+    return {};
+  }
+  if (FAILED(hr)) throw Error(hr, "verifySeals", "cannot read the member files");
+
+  std::vector<SealCheck> checks;
+  for (const QuorMemberCheck& file : files) {
+    const QuorSealReport& report = file.seal;
+    checks.push_back({file.path, static_cast<SealState>(report.state), report.lastBlock,
                       report.sealedEnd, report.fileSize, report.Describe()});
+  }
+  if (authentication) {
+    Authentication& result = *authentication;
+    result.complete = fileSet.complete;
+    bool authentic = true;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      FileStatus status = fileSet.files[i].status;
+      if (files[i].tested) {
+        status = (status | FileStatus::Tested) & ~FileStatus::Authentic;
+        if (files[i].authentic) status |= FileStatus::Authentic;
+        authentic = authentic && files[i].authentic;
+      }
+      result.files.push_back({files[i].path, has(status, FileStatus::Authentic), status, {}});
+    }
+    result.authentic = authentic && result.complete;
+    if (progress) progress(100);
+    FindDamage(result);
   }
   return checks;
 }

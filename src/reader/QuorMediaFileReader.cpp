@@ -15,6 +15,7 @@
 #include "core/QuorMD5Hash.h"
 #include "core/QuorMessageCatalogue.h"
 #include "format/QuorBlockFactory.h"
+#include "format/QuorFileAuthentication.h"
 #include "format/QuorFormatLayout.h"
 #include "format/QuorIndexBlock.h"
 #include "format/QuorMediaFileField.h"
@@ -770,14 +771,19 @@ HRESULT CQuorMediaFileReader::AuthenticateFile(DWORD fileIndex, DWORD& lastBlock
         *authentic = false;
         std::scoped_lock lock(m_lock);
         QUOR_RETURN_IF_FAILED(m_storage.Seek(fileIndex, kFirstBlockOffset, soBegin));
-        CQuorMD5Hash fileHash;
-        // Blocks are read and hashed a batch at a time and checked one by one, in file order,
-        // each parsed into the one block object of its kind.
+        // Blocks are read and hashed a batch at a time and checked one by one, in file order.
         CQuorBlockBatch& batch = m_blockBatch;
         batch.Clear();
         std::size_t next = 0;
-        std::unique_ptr<CQuorMediaFileBlock> kinds[btFinalization >> 8];
-        for (;;) {
+        CQuorFileAuthentication& check = m_fileCheck;
+        QUOR_RETURN_IF_FAILED(check.Start(lastBlockIndex));
+        const CQuorFileAuthentication::IndexVisitor progress = [&](DWORD index) -> HRESULT {
+          lastBlockIndex = index;
+          if (totalBlocks == 0) return E_UNEXPECTED;
+          m_authenticationProgress = index * kPercent / totalBlocks;
+          return S_OK;
+        };
+        for (bool done = false; !done;) {
           if (m_authenticationActive.load() == 0) return MFS_E_AUTH_CANCELLED;
           if (next == batch.GetCount()) {
             QUOR_RETURN_IF_FAILED(batch.GetEnd());  // the block the last batch stopped at
@@ -785,45 +791,17 @@ HRESULT CQuorMediaFileReader::AuthenticateFile(DWORD fileIndex, DWORD& lastBlock
             next = 0;
             if (batch.GetCount() == 0) return batch.GetEnd();
           }
-          const BYTE* bytes = batch.GetBlock(next);
-          std::unique_ptr<CQuorMediaFileBlock>& block = kinds[(DecodeU32(bytes) >> 8) - 1];
-          try {
-            if (!block) block = QuorNewBlockOfType(DecodeU32(bytes));
-          } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-          }
-          QUOR_RETURN_IF_FAILED(block->ReadFrom(bytes, batch.GetDigest(next)));
+          QUOR_RETURN_IF_FAILED(
+              check.Check(batch.GetBlock(next), batch.GetDigest(next), &done, progress));
           ++next;
-          DWORD index = 0;
-          QUOR_RETURN_IF_FAILED(block->GetBlockIndex(&index));
-          if (index != lastBlockIndex + 1) {
-            log.LogReleaseMessage(Msg(10271), static_cast<int>(lastBlockIndex + 1));
-            return S_OK;
-          }
-          lastBlockIndex = index;
-          if (totalBlocks == 0) return E_UNEXPECTED;
-          m_authenticationProgress = index * kPercent / totalBlocks;
-          if (!block->IsHashValid()) {
-            log.LogReleaseMessage(Msg(10273), static_cast<int>(index));
-            return S_OK;
-          }
-          if (block->GetBlockType() == btFinalization) {
-            const BYTE* stored = nullptr;
-            DWORD length = 0;
-            QUOR_RETURN_IF_FAILED(
-                static_cast<CQuorFileFinalizationBlock&>(*block).GetFileHash(&stored, &length));
-            if (length == kHashSize && fileHash.IsSame(stored)) {
-              *authentic = true;
-            } else {
-              log.LogReleaseMessage(Msg(10272));
-            }
-            return S_OK;
-          }
-          const BYTE* hash = nullptr;
-          DWORD length = 0;
-          QUOR_RETURN_IF_FAILED(block->GetBlockHash(&hash, &length));
-          QUOR_RETURN_IF_FAILED(fileHash.AddData(hash, length));
         }
+        if (check.GetMessage() == 10272) {
+          log.LogReleaseMessage(Msg(10272));
+        } else if (check.GetMessage() != kQuorNoMessage) {
+          log.LogReleaseMessage(Msg(check.GetMessage()), check.GetMessageArgument());
+        }
+        *authentic = check.IsAuthentic();
+        return S_OK;
       });
 }
 

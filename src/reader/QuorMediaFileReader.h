@@ -23,6 +23,7 @@
 
 #include "core/QuorMethodFrame.h"
 #include "format/QuorBlockBatch.h"
+#include "format/QuorFileAuthentication.h"
 #include "format/QuorFileFinalizationBlock.h"
 #include "format/QuorFileInfoBlock.h"
 #include "format/QuorIndexBlock.h"
@@ -120,6 +121,7 @@ class CQuorMediaFileReader final : public CQuorDispatchObject<IQuorMediaFileRead
   // (kChainRun index blocks at a time), kept for their memory.
   static constexpr std::size_t kChainRun = 64;
   CQuorBlockBatch m_blockBatch;
+  CQuorFileAuthentication m_fileCheck;  // IsAuthentic's checks of one file
   std::array<CQuorIndexBlock, kChainRun> m_chainBlocks;
 };
 

@@ -1,6 +1,7 @@
 #include "salvage/QuorFileSetSalvage.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -29,9 +30,14 @@ namespace {
 // longer description; and it may have this many of them.
 constexpr ULONGLONG kSizeMarginKiB = 4;
 constexpr ULONG kMaxOutputFiles = 1000000;
-// Samples handed to the writer and not yet written: enough to keep its worker busy, few enough
-// that its queue holds little memory.
-constexpr ULONGLONG kMaxSamplesInFlight = 256;
+// Samples handed to the writer and not yet written, and their payload bytes: enough that its
+// worker never runs dry while the reading thread waits for a turn, few enough that its queue holds
+// little memory.
+constexpr ULONGLONG kMaxSamplesInFlight = 4096;
+constexpr ULONGLONG kMaxBytesInFlight = 32u << 20;
+// How often a waiting reader looks at the writer's count, and asks whether it still records.
+constexpr auto kWriterPoll = std::chrono::microseconds(50);
+constexpr unsigned kStatePolls = 16;
 
 struct Sample {
   std::size_t member = 0;  // into the members list
@@ -41,6 +47,22 @@ struct Sample {
 struct Member {
   const QuorCandidateFile* file = nullptr;
   std::unique_ptr<CQuorFileStorage> storage;
+};
+
+using Tracks = std::map<DWORD, CQuorComPtr<IQuorTrackMetadata>>;
+
+// One member file's walk: what it found, before it is taken in member order.
+struct MemberWalk {
+  const QuorCandidateFile* file = nullptr;
+  bool duplicate = false;  // a second member at its fileset index: not walked
+  HRESULT result = S_OK;
+  Member member;
+  std::vector<QuorSalvageLoss> lost;
+  Tracks tracks;  // the first intact track info block of each track in this member
+  std::vector<CQuorMediaSampleIndex> entries;
+  std::map<ULONGLONG, bool> sampleBlocks;           // offset: hash valid
+  std::map<ULONGLONG, std::size_t> damagedSamples;  // offset: its entry in lost
+  QuorSalvagedFile salvaged;
 };
 
 std::string BaseName(const std::string& path) {
@@ -82,9 +104,19 @@ class CSalvage {
     if (members.empty()) return MFS_E_BAD_FORMAT;
     QUOR_RETURN_IF_FAILED(CheckPassword(members, password));
 
+    // Every member but a second one at a fileset index is walked, two at a time; what the
+    // walks found is then taken in member order, as if they had run one after the other.
     std::set<DWORD> seenIndexes;
-    for (const QuorCandidateFile* f : members) {
-      if (f->filesetIndex && !seenIndexes.insert(*f->filesetIndex).second) {
+    std::vector<MemberWalk> walks(members.size());
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      walks[i].file = members[i];
+      walks[i].duplicate =
+          members[i]->filesetIndex && !seenIndexes.insert(*members[i]->filesetIndex).second;
+    }
+    QUOR_RETURN_IF_FAILED(WalkMembers(walks));
+    for (MemberWalk& walk : walks) {
+      const QuorCandidateFile* f = walk.file;
+      if (walk.duplicate) {
         m_report.lost.push_back({f->path,
                                  0,
                                  f->size,
@@ -94,7 +126,8 @@ class CSalvage {
                                  {}});
         continue;
       }
-      QUOR_RETURN_IF_FAILED(ReadMember(f));
+      QUOR_RETURN_IF_FAILED(walk.result);
+      TakeMember(walk);
     }
     for (const QuorCandidateFile& f : diagnosis.m_files) {
       if (f.kind == QuorCandidateKind::ckUnreadable && f.size > 0) {
@@ -112,37 +145,63 @@ class CSalvage {
     m_report.lost.push_back({file, offset, length, std::move(reason), {}, {}});
   }
 
-  // Walks one member file and keeps what it can prove.
-  HRESULT ReadMember(const QuorCandidateFile* file) {
-    Member member;
-    member.file = file;
-    member.storage = std::make_unique<CQuorFileStorage>();
-    const std::u16string name = QuorUtf8ToUtf16(file->path);
-    QUOR_RETURN_IF_FAILED(member.storage->OpenFileForInspection(name.c_str()));
+  // Walks the members that are not duplicates on two threads; each walk's result is in it.
+  static HRESULT WalkMembers(std::vector<MemberWalk>& walks) {
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+      for (std::size_t i = next++; i < walks.size(); i = next++) {
+        if (walks[i].duplicate) continue;
+        try {
+          walks[i].result = WalkMember(walks[i]);
+        } catch (const std::bad_alloc&) {
+          walks[i].result = E_OUTOFMEMORY;
+        } catch (const CLoggedException& e) {
+          walks[i].result = e.Hr();
+        }
+      }
+    };
+    std::thread helper;
+    try {
+      if (walks.size() > 1) helper = std::thread(work);
+    } catch (const std::system_error&) {
+      // No second thread: this one walks them all.
+    }
+    work();
+    if (helper.joinable()) helper.join();
+    return S_OK;
+  }
 
-    std::map<ULONGLONG, bool> sampleBlocks;           // offset: hash valid
-    std::map<ULONGLONG, std::size_t> damagedSamples;  // offset: its entry in the lost list
-    std::vector<CQuorMediaSampleIndex> entries;
+  // Walks one member file and notes what it finds, for TakeMember.
+  static HRESULT WalkMember(MemberWalk& w) {
+    const QuorCandidateFile* file = w.file;
+    w.member.file = file;
+    w.member.storage = std::make_unique<CQuorFileStorage>();
+    const std::u16string name = QuorUtf8ToUtf16(file->path);
+    QUOR_RETURN_IF_FAILED(w.member.storage->OpenFileForInspection(name.c_str()));
+
+    const auto lose = [&](ULONGLONG offset, ULONGLONG length, std::string reason) {
+      w.lost.push_back({file->path, offset, length, std::move(reason), {}, {}});
+    };
     QuorForwardWalk walk;
     const HRESULT hr = CQuorForwardBlockWalker::Walk(
-        *member.storage, 0,
+        *w.member.storage, 0,
         [&](const QuorWalkedBlock& b) -> HRESULT {
           const std::string kind = QuorBlockTypeName(b.type);
           if (!b.hashValid) {
-            if (b.type == btMediaSample) damagedSamples[b.offset] = m_report.lost.size();
-            Lose(file->path, b.offset, b.size,
+            if (b.type == btMediaSample) w.damagedSamples[b.offset] = w.lost.size();
+            lose(b.offset, b.size,
                  kind + " block fails its block hash check" +
                      (b.type == btIndex ? ": the samples it lists are not trusted" : ""));
           }
           switch (b.type) {
             case btTrackInfo:
-              if (b.hashValid) KeepTrack(static_cast<CQuorTrackInfoBlock&>(*b.block));
+              if (b.hashValid) KeepTrack(static_cast<CQuorTrackInfoBlock&>(*b.block), &w.tracks);
               break;
             case btIndex:
-              if (b.hashValid) QUOR_RETURN_IF_FAILED(TakeEntries(*b.block, &entries));
+              if (b.hashValid) QUOR_RETURN_IF_FAILED(TakeEntries(*b.block, &w.entries));
               break;
             case btMediaSample:
-              sampleBlocks[b.offset] = b.hashValid;
+              w.sampleBlocks[b.offset] = b.hashValid;
               break;
             default:
               break;
@@ -152,59 +211,65 @@ class CSalvage {
         &walk);
     QUOR_RETURN_IF_FAILED(hr);
     for (const QuorSkippedBytes& skip : walk.skipped) {
-      Lose(file->path, skip.offset, skip.length, "unreadable bytes: " + skip.reason);
+      lose(skip.offset, skip.length, "unreadable bytes: " + skip.reason);
     }
     if (!walk.cleanEnd && walk.endOffset < walk.fileSize) {
-      Lose(file->path, walk.endOffset, walk.fileSize - walk.endOffset,
-           "unreadable bytes: " + walk.end);
+      lose(walk.endOffset, walk.fileSize - walk.endOffset, "unreadable bytes: " + walk.end);
     }
+    w.salvaged.file = file->path;
+    w.salvaged.filesetIndex = file->filesetIndex;
+    w.salvaged.blocks = walk.blocks;
+    w.salvaged.end = walk.end;
+    return S_OK;
+  }
 
-    QuorSalvagedFile salvaged;
-    salvaged.file = file->path;
-    salvaged.filesetIndex = file->filesetIndex;
-    salvaged.blocks = walk.blocks;
-    salvaged.end = walk.end;
+  // Keeps what a member's walk can prove: its tracks that no earlier member described, and the
+  // samples its intact index blocks list whose blocks are intact and whose track is known.
+  void TakeMember(MemberWalk& w) {
+    const QuorCandidateFile* file = w.file;
+    const std::size_t lostBefore = m_report.lost.size();
+    for (QuorSalvageLoss& loss : w.lost) m_report.lost.push_back(std::move(loss));
+    for (auto& [id, metadata] : w.tracks) m_tracks.try_emplace(id, std::move(metadata));
     const std::size_t memberIndex = m_members.size();
     std::set<ULONGLONG> listed;
-    for (const CQuorMediaSampleIndex& entry : entries) {
+    for (const CQuorMediaSampleIndex& entry : w.entries) {
       if (!listed.insert(entry.m_position).second) continue;
-      const auto block = sampleBlocks.find(entry.m_position);
-      if (block != sampleBlocks.end() && block->second && m_tracks.contains(entry.m_trackId)) {
+      const auto block = w.sampleBlocks.find(entry.m_position);
+      if (block != w.sampleBlocks.end() && block->second && m_tracks.contains(entry.m_trackId)) {
         m_samples.push_back({memberIndex, entry});
         continue;
       }
-      if (const auto damaged = damagedSamples.find(entry.m_position);
-          damaged != damagedSamples.end()) {
-        m_report.lost[damaged->second].trackId = entry.m_trackId;
-        m_report.lost[damaged->second].timestamp = entry.m_timestamp;
+      if (const auto damaged = w.damagedSamples.find(entry.m_position);
+          damaged != w.damagedSamples.end()) {
+        m_report.lost[lostBefore + damaged->second].trackId = entry.m_trackId;
+        m_report.lost[lostBefore + damaged->second].timestamp = entry.m_timestamp;
         continue;
       }
       QuorSalvageLoss loss{file->path,
                            entry.m_position,
                            0,
-                           block == sampleBlocks.end()
+                           block == w.sampleBlocks.end()
                                ? "an index entry points at no readable media sample block"
                                : "its track has no intact track info block",
                            entry.m_trackId,
                            entry.m_timestamp};
       m_report.lost.push_back(std::move(loss));
     }
-    for (const auto& [offset, valid] : sampleBlocks) {
+    for (const auto& [offset, valid] : w.sampleBlocks) {
       if (valid && !listed.contains(offset)) {
         Lose(file->path, offset, 0,
              "media sample block that no intact index block lists (track and timestamp unknown)");
       }
     }
-    m_report.files.push_back(std::move(salvaged));
-    m_members.push_back(std::move(member));
-    return S_OK;
+    m_report.files.push_back(std::move(w.salvaged));
+    m_members.push_back(std::move(w.member));
   }
 
-  void KeepTrack(CQuorTrackInfoBlock& block) {
+  static void KeepTrack(CQuorTrackInfoBlock& block, Tracks* tracks) {
     DWORD id = 0;
-    if (FAILED(block.GetTrackId(&id)) || m_tracks.contains(id)) return;
+    if (FAILED(block.GetTrackId(&id)) || tracks->contains(id)) return;
     try {
-      m_tracks[id] = QuorTrackMetadataFromBlock(block, id);
+      (*tracks)[id] = QuorTrackMetadataFromBlock(block, id);
     } catch (const CLoggedException&) {
       // A track info block that passes its hash but describes no track the writer takes: its
       // samples are reported lost with the reason that their track is unknown.
@@ -246,15 +311,22 @@ class CSalvage {
     return status->GetWriterState(state);
   }
 
-  // Waits until the writer's worker has no more than inFlight samples left, or has ended.
-  HRESULT WaitForWriter(ULONGLONG written, ULONGLONG inFlight) {
-    while (written - m_writer->GetSamplesHandled() > inFlight) {
-      WriterStateEnum state = wseCreated;
-      QUOR_RETURN_IF_FAILED(WriterState(&state));
-      if (state != wseStarted) return S_FALSE;
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
+  // Waits until the writer's worker has no more than inFlight samples and inFlightBytes payload
+  // bytes of the written ones left, or has ended (S_FALSE).
+  HRESULT WaitForWriter(ULONGLONG written, ULONGLONG inFlight, ULONGLONG inFlightBytes) {
+    for (unsigned poll = 0;; ++poll) {
+      const ULONGLONG handled = std::min<ULONGLONG>(m_writer->GetSamplesHandled(), written);
+      if (written - handled <= inFlight &&
+          m_writtenBytes[written] - m_writtenBytes[handled] <= inFlightBytes) {
+        return S_OK;
+      }
+      if (poll % kStatePolls == 0) {
+        WriterStateEnum state = wseCreated;
+        QUOR_RETURN_IF_FAILED(WriterState(&state));
+        if (state != wseStarted) return S_FALSE;
+      }
+      std::this_thread::sleep_for(kWriterPoll);
     }
-    return S_OK;
   }
 
   HRESULT Write(const std::string& target, const std::string& password) {
@@ -277,6 +349,7 @@ class CSalvage {
     QUOR_RETURN_IF_FAILED(m_writer->StartRecording());
 
     ULONGLONG written = 0;
+    m_writtenBytes.assign(1, 0);
     for (const Sample& s : m_samples) {
       CQuorSafeArray payload;
       QUOR_RETURN_IF_FAILED(ReadPayload(s, &payload));
@@ -286,9 +359,10 @@ class CSalvage {
       QUOR_RETURN_IF_FAILED(sample->SetTimestamp(s.entry.m_timestamp));
       QUOR_RETURN_IF_FAILED(sample->SetSampleFlags(
           CQuorMediaFileSample::SampleFlagsFromEntryFlags(s.entry.m_flags & kEntryFlagsKeptMask)));
-      SAFEARRAY* array = payload.Get();
-      QUOR_RETURN_IF_FAILED(sample->SetPayloadData(&array));
-      HRESULT hr = WaitForWriter(written, kMaxSamplesInFlight);
+      // The sample takes the array as it is, without a copy.
+      QUOR_RETURN_IF_FAILED(sample->TakePayload(payload.Get()));
+      (void)payload.Detach();  // (void): the sample owns it now
+      HRESULT hr = WaitForWriter(written, kMaxSamplesInFlight, kMaxBytesInFlight);
       QUOR_RETURN_IF_FAILED(hr);
       if (hr == S_OK) hr = m_writer->Write(s.entry.m_trackId, sample.Get());
       if (hr == S_FALSE || FAILED(hr)) {
@@ -301,11 +375,12 @@ class CSalvage {
         continue;
       }
       ++written;
+      m_writtenBytes.push_back(m_writtenBytes.back() + length);
       ++m_report.samplesPerTrack[s.entry.m_trackId];
       ++m_report.files[s.member].samples;
       m_report.payloadBytes += length;
     }
-    QUOR_RETURN_IF_FAILED(WaitForWriter(written, 0));
+    QUOR_RETURN_IF_FAILED(WaitForWriter(written, 0, 0));
     m_report.samplesWritten = written;
     return m_writer->StopRecording();
   }
@@ -332,9 +407,10 @@ class CSalvage {
 
   QuorSalvageReport& m_report;
   std::vector<Member> m_members;
-  std::map<DWORD, CQuorComPtr<IQuorTrackMetadata>> m_tracks;
+  Tracks m_tracks;
   std::vector<Sample> m_samples;
   CQuorComPtr<CQuorMediaFileWriter> m_writer;
+  std::vector<ULONGLONG> m_writtenBytes;  // payload bytes of the first n samples written, at n
 };
 
 }  // namespace

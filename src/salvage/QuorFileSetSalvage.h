@@ -7,7 +7,10 @@
 // timestamp order, the same password, and a description that names the fileset it was salvaged
 // from. Everything left behind is reported with its file, offset and reason.
 //
-// Holds the member files open while it runs; one thread (the writer it creates has its own).
+// Holds the member files open while it runs. The member files are walked two at a time on the
+// calling thread and one more, and what each walk found is taken in member order, so the report
+// is the same as from one walk after the other; the samples are then read on the calling thread
+// while the writer's worker hashes and writes them, at most 256 samples behind.
 #pragma once
 
 #include <map>

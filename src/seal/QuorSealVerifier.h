@@ -5,8 +5,11 @@
 // name. Free functions; any thread; they keep nothing open.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "quormediafiles/platform/QuorTypes.h"
 #include "seal/QuorSealKey.h"
@@ -55,3 +58,29 @@ struct QuorSealReport {
                                      QuorSealReport* report);
 // Without a key: the number of whole records in the member's sidecar (0 without one).
 std::uint32_t QuorCountSealRecords(const std::string& memberPath);
+
+// One member file of QuorCheckMemberFiles: its path and, when it is to be authenticated, its
+// place in the fileset's block index chain; the verdicts come back in it.
+struct QuorMemberCheck {
+  std::string path;
+  std::optional<DWORD> chainPosition;  // files without one are not authenticated
+  bool tested = false;                 // authenticated (it has a chain position)
+  bool authentic = false;              // as IsAuthentic judges the file
+  QuorSealReport seal;                 // with a key
+};
+
+// Authentication and the seal check of a fileset's member files in one read of each byte:
+// every file is read once from its start, its blocks a batch at a time (CQuorBlockBatch), and
+// the same bytes feed the salted block and file hash checks of authentication
+// (CQuorFileAuthentication) and the SHA-256 of the sealed ranges. Two threads take the files in
+// turn; the block index chain is joined across files in chain order afterwards, so each file's
+// verdict is the one IsAuthentic gives it. Without authenticate only the seals are checked;
+// without key (null) only authentication runs.
+//
+// cancel (optional) is polled between batches: MFS_E_AUTH_CANCELLED, with no verdicts. bytesDone
+// (optional) counts the bytes read so far, for progress. A file that cannot be opened or read
+// is returned as a failure, as QuorVerifySeal does; damage is a verdict, not a failure.
+[[nodiscard]] HRESULT QuorCheckMemberFiles(std::vector<QuorMemberCheck>* files,
+                                           const CQuorSealKey* key, bool authenticate,
+                                           const std::atomic<bool>* cancel = nullptr,
+                                           std::atomic<ULONGLONG>* bytesDone = nullptr);

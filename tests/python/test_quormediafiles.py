@@ -76,6 +76,9 @@ def test_verify_reports_progress_and_damage(tmp_path):
         result = fs.verify()
         assert not result.authentic and not result.files[0].authentic
         assert result.files[0].status & qmf.FileStatus.TESTED
+        damage = result.files[0].damage
+        assert damage.offset <= 700 and "media-sample block" in damage.problem
+        assert result.files[1].damage is None, "its own blocks are intact"
 
 
 def test_ctrl_c_cancels_verify(tmp_path):

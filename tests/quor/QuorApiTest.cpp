@@ -166,6 +166,12 @@ TEST_F(QuorApiTest, AuthenticationGivesVerdictsAndProgressAndCanBeStopped) {
   EXPECT_TRUE(a.complete);
   EXPECT_FALSE(a.files[0].authentic);
   EXPECT_TRUE(quor::has(a.files[0].status, quor::FileStatus::Tested));
+  ASSERT_TRUE(a.files[0].damage.has_value());
+  EXPECT_TRUE(a.files[0].damage->blockIndex.has_value());
+  EXPECT_LE(a.files[0].damage->offset, 600u);
+  EXPECT_EQ(a.files[0].damage->problem, "fails its block hash check");
+  EXPECT_FALSE(a.files[1].authentic);
+  EXPECT_FALSE(a.files[1].damage.has_value()) << "its own blocks are intact";
 }
 
 TEST_F(QuorApiTest, BadInputsAreNamedErrors) {
@@ -239,10 +245,29 @@ TEST_F(QuorApiTest, SigningKeySealsEveryFileAndVerifySealsNamesAChangedOne) {
   Bytes bytes = m_dir.ReadBytes("cam1.qmf");
   bytes[bytes.size() / 2] ^= 1;
   m_dir.WriteBytes("cam1.qmf", bytes);
-  for (const quor::SealCheck& check : reader.verifySeals(m_dir.Path("key.pub"))) {
+  // The seal check that authenticates in the same read gives authenticate()'s verdicts.
+  quor::Authentication together;
+  unsigned last = 0;
+  for (const quor::SealCheck& check :
+       reader.verifySeals(m_dir.Path("key.pub"), &together, [&](unsigned p) { last = p; })) {
     const bool changed = check.file == m_dir.Path("cam1.qmf");
     EXPECT_EQ(check.state, changed ? quor::SealState::BytesDiffer : quor::SealState::SealedToEnd);
   }
+  EXPECT_EQ(last, 100u);
+  const quor::Authentication alone = reader.authenticate();
+  EXPECT_FALSE(together.authentic);
+  EXPECT_EQ(together.complete, alone.complete);
+  ASSERT_EQ(together.files.size(), alone.files.size());
+  for (std::size_t i = 0; i < alone.files.size(); ++i) {
+    SCOPED_TRACE(alone.files[i].name);
+    EXPECT_EQ(together.files[i].authentic, alone.files[i].authentic);
+    EXPECT_EQ(together.files[i].status, alone.files[i].status);
+    EXPECT_EQ(together.files[i].damage.has_value(), alone.files[i].damage.has_value());
+  }
+  std::stop_source stop;
+  stop.request_stop();
+  EXPECT_TRUE(reader.verifySeals(m_dir.Path("key.pub"), &together, {}, stop.get_token()).empty());
+  EXPECT_TRUE(together.cancelled);
   ExpectError("MFS_E_BAD_FORMAT", [&] { (void)reader.verifySeals(m_dir.Path("cam.qmf")); });
 }
 
