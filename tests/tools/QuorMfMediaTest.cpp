@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -246,6 +247,23 @@ TEST_F(QuorMfMediaTest, EachOtherCodecRoundTripsFromTheContainerItUsuallyTravels
   if (av1.empty()) GTEST_SKIP() << "AV1 not tested: this ffmpeg has no AV1 encoder";
 }
 
+// Starts command under sh without waiting for it.
+pid_t Spawn(const std::string& command) {
+  const pid_t child = fork();
+  if (child == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return child;
+}
+
+// The exit status of a spawned command; -1 when a signal ended it.
+int Wait(pid_t child) {
+  int status = 0;
+  if (waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 TEST_F(QuorMfMediaTest, RealtimeImportTakesAboutTheClipsDuration) {
   Ffmpeg("-f lavfi -i testsrc2=size=160x120:rate=25 -t 1 -c:v mjpeg '" + m_dir.Path("in.avi") +
          "'");
@@ -254,6 +272,36 @@ TEST_F(QuorMfMediaTest, RealtimeImportTakesAboutTheClipsDuration) {
   const auto took = std::chrono::steady_clock::now() - start;
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_GE(took, std::chrono::milliseconds(900)) << "the last frame is due at 0.96 s";
+}
+
+TEST_F(QuorMfMediaTest, CtrlCEndsAnImportWhereItIsAndKeepsWhatCame) {
+  MakeClip("in.mp4", "-c:v libx264 -g 25 -an");
+  const pid_t import =
+      Spawn(std::string("exec '") + QUORMF_PATH + "' import '" + m_dir.Path("in.mp4") + "' '" +
+            m_dir.Path("rec/cam.qmf") + "' --max-size 64 --max-files 9 --realtime --json >'" +
+            m_dir.Path("stdout.txt") + "' 2>'" + m_dir.Path("stderr.txt") + "'");
+  ASSERT_GT(import, 0);
+  // The scratch directory appears once the recording runs (and Ctrl-C is taken).
+  const auto recording = [&] {
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(m_dir.Path("rec"), ignored)) {
+      if (entry.path().filename().string().starts_with(".quormf-work")) return true;
+    }
+    return false;
+  };
+  for (int i = 0; i < 200 && !recording(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  kill(import, SIGINT);
+  ASSERT_EQ(Wait(import), 0) << Slurp(m_dir.Path("stderr.txt"));
+  const Json summary = Json::parse(Slurp(m_dir.Path("stdout.txt")));
+  EXPECT_TRUE(summary["interrupted"].get<bool>());
+  EXPECT_GT(summary["samples"].get<int>(), 0);
+  EXPECT_LT(summary["samples"].get<int>(), 75);
+  EXPECT_FALSE(recording());
+  const RunResult verified = Quormf(m_dir, "verify '" + m_dir.Path("rec/cam.qmf") + "'");
+  EXPECT_EQ(verified.status, 0) << verified.out;
 }
 
 // A TCP port on the loopback address that nothing listens on now.
@@ -291,20 +339,14 @@ TEST_F(QuorMfMediaTest, ALiveUrlIsImportedAndKeptAsTheSourceOfItsTracks) {
   // An ffmpeg child serves the clip as MPEG-TS to the first client, then ends.
   const std::string serve = "ffmpeg -nostdin -loglevel error -i '" + m_dir.Path("in.mp4") +
                             "' -c copy -f mpegts '" + url + "?listen=1&listen_timeout=20000'";
-  const pid_t server = fork();
-  ASSERT_GE(server, 0);
-  if (server == 0) {
-    execl("/bin/sh", "sh", "-c", serve.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  const pid_t server = Spawn(serve);
+  ASSERT_GT(server, 0);
   for (int i = 0; i < 200 && !Listening(port); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   const RunResult r = Import(url, "--json");
-  int served = -1;
-  waitpid(server, &served, 0);
+  EXPECT_EQ(Wait(server), 0);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(served, 0);
   const Json summary = Json::parse(r.out);
   EXPECT_EQ(summary["tracks"].size(), 2u);
   EXPECT_EQ(summary["tracks"][0]["samples"].get<int>(), 75);
@@ -334,10 +376,11 @@ TEST_F(QuorMfMediaTest, ADamagedFilesetIsExportedOnlyWhenAllowedAndWithoutItsDam
   MakeClip("in.mp4", "-c:v libx264 -g 25 -c:a aac -b:a 48k");
   ASSERT_EQ(Import("in.mp4").status, 0);
   m_dir.FlipByte("rec/cam1.qmf", m_dir.FileSize("rec/cam1.qmf") / 2);
+  const std::set<std::string> before = Files();
   const RunResult refused = Export("out.mp4");
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("not authentic"), std::string::npos) << refused.err;
-  EXPECT_FALSE(m_dir.Exists("out.mp4"));
+  EXPECT_EQ(Files(), before) << "the remux made while authenticating is removed";
 
   const RunResult allowed = Export("out.mp4", "--allow-damaged");
   ASSERT_EQ(allowed.status, 0) << allowed.err;
