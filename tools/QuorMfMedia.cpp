@@ -6,12 +6,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <deque>
 #include <exception>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <stop_token>
 #include <system_error>
@@ -318,6 +321,75 @@ std::string UtcNow() { return QuorUtcTime(static_cast<ULONGLONG>(std::time(nullp
   throw CQuorMediaError(out + ": interrupted; nothing was written");
 }
 
+// Samples on their way from the thread that reads them to the thread that muxes them, at most
+// kRemuxQueueBytes of them; the emptied buffers go back for reuse.
+class CSampleQueue {
+ public:
+  struct Item {
+    ULONG trackId = 0;
+    ULONGLONG timestamp = 0;
+    bool keyFrame = false;
+    std::vector<std::uint8_t> bytes;
+  };
+
+  // Waits while the queue is full; false when the consumer closed it (the item is dropped).
+  bool Push(Item&& item) {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_closed || m_bytes < kRemuxQueueBytes; });
+    if (m_closed) return false;
+    m_bytes += item.bytes.size();
+    m_items.push_back(std::move(item));
+    m_changed.notify_all();
+    return true;
+  }
+  // Waits for an item; false once the queue is closed and empty.
+  bool Pop(Item* item) {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_closed || !m_items.empty(); });
+    if (m_items.empty()) return false;
+    *item = std::move(m_items.front());
+    m_items.pop_front();
+    m_bytes -= item->bytes.size();
+    m_changed.notify_all();
+    return true;
+  }
+  // Ends the queue: the producer at the end or on failure (which Failure then gives), the
+  // consumer when it stops.
+  void Close(std::exception_ptr failure = nullptr) {
+    const std::lock_guard lock(m_mutex);
+    m_closed = true;
+    if (failure && !m_failure) m_failure = failure;
+    m_changed.notify_all();
+  }
+  std::exception_ptr Failure() {
+    const std::lock_guard lock(m_mutex);
+    return m_failure;
+  }
+  void Recycle(std::vector<std::uint8_t>&& buffer) {
+    const std::lock_guard lock(m_mutex);
+    if (m_spare.size() < kSpareBuffers) m_spare.push_back(std::move(buffer));
+  }
+  // An emptied buffer, or a new one.
+  std::vector<std::uint8_t> Spare() {
+    const std::lock_guard lock(m_mutex);
+    if (m_spare.empty()) return {};
+    std::vector<std::uint8_t> buffer = std::move(m_spare.back());
+    m_spare.pop_back();
+    return buffer;
+  }
+
+ private:
+  static constexpr std::size_t kRemuxQueueBytes = 8u << 20;
+  static constexpr std::size_t kSpareBuffers = 64;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::deque<Item> m_items;
+  std::size_t m_bytes = 0;
+  bool m_closed = false;
+  std::exception_ptr m_failure;
+  std::vector<std::vector<std::uint8_t>> m_spare;
+};
+
 // Remuxes the chosen range and tracks of reader into path (which the caller removes on failure).
 Remuxed Remux(const quor::Reader& reader, const QuorExportArgs& args, const std::string& container,
               const fs::path& path) {
@@ -362,24 +434,50 @@ Remuxed Remux(const quor::Reader& reader, const QuorExportArgs& args, const std:
     result.base = std::min(result.base, cursors[i].Timestamp());
   }
 
+  // Reading checks the hash of every block it reads, so reading and muxing take turns badly on
+  // one thread: the samples are read (and copied out) on a second thread and muxed on this one.
   CQuorMediaMuxer muxer(path.string(), container, muxTracks, result.base);
-  for (;;) {
-    if (CQuorInterruptScope::Interrupted()) ThrowInterrupted(args.out);
-    std::size_t next = cursors.size();
-    for (std::size_t i = 0; i < cursors.size(); ++i) {
-      if (cursors[i].Valid() &&
-          (next == cursors.size() || cursors[i].Timestamp() < cursors[next].Timestamp())) {
-        next = i;
+  CSampleQueue queue;
+  std::thread readerThread([&] {
+    try {
+      for (;;) {
+        std::size_t next = cursors.size();
+        for (std::size_t i = 0; i < cursors.size(); ++i) {
+          if (cursors[i].Valid() &&
+              (next == cursors.size() || cursors[i].Timestamp() < cursors[next].Timestamp())) {
+            next = i;
+          }
+        }
+        if (next == cursors.size()) break;
+        CTrackCursor& cursor = cursors[next];
+        ExportedTrack& track = result.tracks[next];
+        if (track.samples++ == 0) track.first = cursor.Timestamp();
+        track.last = cursor.Timestamp();
+        CSampleQueue::Item item{track.info.id, cursor.Timestamp(), cursor.KeyFrame(),
+                                queue.Spare()};
+        item.bytes.assign(cursor.Payload().begin(), cursor.Payload().end());
+        if (!queue.Push(std::move(item))) return;  // the muxing side stopped
+        cursor.Advance();
       }
+      queue.Close();
+    } catch (...) {
+      queue.Close(std::current_exception());
     }
-    if (next == cursors.size()) break;
-    CTrackCursor& cursor = cursors[next];
-    ExportedTrack& track = result.tracks[next];
-    if (track.samples++ == 0) track.first = cursor.Timestamp();
-    track.last = cursor.Timestamp();
-    muxer.Write(track.info.id, cursor.Timestamp(), cursor.KeyFrame(), cursor.Payload());
-    cursor.Advance();
+  });
+  try {
+    CSampleQueue::Item item;
+    while (queue.Pop(&item)) {
+      if (CQuorInterruptScope::Interrupted()) ThrowInterrupted(args.out);
+      muxer.Write(item.trackId, item.timestamp, item.keyFrame, item.bytes);
+      queue.Recycle(std::move(item.bytes));
+    }
+  } catch (...) {
+    queue.Close();
+    readerThread.join();
+    throw;
   }
+  readerThread.join();
+  if (const std::exception_ptr failure = queue.Failure()) std::rethrow_exception(failure);
   muxer.Finish();
   return result;
 }
