@@ -352,7 +352,8 @@ TEST_F(QuorMfMediaTest, ALiveUrlIsImportedAndKeptAsTheSourceOfItsTracks) {
   EXPECT_EQ(summary["tracks"][0]["samples"].get<int>(), 75);
   const RunResult info = Quormf(m_dir, "info --json '" + m_dir.Path("rec/cam.qmf") + "'");
   ASSERT_EQ(info.status, 0) << info.err;
-  for (const Json& track : Json::parse(info.out)["tracks"]) {
+  const Json fileset = Json::parse(info.out);
+  for (const Json& track : fileset["tracks"]) {
     EXPECT_EQ(track["source_url"], url);
   }
 }
