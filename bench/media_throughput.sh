@@ -19,6 +19,7 @@ ffmpeg -nostdin -hide_banner -loglevel error -y \
   -f lavfi -i "testsrc2=size=1280x720:rate=25" -f lavfi -i "sine=frequency=440:sample_rate=48000" \
   -t "$seconds" -c:v libx264 -preset ultrafast -bf 3 -g 50 -c:a aac -b:a 128k "$work/clip.mp4"
 size=$(stat -c %s "$work/clip.mp4")
+load_before=$(cut -d" " -f1-3 /proc/loadavg)
 
 # Wall-clock seconds of one run of a command, its output directory made fresh.
 timed() {
@@ -44,6 +45,7 @@ for _ in $(seq "$runs"); do
     "$export_time")
 done
 
+echo "load average before: $load_before, after: $(cut -d" " -f1-3 /proc/loadavg)"
 awk -v size="$size" -v remux="$remux" -v import="$import" -v exported="$export_time" 'BEGIN {
   mib = size / 1048576
   printf "clip: %.1f MiB\n", mib
