@@ -321,8 +321,9 @@ std::string UtcNow() { return QuorUtcTime(static_cast<ULONGLONG>(std::time(nullp
   throw CQuorMediaError(out + ": interrupted; nothing was written");
 }
 
-// Samples on their way from the thread that reads them to the thread that muxes them, at most
-// kRemuxQueueBytes of them; the emptied buffers go back for reuse.
+// Samples on their way from the thread that reads them to the thread that muxes them. Each side
+// wakes the other only at a mark (the consumer once kWakeBytes wait, the producer once a full queue
+// of kFullBytes is half drained): waking per sample would cost a thread switch each.
 class CSampleQueue {
  public:
   struct Item {
@@ -335,22 +336,30 @@ class CSampleQueue {
   // Waits while the queue is full; false when the consumer closed it (the item is dropped).
   bool Push(Item&& item) {
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return m_closed || m_bytes < kRemuxQueueBytes; });
+    if (m_bytes >= kFullBytes) {
+      m_producerWaits = true;
+      m_changed.wait(lock, [&] { return m_closed || m_bytes <= kFullBytes / 2; });
+      m_producerWaits = false;
+    }
     if (m_closed) return false;
-    m_bytes += item.bytes.size();
+    m_bytes += Cost(item);
     m_items.push_back(std::move(item));
-    m_changed.notify_all();
+    if (m_consumerWaits && m_bytes >= kWakeBytes) m_changed.notify_all();
     return true;
   }
   // Waits for an item; false once the queue is closed and empty.
   bool Pop(Item* item) {
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return m_closed || !m_items.empty(); });
+    if (m_items.empty()) {
+      m_consumerWaits = true;
+      m_changed.wait(lock, [&] { return m_closed || m_bytes >= kWakeBytes; });
+      m_consumerWaits = false;
+    }
     if (m_items.empty()) return false;
     *item = std::move(m_items.front());
     m_items.pop_front();
-    m_bytes -= item->bytes.size();
-    m_changed.notify_all();
+    m_bytes -= Cost(*item);
+    if (m_producerWaits && m_bytes <= kFullBytes / 2) m_changed.notify_all();
     return true;
   }
   // Ends the queue: the producer at the end or on failure (which Failure then gives), the
@@ -379,13 +388,17 @@ class CSampleQueue {
   }
 
  private:
-  static constexpr std::size_t kRemuxQueueBytes = 8u << 20;
+  static constexpr std::size_t kFullBytes = 8u << 20;
+  static constexpr std::size_t kWakeBytes = 1u << 20;
   static constexpr std::size_t kSpareBuffers = 64;
+  static std::size_t Cost(const Item& item) noexcept { return item.bytes.size() + sizeof item; }
   std::mutex m_mutex;
   std::condition_variable m_changed;
   std::deque<Item> m_items;
-  std::size_t m_bytes = 0;
+  std::size_t m_bytes = 0;  // the items' Cost
   bool m_closed = false;
+  bool m_producerWaits = false;
+  bool m_consumerWaits = false;
   std::exception_ptr m_failure;
   std::vector<std::vector<std::uint8_t>> m_spare;
 };
