@@ -19,26 +19,33 @@ ffmpeg -nostdin -hide_banner -loglevel error -y \
   -f lavfi -i "testsrc2=size=1280x720:rate=25" -f lavfi -i "sine=frequency=440:sample_rate=48000" \
   -t "$seconds" -c:v libx264 -preset ultrafast -bf 3 -g 50 -c:a aac -b:a 128k "$work/clip.mp4"
 size=$(stat -c %s "$work/clip.mp4")
+load_before=$(cut -d" " -f1-3 /proc/loadavg)
 
-# The best wall-clock time of $runs runs of a command, in seconds.
-best() {
-  local best_time=""
-  for _ in $(seq "$runs"); do
-    rm -rf "$work/out" && mkdir -p "$work/out"
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null
-    end=$(date +%s.%N)
-    best_time=$(echo "$start $end ${best_time:-1e9}" | awk '{t = $2 - $1; print (t < $3 ? t : $3)}')
-  done
-  echo "$best_time"
+# Wall-clock seconds of one run of a command, its output directory made fresh.
+timed() {
+  rm -rf "$work/out" && mkdir -p "$work/out"
+  local start end
+  start=$(date +%s.%N)
+  "$@" >/dev/null
+  end=$(date +%s.%N)
+  echo "$start $end" | awk '{print $2 - $1}'
 }
+min() { echo "$1 ${2:-1e9}" | awk '{print ($1 < $2 ? $1 : $2)}'; }
 
-remux=$(best ffmpeg -nostdin -loglevel error -y -i "$work/clip.mp4" -c copy "$work/out/copy.mp4")
-import=$(best "$quormf" import "$work/clip.mp4" "$work/out/rec.qmf" --max-size 65536 --max-files 64)
+# The three commands take turns in every round, so load from elsewhere falls on each alike; the
+# best of the rounds counts.
 "$quormf" import "$work/clip.mp4" "$work/rec/rec.qmf" --max-size 65536 --max-files 64 >/dev/null
-export_time=$(best "$quormf" export "$work/rec/rec.qmf" "$work/out/export.mp4")
+remux="" import="" export_time=""
+for _ in $(seq "$runs"); do
+  remux=$(min "$(timed ffmpeg -nostdin -loglevel error -y -i "$work/clip.mp4" -c copy \
+    "$work/out/copy.mp4")" "$remux")
+  import=$(min "$(timed "$quormf" import "$work/clip.mp4" "$work/out/rec.qmf" --max-size 65536 \
+    --max-files 64)" "$import")
+  export_time=$(min "$(timed "$quormf" export "$work/rec/rec.qmf" "$work/out/export.mp4")" \
+    "$export_time")
+done
 
+echo "load average before: $load_before, after: $(cut -d" " -f1-3 /proc/loadavg)"
 awk -v size="$size" -v remux="$remux" -v import="$import" -v exported="$export_time" 'BEGIN {
   mib = size / 1048576
   printf "clip: %.1f MiB\n", mib

@@ -2,19 +2,25 @@
 // (libavformat, bitstream filters, the in-band forms of the samples) is CQuorMediaImporter and
 // CQuorMediaMuxer; this file records their samples with quor::Writer and reads them back with
 // quor::Reader. Both commands write under temporary names and move the results into place only
-// when everything succeeded, so a failure leaves nothing half-written.
+// when everything succeeded, so a failure or Ctrl-C leaves nothing half-written.
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <deque>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
+#include <stop_token>
 #include <system_error>
 #include <thread>
 
+#include "QuorInterrupt.h"
 #include "QuorMediaImporter.h"
 #include "QuorMediaMuxer.h"
 #include "QuorMfCommands.h"
@@ -83,7 +89,10 @@ constexpr ULONGLONG kCheckBytes = 1ull << 20;
 int QuorRunImport(const QuorImportArgs& args) {
   const fs::path target = args.record.path;
   RefuseExisting(target, args.record.overwrite);
-  CQuorMediaImporter importer(args.input, args.skipUnsupported);
+  // Ctrl-C ends the input where it is (a live source has no end of its own); what came so far
+  // is kept.
+  CQuorInterruptScope interruptScope;
+  CQuorMediaImporter importer(args.input, args.skipUnsupported, &CQuorInterruptScope::Interrupted);
 
   std::vector<quor::TrackSpec> tracks;
   std::optional<ULONG> firstVideo;
@@ -127,7 +136,7 @@ int QuorRunImport(const QuorImportArgs& args) {
   unsigned lastPercent = 101;
   const auto start = std::chrono::steady_clock::now();
   QuorMediaSample sample;
-  while (importer.Next(&sample)) {
+  while (!CQuorInterruptScope::Interrupted() && importer.Next(&sample)) {
     if (args.record.realtime) {
       std::this_thread::sleep_until(start + std::chrono::microseconds(sample.timestamp));
     }
@@ -168,6 +177,7 @@ int QuorRunImport(const QuorImportArgs& args) {
   writer.stop();
   if (progress) QuorClearProgress();
   const ULONGLONG bytesOnDisk = writer.status().bytesWrittenTotal;
+  const bool interrupted = CQuorInterruptScope::Interrupted() || importer.Stopped();
 
   std::vector<fs::path> files;
   for (const fs::directory_entry& entry : fs::directory_iterator(scratch.Path())) {
@@ -179,11 +189,17 @@ int QuorRunImport(const QuorImportArgs& args) {
   }
   for (const fs::path& file : files) fs::rename(file, target.parent_path() / file.filename());
 
-  Json summary = {{"input", args.input},           {"fileset", target.string()},
-                  {"files", files.size()},         {"samples", written},
-                  {"payload_bytes", payloadBytes}, {"bytes_on_disk", bytesOnDisk},
-                  {"stopped_full", stoppedFull},   {"timestamp_unit", "microseconds"},
-                  {"tracks", Json::array()},       {"skipped_streams", importer.SkippedStreams()}};
+  Json summary = {{"input", args.input},
+                  {"fileset", target.string()},
+                  {"files", files.size()},
+                  {"samples", written},
+                  {"payload_bytes", payloadBytes},
+                  {"bytes_on_disk", bytesOnDisk},
+                  {"stopped_full", stoppedFull},
+                  {"interrupted", interrupted},
+                  {"timestamp_unit", "microseconds"},
+                  {"tracks", Json::array()},
+                  {"skipped_streams", importer.SkippedStreams()}};
   for (const QuorMediaTrack& t : importer.Tracks()) {
     summary["tracks"].push_back(
         {{"id", t.trackId},
@@ -216,12 +232,14 @@ int QuorRunImport(const QuorImportArgs& args) {
   if (stoppedFull) {
     std::printf("the fileset filled up before the input ended: the rest was not imported\n");
   }
+  if (interrupted) std::printf("interrupted: the input was imported up to there\n");
   return 0;
 }
 
 namespace {
 
-// Steps one track of a reader through a range, one sample ahead.
+// Steps one track of a reader through a range, one sample ahead. The sample is the reader's own
+// (no copy): its bytes stay valid until the cursor moves.
 class CTrackCursor {
  public:
   CTrackCursor(const quor::Reader& reader, std::uint32_t trackId)
@@ -237,54 +255,56 @@ class CTrackCursor {
     m_to = to;
     if (!Load(m_reader.moveTo(m_id, from))) return false;
     if (track.video) {
-      while (!m_current.keyFrame && Load(m_reader.previous(m_id))) {
+      while (!m_current->keyFrame() && Load(m_reader.previous(m_id))) {
       }
-      if (!m_current.keyFrame) {
+      if (!m_current->keyFrame()) {
         (void)Load(m_reader.moveTo(m_id, from));  // (void): the sample found above is there
-        while (!m_current.keyFrame && Load(m_reader.next(m_id))) {
+        while (!m_current->keyFrame() && Load(m_reader.next(m_id))) {
         }
       }
     } else {
-      while (m_current.timestamp < from && Load(m_reader.next(m_id))) {
+      while (m_current->timestamp() < from && Load(m_reader.next(m_id))) {
       }
-      if (m_current.timestamp < from) return false;
+      if (m_current->timestamp() < from) return false;
     }
-    m_valid = (!track.video || m_current.keyFrame) && m_current.timestamp <= to;
+    m_valid = (!track.video || m_current->keyFrame()) && m_current->timestamp() <= to;
     return m_valid;
   }
 
   bool Valid() const noexcept { return m_valid; }
-  const QuorMediaSample& Current() const noexcept { return m_current; }
-  void Advance() { m_valid = Load(m_reader.next(m_id)) && m_current.timestamp <= m_to; }
+  ULONGLONG Timestamp() const noexcept { return m_current->timestamp(); }
+  bool KeyFrame() const noexcept { return m_current->keyFrame(); }
+  std::span<const std::uint8_t> Payload() const noexcept {
+    const std::span<const std::byte> bytes = m_current->payload();
+    return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
+  }
+  void Advance() { m_valid = Load(m_reader.next(m_id)) && m_current->timestamp() <= m_to; }
 
  private:
-  // Copies the sample a move answered; false at either end of the track.
-  bool Load(const std::optional<quor::Sample>& sample) {
+  // Takes the sample a move answered; false at either end of the track.
+  bool Load(std::optional<quor::Sample>&& sample) {
     if (!sample) return false;
-    m_current.trackId = m_id;
-    m_current.timestamp = sample->timestamp();
-    m_current.keyFrame = sample->keyFrame();
-    m_current.video = quor::has(sample->flags(), quor::SampleFlags::Video);
-    m_current.audio = quor::has(sample->flags(), quor::SampleFlags::Audio);
-    const auto bytes = sample->payload();
-    m_current.payload.assign(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                             reinterpret_cast<const std::uint8_t*>(bytes.data()) + bytes.size());
+    m_current = std::move(sample);
     return true;
   }
 
   const quor::Reader& m_reader;  // borrowed for the cursor's life
   std::uint32_t m_id;
   ULONGLONG m_to = 0;
-  QuorMediaSample m_current;
+  std::optional<quor::Sample> m_current;
   bool m_valid = false;
 };
 
 struct ExportedTrack {
   quor::TrackInfo info;
-  std::unique_ptr<CTrackCursor> cursor;
   ULONGLONG samples = 0;
   ULONGLONG first = 0;
   ULONGLONG last = 0;
+};
+
+struct Remuxed {
+  std::vector<ExportedTrack> tracks;
+  ULONGLONG base = 0;  // the timestamp that became time 0
 };
 
 GUID FormatOf(const quor::TrackInfo& track) {
@@ -297,8 +317,252 @@ GUID FormatOf(const quor::TrackInfo& track) {
 
 std::string UtcNow() { return QuorUtcTime(static_cast<ULONGLONG>(std::time(nullptr))); }
 
+[[noreturn]] void ThrowInterrupted(const std::string& out) {
+  throw CQuorMediaError(out + ": interrupted; nothing was written");
+}
+
+// Samples on their way from the thread that reads them to the thread that muxes them. Each side
+// wakes the other only at a mark (the consumer once kWakeBytes wait, the producer once a full queue
+// of kFullBytes is half drained): waking per sample would cost a thread switch each.
+class CSampleQueue {
+ public:
+  struct Item {
+    ULONG trackId = 0;
+    ULONGLONG timestamp = 0;
+    bool keyFrame = false;
+    std::vector<std::uint8_t> bytes;
+  };
+
+  // Waits while the queue is full; false when the consumer closed it (the item is dropped).
+  bool Push(Item&& item) {
+    std::unique_lock lock(m_mutex);
+    if (m_bytes >= kFullBytes) {
+      m_producerWaits = true;
+      m_changed.wait(lock, [&] { return m_closed || m_bytes <= kFullBytes / 2; });
+      m_producerWaits = false;
+    }
+    if (m_closed) return false;
+    m_bytes += Cost(item);
+    m_items.push_back(std::move(item));
+    if (m_consumerWaits && m_bytes >= kWakeBytes) m_changed.notify_all();
+    return true;
+  }
+  // Waits for an item; false once the queue is closed and empty.
+  bool Pop(Item* item) {
+    std::unique_lock lock(m_mutex);
+    if (m_items.empty()) {
+      m_consumerWaits = true;
+      m_changed.wait(lock, [&] { return m_closed || m_bytes >= kWakeBytes; });
+      m_consumerWaits = false;
+    }
+    if (m_items.empty()) return false;
+    *item = std::move(m_items.front());
+    m_items.pop_front();
+    m_bytes -= Cost(*item);
+    if (m_producerWaits && m_bytes <= kFullBytes / 2) m_changed.notify_all();
+    return true;
+  }
+  // Ends the queue: the producer at the end or on failure (which Failure then gives), the
+  // consumer when it stops.
+  void Close(std::exception_ptr failure = nullptr) {
+    const std::lock_guard lock(m_mutex);
+    m_closed = true;
+    if (failure && !m_failure) m_failure = failure;
+    m_changed.notify_all();
+  }
+  std::exception_ptr Failure() {
+    const std::lock_guard lock(m_mutex);
+    return m_failure;
+  }
+  void Recycle(std::vector<std::uint8_t>&& buffer) {
+    const std::lock_guard lock(m_mutex);
+    if (m_spare.size() < kSpareBuffers) m_spare.push_back(std::move(buffer));
+  }
+  // An emptied buffer, or a new one.
+  std::vector<std::uint8_t> Spare() {
+    const std::lock_guard lock(m_mutex);
+    if (m_spare.empty()) return {};
+    std::vector<std::uint8_t> buffer = std::move(m_spare.back());
+    m_spare.pop_back();
+    return buffer;
+  }
+
+ private:
+  static constexpr std::size_t kFullBytes = 8u << 20;
+  static constexpr std::size_t kWakeBytes = 1u << 20;
+  static constexpr std::size_t kSpareBuffers = 64;
+  static std::size_t Cost(const Item& item) noexcept { return item.bytes.size() + sizeof item; }
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::deque<Item> m_items;
+  std::size_t m_bytes = 0;  // the items' Cost
+  bool m_closed = false;
+  bool m_producerWaits = false;
+  bool m_consumerWaits = false;
+  std::exception_ptr m_failure;
+  std::vector<std::vector<std::uint8_t>> m_spare;
+};
+
+// Remuxes the chosen range and tracks of reader into path (which the caller removes on failure).
+Remuxed Remux(const quor::Reader& reader, const QuorExportArgs& args, const std::string& container,
+              const fs::path& path) {
+  const ULONGLONG from = args.from.value_or(0);
+  const ULONGLONG to = args.to.value_or(~0ull);
+  if (from > to) throw CQuorMediaError("--from lies after --to");
+  const std::vector<quor::TrackInfo> shown = reader.tracks();
+  for (ULONG id : args.trackIds) {
+    if (std::none_of(shown.begin(), shown.end(),
+                     [&](const quor::TrackInfo& t) { return t.id == id; })) {
+      throw CQuorMediaError(args.open.file + ": no track " + std::to_string(id));
+    }
+  }
+  Remuxed result;
+  std::vector<CTrackCursor> cursors;
+  cursors.reserve(shown.size());
+  for (const quor::TrackInfo& info : shown) {
+    if (!args.trackIds.empty() &&
+        std::find(args.trackIds.begin(), args.trackIds.end(), info.id) == args.trackIds.end()) {
+      continue;
+    }
+    CTrackCursor cursor(reader, info.id);
+    if (!cursor.Start(info, from, to)) continue;
+    result.tracks.push_back({info});
+    cursors.push_back(std::move(cursor));
+  }
+  if (result.tracks.empty()) {
+    throw CQuorMediaError(args.open.file + ": no samples between " + Seconds(from) + " and " +
+                          (args.to ? Seconds(to) : "the end") + " in the chosen tracks");
+  }
+
+  std::vector<QuorMuxTrack> muxTracks;
+  result.base = ~0ull;
+  for (std::size_t i = 0; i < cursors.size(); ++i) {
+    QuorMuxTrack mux;
+    mux.track.trackId = result.tracks[i].info.id;
+    mux.track.name = result.tracks[i].info.name;
+    mux.track.video = result.tracks[i].info.video;
+    mux.track.format = FormatOf(result.tracks[i].info);
+    mux.firstKeyFrame.assign(cursors[i].Payload().begin(), cursors[i].Payload().end());
+    muxTracks.push_back(std::move(mux));
+    result.base = std::min(result.base, cursors[i].Timestamp());
+  }
+
+  // Reading checks the hash of every block it reads, so reading and muxing take turns badly on
+  // one thread: the samples are read (and copied out) on a second thread and muxed on this one.
+  CQuorMediaMuxer muxer(path.string(), container, muxTracks, result.base);
+  CSampleQueue queue;
+  std::thread readerThread([&] {
+    try {
+      for (;;) {
+        std::size_t next = cursors.size();
+        for (std::size_t i = 0; i < cursors.size(); ++i) {
+          if (cursors[i].Valid() &&
+              (next == cursors.size() || cursors[i].Timestamp() < cursors[next].Timestamp())) {
+            next = i;
+          }
+        }
+        if (next == cursors.size()) break;
+        CTrackCursor& cursor = cursors[next];
+        ExportedTrack& track = result.tracks[next];
+        if (track.samples++ == 0) track.first = cursor.Timestamp();
+        track.last = cursor.Timestamp();
+        CSampleQueue::Item item{track.info.id, cursor.Timestamp(), cursor.KeyFrame(),
+                                queue.Spare()};
+        item.bytes.assign(cursor.Payload().begin(), cursor.Payload().end());
+        if (!queue.Push(std::move(item))) return;  // the muxing side stopped
+        cursor.Advance();
+      }
+      queue.Close();
+    } catch (...) {
+      queue.Close(std::current_exception());
+    }
+  });
+  try {
+    CSampleQueue::Item item;
+    while (queue.Pop(&item)) {
+      if (CQuorInterruptScope::Interrupted()) ThrowInterrupted(args.out);
+      muxer.Write(item.trackId, item.timestamp, item.keyFrame, item.bytes);
+      queue.Recycle(std::move(item.bytes));
+    }
+  } catch (...) {
+    queue.Close();
+    readerThread.join();
+    throw;
+  }
+  readerThread.join();
+  if (const std::exception_ptr failure = queue.Failure()) std::rethrow_exception(failure);
+  muxer.Finish();
+  return result;
+}
+
+// Authenticates a fileset on a thread of its own, through a reader of its own, while the caller
+// remuxes. Ctrl-C (polled with the progress) cancels the walk; so does the end of the object.
+class CBackgroundAuthentication {
+ public:
+  CBackgroundAuthentication(const QuorOpenArgs& open, bool progress)
+      : m_thread([this, open, progress] {
+          try {
+            const quor::Reader reader = quor::Reader::open(open.file, open.password);
+            m_verdict = reader.authenticate(
+                [this, progress](unsigned percent) {
+                  if (CQuorInterruptScope::Interrupted()) m_stop.request_stop();
+                  if (progress) QuorDrawProgress("authenticating", percent);
+                },
+                m_stop.get_token());
+            if (progress) QuorClearProgress();
+            m_info = reader.info();
+          } catch (...) {
+            m_failure = std::current_exception();
+          }
+        }) {}
+  ~CBackgroundAuthentication() {
+    m_stop.request_stop();
+    if (m_thread.joinable()) m_thread.join();
+  }
+  CBackgroundAuthentication(const CBackgroundAuthentication&) = delete;
+  CBackgroundAuthentication& operator=(const CBackgroundAuthentication&) = delete;
+
+  // Waits for the verdict; rethrows the walk's failure. A cancelled walk throws.
+  const quor::Authentication& Verdict(const std::string& out) {
+    if (m_thread.joinable()) m_thread.join();
+    if (m_failure) std::rethrow_exception(m_failure);
+    if (m_verdict.cancelled) ThrowInterrupted(out);
+    return m_verdict;
+  }
+  // The fileset's files after the walk (with their Tested and Authentic bits).
+  const quor::FileSetInfo& Info() const noexcept { return m_info; }
+
+ private:
+  quor::Authentication m_verdict;
+  quor::FileSetInfo m_info;
+  std::exception_ptr m_failure;
+  std::stop_source m_stop;
+  std::thread m_thread;  // last: it starts once the members above exist
+};
+
+// Removes the files named when the object ends, unless kept.
+class CPartialFiles {
+ public:
+  explicit CPartialFiles(std::vector<fs::path> paths) : m_paths(std::move(paths)) {}
+  ~CPartialFiles() {
+    if (m_kept) return;
+    std::error_code ignored;  // the removal is the clean-up of an earlier failure
+    for (const fs::path& path : m_paths) fs::remove(path, ignored);
+  }
+  CPartialFiles(const CPartialFiles&) = delete;
+  CPartialFiles& operator=(const CPartialFiles&) = delete;
+  void Keep() noexcept { m_kept = true; }
+
+ private:
+  std::vector<fs::path> m_paths;
+  bool m_kept = false;
+};
+
 }  // namespace
 
+// The remux runs while the fileset is authenticated on a second thread; its result is moved
+// into place only when the verdict allows it. A damaged fileset exported with --allow-damaged is
+// remuxed again from its authentic member files alone.
 int QuorRunExport(const QuorExportArgs& args) {
   const fs::path out = args.out;
   const std::string container = CQuorMediaMuxer::ContainerFor(args.out);
@@ -306,13 +570,23 @@ int QuorRunExport(const QuorExportArgs& args) {
   RefuseExisting(out, args.overwrite);
   RefuseExisting(sidecar, args.overwrite);
 
+  CQuorInterruptScope interruptScope;
   quor::Reader reader = quor::Reader::open(args.open.file, args.open.password);
   const bool progress = QuorStderrIsTerminal();
-  const quor::Authentication verdict = reader.authenticate(
-      progress ? quor::ProgressFn([](unsigned p) { QuorDrawProgress("authenticating", p); })
-               : quor::ProgressFn());
-  if (progress) QuorClearProgress();
-  const quor::FileSetInfo fileset = reader.info();
+  const fs::path partial = out.string() + ".partial-" + std::to_string(getpid());
+  const fs::path sidecarPartial = partial.string() + ".json";
+  CPartialFiles partials({partial, sidecarPartial});
+  CBackgroundAuthentication authentication(args.open, progress);
+
+  std::optional<Remuxed> remuxed;
+  std::exception_ptr remuxFailure;  // decided on once the verdict is known: damage may cause it
+  try {
+    remuxed = Remux(reader, args, container, partial);
+  } catch (...) {
+    if (CQuorInterruptScope::Interrupted()) throw;
+    remuxFailure = std::current_exception();
+  }
+  const quor::Authentication& verdict = authentication.Verdict(args.out);
   std::vector<std::string> leftOut;
   for (const quor::FileVerdict& file : verdict.files) {
     if (!file.authentic) leftOut.push_back(file.name);
@@ -330,6 +604,7 @@ int QuorRunExport(const QuorExportArgs& args) {
   // Samples of the authentic files only: a second reader opens links to those files alone.
   std::optional<CScratchDirectory> links;
   if (!leftOut.empty()) {
+    remuxed.reset();
     links.emplace(out);
     std::string first;
     for (const quor::FileVerdict& file : verdict.files) {
@@ -340,72 +615,12 @@ int QuorRunExport(const QuorExportArgs& args) {
     }
     if (first.empty()) throw CQuorMediaError(args.open.file + ": no member file is authentic");
     reader = quor::Reader::open(first, args.open.password);
+    remuxed = Remux(reader, args, container, partial);
+  } else if (remuxFailure) {
+    std::rethrow_exception(remuxFailure);
   }
 
-  const ULONGLONG from = args.from.value_or(0);
-  const ULONGLONG to = args.to.value_or(~0ull);
-  if (from > to) throw CQuorMediaError("--from lies after --to");
-  const std::vector<quor::TrackInfo> shown = reader.tracks();
-  for (ULONG id : args.trackIds) {
-    if (std::none_of(shown.begin(), shown.end(),
-                     [&](const quor::TrackInfo& t) { return t.id == id; })) {
-      throw CQuorMediaError(args.open.file + ": no track " + std::to_string(id));
-    }
-  }
-  std::vector<ExportedTrack> tracks;
-  for (const quor::TrackInfo& info : shown) {
-    if (!args.trackIds.empty() &&
-        std::find(args.trackIds.begin(), args.trackIds.end(), info.id) == args.trackIds.end()) {
-      continue;
-    }
-    ExportedTrack track;
-    track.info = info;
-    track.cursor = std::make_unique<CTrackCursor>(reader, info.id);
-    if (track.cursor->Start(info, from, to)) tracks.push_back(std::move(track));
-  }
-  if (tracks.empty()) {
-    throw CQuorMediaError(args.open.file + ": no samples between " + Seconds(from) + " and " +
-                          (args.to ? Seconds(to) : "the end") + " in the chosen tracks");
-  }
-
-  std::vector<QuorMuxTrack> muxTracks;
-  ULONGLONG base = ~0ull;
-  for (const ExportedTrack& track : tracks) {
-    QuorMuxTrack mux;
-    mux.track.trackId = track.info.id;
-    mux.track.name = track.info.name;
-    mux.track.video = track.info.video;
-    mux.track.format = FormatOf(track.info);
-    mux.firstKeyFrame = track.cursor->Current().payload;
-    muxTracks.push_back(std::move(mux));
-    base = std::min(base, track.cursor->Current().timestamp);
-  }
-
-  const fs::path partial = out.string() + ".partial-" + std::to_string(getpid());
-  try {
-    CQuorMediaMuxer muxer(partial.string(), container, muxTracks, base);
-    for (;;) {
-      ExportedTrack* next = nullptr;
-      for (ExportedTrack& track : tracks) {
-        if (track.cursor->Valid() && (next == nullptr || track.cursor->Current().timestamp <
-                                                             next->cursor->Current().timestamp)) {
-          next = &track;
-        }
-      }
-      if (next == nullptr) break;
-      const QuorMediaSample& sample = next->cursor->Current();
-      if (next->samples++ == 0) next->first = sample.timestamp;
-      next->last = sample.timestamp;
-      muxer.Write(sample);
-      next->cursor->Advance();
-    }
-    muxer.Finish();
-  } catch (...) {
-    std::error_code ignored;  // the partial file is removed on the way out of any failure
-    fs::remove(partial, ignored);
-    throw;
-  }
-
+  const quor::FileSetInfo& fileset = authentication.Info();
   Json side = {{"output", out.string()},       {"container", container},
                {"exported_at", UtcNow()},      {"fileset", args.open.file},
                {"fileset_guid", fileset.guid}, {"authentic", verdict.authentic},
@@ -425,7 +640,7 @@ int QuorRunExport(const QuorExportArgs& args) {
          {"exported", authentic}});
   }
   ULONGLONG first = ~0ull, last = 0;
-  for (const ExportedTrack& track : tracks) {
+  for (const ExportedTrack& track : remuxed->tracks) {
     side["tracks"].push_back({{"id", track.info.id},
                               {"name", track.info.name},
                               {"format", QuorFormatName(QuorGuidToString(FormatOf(track.info)))},
@@ -440,25 +655,22 @@ int QuorRunExport(const QuorExportArgs& args) {
                    {"to", args.to ? Json(*args.to) : Json()},
                    {"first_timestamp", first},
                    {"last_timestamp", last},
-                   {"output_time_zero", base}};
-  const fs::path sidecarPartial = partial.string() + ".json";
+                   {"output_time_zero", remuxed->base}};
   {
     std::ofstream file(sidecarPartial);
     file << side.dump(2) << '\n';
-    if (!file) {
-      std::error_code ignored;
-      fs::remove(partial, ignored);
-      fs::remove(sidecarPartial, ignored);
+    if (!file)
       throw std::system_error(errno, std::generic_category(), "writing " + sidecar.string());
-    }
   }
+  if (CQuorInterruptScope::Interrupted()) ThrowInterrupted(args.out);
   fs::rename(partial, out);
   fs::rename(sidecarPartial, sidecar);
+  partials.Keep();
 
   std::printf("exported %s .. %s of %zu track%s to %s (sidecar %s)\n", Seconds(first).c_str(),
-              Seconds(last).c_str(), tracks.size(), tracks.size() == 1 ? "" : "s", out.c_str(),
-              sidecar.c_str());
-  for (const ExportedTrack& track : tracks) {
+              Seconds(last).c_str(), remuxed->tracks.size(), remuxed->tracks.size() == 1 ? "" : "s",
+              out.c_str(), sidecar.c_str());
+  for (const ExportedTrack& track : remuxed->tracks) {
     std::printf("  track %u: %s, %llu samples\n", static_cast<unsigned>(track.info.id),
                 track.info.name.c_str(), static_cast<unsigned long long>(track.samples));
   }

@@ -132,6 +132,8 @@ struct CQuorMediaImporter::State {
   std::deque<Pending> pending;
   std::optional<std::int64_t> originUs;
   bool inputEnded = false;
+  bool (*stopRequested)() = nullptr;
+  bool stopped = false;
   ULONGLONG packetsRead = 0;
 
   ~State() { avformat_close_input(&format); }
@@ -145,9 +147,11 @@ struct CQuorMediaImporter::State {
                              std::int64_t presentationOffsetUs);
 };
 
-CQuorMediaImporter::CQuorMediaImporter(const std::string& input, bool skipUnsupported)
+CQuorMediaImporter::CQuorMediaImporter(const std::string& input, bool skipUnsupported,
+                                       bool (*stopRequested)())
     : m_state(std::make_unique<State>()) {
   m_state->input = input;
+  m_state->stopRequested = stopRequested;
   m_state->Open(skipUnsupported);
 }
 
@@ -156,6 +160,12 @@ CQuorMediaImporter::~CQuorMediaImporter() = default;
 void CQuorMediaImporter::State::Open(bool skipUnsupported) {
   if (!packet || !filtered) throw std::bad_alloc();
   av_log_set_level(AV_LOG_QUIET);  // failures reach the user as one line each, below
+  format = avformat_alloc_context();
+  if (format == nullptr) throw std::bad_alloc();
+  if (stopRequested != nullptr) {
+    format->interrupt_callback = {
+        [](void* state) { return static_cast<State*>(state)->stopRequested() ? 1 : 0; }, this};
+  }
   int status = avformat_open_input(&format, input.c_str(), nullptr, nullptr);
   if (status < 0) {
     throw CQuorMediaError(input + ": not media that can be read (" + QuorAvError(status) + ")");
@@ -249,11 +259,12 @@ bool CQuorMediaImporter::State::ReadMore() {
                                          [](const InputTrack& t) { return t.packets == 0; }))) {
     if (inputEnded) return !pending.empty();
     const int status = av_read_frame(format, packet.get());
-    if (status == AVERROR_EOF) {
+    stopped = status == AVERROR_EXIT && stopRequested != nullptr && stopRequested();
+    if (status == AVERROR_EOF || stopped) {
       inputEnded = true;
       // An index that lists more packets than the file held: the file was cut off.
       for (const InputTrack& track : tracks) {
-        if (track.stream->nb_frames > track.packetsRead) {
+        if (!stopped && track.stream->nb_frames > track.packetsRead) {
           throw CQuorMediaError(input + ": " + StreamName(track.stream) + ": the file ends after " +
                                 std::to_string(track.packetsRead) + " of its " +
                                 std::to_string(track.stream->nb_frames) + " packets (truncated)");
@@ -451,6 +462,8 @@ bool CQuorMediaImporter::Next(QuorMediaSample* sample) {
   sample->timestamp = static_cast<ULONGLONG>(next.decodeUs - *s.originUs);
   return true;
 }
+
+bool CQuorMediaImporter::Stopped() const noexcept { return m_state->stopped; }
 
 ULONGLONG CQuorMediaImporter::DroppedBeforeKeyFrame(ULONG trackId) const {
   for (const InputTrack& track : m_state->tracks) {

@@ -29,8 +29,10 @@
 
 class CQuorMediaImporter {
  public:
-  // Opens input and maps its streams; throws CQuorMediaError.
-  CQuorMediaImporter(const std::string& input, bool skipUnsupported);
+  // Opens input and maps its streams; throws CQuorMediaError. stopRequested (optional) is polled
+  // while reading blocks: once it answers true, reading gives up and the input ends there.
+  CQuorMediaImporter(const std::string& input, bool skipUnsupported,
+                     bool (*stopRequested)() = nullptr);
   ~CQuorMediaImporter();
   CQuorMediaImporter(const CQuorMediaImporter&) = delete;
   CQuorMediaImporter& operator=(const CQuorMediaImporter&) = delete;
@@ -45,6 +47,8 @@ class CQuorMediaImporter {
 
   // The next sample; false at the end of the input. Throws CQuorMediaError.
   bool Next(QuorMediaSample* sample);
+  // Whether the input ended because stopRequested asked it to.
+  bool Stopped() const noexcept;
   // Delta frames dropped before the track's first key frame.
   ULONGLONG DroppedBeforeKeyFrame(ULONG trackId) const;
 

@@ -240,19 +240,22 @@ CQuorMediaMuxer::CQuorMediaMuxer(const std::string& path, const std::string& con
 
 CQuorMediaMuxer::~CQuorMediaMuxer() = default;
 
-void CQuorMediaMuxer::Write(const QuorMediaSample& sample) {
+void CQuorMediaMuxer::Write(ULONG trackId, ULONGLONG timestamp, bool keyFrame,
+                            std::span<const std::uint8_t> payload) {
   State& s = *m_state;
-  const auto found = s.tracks.find(sample.trackId);
+  const auto found = s.tracks.find(trackId);
   if (found == s.tracks.end()) return;
   const OutputTrack& track = found->second;
   // The packet is the sample less the in-band forms the container keeps elsewhere: a header in
-  // front (ADTS, WAVE) or the presentation-offset SEI unit (cut out as a gap).
-  QuorByteView data(sample.payload);
+  // front (ADTS, WAVE) or the presentation-offset SEI unit. A form in front is skipped; an SEI unit
+  // behind an access unit delimiter is cut out of a copy.
+  QuorByteView data(payload);
   std::optional<QuorPresentationSei> sei;
   switch (track.codec->codecId) {
     case AV_CODEC_ID_H264:
     case AV_CODEC_ID_HEVC:
       sei = QuorFindPresentationOffset(data, track.codec->codecId == AV_CODEC_ID_HEVC);
+      if (sei && sei->begin == 0) data = data.subspan(sei->end);
       break;
     case AV_CODEC_ID_AAC:
       if (const auto adts = QuorParseAdts(data)) data = data.subspan(adts->second);
@@ -263,21 +266,27 @@ void CQuorMediaMuxer::Write(const QuorMediaSample& sample) {
       }
       break;
   }
-  const std::size_t gap = sei ? sei->end - sei->begin : 0;
+  const std::size_t gap = sei && sei->begin > 0 ? sei->end - sei->begin : 0;
   if (data.size() <= gap) return;
   AVPacket* packet = s.packet.get();
-  int status = av_new_packet(packet, static_cast<int>(data.size() - gap));
-  if (status < 0) throw std::bad_alloc();
-  const std::size_t head = sei ? sei->begin : data.size();
-  std::memcpy(packet->data, data.data(), head);
-  std::memcpy(packet->data + head, data.data() + head + gap, data.size() - head - gap);
+  if (gap == 0) {
+    // Not reference-counted: the muxer writes it during the call and keeps no reference.
+    packet->data = const_cast<std::uint8_t*>(data.data());
+    packet->size = static_cast<int>(data.size());
+  } else {
+    if (av_new_packet(packet, static_cast<int>(data.size() - gap)) < 0) throw std::bad_alloc();
+    std::memcpy(packet->data, data.data(), sei->begin);
+    std::memcpy(packet->data + sei->begin, data.data() + sei->end, data.size() - sei->end);
+  }
   const std::int64_t offsetUs = sei ? sei->offsetUs : 0;
-  const std::int64_t decodeUs = static_cast<std::int64_t>(sample.timestamp - s.base);
+  const std::int64_t decodeUs = static_cast<std::int64_t>(timestamp - s.base);
   packet->dts = av_rescale_q(decodeUs, kQuorMicroseconds, track.stream->time_base);
   packet->pts = av_rescale_q(decodeUs + offsetUs, kQuorMicroseconds, track.stream->time_base);
   packet->stream_index = track.stream->index;
-  if (sample.keyFrame) packet->flags |= AV_PKT_FLAG_KEY;
-  status = av_interleaved_write_frame(s.output, packet);
+  packet->flags = keyFrame ? AV_PKT_FLAG_KEY : 0;
+  // Samples arrive in decode order across the tracks already: no interleaving queue (which would
+  // copy every packet that is not reference-counted).
+  const int status = av_write_frame(s.output, packet);
   av_packet_unref(packet);
   if (status < 0) s.Fail(track.label + ": a sample cannot be written", status);
 }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,10 @@ class CQuorMediaMuxer {
   CQuorMediaMuxer(const CQuorMediaMuxer&) = delete;
   CQuorMediaMuxer& operator=(const CQuorMediaMuxer&) = delete;
 
-  // Samples of each track in timestamp order; tracks may interleave in any order.
-  void Write(const QuorMediaSample& sample);
+  // One sample (its bytes as stored). Samples come in timestamp order across all tracks: the
+  // container is written in that order as it comes.
+  void Write(ULONG trackId, ULONGLONG timestamp, bool keyFrame,
+             std::span<const std::uint8_t> payload);
   // Writes the trailer and closes the file.
   void Finish();
 
