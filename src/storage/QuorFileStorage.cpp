@@ -207,7 +207,10 @@ HRESULT CQuorFileStorage::Write(const BYTE* buffer, DWORD n) {
   }
   if (m_sizeControl && position + n > m_maxFileSize) return MFS_E_FILE_FULL;
   if (!file->Write(buffer, n, nullptr)) return HResultFromLastError();
-  if (m_writeTap != nullptr) m_writeTap->OnWritten(position, buffer, n);
+  if (m_writeTap != nullptr) {
+    m_writeTap->OnWritten(position, n);
+    m_writeTap->OnHandedToSystem(file->GetHandedEnd());
+  }
   return S_OK;
 }
 
@@ -254,6 +257,7 @@ HRESULT CQuorFileStorage::Flush() {
   for (auto& [index, file] : m_handles) {
     if (file.IsOpen() && !file.Flush()) return HResultFromLastError();
   }
+  ReportHanded();
   return S_OK;
 }
 
@@ -261,7 +265,15 @@ HRESULT CQuorFileStorage::Sync() {
   for (auto& [index, file] : m_handles) {
     if (file.IsOpen() && !file.Sync()) return HResultFromLastError();
   }
+  ReportHanded();
   return S_OK;
+}
+
+void CQuorFileStorage::ReportHanded() noexcept {
+  if (m_writeTap == nullptr || m_mode != smWriting) return;
+  if (const CQuorFile* file = CurrentFile(); file != nullptr && file->IsOpen()) {
+    m_writeTap->OnHandedToSystem(file->GetHandedEnd());
+  }
 }
 
 HRESULT CQuorFileStorage::Finalize(ULONGLONG* size) {
@@ -276,6 +288,7 @@ HRESULT CQuorFileStorage::Finalize(ULONGLONG* size) {
     return HResultFromLastError();
   }
   if (!file->Close()) return HResultFromLastError();
+  if (m_writeTap != nullptr) m_writeTap->OnHandedToSystem(position);
   *size = position;
   return S_OK;
 }

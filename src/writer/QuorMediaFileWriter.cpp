@@ -161,6 +161,7 @@ void CQuorMediaFileWriter::Cleanup() {
   (void)QuorInternalMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::Cleanup", m_loggerContext),
                                 [&] {
                                   std::scoped_lock lock(m_writerLock);
+                                  FinishSeals();
                                   m_state = wseCreated;
                                   m_overwrite = false;
                                   m_nextFileStarted = false;
@@ -474,9 +475,15 @@ void CQuorMediaFileWriter::Seal(bool finalized, ULONGLONG finalizedSize, DXL_Fun
   // The sealed bytes reach the OS before the seal does.
   if (SUCCEEDED(hr) && !finalized) hr = m_storage->GetPosition(0, &end);
   if (SUCCEEDED(hr) && !finalized) hr = m_storage->Flush();
-  if (SUCCEEDED(hr))
-    hr = m_sealer->Seal(fileSetGuid, fileSetIndex, m_blockIndex - 1, end, finalized);
+  if (SUCCEEDED(hr)) {
+    hr = m_sealer->Seal(fileSetGuid, fileSetIndex, m_blockIndex - 1, end, finalized,
+                        m_recordingDurable);
+  }
   if (FAILED(hr)) log.LogErrorMessage(hr, "Failed to seal the member file");
+}
+
+void CQuorMediaFileWriter::FinishSeals() noexcept {
+  if (m_sealer) m_sealer->Finish();
 }
 
 HRESULT CQuorMediaFileWriter::Drain() {
@@ -505,39 +512,56 @@ HRESULT CQuorMediaFileWriter::QueryInterface(REFIID riid, void** ppvObject) {
     m_options.AddRef();
     return S_OK;
   }
+  if (ppvObject != nullptr && riid == IID_IQuorMediaFileWriterSeal) {
+    *ppvObject = static_cast<IQuorMediaFileWriterSeal*>(&m_sealSettings);
+    m_sealSettings.AddRef();
+    return S_OK;
+  }
   return CQuorDispatchObject::QueryInterface(riid, ppvObject);
 }
 
-HRESULT CQuorMediaFileWriter::Options::QueryInterface(REFIID riid, void** ppvObject) {
+template <typename TInterface>
+HRESULT CQuorMediaFileWriter::MemberInterface<TInterface>::QueryInterface(REFIID riid,
+                                                                          void** ppvObject) {
   return static_cast<IQuorMediaFileWriter*>(m_writer)->QueryInterface(riid, ppvObject);
 }
-ULONG CQuorMediaFileWriter::Options::AddRef() {
+template <typename TInterface>
+ULONG CQuorMediaFileWriter::MemberInterface<TInterface>::AddRef() {
   return static_cast<IQuorMediaFileWriter*>(m_writer)->AddRef();
 }
-ULONG CQuorMediaFileWriter::Options::Release() {
+template <typename TInterface>
+ULONG CQuorMediaFileWriter::MemberInterface<TInterface>::Release() {
   return static_cast<IQuorMediaFileWriter*>(m_writer)->Release();
 }
-HRESULT CQuorMediaFileWriter::Options::GetTypeInfoCount(UINT* pctinfo) {
+template <typename TInterface>
+HRESULT CQuorMediaFileWriter::MemberInterface<TInterface>::GetTypeInfoCount(UINT* pctinfo) {
   return m_writer->GetTypeInfoCount(pctinfo);
 }
-HRESULT CQuorMediaFileWriter::Options::GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) {
+template <typename TInterface>
+HRESULT CQuorMediaFileWriter::MemberInterface<TInterface>::GetTypeInfo(UINT iTInfo, LCID lcid,
+                                                                       ITypeInfo** ppTInfo) {
   return m_writer->GetTypeInfo(iTInfo, lcid, ppTInfo);
 }
-HRESULT CQuorMediaFileWriter::Options::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
-                                                     LCID lcid, DISPID* rgDispId) {
+template <typename TInterface>
+HRESULT CQuorMediaFileWriter::MemberInterface<TInterface>::GetIDsOfNames(REFIID riid,
+                                                                         LPOLESTR* rgszNames,
+                                                                         UINT cNames, LCID lcid,
+                                                                         DISPID* rgDispId) {
   (void)lcid;  // names are not localised
-  return CQuorTypeDispatcher::GetIDsOfNames(QuorInterfaceDescription<IQuorMediaFileWriterOptions>(),
-                                            riid, rgszNames, cNames, rgDispId);
+  return CQuorTypeDispatcher::GetIDsOfNames(QuorInterfaceDescription<TInterface>(), riid, rgszNames,
+                                            cNames, rgDispId);
 }
-HRESULT CQuorMediaFileWriter::Options::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid,
-                                              WORD wFlags, DISPPARAMS* pDispParams,
-                                              VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                                              UINT* puArgErr) {
+template <typename TInterface>
+HRESULT CQuorMediaFileWriter::MemberInterface<TInterface>::Invoke(
+    DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+    VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
   (void)lcid;
-  return CQuorTypeDispatcher::Invoke(QuorInterfaceDescription<IQuorMediaFileWriterOptions>(),
-                                     static_cast<IQuorMediaFileWriterOptions*>(this), dispIdMember,
-                                     riid, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
+  return CQuorTypeDispatcher::Invoke(QuorInterfaceDescription<TInterface>(),
+                                     static_cast<TInterface*>(this), dispIdMember, riid, wFlags,
+                                     pDispParams, pVarResult, pExcepInfo, puArgErr);
 }
+template class CQuorMediaFileWriter::MemberInterface<IQuorMediaFileWriterOptions>;
+template class CQuorMediaFileWriter::MemberInterface<IQuorMediaFileWriterSeal>;
 
 namespace {
 QuorFrameInfo OptionsFrame(const CQuorMediaFileWriter* writer, const char* name) {
@@ -931,6 +955,7 @@ void CQuorMediaFileWriter::EndAfterFailedRollover() {
     m_bytesInFinishedFiles += size;
   }
   m_state = wseFinished;
+  FinishSeals();
 }
 
 HRESULT CQuorMediaFileWriter::UpdateFileHash(CQuorMediaFileBlock* block) {
@@ -1007,6 +1032,8 @@ HRESULT CQuorMediaFileWriter::DoStopRecording(bool lastFile) {
         m_bytesInFinishedFiles += size;
         m_state = wseFinished;
         Seal(true, size, log);
+        // The recording ends here: its seals are all written before it is reported ended.
+        if (lastFile) FinishSeals();
         return S_OK;
       });
 }
@@ -1048,6 +1075,11 @@ HRESULT CQuorMediaFileWriter::StopRecording() {
   return QuorMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::StopRecording", m_loggerContext),
                          [&] {
                            const HRESULT hr = DoStopRecording(true);
+                           {
+                             // A stop that failed part way still writes the seals asked for.
+                             std::scoped_lock lock(m_writerLock);
+                             FinishSeals();
+                           }
                            // The worker has seen stopEvent, or sees it at its next wait: it ends
                            // before this returns, so that the writer may be initialized again right
                            // away.
