@@ -105,8 +105,7 @@ bool CQuorFile::Create(const std::string& path, DWORD access, DWORD shareMode, D
   // Directories, FIFOs, devices and sockets are not files in this sense.
   if (!S_ISREG(status.st_mode)) return fail(EISDIR);
   const bool exclusive = canWrite || (shareMode & FILE_SHARE_READ) == 0;
-  const bool beside = !canWrite && (shareMode & FILE_SHARE_WRITE) != 0;
-  if (!beside && fs.Flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) return fail(errno);
+  if (fs.Flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) return fail(errno);
   ULONGLONG size = static_cast<ULONGLONG>(status.st_size);
   if (creation == CREATE_ALWAYS && size != 0) {
     if (fs.Ftruncate(fd, 0) != 0) return fail(errno);

@@ -26,8 +26,7 @@
 // Sharing: a file opened for writing or with share mode 0 is locked exclusively, a file opened
 // for reading with FILE_SHARE_READ is locked shared (advisory flock, so between openers of this
 // layer, within one process as between processes); an open that meets a conflicting lock
-// fails with ERROR_SHARING_VIOLATION. A file opened for reading with FILE_SHARE_WRITE takes no
-// lock: it reads beside the file's writer, which keeps its own lock.
+// fails with ERROR_SHARING_VIOLATION.
 #pragma once
 
 #include <memory>
@@ -61,13 +60,12 @@ class CQuorFile {
   CQuorFile& operator=(const CQuorFile&) = delete;
   ~CQuorFile();  // closes; a failure to flush is lost here, so owners call Close or Flush
 
-  // CreateFile: path in UTF-8; access GENERIC_READ and/or GENERIC_WRITE; shareMode 0,
-  // FILE_SHARE_READ or (reading) FILE_SHARE_READ | FILE_SHARE_WRITE; creation CREATE_NEW,
-  // CREATE_ALWAYS (an existing file is emptied) or OPEN_EXISTING; flagsAndAttributes 0 or
-  // FILE_FLAG_RANDOM_ACCESS (the first read fetches a few KiB, not the whole buffer: for a file
-  // that is read here and there rather than from the start on). Anything but a regular file (a
-  // directory, FIFO, device or socket) is refused with ERROR_ACCESS_DENIED, without waiting for a
-  // FIFO's other end. Closes a file held before.
+  // CreateFile: path in UTF-8; access GENERIC_READ and/or GENERIC_WRITE; shareMode 0 or
+  // FILE_SHARE_READ; creation CREATE_NEW, CREATE_ALWAYS (an existing file is emptied) or
+  // OPEN_EXISTING; flagsAndAttributes 0 or FILE_FLAG_RANDOM_ACCESS (the first read fetches a few
+  // KiB, not the whole buffer: for a file that is read here and there rather than from the start
+  // on). Anything but a regular file (a directory, FIFO, device or socket) is refused with
+  // ERROR_ACCESS_DENIED, without waiting for a FIFO's other end. Closes a file held before.
   [[nodiscard]] bool Create(const std::string& path, DWORD access, DWORD shareMode, DWORD creation,
                             DWORD flagsAndAttributes = 0);
   bool IsOpen() const noexcept { return m_fd >= 0; }
@@ -82,9 +80,6 @@ class CQuorFile {
   [[nodiscard]] bool SetPointer(LONGLONG distance, ULONGLONG* newPosition, DWORD moveMethod);
   // The file pointer, from memory.
   [[nodiscard]] bool GetPosition(ULONGLONG* position) const noexcept;
-  // Of a file written from its start on: every byte written before this offset has been handed
-  // to the OS (the write buffer holds only bytes from here on).
-  ULONGLONG GetHandedEnd() const noexcept { return m_writeLength != 0 ? m_writeStart : m_size; }
   // The size of the file including bytes still buffered.
   [[nodiscard]] bool GetSize(ULONGLONG* size) const noexcept;
   // SetEndOfFile: the file ends at the file pointer.

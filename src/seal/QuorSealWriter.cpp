@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -12,9 +13,13 @@
 #include "quormediafiles/QuorResultCodes.h"
 
 namespace {
-// The seal thread reads the member file in pieces of this size, which stay in its core's cache
-// between the read and the hash, and reads ahead of the next seal once this much is waiting.
-constexpr DWORD kReadChunk = 256u << 10;
+// The ring holds what the seal thread has not hashed yet: enough to ride out its pauses (a
+// signature, a sidecar flush or sync) without stopping the tap, small enough to stay in the
+// shared cache between the copy and the hash.
+constexpr std::size_t kRingSize = 4u << 20;
+// The tap tells the seal thread of new bytes this many at a time, and the thread wakes for as
+// many; a seal asked for tells it of the rest.
+constexpr ULONGLONG kPublishStep = 64u << 10;
 }  // namespace
 
 std::string QuorSealSidecarName(const std::string& memberPath) {
@@ -36,11 +41,13 @@ HRESULT CQuorSealWriter::BeginFile(const std::string& memberPath) {
   m_fileBegun = false;
   m_tapValid = false;
   if (!m_key.IsLoaded()) return MFS_E_NOT_SET;
+  if (!m_ring) {
+    m_ring.reset(new (std::nothrow) BYTE[kRingSize]);
+    if (!m_ring) return E_OUTOFMEMORY;
+  }
   Command command;
   command.kind = CommandKind::Begin;
-  if (!command.sidecar.Create(QuorSealSidecarName(memberPath), GENERIC_WRITE, 0, CREATE_ALWAYS) ||
-      !command.member.Create(memberPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             OPEN_EXISTING)) {
+  if (!command.sidecar.Create(QuorSealSidecarName(memberPath), GENERIC_WRITE, 0, CREATE_ALWAYS)) {
     return HResultFromLastError();
   }
   if (!m_thread) {
@@ -51,35 +58,51 @@ HRESULT CQuorSealWriter::BeginFile(const std::string& memberPath) {
   Push(std::move(command));
   m_fileBegun = true;
   m_tapValid = true;
-  m_tappedEnd = kQuorFileSignatureSize;
-  m_handedEnd = 0;
-  m_published = kQuorFileSignatureSize;
+  m_tappedEnd = kQuorFileSignatureSize;  // the seal thread starts the hash from the signature
   return S_OK;
 }
 
-void CQuorSealWriter::OnWritten(ULONGLONG offset, DWORD count) noexcept {
+void CQuorSealWriter::OnWritten(ULONGLONG offset, const BYTE* bytes, DWORD count) noexcept {
   if (!m_tapValid) return;
   if (offset != m_tappedEnd) {
-    m_tapValid = false;  // bytes already seen may change: the file's seals end here
+    m_tapValid = false;  // bytes already hashed may change: the file's seals end here
     return;
   }
+  Append(bytes, count);
   m_tappedEnd += count;
 }
 
-void CQuorSealWriter::OnHandedToSystem(ULONGLONG end) noexcept {
-  if (!m_tapValid) return;
-  m_handedEnd = std::max(m_handedEnd, end);
-  Publish(std::min(m_tappedEnd, m_handedEnd));
+void CQuorSealWriter::Append(const BYTE* bytes, std::size_t count) {
+  while (count != 0) {
+    if (m_head - m_tailSeen == kRingSize) {
+      m_tailSeen = m_tail.load();
+      if (m_head - m_tailSeen == kRingSize) {
+        Publish();  // the seal thread makes room only for bytes it knows of
+        std::unique_lock lock(m_lock);
+        m_tapWaiting = true;
+        m_room.wait(lock, [&] { return m_tail.load() != m_tailSeen; });
+        m_tapWaiting = false;
+        continue;
+      }
+    }
+    const std::size_t at = static_cast<std::size_t>(m_head % kRingSize);
+    const std::size_t n = std::min<std::size_t>(
+        {count, kRingSize - static_cast<std::size_t>(m_head - m_tailSeen), kRingSize - at});
+    std::memcpy(m_ring.get() + at, bytes, n);
+    bytes += n;
+    count -= n;
+    m_head += n;
+  }
+  if (m_head - m_published >= kPublishStep) Publish();
 }
 
-void CQuorSealWriter::Publish(ULONGLONG end) {
-  if (end <= m_published) return;
-  m_published = end;
+void CQuorSealWriter::Publish() {
+  m_published = m_head;
   bool wake = false;
   {
     std::scoped_lock lock(m_lock);
-    m_readable = end;
-    wake = m_sealWaiting && end >= m_wakeAt;
+    m_readable = m_head;
+    wake = m_sealWaiting && m_readable >= m_wakeAt;
   }
   if (wake) m_wake.notify_one();
 }
@@ -87,7 +110,7 @@ void CQuorSealWriter::Publish(ULONGLONG end) {
 HRESULT CQuorSealWriter::Seal(const GUID& fileSetGuid, DWORD fileSetIndex, DWORD blockIndex,
                               ULONGLONG end, bool finalized, bool durable) {
   if (!m_key.IsLoaded() || !m_fileBegun) return MFS_E_NOT_SET;
-  if (!m_tapValid || end != m_tappedEnd || end > m_handedEnd) return E_UNEXPECTED;
+  if (!m_tapValid || end != m_tappedEnd) return E_UNEXPECTED;
   Command command;
   command.kind = CommandKind::Seal;
   command.durable = durable;
@@ -120,10 +143,12 @@ void CQuorSealWriter::Finish() noexcept {
 }
 
 void CQuorSealWriter::Push(Command command) {
+  command.streamEnd = m_head;
+  m_published = m_head;
   {
     std::scoped_lock lock(m_lock);
     m_commands.push_back(std::move(command));
-    if (m_commands.back().kind == CommandKind::Begin) m_readable = kQuorFileSignatureSize;
+    m_readable = m_head;
   }
   m_wake.notify_one();
 }
@@ -140,10 +165,11 @@ DWORD CQuorSealWriter::SealThreadProc(void* parameter) {
 }
 
 void CQuorSealWriter::RunSealThread(DXL_FunctionLogger& log) {
+  ULONGLONG hashed = m_tail.load();
   for (;;) {
     Command command;
     bool haveCommand = false;
-    ULONGLONG readTo = 0;
+    ULONGLONG readable = 0;
     {
       std::unique_lock lock(m_lock);
       for (;;) {
@@ -153,73 +179,58 @@ void CQuorSealWriter::RunSealThread(DXL_FunctionLogger& log) {
           haveCommand = true;
           break;
         }
-        // With no seal waiting, the file is read as far as the OS has it, a piece at a time.
-        if (m_hashValid && m_readable >= m_hashedEnd + kReadChunk) {
-          readTo = m_readable;
+        // With no command waiting, every published byte belongs to the file being sealed.
+        if (m_readable >= hashed + kPublishStep) {
+          readable = m_readable;
           break;
         }
-        m_wakeAt = m_hashValid ? m_hashedEnd + kReadChunk : ~0ull;
+        m_wakeAt = hashed + kPublishStep;
         m_sealWaiting = true;
         m_wake.wait(lock);
         m_sealWaiting = false;
       }
     }
-    if (!haveCommand) {
-      (void)HashUpTo(readTo);  // a failure is reported by the file's next seal
-      continue;
-    }
+    Consume(haveCommand ? command.streamEnd : readable);
+    hashed = haveCommand ? command.streamEnd : readable;
+    if (!haveCommand) continue;
     if (command.kind == CommandKind::Stop) break;
     Execute(command, log);
   }
-  CloseFiles(log);
+  CloseSidecar(log);
+}
+
+void CQuorSealWriter::Consume(ULONGLONG streamEnd) {
+  // Pieces small enough to give room back to a waiting tap soon.
+  constexpr ULONGLONG kPiece = 256u << 10;
+  ULONGLONG tail = m_tail.load();
+  while (tail < streamEnd) {
+    const std::size_t at = static_cast<std::size_t>(tail % kRingSize);
+    const std::size_t n =
+        static_cast<std::size_t>(std::min({streamEnd - tail, kPiece, ULONGLONG{kRingSize - at}}));
+    if (m_hashValid && FAILED(m_hash.Add(m_ring.get() + at, n))) m_hashValid = false;
+    tail += n;
+    m_tail.store(tail);
+    if (m_tapWaiting.load()) {
+      std::scoped_lock lock(m_lock);
+      m_room.notify_one();
+    }
+  }
 }
 
 void CQuorSealWriter::Execute(Command& command, DXL_FunctionLogger& log) {
   if (command.kind == CommandKind::Begin) {
-    CloseFiles(log);
-    m_member = std::move(command.member);
+    CloseSidecar(log);
     m_sidecar = std::move(command.sidecar);
     m_sidecarSize = 0;
     const std::array<BYTE, kQuorFileSignatureSize> signature = QuorFileSignatureBytes();
     m_hashValid =
         SUCCEEDED(m_hash.Reset()) && SUCCEEDED(m_hash.Add(signature.data(), signature.size()));
-    m_hashedEnd = signature.size();
     return;
   }
-  HRESULT hr = m_sidecar.IsOpen() ? HashUpTo(command.record.offset) : MFS_E_NOT_SET;
+  HRESULT hr = !m_sidecar.IsOpen() ? MFS_E_NOT_SET : !m_hashValid ? E_UNEXPECTED : S_OK;
   if (SUCCEEDED(hr)) hr = WriteRecord(command);
   if (FAILED(hr)) log.LogErrorMessage(hr, "Failed to seal the member file");
-  if (command.record.finalized) CloseFiles(log);
-}
-
-HRESULT CQuorSealWriter::HashUpTo(ULONGLONG end) {
-  if (!m_hashValid || end < m_hashedEnd) {
-    m_hashValid = false;
-    return E_UNEXPECTED;
-  }
-  if (!m_buffer) {
-    m_buffer.reset(new (std::nothrow) BYTE[kReadChunk]);
-    if (!m_buffer) return E_OUTOFMEMORY;
-  }
-  while (m_hashedEnd < end) {
-    const DWORD n = static_cast<DWORD>(std::min<ULONGLONG>(kReadChunk, end - m_hashedEnd));
-    DWORD read = 0;
-    HRESULT hr = S_OK;
-    if (!m_member.SetPointer(static_cast<LONGLONG>(m_hashedEnd), nullptr, FILE_BEGIN) ||
-        !m_member.Read(m_buffer.get(), n, &read)) {
-      hr = HResultFromLastError();
-    } else if (read != n) {
-      hr = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
-    } else {
-      hr = m_hash.Add(m_buffer.get(), n);
-    }
-    if (FAILED(hr)) {
-      m_hashValid = false;  // the hash no longer follows the file
-      return hr;
-    }
-    m_hashedEnd += n;
-  }
-  return S_OK;
+  if (command.record.finalized) CloseSidecar(log);
 }
 
 HRESULT CQuorSealWriter::WriteRecord(Command& command) {
@@ -242,9 +253,8 @@ HRESULT CQuorSealWriter::WriteRecord(Command& command) {
   return FAILED(hr) ? hr : E_FAIL;
 }
 
-void CQuorSealWriter::CloseFiles(DXL_FunctionLogger& log) {
+void CQuorSealWriter::CloseSidecar(DXL_FunctionLogger& log) {
   m_hashValid = false;
-  (void)m_member.Close();  // read only: nothing to lose
   if (!m_sidecar.Close()) {
     log.LogErrorMessage(HResultFromLastError(), "Failed to close the seal file");
   }

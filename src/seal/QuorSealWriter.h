@@ -1,23 +1,26 @@
 // CQuorSealWriter: the signing side of seals for one recording. As the storage's write tap it
-// follows the writes into the member file being recorded; a thread of its own (the seal
-// thread) reads those bytes back from the file once they are in the OS's hands, keeps a
-// running SHA-256 of them, and appends the signed records that Seal asks for to the file's
-// sidecar, so the recording's worker spends no time on SHA-256 or signatures.
+// copies the bytes written to the member file being recorded into a ring; a thread of its own
+// (the seal thread) keeps a running SHA-256 of them and appends the signed records that Seal
+// asks for to the file's sidecar, so the recording's worker spends no time on SHA-256 or
+// signatures, and no seal reads the file.
 //
 // The sidecar is written append-only, in the order the seals were asked for: each record goes
 // to the OS in one write and is flushed (and synced to the device for a durable recording)
 // before the next one, so a crash loses at most the record being written and never an earlier
-// one; a record that could not be written whole is cut off again. A record of a seal covers
-// exactly the bytes [0, end) that had reached the OS when Seal was called.
+// one; a record that could not be written whole is cut off again. A record covers exactly the
+// bytes [0, end) of the file that the tap had seen, in order, when Seal was called.
 //
-// Owns its key, the seal thread, and per member file the sidecar and a reading handle on the
-// member file (which reads beside the writer's own handle). BeginFile, Seal, Finish and the tap
-// run under the writer's lock, on whichever thread holds it; the seal thread touches only what
-// is handed to it through its command queue (under its own lock) and its own hash and files.
+// Owns its key, the ring, the seal thread and the sidecar of the file being sealed. BeginFile,
+// Seal, Finish and the tap run under the writer's lock, on whichever thread holds it; the seal
+// thread touches only the ring bytes and commands handed to it (through its own lock and the
+// ring's positions) and its own hash and sidecar. A tap that finds the ring full waits for the
+// seal thread to make room.
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -63,61 +66,63 @@ class CQuorSealWriter final : public CQuorWriteTap {
   // BeginFile starts it again. Nothing to do when it is not running.
   void Finish() noexcept;
 
-  void OnWritten(ULONGLONG offset, DWORD count) noexcept override;
-  void OnHandedToSystem(ULONGLONG end) noexcept override;
+  void OnWritten(ULONGLONG offset, const BYTE* bytes, DWORD count) noexcept override;
 
  private:
   enum class CommandKind { Begin, Seal, Stop };
+  // A command applies once the ring bytes before streamEnd have been hashed.
   struct Command {
     CommandKind kind = CommandKind::Stop;
-    CQuorFile member;       // Begin: the member file, open for reading
+    ULONGLONG streamEnd = 0;
     CQuorFile sidecar;      // Begin: the new sidecar, empty
     QuorSealRecord record;  // Seal: all but digest and signature
     bool durable = false;
   };
 
   void Push(Command command);
-  // Tells the seal thread how far the current file may be read, waking it when it waits for
-  // that much.
-  void Publish(ULONGLONG end);
+  // Copies bytes into the ring, waiting for room when it is full.
+  void Append(const BYTE* bytes, std::size_t count);
+  // Lets the seal thread hash what the ring holds, waking it when it waits for that much.
+  void Publish();
 
   static DWORD SealThreadProc(void* parameter);
   void RunSealThread(DXL_FunctionLogger& log);
+  // Hashes the ring bytes up to streamEnd (into nothing once the file's hash is given up) and
+  // gives their room back.
+  void Consume(ULONGLONG streamEnd);
   void Execute(Command& command, DXL_FunctionLogger& log);
-  // Reads the member file from where the hash stands up to end into the hash; on a failure the
-  // file's hash is given up.
-  [[nodiscard]] HRESULT HashUpTo(ULONGLONG end);
   [[nodiscard]] HRESULT WriteRecord(Command& command);
-  // Closes the current member file and sidecar of the seal thread; a sidecar that cannot be
-  // closed cleanly is logged.
-  void CloseFiles(DXL_FunctionLogger& log);
+  // Closes the sidecar being written; a failure to close it cleanly is logged.
+  void CloseSidecar(DXL_FunctionLogger& log);
 
   CQuorSealKey m_key;
+  std::unique_ptr<BYTE[]> m_ring;  // stream byte n at n % kRingSize
 
-  // The tap's side (the writer's lock holder): the bytes seen in order and handed to the OS.
+  // The tap's side (the writer's lock holder).
   bool m_fileBegun = false;
   bool m_tapValid = false;
-  ULONGLONG m_tappedEnd = 0;
-  ULONGLONG m_handedEnd = 0;
-  ULONGLONG m_published = 0;  // the last value published
+  ULONGLONG m_tappedEnd = 0;  // file offset the next write must start at
+  ULONGLONG m_head = 0;       // stream bytes copied into the ring
+  ULONGLONG m_published = 0;  // stream bytes the seal thread was told of
+  ULONGLONG m_tailSeen = 0;   // the seal thread's tail, as last read
   std::unique_ptr<CQuorThread> m_thread;
 
-  // Shared with the seal thread, under m_lock.
+  // Shared with the seal thread: under m_lock, or atomic.
   std::mutex m_lock;
-  std::condition_variable m_wake;
+  std::condition_variable m_wake;  // the seal thread's
+  std::condition_variable m_room;  // the tap's
   std::deque<Command> m_commands;
-  ULONGLONG m_readable = 0;    // how far the current file may be read
-  ULONGLONG m_wakeAt = 0;      // the seal thread waits until m_readable reaches this
-  bool m_sealWaiting = false;  // the seal thread waits on m_wake
+  ULONGLONG m_readable = 0;          // stream bytes the seal thread may hash
+  ULONGLONG m_wakeAt = 0;            // the waiting seal thread wants m_readable to reach this
+  bool m_sealWaiting = false;        // the seal thread waits on m_wake
+  std::atomic<ULONGLONG> m_tail{0};  // stream bytes hashed and given back
+  std::atomic<bool> m_tapWaiting{false};
 
   // The seal thread's own.
-  CQuorFile m_member;
   CQuorFile m_sidecar;
   ULONGLONG m_sidecarSize = 0;
   CQuorSha256 m_hash;
-  ULONGLONG m_hashedEnd = 0;
   bool m_hashValid = false;
-  std::unique_ptr<BYTE[]> m_buffer;
 };
 
 // The sidecar of a member file.

@@ -207,10 +207,7 @@ HRESULT CQuorFileStorage::Write(const BYTE* buffer, DWORD n) {
   }
   if (m_sizeControl && position + n > m_maxFileSize) return MFS_E_FILE_FULL;
   if (!file->Write(buffer, n, nullptr)) return HResultFromLastError();
-  if (m_writeTap != nullptr) {
-    m_writeTap->OnWritten(position, n);
-    m_writeTap->OnHandedToSystem(file->GetHandedEnd());
-  }
+  if (m_writeTap != nullptr) m_writeTap->OnWritten(position, buffer, n);
   return S_OK;
 }
 
@@ -257,7 +254,6 @@ HRESULT CQuorFileStorage::Flush() {
   for (auto& [index, file] : m_handles) {
     if (file.IsOpen() && !file.Flush()) return HResultFromLastError();
   }
-  ReportHanded();
   return S_OK;
 }
 
@@ -265,15 +261,7 @@ HRESULT CQuorFileStorage::Sync() {
   for (auto& [index, file] : m_handles) {
     if (file.IsOpen() && !file.Sync()) return HResultFromLastError();
   }
-  ReportHanded();
   return S_OK;
-}
-
-void CQuorFileStorage::ReportHanded() noexcept {
-  if (m_writeTap == nullptr || m_mode != smWriting) return;
-  if (const CQuorFile* file = CurrentFile(); file != nullptr && file->IsOpen()) {
-    m_writeTap->OnHandedToSystem(file->GetHandedEnd());
-  }
 }
 
 HRESULT CQuorFileStorage::Finalize(ULONGLONG* size) {
@@ -288,7 +276,6 @@ HRESULT CQuorFileStorage::Finalize(ULONGLONG* size) {
     return HResultFromLastError();
   }
   if (!file->Close()) return HResultFromLastError();
-  if (m_writeTap != nullptr) m_writeTap->OnHandedToSystem(position);
   *size = position;
   return S_OK;
 }

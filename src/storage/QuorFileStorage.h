@@ -38,15 +38,11 @@ inline constexpr DWORD kQuorMinFileSizeKiB = 1;
 inline constexpr DWORD kQuorMaxFileSizeKiB = 0x500000;
 static_assert(static_cast<ULONGLONG>(kQuorMaxFileSizeKiB) * 1024 == 5ull << 30);
 
-// Follows the writes into a member file, on the thread of the storage's owner: where every
-// write that succeeded went, and how far the file's bytes have been handed to the OS. Borrowed
-// by the storage (SetWriteTap).
+// Sees the bytes of every write that succeeded, with the offset in the member file where they
+// went, on the thread of the storage's owner. Borrowed by the storage (SetWriteTap).
 class CQuorWriteTap {
  public:
-  // count bytes went to offset (not necessarily to the OS yet).
-  virtual void OnWritten(ULONGLONG offset, DWORD count) noexcept = 0;
-  // Every byte written before end is in the OS's hands.
-  virtual void OnHandedToSystem(ULONGLONG end) noexcept = 0;
+  virtual void OnWritten(ULONGLONG offset, const BYTE* bytes, DWORD count) noexcept = 0;
 
  protected:
   ~CQuorWriteTap() = default;
@@ -121,8 +117,6 @@ class CQuorFileStorage {
   [[nodiscard]] HRESULT SelectFile(DWORD fileIndex, CQuorFile** file);
   [[nodiscard]] HRESULT UpdateDiskReserve();
   void UndoFile() noexcept;
-  // Tells the write tap how far the current file has reached the OS.
-  void ReportHanded() noexcept;
   CQuorFile* CurrentFile() noexcept;
   // Makes fileIndex current, with file its handle.
   void SetCurrentFile(DWORD fileIndex, CQuorFile* file) noexcept;
