@@ -1163,11 +1163,12 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
         return;
       }
       if (i + 1 < batch.size()) PrefetchHead(batch[i + 1]->buffer.get(), batch[i + 1]->capacity);
-      if (i + 1 < batch.size()) HashAhead(batch, i);
       {
-        // Counted under the lock of the write, so that a status showing the recording ended
-        // shows the sample that ended it as dropped.
+        // One lock per sample: the hashing ahead and the write share it. The drop is counted
+        // under it, so that a status showing the recording ended shows the sample that ended it
+        // as dropped.
         std::scoped_lock lock(m_writerLock);
+        if (i + 1 < batch.size()) HashAhead(batch, i);
         if (m_state == wseFinished) {
           ++m_droppedSamples;
         } else if (const HRESULT hr = DoWrite(batch[i].get()); FAILED(hr)) {
@@ -1199,7 +1200,6 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
 
 void CQuorMediaFileWriter::HashAhead(const SampleQueue& batch, std::size_t first) {
   constexpr std::size_t kRun = 32;
-  std::scoped_lock lock(m_writerLock);
   const QueuedSample& head = *batch[first];
   if (m_state != wseStarted || !m_sampleBlock ||
       (head.hasDigest && head.digestIndex == m_blockIndex)) {

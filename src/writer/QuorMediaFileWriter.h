@@ -225,7 +225,7 @@ class CQuorMediaFileWriter final
   // Hashes the sample blocks of batch from first on side by side (a run of them), each with the
   // block index it gets if nothing else is written before it; nothing when the first record's
   // digest still fits the next block index. DoWrite uses a digest that fits and hashes
-  // otherwise.
+  // otherwise. Under writerLock.
   void HashAhead(const SampleQueue& batch, std::size_t first);
   // Publishes that the first settled accepted samples are written or dropped and wakes Drain.
   void SettleDrain(ULONGLONG settled);
