@@ -88,10 +88,25 @@ bool ReadOptionalGuid(Getter getter, QuorMessageId getterMessage, QuorMessageId 
 // The payload's offset in its block: the block header and the payload field's header.
 constexpr std::size_t kPayloadOffset = kBlockHeaderSize + kFieldHeaderSize;
 
+std::unique_ptr<CQuorMediaFileWriter::QueuedSample> CQuorMediaFileWriter::QueuedSample::New(
+    DWORD payloadLength, bool withBuffer) noexcept {
+  const std::size_t bytes = withBuffer ? std::size_t{payloadLength} + kMediaSampleOverhead : 0;
+  static_assert(sizeof(QueuedSample) % alignof(QueuedSample) == 0);
+  void* memory = ::operator new(sizeof(QueuedSample) + bytes, std::nothrow);
+  if (memory == nullptr) return nullptr;
+  std::unique_ptr<QueuedSample> record(new (memory) QueuedSample());
+  if (withBuffer) {
+    record->buffer = static_cast<BYTE*>(memory) + sizeof(QueuedSample);
+    record->capacity = bytes;
+  }
+  return record;
+}
+
 bool CQuorMediaFileWriter::QueuedSample::Reserve(DWORD payloadLength) noexcept {
   const std::size_t bytes = std::size_t{payloadLength} + kMediaSampleOverhead;
   if (bytes > capacity) {
-    buffer.reset(new (std::nothrow) BYTE[bytes]);
+    grown.reset(new (std::nothrow) BYTE[bytes]);
+    buffer = grown.get();
     capacity = buffer ? bytes : 0;
     if (!buffer) return false;
   }
@@ -99,7 +114,7 @@ bool CQuorMediaFileWriter::QueuedSample::Reserve(DWORD payloadLength) noexcept {
 }
 
 BYTE* CQuorMediaFileWriter::QueuedSample::Payload() const noexcept {
-  return buffer ? buffer.get() + kPayloadOffset : nullptr;
+  return buffer ? buffer + kPayloadOffset : nullptr;
 }
 
 CQuorMediaFileWriter::CQuorMediaFileWriter() noexcept = default;
@@ -745,9 +760,12 @@ HRESULT CQuorMediaFileWriter::Write(ULONG dwTrackId, IQuorMediaFileSample* piSam
     if (!m_tracks.contains(dwTrackId)) Raise(E_INVALIDARG, 10234);
 
     std::unique_ptr<QueuedSample> record = TakeFreeRecord();
-    if (!record) Raise(E_OUTOFMEMORY, 10224);
+    if (const HRESULT hr = CopySample(piSample, &record); hr == E_OUTOFMEMORY && !record) {
+      Raise(E_OUTOFMEMORY, 10224);
+    } else if (FAILED(hr)) {
+      Raise(hr, kQuorNoMessage);
+    }
     record->trackId = dwTrackId;
-    QUOR_RAISE_IF_FAILED(CopySample(piSample, record.get()), kQuorNoMessage);
 
     bool wasEmpty = false;
     {
@@ -774,7 +792,7 @@ std::unique_ptr<CQuorMediaFileWriter::QueuedSample> CQuorMediaFileWriter::TakeFr
       return record;
     }
   }
-  return std::unique_ptr<QueuedSample>(new (std::nothrow) QueuedSample());
+  return nullptr;
 }
 
 void CQuorMediaFileWriter::RecycleRecords(SampleQueue::iterator first, SampleQueue::iterator last) {
@@ -801,18 +819,17 @@ void CQuorMediaFileWriter::RecycleRecords(SampleQueue::iterator first, SampleQue
   for (; first != last; ++first) first->reset();
 }
 
-HRESULT CQuorMediaFileWriter::CopySample(IQuorMediaFileSample* sample, QueuedSample* record) {
-  record->hasPayload = false;
-  record->hasDigest = false;
-  record->length = 0;
+HRESULT CQuorMediaFileWriter::CopySample(IQuorMediaFileSample* sample,
+                                         std::unique_ptr<QueuedSample>* recordOut) {
   // The library's own sample objects lend their bytes; others hand out a copy as an array.
   CQuorComPtr<IQuorMediaFileSampleAccess> access;
   const BYTE* data = nullptr;
   ULONG length = 0;
+  bool hasPayload = false;
   CQuorSafeArray array;
   if (SUCCEEDED(sample->QueryInterface(QuorIidOf<IQuorMediaFileSampleAccess>(),
                                        reinterpret_cast<void**>(access.AddressOf())))) {
-    if (SUCCEEDED(access->GetPayloadView(&data, &length))) record->hasPayload = true;
+    hasPayload = SUCCEEDED(access->GetPayloadView(&data, &length));
   } else {
     SAFEARRAY* payload = nullptr;
     if (SUCCEEDED(sample->GetPayloadData(&payload)) && payload != nullptr) {
@@ -821,9 +838,17 @@ HRESULT CQuorMediaFileWriter::CopySample(IQuorMediaFileSample* sample, QueuedSam
       if (FAILED(SafeArrayGetVartype(payload, &vt)) || vt != VT_UI1) return E_UNEXPECTED;
       data = static_cast<const BYTE*>(payload->pvData);
       length = array.Count();
-      record->hasPayload = true;
+      hasPayload = true;
     }
   }
+  if (!*recordOut) {
+    *recordOut = QueuedSample::New(length, hasPayload && length != 0);
+    if (!*recordOut) return E_OUTOFMEMORY;
+  }
+  QueuedSample* const record = recordOut->get();
+  record->hasPayload = hasPayload;
+  record->hasDigest = false;
+  record->length = 0;
   if (record->hasPayload && length != 0) {
     if (!record->Reserve(length)) return E_OUTOFMEMORY;
     std::memcpy(record->Payload(), data, length);
@@ -850,7 +875,7 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
         }
         CQuorMediaSampleBlock* const block = m_sampleBlock.get();
         block->SetPayloadOnly(payloadOnly);
-        block->SetImageBuffer(sample->buffer.get(), sample->capacity);
+        block->SetImageBuffer(sample->buffer, sample->capacity);
         const BYTE* data = sample->hasPayload ? sample->Payload() : nullptr;
         const DWORD length = sample->length;
         QUOR_RAISE_IF_FAILED(block->SetPayload(data, length, false), 10239);
@@ -1162,7 +1187,7 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
         m_droppedSamples += batch.size() - i;
         return;
       }
-      if (i + 1 < batch.size()) PrefetchHead(batch[i + 1]->buffer.get(), batch[i + 1]->capacity);
+      if (i + 1 < batch.size()) PrefetchHead(batch[i + 1]->buffer, batch[i + 1]->capacity);
       {
         // One lock per sample: the hashing ahead and the write share it. The drop is counted
         // under it, so that a status showing the recording ended shows the sample that ended it
@@ -1216,7 +1241,7 @@ void CQuorMediaFileWriter::HashAhead(const SampleQueue& batch, std::size_t first
     record.hasDigest = false;
     const DWORD blockIndex = m_blockIndex + static_cast<DWORD>(j - first);
     DWORD length = 0;
-    block->SetImageBuffer(record.buffer.get(), record.capacity);
+    block->SetImageBuffer(record.buffer, record.capacity);
     if (FAILED(block->SetPayload(record.hasPayload ? record.Payload() : nullptr, record.length,
                                  false)) ||
         FAILED(block->SetBlockIndex(blockIndex)) || FAILED(block->LayOutImage(&length))) {
@@ -1224,7 +1249,7 @@ void CQuorMediaFileWriter::HashAhead(const SampleQueue& batch, std::size_t first
     }
     record.digestIndex = blockIndex;
     record.digestLength = length;
-    jobs[count] = {record.buffer.get(), length, record.digest};
+    jobs[count] = {record.buffer, length, record.digest};
     hashed[count++] = &record;
   }
   block->SetImageBuffer(nullptr, 0);  // the records' memory is not the block's to keep

@@ -108,8 +108,13 @@ class CQuorMediaFileWriter final
   // keeps when it goes back to the free list, so that a recording in steady state allocates
   // nothing per sample. The payload sits where it sits in its media sample block, with room
   // for the rest of the block around it, so that the block is laid out and written from this
-  // buffer without another copy of the payload.
+  // buffer without another copy of the payload. A new record and its first buffer are one
+  // allocation.
   struct QueuedSample {
+    // A record with room behind it for a payload of payloadLength bytes and its block, or with
+    // no buffer (withBuffer false); null when out of memory.
+    static std::unique_ptr<QueuedSample> New(DWORD payloadLength, bool withBuffer) noexcept;
+    static void operator delete(void* record) noexcept { ::operator delete(record); }
     // Room for a payload of payloadLength bytes and its block; the bytes held before are not kept.
     // False when out of memory.
     [[nodiscard]] bool Reserve(DWORD payloadLength) noexcept;
@@ -121,8 +126,9 @@ class CQuorMediaFileWriter final
     ULONGLONG timestamp = 0;
     bool hasPayload = false;
     DWORD length = 0;
-    std::size_t capacity = 0;  // of buffer
-    std::unique_ptr<BYTE[]> buffer;
+    std::size_t capacity = 0;       // of buffer
+    BYTE* buffer = nullptr;         // behind the record, or grown
+    std::unique_ptr<BYTE[]> grown;  // a buffer larger than the one behind the record
     // The block hash computed ahead by HashAhead, valid for a block laid out in buffer with
     // block index digestIndex (digestLength bytes hashed).
     bool hasDigest = false;
@@ -147,13 +153,14 @@ class CQuorMediaFileWriter final
   // Internal operations; each catches its own raised failures and returns the HRESULT.
   [[nodiscard]] HRESULT DoStartRecording();
   [[nodiscard]] HRESULT DoWrite(QueuedSample* sample);
-  // A record for Write: one from the free list, or a new one (null when out of memory).
+  // A record for Write from the free list; null when it is empty.
   std::unique_ptr<QueuedSample> TakeFreeRecord();
   // Keeps written records for reuse while the free list holds little, under one lock; frees
   // the others.
   void RecycleRecords(SampleQueue::iterator first, SampleQueue::iterator last);
-  // Copies the sample's payload, timestamp and flags into record.
-  [[nodiscard]] static HRESULT CopySample(IQuorMediaFileSample* sample, QueuedSample* record);
+  // Copies the sample's payload, timestamp and flags into record, a new one when it is null.
+  [[nodiscard]] static HRESULT CopySample(IQuorMediaFileSample* sample,
+                                          std::unique_ptr<QueuedSample>* record);
   [[nodiscard]] HRESULT WriteIndexBlock();
   [[nodiscard]] HRESULT UpdateFileHash(CQuorMediaFileBlock* block);
   [[nodiscard]] HRESULT InitializeNextFile();
