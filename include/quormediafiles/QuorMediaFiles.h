@@ -287,8 +287,9 @@ struct IQuorMediaFileWriter : IDispatch {
 
 // Seals on the writer object (QueryInterface from IQuorMediaFileWriter): with a signing key set,
 // the writer appends a signed seal record to "<member file>.seal" each time it writes an index
-// block and when it finalizes a member file.
-struct IQuorMediaFileWriterSeal : IUnknown {
+// block and when it finalizes a member file. The records are signed and written by a thread of
+// the writer's own, in order; StopRecording returns once all of them are written.
+struct IQuorMediaFileWriterSeal : IDispatch {
   // bstrPrivateKeyFile: a PEM file holding an Ed25519 private key that only its owner may read.
   // Allowed until StartRecording; takes effect for the member file already created by
   // Initialize too. An empty name turns sealing off. Failures: E_POINTER; MFS_E_WRONG_STATE

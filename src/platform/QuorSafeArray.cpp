@@ -198,6 +198,12 @@ HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) noexcept {
   if (!copy) return E_OUTOFMEMORY;
   const ULONG count = psa->rgsabound[0].cElements;
   const VARTYPE vt = VartypeOf(psa);
+  if (vt != VT_BSTR && vt != VT_UNKNOWN) {
+    std::memcpy(copy->pvData, psa->pvData, std::size_t{count} * psa->cbElements);
+    *ppsaOut = copy;
+    return S_OK;
+  }
+  // Strings and interfaces are copied one element at a time.
   for (ULONG i = 0; i < count; ++i) {
     if (vt == VT_BSTR) {
       const BSTR source = static_cast<BSTR*>(psa->pvData)[i];
@@ -214,8 +220,6 @@ HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) noexcept {
       static_cast<IUnknown**>(copy->pvData)[i] = source;
     }
   }
-  if (vt != VT_BSTR && vt != VT_UNKNOWN)
-    std::memcpy(copy->pvData, psa->pvData, std::size_t{count} * psa->cbElements);
   *ppsaOut = copy;
   return S_OK;
 }

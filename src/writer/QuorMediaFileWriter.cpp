@@ -88,10 +88,25 @@ bool ReadOptionalGuid(Getter getter, QuorMessageId getterMessage, QuorMessageId 
 // The payload's offset in its block: the block header and the payload field's header.
 constexpr std::size_t kPayloadOffset = kBlockHeaderSize + kFieldHeaderSize;
 
+std::unique_ptr<CQuorMediaFileWriter::QueuedSample> CQuorMediaFileWriter::QueuedSample::New(
+    DWORD payloadLength, bool withBuffer) noexcept {
+  const std::size_t bytes = withBuffer ? std::size_t{payloadLength} + kMediaSampleOverhead : 0;
+  static_assert(sizeof(QueuedSample) % alignof(QueuedSample) == 0);
+  void* memory = ::operator new(sizeof(QueuedSample) + bytes, std::nothrow);
+  if (memory == nullptr) return nullptr;
+  std::unique_ptr<QueuedSample> record(new (memory) QueuedSample());
+  if (withBuffer) {
+    record->buffer = static_cast<BYTE*>(memory) + sizeof(QueuedSample);
+    record->capacity = bytes;
+  }
+  return record;
+}
+
 bool CQuorMediaFileWriter::QueuedSample::Reserve(DWORD payloadLength) noexcept {
   const std::size_t bytes = std::size_t{payloadLength} + kMediaSampleOverhead;
   if (bytes > capacity) {
-    buffer.reset(new (std::nothrow) BYTE[bytes]);
+    grown.reset(new (std::nothrow) BYTE[bytes]);
+    buffer = grown.get();
     capacity = buffer ? bytes : 0;
     if (!buffer) return false;
   }
@@ -99,7 +114,7 @@ bool CQuorMediaFileWriter::QueuedSample::Reserve(DWORD payloadLength) noexcept {
 }
 
 BYTE* CQuorMediaFileWriter::QueuedSample::Payload() const noexcept {
-  return buffer ? buffer.get() + kPayloadOffset : nullptr;
+  return buffer ? buffer + kPayloadOffset : nullptr;
 }
 
 CQuorMediaFileWriter::CQuorMediaFileWriter() noexcept = default;
@@ -161,6 +176,7 @@ void CQuorMediaFileWriter::Cleanup() {
   (void)QuorInternalMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::Cleanup", m_loggerContext),
                                 [&] {
                                   std::scoped_lock lock(m_writerLock);
+                                  FinishSeals();
                                   m_state = wseCreated;
                                   m_overwrite = false;
                                   m_nextFileStarted = false;
@@ -474,9 +490,15 @@ void CQuorMediaFileWriter::Seal(bool finalized, ULONGLONG finalizedSize, DXL_Fun
   // The sealed bytes reach the OS before the seal does.
   if (SUCCEEDED(hr) && !finalized) hr = m_storage->GetPosition(0, &end);
   if (SUCCEEDED(hr) && !finalized) hr = m_storage->Flush();
-  if (SUCCEEDED(hr))
-    hr = m_sealer->Seal(fileSetGuid, fileSetIndex, m_blockIndex - 1, end, finalized);
+  if (SUCCEEDED(hr)) {
+    hr = m_sealer->Seal(fileSetGuid, fileSetIndex, m_blockIndex - 1, end, finalized,
+                        m_recordingDurable);
+  }
   if (FAILED(hr)) log.LogErrorMessage(hr, "Failed to seal the member file");
+}
+
+void CQuorMediaFileWriter::FinishSeals() noexcept {
+  if (m_sealer) m_sealer->Finish();
 }
 
 HRESULT CQuorMediaFileWriter::Drain() {
@@ -505,39 +527,56 @@ HRESULT CQuorMediaFileWriter::QueryInterface(REFIID riid, void** ppvObject) {
     m_options.AddRef();
     return S_OK;
   }
+  if (ppvObject != nullptr && riid == IID_IQuorMediaFileWriterSeal) {
+    *ppvObject = static_cast<IQuorMediaFileWriterSeal*>(&m_sealSettings);
+    m_sealSettings.AddRef();
+    return S_OK;
+  }
   return CQuorDispatchObject::QueryInterface(riid, ppvObject);
 }
 
-HRESULT CQuorMediaFileWriter::Options::QueryInterface(REFIID riid, void** ppvObject) {
+template <typename TInterface>
+HRESULT CQuorMediaFileWriter::MemberInterface<TInterface>::QueryInterface(REFIID riid,
+                                                                          void** ppvObject) {
   return static_cast<IQuorMediaFileWriter*>(m_writer)->QueryInterface(riid, ppvObject);
 }
-ULONG CQuorMediaFileWriter::Options::AddRef() {
+template <typename TInterface>
+ULONG CQuorMediaFileWriter::MemberInterface<TInterface>::AddRef() {
   return static_cast<IQuorMediaFileWriter*>(m_writer)->AddRef();
 }
-ULONG CQuorMediaFileWriter::Options::Release() {
+template <typename TInterface>
+ULONG CQuorMediaFileWriter::MemberInterface<TInterface>::Release() {
   return static_cast<IQuorMediaFileWriter*>(m_writer)->Release();
 }
-HRESULT CQuorMediaFileWriter::Options::GetTypeInfoCount(UINT* pctinfo) {
+template <typename TInterface>
+HRESULT CQuorMediaFileWriter::MemberInterface<TInterface>::GetTypeInfoCount(UINT* pctinfo) {
   return m_writer->GetTypeInfoCount(pctinfo);
 }
-HRESULT CQuorMediaFileWriter::Options::GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) {
+template <typename TInterface>
+HRESULT CQuorMediaFileWriter::MemberInterface<TInterface>::GetTypeInfo(UINT iTInfo, LCID lcid,
+                                                                       ITypeInfo** ppTInfo) {
   return m_writer->GetTypeInfo(iTInfo, lcid, ppTInfo);
 }
-HRESULT CQuorMediaFileWriter::Options::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
-                                                     LCID lcid, DISPID* rgDispId) {
+template <typename TInterface>
+HRESULT CQuorMediaFileWriter::MemberInterface<TInterface>::GetIDsOfNames(REFIID riid,
+                                                                         LPOLESTR* rgszNames,
+                                                                         UINT cNames, LCID lcid,
+                                                                         DISPID* rgDispId) {
   (void)lcid;  // names are not localised
-  return CQuorTypeDispatcher::GetIDsOfNames(QuorInterfaceDescription<IQuorMediaFileWriterOptions>(),
-                                            riid, rgszNames, cNames, rgDispId);
+  return CQuorTypeDispatcher::GetIDsOfNames(QuorInterfaceDescription<TInterface>(), riid, rgszNames,
+                                            cNames, rgDispId);
 }
-HRESULT CQuorMediaFileWriter::Options::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid,
-                                              WORD wFlags, DISPPARAMS* pDispParams,
-                                              VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                                              UINT* puArgErr) {
+template <typename TInterface>
+HRESULT CQuorMediaFileWriter::MemberInterface<TInterface>::Invoke(
+    DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+    VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
   (void)lcid;
-  return CQuorTypeDispatcher::Invoke(QuorInterfaceDescription<IQuorMediaFileWriterOptions>(),
-                                     static_cast<IQuorMediaFileWriterOptions*>(this), dispIdMember,
-                                     riid, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
+  return CQuorTypeDispatcher::Invoke(QuorInterfaceDescription<TInterface>(),
+                                     static_cast<TInterface*>(this), dispIdMember, riid, wFlags,
+                                     pDispParams, pVarResult, pExcepInfo, puArgErr);
 }
+template class CQuorMediaFileWriter::MemberInterface<IQuorMediaFileWriterOptions>;
+template class CQuorMediaFileWriter::MemberInterface<IQuorMediaFileWriterSeal>;
 
 namespace {
 QuorFrameInfo OptionsFrame(const CQuorMediaFileWriter* writer, const char* name) {
@@ -721,9 +760,12 @@ HRESULT CQuorMediaFileWriter::Write(ULONG dwTrackId, IQuorMediaFileSample* piSam
     if (!m_tracks.contains(dwTrackId)) Raise(E_INVALIDARG, 10234);
 
     std::unique_ptr<QueuedSample> record = TakeFreeRecord();
-    if (!record) Raise(E_OUTOFMEMORY, 10224);
+    if (const HRESULT hr = CopySample(piSample, &record); hr == E_OUTOFMEMORY && !record) {
+      Raise(E_OUTOFMEMORY, 10224);
+    } else if (FAILED(hr)) {
+      Raise(hr, kQuorNoMessage);
+    }
     record->trackId = dwTrackId;
-    QUOR_RAISE_IF_FAILED(CopySample(piSample, record.get()), kQuorNoMessage);
 
     bool wasEmpty = false;
     {
@@ -750,7 +792,7 @@ std::unique_ptr<CQuorMediaFileWriter::QueuedSample> CQuorMediaFileWriter::TakeFr
       return record;
     }
   }
-  return std::unique_ptr<QueuedSample>(new (std::nothrow) QueuedSample());
+  return nullptr;
 }
 
 void CQuorMediaFileWriter::RecycleRecords(SampleQueue::iterator first, SampleQueue::iterator last) {
@@ -777,18 +819,17 @@ void CQuorMediaFileWriter::RecycleRecords(SampleQueue::iterator first, SampleQue
   for (; first != last; ++first) first->reset();
 }
 
-HRESULT CQuorMediaFileWriter::CopySample(IQuorMediaFileSample* sample, QueuedSample* record) {
-  record->hasPayload = false;
-  record->hasDigest = false;
-  record->length = 0;
+HRESULT CQuorMediaFileWriter::CopySample(IQuorMediaFileSample* sample,
+                                         std::unique_ptr<QueuedSample>* recordOut) {
   // The library's own sample objects lend their bytes; others hand out a copy as an array.
   CQuorComPtr<IQuorMediaFileSampleAccess> access;
   const BYTE* data = nullptr;
   ULONG length = 0;
+  bool hasPayload = false;
   CQuorSafeArray array;
   if (SUCCEEDED(sample->QueryInterface(QuorIidOf<IQuorMediaFileSampleAccess>(),
                                        reinterpret_cast<void**>(access.AddressOf())))) {
-    if (SUCCEEDED(access->GetPayloadView(&data, &length))) record->hasPayload = true;
+    hasPayload = SUCCEEDED(access->GetPayloadView(&data, &length));
   } else {
     SAFEARRAY* payload = nullptr;
     if (SUCCEEDED(sample->GetPayloadData(&payload)) && payload != nullptr) {
@@ -797,9 +838,17 @@ HRESULT CQuorMediaFileWriter::CopySample(IQuorMediaFileSample* sample, QueuedSam
       if (FAILED(SafeArrayGetVartype(payload, &vt)) || vt != VT_UI1) return E_UNEXPECTED;
       data = static_cast<const BYTE*>(payload->pvData);
       length = array.Count();
-      record->hasPayload = true;
+      hasPayload = true;
     }
   }
+  if (!*recordOut) {
+    *recordOut = QueuedSample::New(length, hasPayload && length != 0);
+    if (!*recordOut) return E_OUTOFMEMORY;
+  }
+  QueuedSample* const record = recordOut->get();
+  record->hasPayload = hasPayload;
+  record->hasDigest = false;
+  record->length = 0;
   if (record->hasPayload && length != 0) {
     if (!record->Reserve(length)) return E_OUTOFMEMORY;
     std::memcpy(record->Payload(), data, length);
@@ -826,7 +875,7 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
         }
         CQuorMediaSampleBlock* const block = m_sampleBlock.get();
         block->SetPayloadOnly(payloadOnly);
-        block->SetImageBuffer(sample->buffer.get(), sample->capacity);
+        block->SetImageBuffer(sample->buffer, sample->capacity);
         const BYTE* data = sample->hasPayload ? sample->Payload() : nullptr;
         const DWORD length = sample->length;
         QUOR_RAISE_IF_FAILED(block->SetPayload(data, length, false), 10239);
@@ -931,6 +980,7 @@ void CQuorMediaFileWriter::EndAfterFailedRollover() {
     m_bytesInFinishedFiles += size;
   }
   m_state = wseFinished;
+  FinishSeals();
 }
 
 HRESULT CQuorMediaFileWriter::UpdateFileHash(CQuorMediaFileBlock* block) {
@@ -1007,6 +1057,8 @@ HRESULT CQuorMediaFileWriter::DoStopRecording(bool lastFile) {
         m_bytesInFinishedFiles += size;
         m_state = wseFinished;
         Seal(true, size, log);
+        // The recording ends here: its seals are all written before it is reported ended.
+        if (lastFile) FinishSeals();
         return S_OK;
       });
 }
@@ -1048,6 +1100,11 @@ HRESULT CQuorMediaFileWriter::StopRecording() {
   return QuorMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::StopRecording", m_loggerContext),
                          [&] {
                            const HRESULT hr = DoStopRecording(true);
+                           {
+                             // A stop that failed part way still writes the seals asked for.
+                             std::scoped_lock lock(m_writerLock);
+                             FinishSeals();
+                           }
                            // The worker has seen stopEvent, or sees it at its next wait: it ends
                            // before this returns, so that the writer may be initialized again right
                            // away.
@@ -1130,12 +1187,13 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
         m_droppedSamples += batch.size() - i;
         return;
       }
-      if (i + 1 < batch.size()) PrefetchHead(batch[i + 1]->buffer.get(), batch[i + 1]->capacity);
-      if (i + 1 < batch.size()) HashAhead(batch, i);
+      if (i + 1 < batch.size()) PrefetchHead(batch[i + 1]->buffer, batch[i + 1]->capacity);
       {
-        // Counted under the lock of the write, so that a status showing the recording ended
-        // shows the sample that ended it as dropped.
+        // One lock per sample: the hashing ahead and the write share it. The drop is counted
+        // under it, so that a status showing the recording ended shows the sample that ended it
+        // as dropped.
         std::scoped_lock lock(m_writerLock);
+        if (i + 1 < batch.size()) HashAhead(batch, i);
         if (m_state == wseFinished) {
           ++m_droppedSamples;
         } else if (const HRESULT hr = DoWrite(batch[i].get()); FAILED(hr)) {
@@ -1167,7 +1225,6 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
 
 void CQuorMediaFileWriter::HashAhead(const SampleQueue& batch, std::size_t first) {
   constexpr std::size_t kRun = 32;
-  std::scoped_lock lock(m_writerLock);
   const QueuedSample& head = *batch[first];
   if (m_state != wseStarted || !m_sampleBlock ||
       (head.hasDigest && head.digestIndex == m_blockIndex)) {
@@ -1184,7 +1241,7 @@ void CQuorMediaFileWriter::HashAhead(const SampleQueue& batch, std::size_t first
     record.hasDigest = false;
     const DWORD blockIndex = m_blockIndex + static_cast<DWORD>(j - first);
     DWORD length = 0;
-    block->SetImageBuffer(record.buffer.get(), record.capacity);
+    block->SetImageBuffer(record.buffer, record.capacity);
     if (FAILED(block->SetPayload(record.hasPayload ? record.Payload() : nullptr, record.length,
                                  false)) ||
         FAILED(block->SetBlockIndex(blockIndex)) || FAILED(block->LayOutImage(&length))) {
@@ -1192,7 +1249,7 @@ void CQuorMediaFileWriter::HashAhead(const SampleQueue& batch, std::size_t first
     }
     record.digestIndex = blockIndex;
     record.digestLength = length;
-    jobs[count] = {record.buffer.get(), length, record.digest};
+    jobs[count] = {record.buffer, length, record.digest};
     hashed[count++] = &record;
   }
   block->SetImageBuffer(nullptr, 0);  // the records' memory is not the block's to keep

@@ -7,9 +7,10 @@
 // the operating system as soon as they are written (and the device too when durability is on),
 // sample blocks whenever the queue runs empty.
 //
-// IQuorMediaFileWriterOptions is served by a member object that shares the writer's reference
-// count (QueryInterface returns it for that identifier); its settings are read at the start of
-// each recording, as the payload-only mode is.
+// IQuorMediaFileWriterOptions and IQuorMediaFileWriterSeal are served by member objects that
+// share the writer's reference count (QueryInterface returns them for their identifiers), each
+// late-bound from its own type description; the options are read at the start of each
+// recording, as the payload-only mode is.
 //
 // Owns the storage of the member file being written, the file info block, one track info
 // block per track, the current index block and finalization block, the running file hash, the
@@ -53,8 +54,7 @@ class CQuorSealWriter;
 class DXL_FunctionLogger;
 
 class CQuorMediaFileWriter final
-    : public CQuorDispatchObject<IQuorMediaFileWriter, IQuorMediaFileWriter2,
-                                 IQuorMediaFileWriterSeal> {
+    : public CQuorDispatchObject<IQuorMediaFileWriter, IQuorMediaFileWriter2> {
  public:
   // Room held back below the size limit of a file: the last index block's fixed part plus the
   // finalization block, and one index entry per sample written since the last index block.
@@ -81,7 +81,8 @@ class CQuorMediaFileWriter final
   HRESULT SetPayloadOnly(VARIANT_BOOL vbPayloadOnly) override;
   HRESULT Drain() override;
 
-  HRESULT SetSigningKey(BSTR bstrPrivateKeyFile) override;
+  // IQuorMediaFileWriterSeal's method, served through its member interface.
+  HRESULT SetSigningKey(BSTR bstrPrivateKeyFile);
 
   // Samples the worker has taken from the queue and written, or dropped after the recording
   // ended, since the writer was created. StopRecording drops what is still queued, so an
@@ -90,7 +91,8 @@ class CQuorMediaFileWriter final
     return m_samplesHandled.load(std::memory_order_acquire);
   }
 
-  // Answers IQuorMediaFileWriterOptions with the options member; everything else as the base.
+  // Answers IQuorMediaFileWriterOptions and IQuorMediaFileWriterSeal with their members;
+  // everything else as the base.
   HRESULT QueryInterface(REFIID riid, void** ppvObject) override;
 
   // For tests only, and reachable through no interface: the index period of worker threads
@@ -106,8 +108,13 @@ class CQuorMediaFileWriter final
   // keeps when it goes back to the free list, so that a recording in steady state allocates
   // nothing per sample. The payload sits where it sits in its media sample block, with room
   // for the rest of the block around it, so that the block is laid out and written from this
-  // buffer without another copy of the payload.
+  // buffer without another copy of the payload. A new record and its first buffer are one
+  // allocation.
   struct QueuedSample {
+    // A record with room behind it for a payload of payloadLength bytes and its block, or with
+    // no buffer (withBuffer false); null when out of memory.
+    static std::unique_ptr<QueuedSample> New(DWORD payloadLength, bool withBuffer) noexcept;
+    static void operator delete(void* record) noexcept { ::operator delete(record); }
     // Room for a payload of payloadLength bytes and its block; the bytes held before are not kept.
     // False when out of memory.
     [[nodiscard]] bool Reserve(DWORD payloadLength) noexcept;
@@ -119,8 +126,9 @@ class CQuorMediaFileWriter final
     ULONGLONG timestamp = 0;
     bool hasPayload = false;
     DWORD length = 0;
-    std::size_t capacity = 0;  // of buffer
-    std::unique_ptr<BYTE[]> buffer;
+    std::size_t capacity = 0;       // of buffer
+    BYTE* buffer = nullptr;         // behind the record, or grown
+    std::unique_ptr<BYTE[]> grown;  // a buffer larger than the one behind the record
     // The block hash computed ahead by HashAhead, valid for a block laid out in buffer with
     // block index digestIndex (digestLength bytes hashed).
     bool hasDigest = false;
@@ -145,13 +153,14 @@ class CQuorMediaFileWriter final
   // Internal operations; each catches its own raised failures and returns the HRESULT.
   [[nodiscard]] HRESULT DoStartRecording();
   [[nodiscard]] HRESULT DoWrite(QueuedSample* sample);
-  // A record for Write: one from the free list, or a new one (null when out of memory).
+  // A record for Write from the free list; null when it is empty.
   std::unique_ptr<QueuedSample> TakeFreeRecord();
   // Keeps written records for reuse while the free list holds little, under one lock; frees
   // the others.
   void RecycleRecords(SampleQueue::iterator first, SampleQueue::iterator last);
-  // Copies the sample's payload, timestamp and flags into record.
-  [[nodiscard]] static HRESULT CopySample(IQuorMediaFileSample* sample, QueuedSample* record);
+  // Copies the sample's payload, timestamp and flags into record, a new one when it is null.
+  [[nodiscard]] static HRESULT CopySample(IQuorMediaFileSample* sample,
+                                          std::unique_ptr<QueuedSample>* record);
   [[nodiscard]] HRESULT WriteIndexBlock();
   [[nodiscard]] HRESULT UpdateFileHash(CQuorMediaFileBlock* block);
   [[nodiscard]] HRESULT InitializeNextFile();
@@ -167,11 +176,14 @@ class CQuorMediaFileWriter final
   // storage's position, or finalizedSize once the file is finalized. A failure is logged and
   // the recording goes on.
   void Seal(bool finalized, ULONGLONG finalizedSize, DXL_FunctionLogger& log);
-  // The dual interface of the options: IUnknown goes to the writer, IDispatch is served from
-  // the options' own type description.
-  class Options final : public IQuorMediaFileWriterOptions {
+  // With a signing key: returns once every seal asked for is written (the seal thread ends).
+  void FinishSeals() noexcept;
+  // A dual interface of the writer served by a member: IUnknown goes to the writer, IDispatch
+  // is served from the interface's own type description.
+  template <typename TInterface>
+  class MemberInterface : public TInterface {
    public:
-    explicit Options(CQuorMediaFileWriter* writer) noexcept : m_writer(writer) {}
+    explicit MemberInterface(CQuorMediaFileWriter* writer) noexcept : m_writer(writer) {}
     HRESULT QueryInterface(REFIID riid, void** ppvObject) override;
     ULONG AddRef() override;
     ULONG Release() override;
@@ -182,14 +194,26 @@ class CQuorMediaFileWriter final
     HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
                    DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
                    UINT* puArgErr) override;
+
+   protected:
+    ~MemberInterface() = default;
+    CQuorMediaFileWriter* m_writer;
+  };
+  class Options final : public MemberInterface<IQuorMediaFileWriterOptions> {
+   public:
+    using MemberInterface::MemberInterface;
     HRESULT SetDurable(VARIANT_BOOL vbDurable) override;
     HRESULT GetDurable(VARIANT_BOOL* pvbDurable) override;
     HRESULT SetIndexPeriod(ULONG dwSeconds) override;
     HRESULT GetIndexPeriod(ULONG* pdwSeconds) override;
     HRESULT GetDroppedSampleCount(ULONGLONG* pnDropped) override;
-
-   private:
-    CQuorMediaFileWriter* m_writer;
+  };
+  class SealSettings final : public MemberInterface<IQuorMediaFileWriterSeal> {
+   public:
+    using MemberInterface::MemberInterface;
+    HRESULT SetSigningKey(BSTR bstrPrivateKeyFile) override {
+      return m_writer->SetSigningKey(bstrPrivateKeyFile);
+    }
   };
 
   // Hands what the current file's layer still holds to the OS, and syncs it to the device when
@@ -208,7 +232,7 @@ class CQuorMediaFileWriter final
   // Hashes the sample blocks of batch from first on side by side (a run of them), each with the
   // block index it gets if nothing else is written before it; nothing when the first record's
   // digest still fits the next block index. DoWrite uses a digest that fits and hashes
-  // otherwise.
+  // otherwise. Under writerLock.
   void HashAhead(const SampleQueue& batch, std::size_t first);
   // Publishes that the first settled accepted samples are written or dropped and wakes Drain.
   void SettleDrain(ULONGLONG settled);
@@ -281,5 +305,6 @@ class CQuorMediaFileWriter final
   std::atomic<HRESULT> m_rolloverFailure{S_OK};
   std::string m_rolloverFailedName;  // UTF-8; guarded by queueLock
   Options m_options{this};
+  SealSettings m_sealSettings{this};
   DWORD m_loggerContext = 0;
 };

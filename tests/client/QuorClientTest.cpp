@@ -381,8 +381,9 @@ TEST_F(QuorClientTest, InvokeRefusesCallsThatDoNotFitTheDescription) {
   EXPECT_TRUE(noDescription) << "the reader's record came back";
 }
 
-// The writer's options are a dual interface of their own, bound late from its description.
-TEST_F(QuorClientTest, WriterOptionsAreReachedThroughTheirOwnInterface) {
+// The writer's options and seal settings are dual interfaces of their own, bound late from
+// their descriptions.
+TEST_F(QuorClientTest, WriterOptionsAndSealAreReachedThroughTheirOwnInterfaces) {
   CQuorComPtr<IDispatch> writer = CreateByProgId(u"QuorMediaFiles.QuorMediaFileWriter");
   CQuorComPtr<IDispatch> options;
   ASSERT_EQ(writer->QueryInterface(IID_IQuorMediaFileWriterOptions,
@@ -395,6 +396,16 @@ TEST_F(QuorClientTest, WriterOptionsAreReachedThroughTheirOwnInterface) {
   EXPECT_EQ(Number(options.Get(), u"GetIndexPeriod"), 5u);
   EXPECT_EQ(Get(options.Get(), u"GetDurable"), "true");
   EXPECT_EQ(Number(options.Get(), u"GetDroppedSampleCount"), 0u);
+
+  CQuorComPtr<IDispatch> seal;
+  ASSERT_EQ(writer->QueryInterface(IID_IQuorMediaFileWriterSeal,
+                                   reinterpret_cast<void**>(seal.AddressOf())),
+            S_OK);
+  CallAll(seal.Get(), {{u"SetSigningKey",
+                        {Str(m_dir.Path("missing.pem").c_str())},
+                        HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
+                       {u"SetSigningKey", {Str("")}},
+                       {u"SetDurable", {Bool(true)}, DISP_E_UNKNOWNNAME}});
 }
 
 TEST_F(QuorClientTest, TheLibraryUnloadsOnlyWhenNoObjectOrLockHoldsIt) {

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "quormediafiles/QuorResultCodes.h"
 #include "seal/QuorSealVerifier.h"
 #include "support/QuorBlockParser.h"
+#include "support/QuorFaultyFileSystem.h"
 #include "writer/QuorMediaFileWriter.h"
 #include "writer/QuorWriterTestSupport.h"
 
@@ -31,10 +33,14 @@ class QuorSealTest : public ::testing::Test {
   void TearDown() override { CQuorMediaFileWriter::SetIndexPeriodForTesting({}); }
 
   // Records count samples of 3000 bytes into name with seals, files of maxSizeKiB, and stops.
-  void RecordSealed(const std::string& name, int count, ULONG maxSizeKiB = 64, ULONG maxFiles = 4) {
+  void RecordSealed(const std::string& name, int count, ULONG maxSizeKiB = 64, ULONG maxFiles = 4,
+                    bool durable = false) {
     auto writer = NewWriter();
     CQuorComPtr<IQuorMediaFileWriterSeal> seal;
     ASSERT_EQ(writer.As(&seal), S_OK);
+    CQuorComPtr<IQuorMediaFileWriterOptions> options;
+    ASSERT_EQ(writer.As(&options), S_OK);
+    ASSERT_EQ(options->SetDurable(durable ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
     ASSERT_EQ(seal->SetSigningKey(Wide(m_dir.Path("key")).Get()), S_OK);
     fs::create_directories(fs::path(m_dir.Path(name)).parent_path());
     StartSimpleRecording(writer.Get(), m_dir.Path(name), maxSizeKiB, maxFiles);
@@ -204,6 +210,38 @@ TEST_F(QuorSealTest, KilledRecordingVerifiesUpToTheLastSealWritten) {
   EXPECT_EQ(cut.state, sstBytesDiffer);
   EXPECT_EQ(cut.rangeEnd, report.sealedEnd);
   EXPECT_NE(cut.Describe().find("the file ends at byte"), std::string::npos);
+}
+
+// The seal thread writes records after the worker asks for them: with an index block every 2 ms
+// and several rollovers, a recording stopped as soon as its samples are on disk still has, in
+// every member file, one record per index block and one for its end, and each verifies.
+TEST_F(QuorSealTest, EverySealAskedForIsWrittenByTheTimeTheRecordingStops) {
+  CQuorMediaFileWriter::SetIndexPeriodForTesting(std::chrono::milliseconds(2));
+  RecordSealed("cam.vid", 150, 64, 16);
+  int files = 0;
+  for (const std::string name : {"cam.vid", "cam1.vid", "cam2.vid", "cam3.vid", "cam4.vid"}) {
+    if (!m_dir.Exists(name)) break;
+    SCOPED_TRACE(name);
+    ++files;
+    const ParsedFile parsed = ParseFile(m_dir, name);
+    const auto indexBlocks = std::count_if(parsed.blocks.begin(), parsed.blocks.end(),
+                                           [](const ParsedBlock& b) { return b.type == btIndex; });
+    const QuorSealReport report = Verify(name);
+    EXPECT_EQ(report.state, sstSealedToEnd) << report.Describe();
+    EXPECT_EQ(report.goodRecords, std::size_t(indexBlocks) + 1);
+  }
+  EXPECT_GE(files, 5);
+}
+
+// A durable recording syncs each seal record to the device, beside the head, the index blocks
+// and the closing blocks of the member file.
+TEST_F(QuorSealTest, DurableRecordingSyncsEverySealRecord) {
+  CQuorFaultyFileSystem faulty;
+  RecordSealed("cam.vid", 3, 1024, 1, true);
+  const std::size_t records = m_dir.ReadBytes("cam.vid.seal").size() / kSealRecordSize;
+  EXPECT_EQ(records, 2u);  // the last index block, the end
+  EXPECT_EQ(faulty.SyncCalls(), 3 + records);
+  EXPECT_EQ(Verify("cam.vid").state, sstSealedToEnd);
 }
 
 TEST_F(QuorSealTest, BadSigningKeysAreRefusedBeforeRecordingStarts) {

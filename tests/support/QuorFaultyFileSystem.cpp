@@ -20,6 +20,7 @@ std::uint64_t CQuorFaultyFileSystem::Grow(int fd, std::uint64_t end) {
 }
 
 int CQuorFaultyFileSystem::Open(const char* path, int flags, mode_t mode) {
+  std::scoped_lock lock(m_lock);
   if (Injected()) return -1;
   const int fd = m_real.Open(path, flags, mode);
   if (fd >= 0) {
@@ -30,6 +31,7 @@ int CQuorFaultyFileSystem::Open(const char* path, int flags, mode_t mode) {
 }
 
 int CQuorFaultyFileSystem::Close(int fd) {
+  std::scoped_lock lock(m_lock);
   m_extent.erase(fd);
   if (Injected()) {
     (void)m_real.Close(fd);  // the descriptor is gone either way, as on Linux
@@ -40,6 +42,7 @@ int CQuorFaultyFileSystem::Close(int fd) {
 
 ssize_t CQuorFaultyFileSystem::Pread(int fd, void* buffer, size_t count, off_t offset) {
   if (m_beforeRead) m_beforeRead();
+  std::scoped_lock lock(m_lock);
   if (Injected()) return -1;
   ++m_preadCalls;
   if (m_readLimit != 0) count = std::min(count, m_readLimit);
@@ -47,6 +50,7 @@ ssize_t CQuorFaultyFileSystem::Pread(int fd, void* buffer, size_t count, off_t o
 }
 
 ssize_t CQuorFaultyFileSystem::Pwrite(int fd, const void* buffer, size_t count, off_t offset) {
+  std::scoped_lock lock(m_lock);
   if (Injected()) return -1;
   ++m_pwriteCalls;
   const std::uint64_t end = static_cast<std::uint64_t>(offset) + count;
@@ -71,6 +75,7 @@ ssize_t CQuorFaultyFileSystem::Pwrite(int fd, const void* buffer, size_t count, 
 }
 
 int CQuorFaultyFileSystem::Ftruncate(int fd, off_t length) {
+  std::scoped_lock lock(m_lock);
   if (Injected()) return -1;
   const int result = m_real.Ftruncate(fd, length);
   if (result == 0) {
@@ -84,6 +89,7 @@ int CQuorFaultyFileSystem::Ftruncate(int fd, off_t length) {
 }
 
 int CQuorFaultyFileSystem::Fallocate(int fd, int mode, off_t offset, off_t length) {
+  std::scoped_lock lock(m_lock);
   if (Injected()) return -1;
   if (m_refuseFallocate) {
     errno = EOPNOTSUPP;
@@ -104,22 +110,26 @@ int CQuorFaultyFileSystem::Fallocate(int fd, int mode, off_t offset, off_t lengt
 }
 
 int CQuorFaultyFileSystem::Flock(int fd, int operation) {
+  std::scoped_lock lock(m_lock);
   if (Injected()) return -1;
   return m_real.Flock(fd, operation);
 }
 
 int CQuorFaultyFileSystem::Fstat(int fd, struct stat* status) {
+  std::scoped_lock lock(m_lock);
   if (Injected()) return -1;
   return m_real.Fstat(fd, status);
 }
 
 int CQuorFaultyFileSystem::Fdatasync(int fd) {
+  std::scoped_lock lock(m_lock);
   if (Injected()) return -1;
   ++m_syncCalls;
   return m_real.Fdatasync(fd);
 }
 
 int CQuorFaultyFileSystem::ListDirectory(const char* path, std::vector<std::string>* names) {
+  std::scoped_lock lock(m_lock);
   if (Injected()) return errno;
   return m_real.ListDirectory(path, names);
 }

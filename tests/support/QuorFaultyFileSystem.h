@@ -1,6 +1,6 @@
 // A file system for tests that forwards to the real one and injects faults. Constructing it
 // makes it the current file system; destroying it puts the previous one back. All counters
-// start at construction.
+// start at construction. Threads may call it at the same time (a writer and its seal thread).
 //
 // The disk-full fault models a disk that holds exactly N more bytes: every byte that a write
 // or an fallocate adds beyond what a file already covers (its written or allocated extent)
@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 
 #include "platform/QuorFileSystem.h"
@@ -34,9 +35,9 @@ class CQuorFaultyFileSystem final : public CQuorFileSystem {
     m_failCall = m_calls + k;
     m_failError = error;
   }
-  std::uint64_t PwriteCalls() const { return m_pwriteCalls; }
-  std::uint64_t PreadCalls() const { return m_preadCalls; }
-  std::uint64_t SyncCalls() const { return m_syncCalls; }
+  std::uint64_t PwriteCalls() const { return Count(m_pwriteCalls); }
+  std::uint64_t PreadCalls() const { return Count(m_preadCalls); }
+  std::uint64_t SyncCalls() const { return Count(m_syncCalls); }
   // Runs hook on the reading thread before every pread: a test can hold a reader there while
   // another thread looks at it.
   void BeforeEachRead(std::function<void()> hook) { m_beforeRead = std::move(hook); }
@@ -53,9 +54,14 @@ class CQuorFaultyFileSystem final : public CQuorFileSystem {
   int ListDirectory(const char* path, std::vector<std::string>* names) override;
 
  private:
+  std::uint64_t Count(const std::uint64_t& counter) const {
+    std::scoped_lock lock(m_lock);
+    return counter;
+  }
   bool Injected();  // counts the call; true (errno set) when it is the one to fail
   std::uint64_t Grow(int fd, std::uint64_t end);  // bytes beyond the file's extent
 
+  mutable std::mutex m_lock;  // held through every call but the read hook
   CQuorFileSystem& m_real;
   CQuorFileSystem* m_previous;
   std::optional<std::uint64_t> m_room;
