@@ -186,10 +186,11 @@ TEST_F(QuorSealTest, KilledRecordingVerifiesUpToTheLastSealWritten) {
     StartSimpleRecording(writer.Get(), m_dir.Path(name), 65536, 1);
     for (int i = 0;; ++i) {
       (void)writer->Write(1, NewSample(PatternBytes(700, i), i).Get());
-      if (i % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      // Pauses let the index timer win over the queue now and then, even on a loaded machine.
+      if (i % 10 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
-  for (int i = 0; i < 2000 && !(m_dir.Exists(name + ".seal") &&
+  for (int i = 0; i < 12000 && !(m_dir.Exists(name + ".seal") &&
                                 fs::file_size(m_dir.Path(name + ".seal")) >= 3 * kSealRecordSize);
        ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
