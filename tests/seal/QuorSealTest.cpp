@@ -191,7 +191,7 @@ TEST_F(QuorSealTest, KilledRecordingVerifiesUpToTheLastSealWritten) {
     }
   }
   for (int i = 0; i < 12000 && !(m_dir.Exists(name + ".seal") &&
-                                fs::file_size(m_dir.Path(name + ".seal")) >= 3 * kSealRecordSize);
+                                 fs::file_size(m_dir.Path(name + ".seal")) >= 3 * kSealRecordSize);
        ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
