@@ -925,7 +925,9 @@ void CQuorMediaFileWriter::EndAfterFailedRollover() {
   if (m_state == wseStarted && SUCCEEDED(DoStopRecording(true))) {
     return;
   }
-  // Whatever is open is cut where it ends and closed, so nothing writes into it any more.
+  // Whatever is open is cut where it ends and closed, so nothing writes into it any more. The
+  // samples its last index block would have listed are out of every reader's reach: dropped.
+  if (m_indexBlock) m_droppedSamples += m_indexBlock->GetEntryCount();
   ULONGLONG size = 0;
   if (m_storage && m_storage->GetMode() == smWriting && SUCCEEDED(m_storage->Finalize(&size))) {
     m_bytesInFinishedFiles += size;
