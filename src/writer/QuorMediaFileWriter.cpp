@@ -623,7 +623,9 @@ HRESULT CQuorMediaFileWriter::StartRecording() {
 
 HRESULT CQuorMediaFileWriter::WriteBlockAt(CQuorMediaFileBlock* block, ULONGLONG start) {
   const HRESULT hr = block->Write(m_storage->GetWriter());
-  if (IsFullCode(hr)) {
+  // A long block goes out in pieces: the ones written before a failure are overwritten by the
+  // next block instead of staying in the file, where no hash covers them.
+  if (FAILED(hr)) {
     (void)m_storage->Seek(0, static_cast<LONGLONG>(start), soBegin);  // reported by the write
   }
   return hr;

@@ -1,9 +1,12 @@
-// A whole two-file recording (initialize, start, samples, a rollover with its closing index
-// block, stop) under one injected fault at a time: the Nth file-system call fails, or the disk
-// holds only N * step more bytes, for N = 1, 2, ... until a run meets no fault. Every writer call
-// answers success or a named failure code; what reached the disk opens (or is refused with a
-// named code) and reads back only samples that were written, byte for byte, in their order; and
-// a sample that Write accepted is either read back or counted as dropped.
+// Whole recordings under one injected fault at a time: the Nth file-system call fails, or the
+// disk holds only N * step more bytes, for N = 1, 2, ... until a run meets no fault. Two
+// recordings: two files of a few samples each (initialize, start, samples, a rollover with its
+// closing index block, stop), and one whose index blocks are long enough to be written in
+// pieces. Every writer call answers success or a named failure code (a failed StopRecording is
+// tried once more, as a caller would); what reached the disk opens (or is refused with a named
+// code) and reads back only samples that were written, byte for byte, in their order; a sample
+// that Write accepted is either read back or counted as dropped; and a recording that reported
+// nothing wrong and dropped nothing authenticates.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,12 +22,29 @@
 
 namespace {
 
-constexpr int kSamples = 16;  // about a file and a half of 4 KiB
-constexpr ULONG kMaxSizeKiB = 4;
 constexpr std::uint64_t kRoomStep = 61;  // bytes of disk room per N: prime to the block layout
 
-Bytes PayloadOf(int i) { return PatternBytes(100 + (i * 97) % 300, i); }
+struct Scenario {
+  ULONG maxSizeKiB;
+  int samples;
+  std::size_t payloadBase;  // sample i has payloadBase + (97 * i) % payloadSpread bytes
+  std::size_t payloadSpread;
+  // Each sample handed to the system before the next is written, so that the file-system calls
+  // come in the same order in every run; else one drain before the stop.
+  bool drainEach;
+};
+// About a file and a half of 4 KiB.
+constexpr Scenario kTwoFiles{4, 16, 100, 300, true};
+// About 80 samples in the first file: its index block, over 4 KiB, is written in pieces.
+constexpr Scenario kLongIndex{12, 110, 1, 50, false};
+
+Bytes PayloadOf(const Scenario& s, int i) {
+  return PatternBytes(s.payloadBase + (97 * std::size_t(i)) % s.payloadSpread, i);
+}
 ULONGLONG TimestampOf(int i) { return 1000 + 40 * ULONGLONG(i); }
+
+constexpr ULONG kFinalized = 0x02;  // file status bits
+constexpr ULONG kAuthentic = 0x04;
 
 bool Named(HRESULT hr) { return !QuorResultCodeName(hr).empty(); }
 
@@ -37,9 +57,7 @@ struct Recording {
   }
 };
 
-// Records kSamples samples into path, each handed to the system before the next is written, so
-// that the file-system calls come in the same order in every run.
-Recording Record(const std::string& path, bool durable) {
+Recording Record(const Scenario& s, const std::string& path, bool durable) {
   Recording r;
   auto call = [&](const char* what, HRESULT hr) {
     r.calls.emplace_back(what, hr == MFS_S_NEXT_FILE ? S_OK : hr);
@@ -51,18 +69,24 @@ Recording Record(const std::string& path, bool durable) {
   EXPECT_EQ(writer.As(&writer2), S_OK);
   EXPECT_EQ(writer.As(&options), S_OK);
   EXPECT_EQ(options->SetDurable(durable ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
-  if (!call("Initialize", writer->Initialize(Wide(path).Get(), kMaxSizeKiB, 2, VARIANT_FALSE)) ||
+  if (!call("Initialize", writer->Initialize(Wide(path).Get(), s.maxSizeKiB, 2, VARIANT_FALSE)) ||
       !call("AddTrack", writer->AddTrack(NewTrack(1, "v").Get())) ||
       !call("StartRecording", writer->StartRecording())) {
     return r;
   }
-  for (int i = 0; i < kSamples; ++i) {
-    if (call("Write", writer->Write(1, NewSample(PayloadOf(i), TimestampOf(i)).Get()))) {
+  for (int i = 0; i < s.samples; ++i) {
+    if (call("Write", writer->Write(1, NewSample(PayloadOf(s, i), TimestampOf(i)).Get()))) {
       ++r.accepted;
     }
-    EXPECT_EQ(writer2->Drain(), S_OK);
+    if (s.drainEach) {
+      EXPECT_EQ(writer2->Drain(), S_OK);
+    }
   }
-  call("StopRecording", writer->StopRecording());
+  EXPECT_EQ(writer2->Drain(), S_OK);
+  // A caller whose StopRecording failed tries once more.
+  const HRESULT stop = writer->StopRecording();
+  EXPECT_TRUE(SUCCEEDED(stop) || Named(stop)) << std::hex << stop;
+  call("StopRecording", SUCCEEDED(stop) ? stop : writer->StopRecording());
   r.dropped = Got(options.Get(), &IQuorMediaFileWriterOptions::GetDroppedSampleCount);
   return r;
 }
@@ -70,6 +94,7 @@ Recording Record(const std::string& path, bool durable) {
 struct Fault {
   const char* name;
   void (*arm)(CQuorFaultyFileSystem& fs, std::uint64_t n);
+  const Scenario& scenario = kTwoFiles;
   bool durable = false;
   // Near a full disk the file layer asks for room in large steps first and is refused as a
   // matter of course: these rows end with the first run that recorded every sample.
@@ -81,10 +106,17 @@ const Fault kFaults[] = {
     {"NthCallFailsWithENOSPC",
      [](CQuorFaultyFileSystem& fs, std::uint64_t n) { fs.FailCall(n, ENOSPC); }},
     {"NthCallOfADurableRecordingFails",
-     [](CQuorFaultyFileSystem& fs, std::uint64_t n) { fs.FailCall(n); }, true},
+     [](CQuorFaultyFileSystem& fs, std::uint64_t n) { fs.FailCall(n); }, kTwoFiles, true},
+    // Without preallocation every piece of a long block is a write of its own.
+    {"NthCallOfLongIndexBlocksFailsWithoutPreallocation",
+     [](CQuorFaultyFileSystem& fs, std::uint64_t n) {
+       fs.RefuseFallocate();
+       fs.FailCall(n);
+     },
+     kLongIndex},
     {"DiskFullAfterNSteps",
-     [](CQuorFaultyFileSystem& fs, std::uint64_t n) { fs.SetDiskRoom(n * kRoomStep); }, false,
-     true},
+     [](CQuorFaultyFileSystem& fs, std::uint64_t n) { fs.SetDiskRoom(n * kRoomStep); }, kTwoFiles,
+     false, true},
     // Without preallocation a write is cut short at the exact byte where the disk fills, and
     // the closing blocks find no room held for them.
     {"ShortWriteAfterNStepsWithoutPreallocation",
@@ -92,16 +124,16 @@ const Fault kFaults[] = {
        fs.RefuseFallocate();
        fs.SetDiskRoom(n * kRoomStep);
      },
-     false, true},
+     kTwoFiles, false, true},
 };
 
 TEST(QuorMediaFileWriterFaultTest, EveryFaultGivesANamedCodeAndAFilesetThatReadsBackTrue) {
   CQuorTempDir dir;
-  std::map<ULONGLONG, Bytes> written;
-  for (int i = 0; i < kSamples; ++i) written[TimestampOf(i)] = PayloadOf(i);
-
   for (const Fault& fault : kFaults) {
     SCOPED_TRACE(fault.name);
+    const Scenario& scenario = fault.scenario;
+    std::map<ULONGLONG, Bytes> written;
+    for (int i = 0; i < scenario.samples; ++i) written[TimestampOf(i)] = PayloadOf(scenario, i);
     bool more = true;
     for (std::uint64_t n = 1; more; ++n) {
       SCOPED_TRACE(n);
@@ -113,7 +145,7 @@ TEST(QuorMediaFileWriterFaultTest, EveryFaultGivesANamedCodeAndAFilesetThatReads
       {
         CQuorFaultyFileSystem faulty;
         fault.arm(faulty, n);
-        r = Record(path, fault.durable);
+        r = Record(scenario, path, fault.durable);
         more = faulty.Faulted();
       }
       for (const auto& [what, hr] : r.calls) {
@@ -144,11 +176,18 @@ TEST(QuorMediaFileWriterFaultTest, EveryFaultGivesANamedCodeAndAFilesetThatReads
       VARIANT_BOOL authentic = VARIANT_FALSE;
       const HRESULT authenticate = reader->IsAuthentic(&authentic);
       EXPECT_TRUE(SUCCEEDED(authenticate) || Named(authenticate)) << std::hex << authenticate;
+      // A file the writer finalized holds nothing but the blocks its file hash covers.
+      for (const std::string& file :
+           QuorStringVector(Got(reader.Get(), &IQuorMediaFileReader::GetFileNames).Get())) {
+        const ULONG flags = StatusOf(reader.Get(), dir, file.substr(dir.Path("").size()));
+        EXPECT_TRUE((flags & kFinalized) == 0 || (flags & kAuthentic) != 0)
+            << file << " is finalized and not authentic";
+      }
       if (r.Clean()) {
         EXPECT_EQ(read + r.dropped, std::size_t(r.accepted)) << "a sample lost unreported";
         EXPECT_TRUE(r.dropped != 0 || authentic == VARIANT_TRUE);
       }
-      if (fault.room && r.Clean() && read == kSamples) more = false;
+      if (fault.room && r.Clean() && read == written.size()) more = false;
     }
   }
 }
