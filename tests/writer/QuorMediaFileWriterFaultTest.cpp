@@ -5,8 +5,9 @@
 // pieces. Every writer call answers success or a named failure code (a failed StopRecording is
 // tried once more, as a caller would); what reached the disk opens (or is refused with a named
 // code) and reads back only samples that were written, byte for byte, in their order; a sample
-// that Write accepted is either read back or counted as dropped; and a recording that reported
-// nothing wrong and dropped nothing authenticates.
+// that Write accepted is either read back or counted as dropped; every file the writer
+// finalized authenticates; and a recording that reported nothing wrong and dropped nothing
+// authenticates as a whole.
 #include <gtest/gtest.h>
 
 #include <algorithm>
