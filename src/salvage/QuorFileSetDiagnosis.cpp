@@ -79,7 +79,8 @@ QuorCandidateFile CQuorFileSetDiagnosis::Inspect(const std::string& path) {
   if (SUCCEEDED(info.GetPasswordHash(hash, kHashSize)))
     file.passwordHash.assign(hash, hash + kHashSize);
   if (!signatureValid) file.problem = "damaged member file signature";
-  if (!info.IsHashValid()) file.problem = "its file info block fails its block hash check";
+  file.infoBlockIntact = info.IsHashValid();
+  if (!file.infoBlockIntact) file.problem = "its file info block fails its block hash check";
   file.kind = QuorCandidateKind::ckOtherFileSet;
   return file;
 }
@@ -147,12 +148,14 @@ HRESULT CQuorFileSetDiagnosis::Diagnose(const std::string& path) {
     }
   }
 
+  // An index read from a damaged block is no evidence that the fileset reaches that far (one
+  // flipped bit of it could claim a billion missing members).
   std::set<DWORD> indexes;
   for (const QuorCandidateFile* f : Members()) {
-    if (f->filesetIndex) indexes.insert(*f->filesetIndex);
+    if (f->filesetIndex && f->infoBlockIntact) indexes.insert(*f->filesetIndex);
   }
   if (!indexes.empty()) {
-    for (DWORD i = 0; i < *indexes.rbegin(); ++i) {
+    for (DWORD i = 0; i < *indexes.rbegin() && m_missingIndexes.size() < kMaxListedMissing; ++i) {
       if (!indexes.contains(i)) m_missingIndexes.push_back(i);
     }
   }

@@ -22,6 +22,7 @@ struct QuorCandidateFile {
   QuorCandidateKind kind = QuorCandidateKind::ckUnreadable;
   std::string guid;  // braced, of its file info block; empty when unreadable
   std::optional<DWORD> filesetIndex;
+  bool infoBlockIntact = false;    // its file info block passes its block hash check
   std::vector<BYTE> passwordHash;  // the stored hash; empty: none
   ULONGLONG size = 0;
   // Unreadable: why. A member or another fileset's file: damage noticed on the way ("its file
@@ -44,7 +45,10 @@ class CQuorFileSetDiagnosis {
   std::vector<QuorCandidateFile> m_files;  // in directory order
   // The first listed file after which the reader's directory scan sees nothing (empty: none).
   std::string m_scanStoppedAt;
-  std::vector<DWORD> m_missingIndexes;  // below the highest index found, held by no member
+  // Below the highest index that an intact file info block gives, held by no member; the first
+  // kMaxListedMissing of them.
+  std::vector<DWORD> m_missingIndexes;
+  static constexpr std::size_t kMaxListedMissing = 4096;
 
   // The members of the fileset in fileset index order (files without an index last).
   std::vector<const QuorCandidateFile*> Members() const;

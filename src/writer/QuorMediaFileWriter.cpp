@@ -662,7 +662,9 @@ HRESULT CQuorMediaFileWriter::StartRecording() {
 
 HRESULT CQuorMediaFileWriter::WriteBlockAt(CQuorMediaFileBlock* block, ULONGLONG start) {
   const HRESULT hr = block->Write(m_storage->GetWriter());
-  if (IsFullCode(hr)) {
+  // A long block goes out in pieces: the ones written before a failure are overwritten by the
+  // next block instead of staying in the file, where no hash covers them.
+  if (FAILED(hr)) {
     (void)m_storage->Seek(0, static_cast<LONGLONG>(start), soBegin);  // reported by the write
   }
   return hr;
@@ -974,7 +976,9 @@ void CQuorMediaFileWriter::EndAfterFailedRollover() {
   if (m_state == wseStarted && SUCCEEDED(DoStopRecording(true))) {
     return;
   }
-  // Whatever is open is cut where it ends and closed, so nothing writes into it any more.
+  // Whatever is open is cut where it ends and closed, so nothing writes into it any more. The
+  // samples its last index block would have listed are out of every reader's reach: dropped.
+  if (m_indexBlock) m_droppedSamples += m_indexBlock->GetEntryCount();
   ULONGLONG size = 0;
   if (m_storage && m_storage->GetMode() == smWriting && SUCCEEDED(m_storage->Finalize(&size))) {
     m_bytesInFinishedFiles += size;

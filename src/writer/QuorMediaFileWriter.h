@@ -237,8 +237,8 @@ class CQuorMediaFileWriter final
   // Publishes that the first settled accepted samples are written or dropped and wakes Drain.
   void SettleDrain(ULONGLONG settled);
 
-  // Writes block at the current position; on a full file or disk the position goes back to
-  // where the block began, so that the next block overwrites the partial one.
+  // Writes block at the current position; on a failure the position goes back to where the
+  // block began, so that the next block overwrites the partial one.
   [[nodiscard]] HRESULT WriteBlockAt(CQuorMediaFileBlock* block, ULONGLONG start);
 
   std::atomic<WriterStateEnum> m_state{wseCreated};

@@ -10,6 +10,7 @@ CQuorFaultyFileSystem::~CQuorFaultyFileSystem() { (void)QuorSetFileSystem(m_prev
 
 bool CQuorFaultyFileSystem::Injected() {
   if (++m_calls != m_failCall) return false;
+  m_faulted = true;
   errno = m_failError;
   return true;
 }
@@ -57,6 +58,7 @@ ssize_t CQuorFaultyFileSystem::Pwrite(int fd, const void* buffer, size_t count, 
   if (m_room) {
     const std::uint64_t grow = Grow(fd, end);
     if (grow > *m_room) {
+      m_faulted = true;
       const std::uint64_t fits = count - (grow - *m_room);
       if (fits == 0) {
         errno = ENOSPC;
@@ -98,6 +100,7 @@ int CQuorFaultyFileSystem::Fallocate(int fd, int mode, off_t offset, off_t lengt
   const std::uint64_t end = static_cast<std::uint64_t>(offset) + static_cast<std::uint64_t>(length);
   const std::uint64_t grow = Grow(fd, end);
   if (m_room && grow > *m_room) {
+    m_faulted = true;
     errno = ENOSPC;
     return -1;
   }

@@ -35,6 +35,12 @@ class CQuorFaultyFileSystem final : public CQuorFileSystem {
     m_failCall = m_calls + k;
     m_failError = error;
   }
+  // Whether a fault has been injected: a call failed by FailCall, or a write or fallocate that
+  // the disk room cut short or refused.
+  bool Faulted() const {
+    std::scoped_lock lock(m_lock);
+    return m_faulted;
+  }
   std::uint64_t PwriteCalls() const { return Count(m_pwriteCalls); }
   std::uint64_t PreadCalls() const { return Count(m_preadCalls); }
   std::uint64_t SyncCalls() const { return Count(m_syncCalls); }
@@ -70,6 +76,7 @@ class CQuorFaultyFileSystem final : public CQuorFileSystem {
   std::uint64_t m_calls = 0;
   std::uint64_t m_failCall = 0;
   int m_failError = EIO;
+  bool m_faulted = false;
   std::uint64_t m_pwriteCalls = 0;
   std::uint64_t m_preadCalls = 0;
   std::uint64_t m_syncCalls = 0;
