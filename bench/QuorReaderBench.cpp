@@ -498,6 +498,31 @@ void BM_IsAuthentic(benchmark::State& state) {
 }
 BENCHMARK(BM_IsAuthentic)->Arg(1024)->Arg(65536)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// The open of files whose finalization block was cut off, which walks each file from its first
+// block (every block read and its hash checked), beside one read of the same files that checks
+// every block hash. Items are blocks, bytes the whole fileset.
+void BM_OpenRecovering(benchmark::State& state) {
+  const int size = static_cast<int>(state.range(0));
+  const int samples = size >= 65536 ? 2000 : 50000;
+  CBenchFileSet set(2, samples / 2, 100, size);
+  for (int k = 0; k < set.Files(); ++k) {
+    fs::resize_file(set.Name(k), fs::file_size(set.Name(k)) - kFinalizationBlockSize);
+  }
+  CPlainReader plain(set);
+  CQuorBstr name = set.FirstName();
+  const CPairedTimes total = RunPaired(
+      state,
+      [&] {
+        CQuorComPtr<IQuorMediaFileReader> reader = NewReader();
+        if (FAILED(reader->OpenFileSet(name.Get(), nullptr))) state.SkipWithError("open");
+      },
+      [&] { benchmark::DoNotOptimize(plain.ReadAndHashAll(false)); });
+  ReportPassTimes(state, total, 1e3, "ms", "base_ms");
+  ReportThroughputs(state, total, static_cast<double>(set.Bytes()),
+                    static_cast<double>(set.Blocks()));
+}
+BENCHMARK(BM_OpenRecovering)->Arg(1024)->Arg(65536)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 // From CancelAuthentication, a millisecond into the walk, to IsAuthentic's return on the walking
 // thread: in wall time (the iteration time, which a busy machine stretches) and in the walking
 // thread's CPU time (cpu_us: the work done after the cancel). A 64 MiB fileset of 64 KiB samples.

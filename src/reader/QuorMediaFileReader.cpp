@@ -290,19 +290,16 @@ HRESULT CQuorMediaFileReader::ParseBrokenFile(DWORD fileIndex) {
   return QuorInternalMethodFrame(Frame("CQuorMediaFileReader::ParseBrokenFile"), [&] {
     std::scoped_lock lock(m_lock);
     QUOR_RAISE_IF_FAILED(m_storage.Seek(fileIndex, kFirstBlockOffset, soBegin), 10107);
-    if (!m_storage.GetReader()) Raise(E_FAIL, 10103);
-    for (;;) {
-      ULONGLONG position = 0;
-      QUOR_RETURN_IF_FAILED(m_storage.GetPosition(fileIndex, &position));
-      std::unique_ptr<CQuorMediaFileBlock> block;
-      const HRESULT hr = GetNextBlock(fileIndex, &block);
-      // The end of the file, also inside a block cut short, ends the walk normally.
-      if (hr == HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)) return S_OK;
-      QUOR_RETURN_IF_FAILED(hr);
-      switch (block->GetBlockType()) {
+    CQuorFileStorageReader* reader = m_storage.GetReader();
+    if (!reader) Raise(E_FAIL, 10103);
+    ULONGLONG position = 0;
+    QUOR_RETURN_IF_FAILED(m_storage.GetPosition(fileIndex, &position));
+    // What one block means to the walk: index blocks go into the tracks as they are met.
+    const auto take = [&](CQuorMediaFileBlock& block) {
+      switch (block.GetBlockType()) {
         case btIndex:
           QUOR_RAISE_IF_FAILED(
-              m_tracks.AddIndexToTracks(static_cast<CQuorIndexBlock&>(*block), fileIndex, position),
+              m_tracks.AddIndexToTracks(static_cast<CQuorIndexBlock&>(block), fileIndex, position),
               10132);
           break;
         case btFinalization:
@@ -312,6 +309,36 @@ HRESULT CQuorMediaFileReader::ParseBrokenFile(DWORD fileIndex) {
         default:
           break;
       }
+    };
+    // The blocks are read a batch at a time and hashed side by side, then parsed from memory.
+    // Where a batch ends on a block that does not read or parse, that block is read once more
+    // on its own (GetNextBlock), which gives the walk its end: the end of the file, also inside
+    // a block cut short, ends it normally; any other failure ends it with that result.
+    CQuorBlockBatch& batch = m_blockBatch;
+    std::unique_ptr<CQuorMediaFileBlock> kinds[btFinalization >> 8];
+    for (;;) {
+      batch.Clear();
+      QUOR_RETURN_IF_FAILED(batch.Fill(reader));
+      bool whole = SUCCEEDED(batch.GetEnd()) && batch.GetCount() > 0;
+      for (std::size_t i = 0; i < batch.GetCount(); ++i) {
+        const BYTE* bytes = batch.GetBlock(i);
+        std::unique_ptr<CQuorMediaFileBlock>& block = kinds[(DecodeU32(bytes) >> 8) - 1];
+        if (!block) block = QuorNewBlockOfType(DecodeU32(bytes));
+        if (FAILED(block->ReadFrom(bytes, batch.GetDigest(i)))) {
+          whole = false;
+          break;
+        }
+        take(*block);
+        position += kBlockHeaderSize + DecodeU32(bytes + kBlockSizeWordOffset);
+      }
+      QUOR_RETURN_IF_FAILED(m_storage.Seek(fileIndex, static_cast<LONGLONG>(position), soBegin));
+      if (whole) continue;
+      std::unique_ptr<CQuorMediaFileBlock> block;
+      const HRESULT hr = GetNextBlock(fileIndex, &block);
+      if (hr == HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)) return S_OK;
+      QUOR_RETURN_IF_FAILED(hr);
+      take(*block);
+      QUOR_RETURN_IF_FAILED(m_storage.GetPosition(fileIndex, &position));
     }
   });
 }
