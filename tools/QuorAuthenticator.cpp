@@ -95,8 +95,10 @@ QuorAuthenticationResult CQuorAuthenticator::Run(const CQuorSealKey* key) {
   for (std::size_t i = 0; i < checks.size(); ++i) {
     ULONG& flags = result.files[i].flags;
     if (checks[i].tested) {
-      flags = (flags | kQuorStatusTested) & ~kQuorStatusAuthentic;
-      if (checks[i].authentic) flags |= kQuorStatusAuthentic;
+      constexpr auto kTested = static_cast<ULONG>(quor::FileStatus::Tested);
+      constexpr auto kAuthentic = static_cast<ULONG>(quor::FileStatus::Authentic);
+      flags = (flags | kTested) & ~kAuthentic;
+      if (checks[i].authentic) flags |= kAuthentic;
       result.authentic = result.authentic && checks[i].authentic;
     }
     result.seals.push_back(std::move(checks[i].seal));
