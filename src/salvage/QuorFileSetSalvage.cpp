@@ -87,7 +87,9 @@ struct MemberWalk {
   std::vector<QuorSalvageLoss> lost;
   Tracks tracks;  // the first intact track info block of each track in this member
   std::vector<CQuorMediaSampleIndex> entries;
-  std::map<ULONGLONG, bool> sampleBlocks;           // offset: hash valid
+  // Offset and whether its hash holds, of each media sample block in the order of the walk,
+  // which is the order of their offsets.
+  std::vector<std::pair<ULONGLONG, bool>> sampleBlocks;
   std::map<ULONGLONG, std::size_t> damagedSamples;  // offset: its entry in lost
   QuorSalvagedFile salvaged;
 };
@@ -228,7 +230,7 @@ class CSalvage {
               if (b.hashValid) QUOR_RETURN_IF_FAILED(TakeEntries(*b.block, &w.entries));
               break;
             case btMediaSample:
-              w.sampleBlocks[b.offset] = b.hashValid;
+              w.sampleBlocks.emplace_back(b.offset, b.hashValid);
               break;
             default:
               break;
@@ -258,10 +260,24 @@ class CSalvage {
     for (QuorSalvageLoss& loss : w.lost) m_report.lost.push_back(std::move(loss));
     for (auto& [id, metadata] : w.tracks) m_tracks.try_emplace(id, std::move(metadata));
     const std::size_t memberIndex = m_members.size();
-    std::set<ULONGLONG> listed;
+    // Every position is taken at its first entry only.
+    std::vector<bool> listed(w.sampleBlocks.size());
+    std::set<ULONGLONG> listedElsewhere;  // positions of no media sample block
     for (const CQuorMediaSampleIndex& entry : w.entries) {
-      if (!listed.insert(entry.m_position).second) continue;
-      const auto block = w.sampleBlocks.find(entry.m_position);
+      auto block = std::lower_bound(w.sampleBlocks.begin(), w.sampleBlocks.end(), entry.m_position,
+                                    [](const std::pair<ULONGLONG, bool>& b, ULONGLONG position) {
+                                      return b.first < position;
+                                    });
+      if (block != w.sampleBlocks.end() && block->first != entry.m_position) {
+        block = w.sampleBlocks.end();
+      }
+      if (block == w.sampleBlocks.end()) {
+        if (!listedElsewhere.insert(entry.m_position).second) continue;
+      } else {
+        const auto i = static_cast<std::size_t>(block - w.sampleBlocks.begin());
+        if (listed[i]) continue;
+        listed[i] = true;
+      }
       if (block != w.sampleBlocks.end() && block->second && m_tracks.contains(entry.m_trackId)) {
         m_samples.push_back({memberIndex, entry});
         continue;
@@ -282,8 +298,9 @@ class CSalvage {
                            entry.m_timestamp};
       m_report.lost.push_back(std::move(loss));
     }
-    for (const auto& [offset, valid] : w.sampleBlocks) {
-      if (valid && !listed.contains(offset)) {
+    for (std::size_t i = 0; i < w.sampleBlocks.size(); ++i) {
+      const auto& [offset, valid] = w.sampleBlocks[i];
+      if (valid && !listed[i]) {
         Lose(file->path, offset, 0,
              "media sample block that no intact index block lists (track and timestamp unknown)");
       }
