@@ -1,5 +1,7 @@
 #include "objects/QuorMediaFileSample.h"
 
+#include <cstring>
+
 #include "core/LoggedException.h"
 
 namespace {
@@ -65,20 +67,21 @@ HRESULT CQuorMediaFileSample::GetPayloadData(SAFEARRAY** ppsaData) {
   if (!ppsaData) return E_POINTER;
   *ppsaData = nullptr;
   if ((m_setBits & kPayloadSet) == 0) return MFS_E_NO_VALUE;
-  if (!m_payload) return E_FAIL;
-  return SafeArrayCopy(m_payload.Get(), ppsaData);
+  if (m_payload) return SafeArrayCopy(m_payload.Get(), ppsaData);
+  CQuorSafeArray copy = CQuorSafeArray::CreateVector(VT_UI1, 0, m_length);
+  if (!copy) return E_OUTOFMEMORY;
+  if (m_length != 0) std::memcpy(copy.Get()->pvData, m_data, m_length);
+  *ppsaData = copy.Detach();
+  return S_OK;
 }
 
 HRESULT CQuorMediaFileSample::SetPayloadData(SAFEARRAY** ppsaData) {
   if (!ppsaData) return E_POINTER;
   QUOR_RETURN_IF_FAILED(CheckByteArray(*ppsaData));
-  m_payload = CQuorSafeArray();
   SAFEARRAY* copy = nullptr;
   const HRESULT hr = SafeArrayCopy(*ppsaData, &copy);
   if (FAILED(hr)) return hr;
-  m_payload.Attach(copy);
-  m_setBits |= kPayloadSet;
-  return S_OK;
+  return TakePayload(copy);
 }
 
 HRESULT CQuorMediaFileSample::GetPayloadView(const BYTE** ppData, ULONG* pcbData) {
@@ -86,9 +89,8 @@ HRESULT CQuorMediaFileSample::GetPayloadView(const BYTE** ppData, ULONG* pcbData
   *ppData = nullptr;
   *pcbData = 0;
   if ((m_setBits & kPayloadSet) == 0) return MFS_E_NO_VALUE;
-  if (!m_payload) return E_FAIL;
-  *ppData = static_cast<const BYTE*>(m_payload.Get()->pvData);
-  *pcbData = m_payload.Count();
+  *ppData = m_data;
+  *pcbData = m_length;
   return S_OK;
 }
 
@@ -96,6 +98,15 @@ HRESULT CQuorMediaFileSample::TakePayload(SAFEARRAY* psaData) {
   if (!psaData) return E_POINTER;
   QUOR_RETURN_IF_FAILED(CheckByteArray(psaData));
   m_payload.Attach(psaData);
+  m_data = static_cast<const BYTE*>(psaData->pvData);
+  m_length = m_payload.Count();
   m_setBits |= kPayloadSet;
   return S_OK;
+}
+
+void CQuorMediaFileSample::LendPayload(const BYTE* data, ULONG length) noexcept {
+  m_payload = CQuorSafeArray();
+  m_data = data;
+  m_length = length;
+  m_setBits |= kPayloadSet;
 }

@@ -1,7 +1,9 @@
 // CQuorMediaFileSample: one timestamped media sample with its payload (coclass
 // QuorMediaFileSample). It owns a copy of the payload array. Besides IQuorMediaFileSample it
 // answers the library's IQuorMediaFileSampleAccess: a borrowed view of the payload bytes for
-// the writer, and taking a payload array over without a copy for the reader. No lock.
+// the writer, and taking a payload array over without a copy for the reader. An in-process
+// caller that hands the writer one sample after another may instead lend it bytes it keeps
+// itself (LendPayload), so that nothing is allocated per sample. No lock.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +30,10 @@ class CQuorMediaFileSample final
 
   HRESULT GetPayloadView(const BYTE** ppData, ULONG* pcbData) override;
   HRESULT TakePayload(SAFEARRAY* psaData) override;
+  // The payload becomes length bytes at data, which the caller keeps unchanged and alive until
+  // the sample is given another payload or released; the array held before is freed. length 0
+  // is an empty payload.
+  void LendPayload(const BYTE* data, ULONG length) noexcept;
 
   // Sample flags.
   static constexpr ULONG kKeyFrame = 0x01;
@@ -63,4 +69,7 @@ class CQuorMediaFileSample final
   ULONGLONG m_timestamp = 0;
   ULONG m_sampleFlags = 0;
   CQuorSafeArray m_payload;  // VT_UI1, one dimension
+  // The payload's bytes: the array's, or lent ones when there is no array.
+  const BYTE* m_data = nullptr;
+  ULONG m_length = 0;
 };

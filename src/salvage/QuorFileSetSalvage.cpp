@@ -44,9 +44,36 @@ struct Sample {
   CQuorMediaSampleIndex entry;
 };
 
+// Samples go out in timestamp order, which within a member file is mostly the order of their
+// blocks: each member is read a window at a time, so that the payloads of a run of samples take
+// one read.
+constexpr DWORD kWindowSize = 512u << 10;
+
 struct Member {
   const QuorCandidateFile* file = nullptr;
   std::unique_ptr<CQuorFileStorage> storage;
+  std::vector<BYTE> window;  // the file's bytes from windowStart on; freed after its last sample
+  ULONGLONG windowStart = 0;
+
+  // The length bytes of the file at offset, read into the window unless it holds them.
+  HRESULT View(ULONGLONG offset, DWORD length, const BYTE** bytes) {
+    if (offset < windowStart || offset + length > windowStart + window.size()) {
+      ULONGLONG remaining = 0;
+      QUOR_RETURN_IF_FAILED(storage->Seek(0, static_cast<LONGLONG>(offset), soBegin));
+      QUOR_RETURN_IF_FAILED(storage->GetRemaining(&remaining));
+      if (remaining < length) return MFS_E_BAD_FORMAT;
+      window.resize(
+          static_cast<std::size_t>(std::min<ULONGLONG>(remaining, std::max(length, kWindowSize))));
+      windowStart = offset;
+      const HRESULT hr = storage->Read(window.data(), static_cast<DWORD>(window.size()));
+      if (FAILED(hr)) {
+        window.clear();
+        return hr;
+      }
+    }
+    *bytes = window.data() + (offset - windowStart);
+    return S_OK;
+  }
 };
 
 using Tracks = std::map<DWORD, CQuorComPtr<IQuorTrackMetadata>>;
@@ -60,7 +87,9 @@ struct MemberWalk {
   std::vector<QuorSalvageLoss> lost;
   Tracks tracks;  // the first intact track info block of each track in this member
   std::vector<CQuorMediaSampleIndex> entries;
-  std::map<ULONGLONG, bool> sampleBlocks;           // offset: hash valid
+  // Offset and whether its hash holds, of each media sample block in the order of the walk,
+  // which is the order of their offsets.
+  std::vector<std::pair<ULONGLONG, bool>> sampleBlocks;
   std::map<ULONGLONG, std::size_t> damagedSamples;  // offset: its entry in lost
   QuorSalvagedFile salvaged;
 };
@@ -201,7 +230,7 @@ class CSalvage {
               if (b.hashValid) QUOR_RETURN_IF_FAILED(TakeEntries(*b.block, &w.entries));
               break;
             case btMediaSample:
-              w.sampleBlocks[b.offset] = b.hashValid;
+              w.sampleBlocks.emplace_back(b.offset, b.hashValid);
               break;
             default:
               break;
@@ -231,10 +260,24 @@ class CSalvage {
     for (QuorSalvageLoss& loss : w.lost) m_report.lost.push_back(std::move(loss));
     for (auto& [id, metadata] : w.tracks) m_tracks.try_emplace(id, std::move(metadata));
     const std::size_t memberIndex = m_members.size();
-    std::set<ULONGLONG> listed;
+    // Every position is taken at its first entry only.
+    std::vector<bool> listed(w.sampleBlocks.size());
+    std::set<ULONGLONG> listedElsewhere;  // positions of no media sample block
     for (const CQuorMediaSampleIndex& entry : w.entries) {
-      if (!listed.insert(entry.m_position).second) continue;
-      const auto block = w.sampleBlocks.find(entry.m_position);
+      auto block = std::lower_bound(w.sampleBlocks.begin(), w.sampleBlocks.end(), entry.m_position,
+                                    [](const std::pair<ULONGLONG, bool>& b, ULONGLONG position) {
+                                      return b.first < position;
+                                    });
+      if (block != w.sampleBlocks.end() && block->first != entry.m_position) {
+        block = w.sampleBlocks.end();
+      }
+      if (block == w.sampleBlocks.end()) {
+        if (!listedElsewhere.insert(entry.m_position).second) continue;
+      } else {
+        const auto i = static_cast<std::size_t>(block - w.sampleBlocks.begin());
+        if (listed[i]) continue;
+        listed[i] = true;
+      }
       if (block != w.sampleBlocks.end() && block->second && m_tracks.contains(entry.m_trackId)) {
         m_samples.push_back({memberIndex, entry});
         continue;
@@ -255,8 +298,9 @@ class CSalvage {
                            entry.m_timestamp};
       m_report.lost.push_back(std::move(loss));
     }
-    for (const auto& [offset, valid] : w.sampleBlocks) {
-      if (valid && !listed.contains(offset)) {
+    for (std::size_t i = 0; i < w.sampleBlocks.size(); ++i) {
+      const auto& [offset, valid] = w.sampleBlocks[i];
+      if (valid && !listed[i]) {
         Lose(file->path, offset, 0,
              "media sample block that no intact index block lists (track and timestamp unknown)");
       }
@@ -288,21 +332,22 @@ class CSalvage {
     return S_OK;
   }
 
-  // The payload of the media sample block at position of a member, read as it lies (its hash
-  // was checked by the walk).
-  HRESULT ReadPayload(const Sample& sample, CQuorSafeArray* payload) {
-    CQuorFileStorage& storage = *m_members[sample.member].storage;
-    BYTE head[kBlockHeaderSize + kFieldHeaderSize];
-    QUOR_RETURN_IF_FAILED(storage.Seek(0, static_cast<LONGLONG>(sample.entry.m_position), soBegin));
-    QUOR_RETURN_IF_FAILED(storage.Read(head, sizeof head));
-    const DWORD length = DecodeU32(head + kBlockHeaderSize + 4);
+  // The payload of the media sample block at position of a member, as it lies (its hash was
+  // checked by the walk): a view into the member's window, valid until its next Payload.
+  HRESULT Payload(const Sample& sample, const BYTE** data, DWORD* length) {
+    Member& member = m_members[sample.member];
+    const ULONGLONG position = sample.entry.m_position;
+    const BYTE* head = nullptr;
+    constexpr DWORD kHeadSize = kBlockHeaderSize + kFieldHeaderSize;
+    QUOR_RETURN_IF_FAILED(member.View(position, kHeadSize, &head));
+    *length = DecodeU32(head + kBlockHeaderSize + 4);
     if (DecodeU32(head) != btMediaSample || DecodeU32(head + kBlockHeaderSize) != kTagPayload ||
-        length == 0) {
+        *length == 0) {
       return MFS_E_BAD_FORMAT;
     }
-    *payload = CQuorSafeArray::CreateVector(VT_UI1, 0, length);
-    if (!*payload) return E_OUTOFMEMORY;
-    return storage.Read(static_cast<BYTE*>(payload->Get()->pvData), length);
+    QUOR_RETURN_IF_FAILED(member.View(position, kHeadSize + *length, &head));
+    *data = head + kHeadSize;
+    return S_OK;
   }
 
   HRESULT WriterState(WriterStateEnum* state) {
@@ -350,18 +395,21 @@ class CSalvage {
 
     ULONGLONG written = 0;
     m_writtenBytes.assign(1, 0);
-    for (const Sample& s : m_samples) {
-      CQuorSafeArray payload;
-      QUOR_RETURN_IF_FAILED(ReadPayload(s, &payload));
-      const ULONG length = payload.Get()->rgsabound[0].cElements;
-      CQuorComPtr<CQuorMediaFileSample> sample;
-      QUOR_RETURN_IF_FAILED(QuorCreateObject(&sample));
+    // One sample object for all: it lends the writer each payload from its member's window,
+    // which Write copies into its queue.
+    CQuorComPtr<CQuorMediaFileSample> sample;
+    QUOR_RETURN_IF_FAILED(QuorCreateObject(&sample));
+    std::vector<std::size_t> lastSample(m_members.size());
+    for (std::size_t i = 0; i < m_samples.size(); ++i) lastSample[m_samples[i].member] = i;
+    for (std::size_t i = 0; i < m_samples.size(); ++i) {
+      const Sample& s = m_samples[i];
+      const BYTE* data = nullptr;
+      DWORD length = 0;
+      QUOR_RETURN_IF_FAILED(Payload(s, &data, &length));
       QUOR_RETURN_IF_FAILED(sample->SetTimestamp(s.entry.m_timestamp));
       QUOR_RETURN_IF_FAILED(sample->SetSampleFlags(
           CQuorMediaFileSample::SampleFlagsFromEntryFlags(s.entry.m_flags & kEntryFlagsKeptMask)));
-      // The sample takes the array as it is, without a copy.
-      QUOR_RETURN_IF_FAILED(sample->TakePayload(payload.Get()));
-      (void)payload.Detach();  // (void): the sample owns it now
+      sample->LendPayload(data, length);
       HRESULT hr = WaitForWriter(written, kMaxSamplesInFlight, kMaxBytesInFlight);
       QUOR_RETURN_IF_FAILED(hr);
       if (hr == S_OK) hr = m_writer->Write(s.entry.m_trackId, sample.Get());
@@ -379,6 +427,7 @@ class CSalvage {
       ++m_report.samplesPerTrack[s.entry.m_trackId];
       ++m_report.files[s.member].samples;
       m_report.payloadBytes += length;
+      if (lastSample[s.member] == i) std::vector<BYTE>().swap(m_members[s.member].window);
     }
     QUOR_RETURN_IF_FAILED(WaitForWriter(written, 0, 0));
     m_report.samplesWritten = written;

@@ -9,8 +9,9 @@
 //
 // Holds the member files open while it runs. The member files are walked two at a time on the
 // calling thread and one more, and what each walk found is taken in member order, so the report
-// is the same as from one walk after the other; the samples are then read on the calling thread
-// while the writer's worker hashes and writes them, at most 256 samples behind.
+// is the same as from one walk after the other; the samples are then read on the calling thread,
+// a window of each member file at a time, and lent to the writer from there, while its worker
+// hashes and writes them, a bounded number of samples and bytes behind.
 #pragma once
 
 #include <map>

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "objects/QuorMediaFileSample.h"
 #include "objects/QuorObjectsTestHelpers.h"
 #include "support/QuorGot.h"
 
@@ -91,7 +92,7 @@ TEST_F(QuorMediaFileSampleTest, PayloadIsCopiedInAndOutAndOnlyByteVectorsAreTake
   EXPECT_EQ(QuorBytes(again.Get()), (std::vector<BYTE>{1, 2, 3}));
 }
 
-TEST_F(QuorMediaFileSampleTest, AccessInterfaceLendsAndTakesPayloadWithoutCopies) {
+TEST_F(QuorMediaFileSampleTest, PayloadIsViewedTakenAndLentWithoutCopies) {
   CQuorComPtr<IQuorMediaFileSampleAccess> access;
   ASSERT_EQ(m_sample.As(&access), S_OK);
   const BYTE* data = nullptr;
@@ -111,6 +112,16 @@ TEST_F(QuorMediaFileSampleTest, AccessInterfaceLendsAndTakesPayloadWithoutCopies
   CQuorSafeArray out;
   ASSERT_EQ(m_sample->GetPayloadData(out.AddressOf()), S_OK);
   EXPECT_EQ(QuorBytes(out.Get()), (std::vector<BYTE>{7, 8}));
+
+  // Lent bytes replace the array taken (freed) and are seen where they lie; a copy is a copy.
+  const BYTE lent[] = {1, 2, 3};
+  static_cast<CQuorMediaFileSample*>(m_sample.Get())->LendPayload(lent, sizeof lent);
+  ASSERT_EQ(access->GetPayloadView(&data, &size), S_OK);
+  EXPECT_EQ(data, lent);
+  EXPECT_EQ(size, 3u);
+  CQuorSafeArray copy;
+  ASSERT_EQ(m_sample->GetPayloadData(copy.AddressOf()), S_OK);
+  EXPECT_EQ(QuorBytes(copy.Get()), (std::vector<BYTE>{1, 2, 3}));
 }
 
 }  // namespace
