@@ -50,9 +50,9 @@ class CQuorSealWriter final : public CQuorWriteTap {
   [[nodiscard]] HRESULT SetKey(const std::string& path, QuorMessageId* message);
 
   // A member file was just created with its signature and nothing else: its sidecar is created
-  // (or emptied: records beside a new file belong to a file that is gone), the file is opened
-  // for reading beside its writer, and its seals start over from the signature once the seals
-  // asked for before are written. Starts the seal thread when it is not running.
+  // (or emptied: records beside a new file belong to a file that is gone), and its seals start
+  // over from the signature once the seals asked for before are written. Starts the seal thread
+  // when it is not running.
   [[nodiscard]] HRESULT BeginFile(const std::string& memberPath);
   // Asks for a record of the bytes [0, end) of the member file, which must all have reached the
   // OS and the tap; the seal thread writes it after the records asked for before. durable: the
