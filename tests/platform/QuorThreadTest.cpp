@@ -22,7 +22,7 @@ DWORD CountRun(void* parameter) {
   return 42;
 }
 
-TEST(QuorThreadTest, SuspendedThreadRunsOnlyAfterResumeAndSignalsItsEnd) {
+TEST(QuorThreadTest, SuspendedThreadRunsOnlyAfterResumeOrNeverWhenDestroyed) {
   Probe probe;
   CQuorEvent gate(true, false);
   probe.gate = &gate;
@@ -40,15 +40,13 @@ TEST(QuorThreadTest, SuspendedThreadRunsOnlyAfterResumeAndSignalsItsEnd) {
   EXPECT_EQ(probe.runs.load(), 1);
   ASSERT_EQ(thread.GetExitCodeThread(&exitCode), S_OK);
   EXPECT_EQ(exitCode, 42u);
-}
 
-TEST(QuorThreadTest, ThreadNeverResumedEndsWithoutRunningWhenDestroyed) {
-  Probe probe;
+  Probe never;
   {
-    CQuorThread thread;
-    ASSERT_EQ(thread.CreateThread(&CountRun, &probe, true), S_OK);
+    CQuorThread suspended;
+    ASSERT_EQ(suspended.CreateThread(&CountRun, &never, true), S_OK);
   }
-  EXPECT_EQ(probe.runs.load(), 0);
+  EXPECT_EQ(never.runs.load(), 0);
 }
 
 TEST(QuorThreadTest, ThreadCreatedRunningNeedsNoResumeAndIsCreatedOnce) {

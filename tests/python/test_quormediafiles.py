@@ -94,10 +94,9 @@ def test_bad_inputs_raise_named_errors(tmp_path):
     with pytest.raises(qmf.MFS_E_BAD_PASSWORD) as e:
         qmf.open(path, password="wrong")
     assert e.value.code_name == "MFS_E_BAD_PASSWORD" and "MFS_E_BAD_PASSWORD" in str(e.value)
-    with pytest.raises(qmf.ERROR_FILE_NOT_FOUND):
+    with pytest.raises(qmf.ERROR_FILE_NOT_FOUND) as e:
         qmf.open(tmp_path / "missing.qmf")
-    with pytest.raises(FileNotFoundError):
-        qmf.open(tmp_path / "missing.qmf")
+    assert isinstance(e.value, FileNotFoundError)
     with pytest.raises(qmf.E_INVALIDARG):
         qmf.open(os.fsencode(tmp_path) + b"/bad\xff.qmf")
 
@@ -115,8 +114,6 @@ def test_bad_inputs_raise_named_errors(tmp_path):
                    max_file_size_kib=64)
     with pytest.raises(qmf.MFS_E_FILE_FULL):
         w.write(1, 1, KEY_VIDEO, bytes(65 * 1024))
-    with pytest.raises(qmf.E_INVALIDARG):
-        w.write(1, 1, qmf.SampleFlags.KEY_FRAME, b"x")
     w.stop()
     with pytest.raises(qmf.MFS_E_WRONG_STATE):
         w.write(1, 2, KEY_VIDEO, b"x")
