@@ -20,7 +20,7 @@
 #include "format/QuorIndexBlock.h"
 #include "format/QuorMediaSampleBlock.h"
 #include "format/QuorTrackInfoBlock.h"
-#include "platform/Dxl2.h"
+#include "platform/log/QuorLog.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
 #include "storage/QuorFileStorage.h"
 

@@ -20,7 +20,7 @@
 #include "QuorSampleWalk.h"
 #include "QuorToolText.h"
 #include "format/QuorFormatLayout.h"
-#include "platform/QuorRegistryFile.h"
+#include "platform/registry/QuorRegistryFile.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
 #include "seal/QuorSealKey.h"
 #include "seal/QuorSealVerifier.h"

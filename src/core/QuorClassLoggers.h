@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "platform/Dxl2.h"
+#include "platform/log/QuorLog.h"
 
 // Function-logger levels: the reader object's methods log at 3, every other class at 4.
 inline constexpr int kQuorReaderLogLevel = 3;

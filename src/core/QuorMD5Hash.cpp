@@ -10,7 +10,7 @@
 
 #include "core/QuorClassLoggers.h"
 #include "core/QuorLittleEndian.h"
-#include "platform/Dxl2.h"
+#include "platform/log/QuorLog.h"
 #include "quormediafiles/QuorResultCodes.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/QuorFormatText.h"
+#include "platform/log/QuorFormatText.h"
 
 using QuorMessageId = std::uint16_t;
 

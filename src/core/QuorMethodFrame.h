@@ -26,7 +26,7 @@
 #include <utility>
 
 #include "core/LoggedException.h"
-#include "platform/Dxl2.h"
+#include "platform/log/QuorLog.h"
 #include "quormediafiles/platform/QuorTypes.h"
 
 struct QuorFrameInfo {

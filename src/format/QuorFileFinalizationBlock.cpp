@@ -3,7 +3,7 @@
 #include <array>
 
 #include "core/QuorClassLoggers.h"
-#include "platform/Dxl2.h"
+#include "platform/log/QuorLog.h"
 
 namespace {
 constexpr std::array<DWORD, 2> kFinalizationTags = {kTagLastFileFlag, kTagFileHash};

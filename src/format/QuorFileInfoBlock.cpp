@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "core/QuorClassLoggers.h"
-#include "platform/Dxl2.h"
+#include "platform/log/QuorLog.h"
 
 namespace {
 constexpr std::array<DWORD, 6> kFileInfoTags = {kTagOpaque,       kTagFileSetGuid,

@@ -5,7 +5,7 @@
 
 #include "core/QuorClassLoggers.h"
 #include "core/QuorLittleEndian.h"
-#include "platform/Dxl2.h"
+#include "platform/log/QuorLog.h"
 
 namespace {
 constexpr std::array<DWORD, 1> kIndexTags = {kTagPreviousIndexOffset};

@@ -8,7 +8,7 @@
 #include "core/QuorLittleEndian.h"
 #include "core/QuorMD5Hash.h"
 #include "core/QuorMessageCatalogue.h"
-#include "platform/Dxl2.h"
+#include "platform/log/QuorLog.h"
 #include "quormediafiles/QuorResultCodes.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
 #include "storage/QuorFileStorageReader.h"

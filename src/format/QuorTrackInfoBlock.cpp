@@ -4,7 +4,7 @@
 #include <new>
 
 #include "core/QuorClassLoggers.h"
-#include "platform/Dxl2.h"
+#include "platform/log/QuorLog.h"
 #include "quormediafiles/QuorResultCodes.h"
 
 namespace {

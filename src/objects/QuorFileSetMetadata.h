@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "objects/QuorStringField.h"
-#include "platform/QuorDispatchObject.h"
+#include "platform/automation/QuorDispatchObject.h"
 #include "quormediafiles/QuorMediaFilesInternal.h"
 
 class CQuorFileSetMetadata final

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "format/QuorFormatLayout.h"
-#include "platform/QuorDispatchObject.h"
+#include "platform/automation/QuorDispatchObject.h"
 #include "quormediafiles/QuorMediaFiles.h"
 
 class CQuorMediaFileSample final

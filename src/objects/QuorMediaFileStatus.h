@@ -2,7 +2,7 @@
 // QuorMediaFileStatus), as the reader reports it. No lock.
 #pragma once
 
-#include "platform/QuorDispatchObject.h"
+#include "platform/automation/QuorDispatchObject.h"
 #include "quormediafiles/QuorMediaFiles.h"
 
 class CQuorMediaFileStatus final : public CQuorDispatchObject<IQuorMediaFileStatus> {

@@ -3,7 +3,7 @@
 
 #include "core/QuorClassLoggers.h"
 #include "objects/QuorMediaFilesModule.h"
-#include "platform/QuorInvalidParameter.h"
+#include "platform/crt/QuorInvalidParameter.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <new>
 
 #include "objects/QuorTypeLibrary.h"
-#include "platform/QuorClassRegistry.h"
-#include "platform/QuorRegistry.h"
-#include "platform/QuorTypeLibRegistration.h"
+#include "platform/automation/QuorTypeLibRegistration.h"
+#include "platform/com/QuorClassRegistry.h"
+#include "platform/registry/QuorRegistry.h"
 #include "quormediafiles/platform/QuorGuid.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <span>
 #include <string>
 
-#include "platform/QuorTypeDescription.h"
+#include "platform/automation/QuorTypeDescription.h"
 #include "quormediafiles/QuorMediaFiles.h"
 
 // A path with bytes that are not UTF-8 (Win32's code for text that cannot be translated).

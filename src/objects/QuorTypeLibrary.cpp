@@ -1,6 +1,6 @@
 #include "objects/QuorTypeLibrary.h"
 
-#include "platform/QuorDispatchInvoker.h"
+#include "platform/automation/QuorDispatchInvoker.h"
 
 namespace {
 

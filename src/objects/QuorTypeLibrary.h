@@ -3,7 +3,7 @@
 // (QuorInterfaceDescription<IQuor...>() below, used by CQuorDispatchObject). Constant data.
 #pragma once
 
-#include "platform/QuorTypeDescription.h"
+#include "platform/automation/QuorTypeDescription.h"
 #include "quormediafiles/QuorMediaFiles.h"
 
 const CQuorTypeLibraryDesc& QuorMediaFilesTypeLibrary() noexcept;

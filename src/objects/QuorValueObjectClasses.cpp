@@ -4,8 +4,8 @@
 #include "objects/QuorMediaFileSample.h"
 #include "objects/QuorMediaFileStatus.h"
 #include "objects/QuorTrackMetadata.h"
-#include "platform/QuorClassRegistry.h"
-#include "platform/QuorUnknownImpl.h"
+#include "platform/com/QuorClassRegistry.h"
+#include "platform/com/QuorUnknownImpl.h"
 
 QUOR_OBJECT_ENTRY_AUTO(CLSID_QuorFileSetMetadata, CQuorFileSetMetadata, u"QuorFileSetMetadata")
 QUOR_OBJECT_ENTRY_AUTO(CLSID_QuorTrackMetadata, CQuorTrackMetadata, u"QuorTrackMetadata")

@@ -7,8 +7,8 @@
 
 #include "core/LoggedException.h"
 #include "format/QuorFileInfoBlock.h"
-#include "platform/QuorFindFile.h"
-#include "platform/QuorLastError.h"
+#include "platform/io/QuorFindFile.h"
+#include "platform/io/QuorLastError.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
 #include "quormediafiles/platform/QuorGuid.h"
 #include "quormediafiles/platform/QuorOleAuto.h"

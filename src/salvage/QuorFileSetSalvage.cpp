@@ -17,7 +17,7 @@
 #include "format/QuorIndexBlock.h"
 #include "format/QuorTrackInfoBlock.h"
 #include "objects/QuorMediaFileSample.h"
-#include "platform/QuorUnknownImpl.h"
+#include "platform/com/QuorUnknownImpl.h"
 #include "quormediafiles/QuorMediaFiles.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
 #include "reader/QuorMediaFileReader.h"

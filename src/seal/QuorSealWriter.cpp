@@ -9,7 +9,7 @@
 #include "core/LoggedException.h"
 #include "core/QuorClassLoggers.h"
 #include "core/QuorMethodFrame.h"
-#include "platform/QuorLastError.h"
+#include "platform/io/QuorLastError.h"
 #include "quormediafiles/QuorResultCodes.h"
 
 namespace {

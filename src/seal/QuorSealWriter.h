@@ -27,8 +27,8 @@
 #include <string>
 
 #include "core/QuorMessageCatalogue.h"
-#include "platform/QuorFile.h"
-#include "platform/QuorThread.h"
+#include "platform/io/QuorFile.h"
+#include "platform/sync/QuorThread.h"
 #include "quormediafiles/platform/QuorTypes.h"
 #include "seal/QuorSealKey.h"
 #include "seal/QuorSealLayout.h"

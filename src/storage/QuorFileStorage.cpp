@@ -7,8 +7,8 @@
 #include "core/QuorClassLoggers.h"
 #include "core/QuorMethodFrame.h"
 #include "format/QuorFileInfoBlock.h"
-#include "platform/QuorFindFile.h"
-#include "platform/QuorLastError.h"
+#include "platform/io/QuorFindFile.h"
+#include "platform/io/QuorLastError.h"
 #include "quormediafiles/QuorResultCodes.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "core/QuorLittleEndian.h"
-#include "platform/QuorFile.h"
+#include "platform/io/QuorFile.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
 #include "quormediafiles/platform/QuorTypes.h"
 #include "storage/QuorFileStorageReader.h"

@@ -6,7 +6,7 @@
 
 #include <optional>
 
-#include "platform/QuorDispatchObject.h"
+#include "platform/automation/QuorDispatchObject.h"
 #include "quormediafiles/QuorMediaFiles.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
 

@@ -18,10 +18,11 @@
 #include "format/QuorTrackInfoBlock.h"
 #include "objects/QuorMediaFileSample.h"
 #include "objects/QuorTypeLibrary.h"
-#include "platform/QuorClassRegistry.h"
-#include "platform/QuorLastError.h"
-#include "platform/QuorTypeDispatcher.h"
-#include "platform/QuorWaitableTimer.h"
+#include "platform/automation/QuorTypeDispatcher.h"
+#include "platform/com/QuorClassRegistry.h"
+#include "platform/com/QuorFileTime.h"
+#include "platform/io/QuorLastError.h"
+#include "platform/sync/QuorWaitableTimer.h"
 #include "quormediafiles/QuorResultCodes.h"
 #include "quormediafiles/platform/QuorGuid.h"
 #include "seal/QuorSealWriter.h"
@@ -38,7 +39,6 @@ namespace {
 
 constexpr DWORD kMaxFileSizeKiB = 5242880;  // 5 GiB
 constexpr DWORD kMaxFilesLimit = 0xFFFFFFFE;
-constexpr LONGLONG kFileTimeUnixEpoch = 116444736000000000LL;
 constexpr LONGLONG kFileTimeUnitsPerSecond = 10000000LL;
 constexpr LONGLONG kFileTimeUnitsPerMs = 10000LL;
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/QuorInprocServerTable.h"
+#include "platform/com/QuorInprocServerTable.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
 #include "quormediafiles/QuorMediaFilesInternal.h"
 #include "support/QuorTempDir.h"

@@ -14,7 +14,7 @@
 #include "core/QuorMD5Hash.h"
 #include "format/QuorFormatLayout.h"
 #include "format/QuorMediaFileBlock.h"
-#include "platform/Dxl2.h"
+#include "platform/log/QuorLog.h"
 #include "quormediafiles/QuorResultCodes.h"
 #include "storage/QuorFileStorage.h"
 #include "storage/QuorFileStorageReader.h"

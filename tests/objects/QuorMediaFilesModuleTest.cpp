@@ -8,9 +8,9 @@
 #include "core/QuorClassLoggers.h"
 #include "objects/QuorMediaFilesExports.h"
 #include "objects/QuorMediaFilesModule.h"
-#include "platform/QuorInvalidParameter.h"
-#include "platform/QuorRegistry.h"
-#include "platform/QuorTypeLibRegistration.h"
+#include "platform/automation/QuorTypeLibRegistration.h"
+#include "platform/crt/QuorInvalidParameter.h"
+#include "platform/registry/QuorRegistry.h"
 #include "quormediafiles/QuorMediaFiles.h"
 #include "support/QuorTempDir.h"
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "objects/QuorObjectsTestHelpers.h"
-#include "platform/QuorClassRegistry.h"
+#include "platform/com/QuorClassRegistry.h"
 #include "quormediafiles/QuorMediaFilesInternal.h"
 
 namespace {

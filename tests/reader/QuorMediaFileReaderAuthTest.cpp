@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "format/QuorFormatLayout.h"
-#include "platform/Dxl2.h"
+#include "platform/log/QuorLog.h"
 #include "quormediafiles/QuorFormatIds.h"
 #include "reader/QuorTestFileSet.h"
 #include "support/QuorFaultyFileSystem.h"

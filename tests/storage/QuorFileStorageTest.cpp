@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/QuorLastError.h"
+#include "platform/io/QuorLastError.h"
 #include "quormediafiles/QuorResultCodes.h"
 #include "storage/QuorFileStorage.h"
 #include "storage/QuorMemberFileName.h"

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <optional>
 
-#include "platform/QuorFileSystem.h"
+#include "platform/io/QuorFileSystem.h"
 
 class CQuorFaultyFileSystem final : public CQuorFileSystem {
  public:

@@ -11,7 +11,7 @@
 #include "QuorWriterTestSupport.h"
 #include "core/QuorMD5Hash.h"
 #include "format/QuorFormatLayout.h"
-#include "platform/QuorDispatchObject.h"
+#include "platform/automation/QuorDispatchObject.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
 #include "quormediafiles/QuorMediaFilesInternal.h"
 #include "quormediafiles/QuorResultCodes.h"

@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/sync/QuorCriticalSection.h"
+#include "quormediafiles/platform/QuorErrorInfo.h"
+#include "quormediafiles/platform/QuorOleAuto.h"
+
+namespace {
+
+class QuorErrorInfoTest : public ::testing::Test {
+ protected:
+  void TearDown() override { (void)SetErrorInfo(0, nullptr); }  // leave the thread clean
+
+  // Sets the thread's record to one with this description and interface id.
+  static void SetRecord(const char16_t* description, REFIID iid) {
+    ICreateErrorInfo* create = nullptr;
+    ASSERT_EQ(CreateErrorInfo(&create), S_OK);
+    ASSERT_EQ(create->SetGUID(iid), S_OK);
+    ASSERT_EQ(create->SetSource(const_cast<LPOLESTR>(u"Quor.Test")), S_OK);
+    ASSERT_EQ(create->SetDescription(const_cast<LPOLESTR>(description)), S_OK);
+    IErrorInfo* info = nullptr;
+    ASSERT_EQ(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)), S_OK);
+    create->Release();
+    ASSERT_EQ(SetErrorInfo(0, info), S_OK);
+    info->Release();  // the thread holds the only reference now
+  }
+
+  static CQuorBstr TakeDescription() {
+    IErrorInfo* info = nullptr;
+    CQuorBstr description;
+    if (GetErrorInfo(0, &info) != S_OK) return description;
+    (void)info->GetDescription(description.AddressOf());  // checked by the caller
+    info->Release();
+    return description;
+  }
+};
+
+TEST_F(QuorErrorInfoTest, NewestRecordIsHandedOutOnceWithItsFields) {
+  SetRecord(u"older", GUID_NULL);
+  SetRecord(u"Error - Null ppsaFileNames Passed", IID_ICreateErrorInfo);
+  IErrorInfo* info = nullptr;
+  ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+  CQuorBstr description, helpFile;
+  EXPECT_EQ(info->GetDescription(description.AddressOf()), S_OK);
+  EXPECT_EQ(info->GetHelpFile(helpFile.AddressOf()), S_OK);
+  EXPECT_EQ(description.View(), u"Error - Null ppsaFileNames Passed");
+  EXPECT_FALSE(helpFile);
+  info->Release();
+
+  EXPECT_EQ(GetErrorInfo(0, &info), S_FALSE);
+  EXPECT_EQ(info, nullptr);
+}
+
+TEST_F(QuorErrorInfoTest, EachThreadSeesOnlyItsOwnRecord) {
+  SetRecord(u"main", GUID_NULL);
+  CQuorBstr seenByOther;
+  std::thread other([&] {
+    seenByOther = TakeDescription();  // nothing set on this thread
+    SetRecord(u"other", GUID_NULL);   // released when the thread ends
+  });
+  other.join();
+  EXPECT_FALSE(seenByOther);
+  EXPECT_EQ(TakeDescription().View(), u"main");
+}
+
+class QuorCriticalSectionTest : public ::testing::Test {};
+
+TEST_F(QuorCriticalSectionTest, OwnerReentersWhileOthersAreKeptOut) {
+  CQuorCriticalSection lock;
+  std::scoped_lock outer(lock);
+  lock.Enter();  // recursion on the owning thread
+  bool otherGotIn = true;
+  std::thread([&] { otherGotIn = lock.TryEnter(); }).join();
+  EXPECT_FALSE(otherGotIn);
+  lock.Leave();
+  EXPECT_TRUE(lock.TryEnter());
+  lock.Leave();
+}
+
+}  // namespace
