@@ -65,25 +65,9 @@ class CQuorUnknownImpl : public TFirst, public TRest... {
   std::atomic<ULONG> m_refCount{0};
 };
 
-// Creates a TObject (a CQuorUnknownImpl descendant) and hands out its riid interface: the
-// creator function of a class table entry. E_OUTOFMEMORY when the object cannot be made.
-template <class TObject>
-HRESULT QuorCreateObject(REFIID riid, void** ppv) noexcept {
-  if (!ppv) return E_POINTER;
-  *ppv = nullptr;
-  CQuorComPtr<TObject> object;
-  try {
-    object = CQuorComPtr<TObject>(new TObject());
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
-  const HRESULT hr = object->FinalConstruct();
-  if (FAILED(hr)) return hr;
-  return object->QueryInterface(riid, ppv);
-}
-
-// The same, keeping the concrete class (for objects that the library fills before handing them
-// out, such as a status snapshot).
+// Creates a TObject (a CQuorUnknownImpl descendant) and keeps the concrete class (for objects
+// that the library fills before handing them out, such as a status snapshot). E_OUTOFMEMORY when
+// the object cannot be made.
 template <class TObject>
 [[nodiscard]] HRESULT QuorCreateObject(CQuorComPtr<TObject>* pp) noexcept {
   if (!pp) return E_POINTER;
@@ -98,4 +82,16 @@ template <class TObject>
   if (FAILED(hr)) return hr;
   *pp = std::move(object);
   return S_OK;
+}
+
+// The same, handing out the object's riid interface: the creator function of a class table
+// entry.
+template <class TObject>
+HRESULT QuorCreateObject(REFIID riid, void** ppv) noexcept {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  CQuorComPtr<TObject> object;
+  const HRESULT hr = QuorCreateObject(&object);
+  if (FAILED(hr)) return hr;
+  return object->QueryInterface(riid, ppv);
 }
