@@ -83,7 +83,10 @@ void FormatKey(const CQuorRegistryFile::CKey& key, const std::string& path, std:
     }
   }
   for (const auto& [name, subkey] : key.subkeys) {
-    FormatKey(subkey, path.empty() ? name : path + "\\" + name, out);
+    std::string subkeyPath = path;
+    if (!subkeyPath.empty()) subkeyPath += '\\';
+    subkeyPath += name;
+    FormatKey(subkey, subkeyPath, out);
   }
 }
 
