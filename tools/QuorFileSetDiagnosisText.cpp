@@ -54,6 +54,7 @@ std::vector<const QuorCandidateFile*> InNaturalOrder(const CQuorFileSetDiagnosis
     return a.size() - i < b.size() - k;
   };
   std::vector<const QuorCandidateFile*> files;
+  files.reserve(diagnosis.m_files.size());
   for (const QuorCandidateFile& f : diagnosis.m_files) files.push_back(&f);
   std::stable_sort(files.begin(), files.end(),
                    [&](const auto* a, const auto* b) { return less(a->path, b->path); });

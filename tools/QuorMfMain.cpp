@@ -54,9 +54,8 @@ void AddRecordingOptions(CLI::App* command, QuorRecordOptions* record) {
                       "private key file (quormf keygen): seal every member file");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// Parses the command line and runs the command; what it throws, main reports.
+int RunTool(int argc, char** argv) {
   CLI::App app{
       "quormf: record, inspect, verify and extract filesets of timestamped media samples "
       "(timestamps in microseconds)."};
@@ -212,32 +211,38 @@ int main(int argc, char** argv) {
     return status == 0 ? 0 : 2;
   }
 
+  if (*demo) return QuorRunDemo(demoDirectory);
+  if (*infoCommand) return QuorRunInfo(info);
+  if (*verifyCommand) return QuorRunVerify(verify);
+  if (*keygenCommand) return QuorRunKeygen(keygenPath);
+  if (*samplesCommand) return QuorRunSamples(samples, samplesRange);
+  if (*extractCommand) {
+    return QuorRunExtract(extract, extractRange, extractDirectory, extractStdout, extractDamaged);
+  }
+  if (*salvageCommand) {
+    return QuorRunSalvage(salvageSource, salvageTarget, salvagePassword, salvageJson);
+  }
+  if (*dumpCommand) return QuorRunDump(dumpFile, dumpJson);
+  if (*recordCommand) return QuorRunRecord(record, manifest, recordJson);
+  if (*registerCommand) return QuorRunRegister(module, systemRegistry, false);
+  if (*unregisterCommand) return QuorRunRegister(module, systemRegistry, true);
+  if (*importCommand) return QuorRunImport(import);
+  if (*exportCommand) return QuorRunExport(exportArgs);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
   try {
-    if (*demo) return QuorRunDemo(demoDirectory);
-    if (*infoCommand) return QuorRunInfo(info);
-    if (*verifyCommand) return QuorRunVerify(verify);
-    if (*keygenCommand) return QuorRunKeygen(keygenPath);
-    if (*samplesCommand) return QuorRunSamples(samples, samplesRange);
-    if (*extractCommand) {
-      return QuorRunExtract(extract, extractRange, extractDirectory, extractStdout, extractDamaged);
-    }
-    if (*salvageCommand) {
-      return QuorRunSalvage(salvageSource, salvageTarget, salvagePassword, salvageJson);
-    }
-    if (*dumpCommand) return QuorRunDump(dumpFile, dumpJson);
-    if (*recordCommand) return QuorRunRecord(record, manifest, recordJson);
-    if (*registerCommand) return QuorRunRegister(module, systemRegistry, false);
-    if (*unregisterCommand) return QuorRunRegister(module, systemRegistry, true);
-    if (*importCommand) return QuorRunImport(import);
-    if (*exportCommand) return QuorRunExport(exportArgs);
-  } catch (const CQuorError& e) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "error: %s\n", e.what());
-    return 2;
+    return RunTool(argc, argv);
   } catch (const std::exception& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "error: %s\n", e.what());
     return 2;
+  } catch (...) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "error: unexpected failure\n");
+    return 2;
   }
-  return 2;
 }

@@ -19,6 +19,7 @@
 #include <stop_token>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "QuorInterrupt.h"
 #include "QuorMediaImporter.h"
@@ -367,7 +368,7 @@ class CSampleQueue {
   void Close(std::exception_ptr failure = nullptr) {
     const std::lock_guard lock(m_mutex);
     m_closed = true;
-    if (failure && !m_failure) m_failure = failure;
+    if (failure && !m_failure) m_failure = std::move(failure);
     m_changed.notify_all();
   }
   std::exception_ptr Failure() {

@@ -38,7 +38,7 @@ constexpr bool ValueMatches(VARTYPE vt) noexcept {
     return (vt & VT_ARRAY) != 0;
   } else if constexpr (kIsInterfacePtr<T>) {
     return vt == VT_DISPATCH || vt == VT_UNKNOWN;
-  } else if constexpr (std::is_enum_v<T>) {
+  } else if constexpr (std::is_enum_v<T> || std::is_same_v<T, LONG>) {
     return vt == VT_I4;
   } else if constexpr (std::is_same_v<T, ULONG>) {
     return vt == VT_UI4;
@@ -46,8 +46,6 @@ constexpr bool ValueMatches(VARTYPE vt) noexcept {
     return vt == VT_UI8;
   } else if constexpr (std::is_same_v<T, SHORT>) {  // also VARIANT_BOOL
     return vt == VT_I2 || vt == VT_BOOL;
-  } else if constexpr (std::is_same_v<T, LONG>) {
-    return vt == VT_I4;
   } else {
     return false;
   }
