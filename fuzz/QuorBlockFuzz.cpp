@@ -1,8 +1,8 @@
-// libFuzzer target: arbitrary bytes read as a block of every kind from offset 0, then walked
-// block by block the way the reader recovers a file that was never finalized (each block's type
-// word picks the kind that reads it). Every block read is also re-hashed in memory and asked
-// for its values, so the accessors see whatever a damaged or hostile file can put in a block.
-// The bytes reach the block classes through a real file and the storage's byte reader.
+// libFuzzer target: arbitrary bytes behind a member file signature, read as a block of every
+// kind, then walked with the forward block walker, which skips over broken framing to the next
+// block that reads. Every block read is also re-hashed in memory and asked for its values, so
+// the accessors see whatever a damaged or hostile file can put in a block. The bytes reach the
+// block classes through a real file and the storage's byte reader.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "core/QuorLittleEndian.h"
 #include "format/QuorBlockFactory.h"
 #include "format/QuorFileFinalizationBlock.h"
 #include "format/QuorFileInfoBlock.h"
+#include "format/QuorForwardBlockWalker.h"
 #include "format/QuorIndexBlock.h"
 #include "format/QuorMediaSampleBlock.h"
 #include "format/QuorTrackInfoBlock.h"
@@ -122,35 +122,30 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::FILE* file = std::fopen(g_path.c_str(), "wb");
   if (file == nullptr) abort();
+  const auto signature = QuorFileSignatureBytes();
+  if (std::fwrite(signature.data(), 1, signature.size(), file) != signature.size()) abort();
   if (size != 0 && std::fwrite(data, 1, size, file) != size) abort();
   std::fclose(file);
 
   CQuorFileStorage storage;
   if (FAILED(storage.OpenFileForInspection(g_widePath.c_str()))) abort();
-  CQuorFileStorageReader* reader = storage.GetReader();
 
-  // Every kind reads the bytes at offset 0; the same objects then read the walk, so a second
-  // Read on a used object is exercised too.
-  std::vector<std::unique_ptr<CQuorMediaFileBlock>> blocks;
+  // Every kind reads the bytes after the signature, the first block's place.
   for (const DWORD type : {btFileInfo, btTrackInfo, btIndex, btMediaSample, btFinalization}) {
-    blocks.push_back(QuorNewBlockOfType(type));
-    if (FAILED(storage.Seek(0, 0, soBegin))) abort();
-    if (SUCCEEDED(blocks.back()->Read(reader))) Inspect(*blocks.back());
+    std::unique_ptr<CQuorMediaFileBlock> block = QuorNewBlockOfType(type);
+    if (FAILED(storage.Seek(0, kQuorFileSignatureSize, soBegin))) abort();
+    if (SUCCEEDED(block->Read(storage.GetReader()))) Inspect(*block);
   }
 
-  if (FAILED(storage.Seek(0, 0, soBegin))) abort();
-  for (;;) {
-    ULONGLONG position = 0;
-    BYTE word[4];
-    if (FAILED(storage.GetPosition(0, &position)) || FAILED(reader->Read(word, sizeof word))) {
-      break;
-    }
-    const DWORD type = DecodeU32(word);
-    if (!IsBlockType(type)) break;
-    CQuorMediaFileBlock& block = *blocks[(type >> 8) - 1];
-    if (FAILED(storage.Seek(0, static_cast<LONGLONG>(position), soBegin))) abort();
-    if (FAILED(block.Read(reader))) break;
-    Inspect(block);
-  }
+  // Damage ends no walk; only a failing storage or memory does.
+  QuorForwardWalk walk;
+  const HRESULT hr = CQuorForwardBlockWalker::Walk(
+      storage, 0,
+      [](const QuorWalkedBlock& b) {
+        if (b.block != nullptr) Inspect(*b.block);
+        return S_OK;
+      },
+      &walk);
+  if (FAILED(hr) && hr != E_OUTOFMEMORY) abort();
   return 0;
 }

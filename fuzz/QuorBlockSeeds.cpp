@@ -1,7 +1,7 @@
 // Writes the seed corpus of quor_block_fuzz into the directory named by its argument: one valid
 // block of each kind, and the blocks of a short unfinalized file one after another. Each block
 // goes through a real storage writer; the file signature in front of it is left out, because
-// the fuzz target reads from offset 0.
+// the fuzz target writes one in front of every input.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>

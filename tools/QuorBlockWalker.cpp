@@ -1,13 +1,8 @@
 #include "QuorBlockWalker.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "QuorToolText.h"
-#include "core/QuorLittleEndian.h"
-#include "core/QuorMD5Hash.h"
-#include "format/QuorBlockFactory.h"
 #include "format/QuorFileFinalizationBlock.h"
 #include "format/QuorFileInfoBlock.h"
 #include "format/QuorForwardBlockWalker.h"
@@ -138,15 +133,12 @@ const QuorBlockRecord* QuorBlockWalk::FirstDamaged() const noexcept {
   return nullptr;
 }
 
-CQuorBlockWalker::CQuorBlockWalker() : m_storage(std::make_unique<CQuorFileStorage>()) {}
-CQuorBlockWalker::~CQuorBlockWalker() = default;
-
-QuorBlockWalk CQuorBlockWalker::Walk(const std::string& path) {
-  const std::u16string name = QuorUtf8ToUtf16(path);
-  QuorCheck(m_storage->OpenFileForInspection(name.c_str()), "OpenFileForInspection");
+QuorBlockWalk QuorWalkBlocks(const std::string& path) {
+  CQuorFileStorage storage;
+  QuorCheck(storage.OpenFileForInspection(QuorUtf8ToUtf16(path).c_str()), "OpenFileForInspection");
   QuorBlockWalk walk;
   QuorCheck(CQuorForwardBlockWalker::Walk(
-                *m_storage, 0,
+                storage, 0,
                 [&](const QuorWalkedBlock& b) {
                   QuorBlockRecord record;
                   static_cast<QuorWalkedBlock&>(record) = b;
@@ -157,18 +149,13 @@ QuorBlockWalk CQuorBlockWalker::Walk(const std::string& path) {
                 },
                 &walk.forward),
             "walking " + path);
-  walk.fileSize = walk.forward.fileSize;
-  walk.signatureValid = walk.forward.signatureValid;
-  walk.end = walk.forward.end;
-  walk.endOffset = walk.forward.endOffset;
-  walk.cleanEnd = walk.forward.cleanEnd;
   return walk;
 }
 
 nlohmann::ordered_json QuorToJson(const QuorBlockWalk& walk) {
   nlohmann::ordered_json j;
-  j["file_size"] = walk.fileSize;
-  j["signature_valid"] = walk.signatureValid;
+  j["file_size"] = walk.forward.fileSize;
+  j["signature_valid"] = walk.forward.signatureValid;
   j["blocks"] = nlohmann::ordered_json::array();
   for (const QuorBlockRecord& b : walk.blocks) {
     nlohmann::ordered_json block;
@@ -187,15 +174,16 @@ nlohmann::ordered_json QuorToJson(const QuorBlockWalk& walk) {
     j["skipped"].push_back(
         {{"offset", skip.offset}, {"length", skip.length}, {"reason", skip.reason}});
   }
-  j["end"] = walk.end;
-  j["end_offset"] = walk.endOffset;
-  j["clean_end"] = walk.cleanEnd;
+  j["end"] = walk.forward.end;
+  j["end_offset"] = walk.forward.endOffset;
+  j["clean_end"] = walk.forward.cleanEnd;
   return j;
 }
 
 void QuorPrintWalk(const std::string& path, const QuorBlockWalk& walk) {
   std::printf("%s: %llu bytes, signature %s\n", path.c_str(),
-              static_cast<unsigned long long>(walk.fileSize), walk.signatureValid ? "ok" : "BAD");
+              static_cast<unsigned long long>(walk.forward.fileSize),
+              walk.forward.signatureValid ? "ok" : "BAD");
   std::printf("%10s  %-12s %8s %7s  %-5s  %s\n", "offset", "type", "size", "index", "hash",
               "fields");
   auto skip = walk.forward.skipped.begin();
@@ -220,6 +208,7 @@ void QuorPrintWalk(const std::string& path, const QuorBlockWalk& walk) {
                 QuorBlockTypeName(b.type), static_cast<unsigned>(b.size), index.c_str(),
                 b.hashValid ? "ok" : "BAD", fields.c_str());
   }
-  printSkipsBefore(walk.fileSize + 1);
-  std::printf("%10llu  %s\n", static_cast<unsigned long long>(walk.endOffset), walk.end.c_str());
+  printSkipsBefore(walk.forward.fileSize + 1);
+  std::printf("%10llu  %s\n", static_cast<unsigned long long>(walk.forward.endOffset),
+              walk.forward.end.c_str());
 }

@@ -407,14 +407,13 @@ int QuorRunRegister(const std::string& module, bool system, bool unregister) {
 
 int QuorRunDump(const std::string& memberFile, bool json) {
   QuorRefuseNonRegularFile(memberFile);
-  CQuorBlockWalker walker;
-  const QuorBlockWalk walk = walker.Walk(memberFile);
+  const QuorBlockWalk walk = QuorWalkBlocks(memberFile);
   if (json) {
     PrintJson(QuorToJson(walk));
   } else {
     QuorPrintWalk(memberFile, walk);
   }
-  return walk.cleanEnd && walk.FirstDamaged() == nullptr ? 0 : 1;
+  return walk.forward.cleanEnd && walk.FirstDamaged() == nullptr ? 0 : 1;
 }
 
 int QuorRunRecord(const QuorRecordOptions& options, const std::string& manifest, bool json) {
@@ -524,8 +523,7 @@ std::filesystem::path MakeDamagedCopy(const std::vector<quor::MemberFile>& files
   }
   const std::filesystem::path victim = copies.at(std::min(kDemoDamagedFile, copies.size() - 1));
   *victimPath = victim;
-  CQuorBlockWalker walker;
-  const QuorBlockWalk walk = walker.Walk(victim.string());
+  const QuorBlockWalk walk = QuorWalkBlocks(victim.string());
   std::vector<const QuorBlockRecord*> samples;
   for (const QuorBlockRecord& block : walk.blocks) {
     if (block.type == btMediaSample) samples.push_back(&block);

@@ -30,8 +30,14 @@ HRESULT CQuorFileAuthentication::Check(const BYTE* bytes, const BYTE* digest, bo
     return E_OUTOFMEMORY;
   }
   QUOR_RETURN_IF_FAILED(block->ReadFrom(bytes, digest));
+  return Check(*block, done, visit);
+}
+
+HRESULT CQuorFileAuthentication::Check(CQuorMediaFileBlock& block, bool* done,
+                                       const IndexVisitor& visit) {
+  *done = true;
   DWORD index = 0;
-  QUOR_RETURN_IF_FAILED(block->GetBlockIndex(&index));
+  QUOR_RETURN_IF_FAILED(block.GetBlockIndex(&index));
   if (!m_first) m_first = index;
   if (m_last && index != *m_last + 1) {
     m_message = 10271;
@@ -40,16 +46,16 @@ HRESULT CQuorFileAuthentication::Check(const BYTE* bytes, const BYTE* digest, bo
   }
   m_last = index;
   if (visit) QUOR_RETURN_IF_FAILED(visit(index));
-  if (!block->IsHashValid()) {
+  if (!block.IsHashValid()) {
     m_message = 10273;
     m_argument = static_cast<int>(index);
     return S_OK;
   }
-  if (block->GetBlockType() == btFinalization) {
+  if (block.GetBlockType() == btFinalization) {
     const BYTE* stored = nullptr;
     DWORD length = 0;
     QUOR_RETURN_IF_FAILED(
-        static_cast<CQuorFileFinalizationBlock&>(*block).GetFileHash(&stored, &length));
+        static_cast<CQuorFileFinalizationBlock&>(block).GetFileHash(&stored, &length));
     if (length == kHashSize && m_fileHash.IsSame(stored)) {
       m_authentic = true;
     } else {
@@ -59,7 +65,7 @@ HRESULT CQuorFileAuthentication::Check(const BYTE* bytes, const BYTE* digest, bo
   }
   const BYTE* hash = nullptr;
   DWORD length = 0;
-  QUOR_RETURN_IF_FAILED(block->GetBlockHash(&hash, &length));
+  QUOR_RETURN_IF_FAILED(block.GetBlockHash(&hash, &length));
   QUOR_RETURN_IF_FAILED(m_fileHash.AddData(hash, length));
   *done = false;
   return S_OK;

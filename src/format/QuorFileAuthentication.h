@@ -1,5 +1,6 @@
 // CQuorFileAuthentication: the checks authentication makes over the blocks of one member file,
-// fed in file order as they lie in memory (a CQuorBlockBatch): each block's index must run on by
+// fed in file order, as they lie in memory (a CQuorBlockBatch) or as blocks the forward block
+// walker read: each block's index must run on by
 // one from the block before it, its block hash must hold, and the finalization block's file hash
 // must match the block hashes before it. The first block that fails ends the file's check, as
 // does the finalization block; either way the verdict and the message that tells it are kept.
@@ -42,6 +43,9 @@ class CQuorFileAuthentication {
   // block that does not parse, or the visitor's failure, is returned (the verdict stays "not
   // authentic").
   [[nodiscard]] HRESULT Check(const BYTE* bytes, const BYTE* digest, bool* done,
+                              const IndexVisitor& visit = {});
+  // The same for a block already read (its hash verdict taken), borrowed for the call.
+  [[nodiscard]] HRESULT Check(CQuorMediaFileBlock& block, bool* done,
                               const IndexVisitor& visit = {});
 
   bool IsAuthentic() const noexcept { return m_authentic; }

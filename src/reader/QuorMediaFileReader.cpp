@@ -17,6 +17,7 @@
 #include "format/QuorBlockFactory.h"
 #include "format/QuorFileAuthentication.h"
 #include "format/QuorFormatLayout.h"
+#include "format/QuorForwardBlockWalker.h"
 #include "format/QuorIndexBlock.h"
 #include "format/QuorMediaFileField.h"
 #include "format/QuorTrackInfoBlock.h"
@@ -797,11 +798,6 @@ HRESULT CQuorMediaFileReader::AuthenticateFile(DWORD fileIndex, DWORD& lastBlock
       Frame("CQuorMediaFileReader::AuthenticateFile"), [&](DXL_FunctionLogger& log) -> HRESULT {
         *authentic = false;
         std::scoped_lock lock(m_lock);
-        QUOR_RETURN_IF_FAILED(m_storage.Seek(fileIndex, kFirstBlockOffset, soBegin));
-        // Blocks are read and hashed a batch at a time and checked one by one, in file order.
-        CQuorBlockBatch& batch = m_blockBatch;
-        batch.Clear();
-        std::size_t next = 0;
         CQuorFileAuthentication& check = m_fileCheck;
         QUOR_RETURN_IF_FAILED(check.Start(lastBlockIndex));
         const CQuorFileAuthentication::IndexVisitor progress = [&](DWORD index) -> HRESULT {
@@ -810,18 +806,21 @@ HRESULT CQuorMediaFileReader::AuthenticateFile(DWORD fileIndex, DWORD& lastBlock
           m_authenticationProgress = index * kPercent / totalBlocks;
           return S_OK;
         };
-        for (bool done = false; !done;) {
-          if (m_authenticationActive.load() == 0) return MFS_E_AUTH_CANCELLED;
-          if (next == batch.GetCount()) {
-            QUOR_RETURN_IF_FAILED(batch.GetEnd());  // the block the last batch stopped at
-            QUOR_RETURN_IF_FAILED(batch.Fill(m_storage.GetReader()));
-            next = 0;
-            if (batch.GetCount() == 0) return batch.GetEnd();
-          }
-          QUOR_RETURN_IF_FAILED(
-              check.Check(batch.GetBlock(next), batch.GetDigest(next), &done, progress));
-          ++next;
-        }
+        // The walk ends with the verdict; a block that does not read fails the file.
+        constexpr HRESULT kVerdict = E_ABORT;
+        bool done = false;
+        QuorForwardWalk walk;
+        const HRESULT hr = CQuorForwardBlockWalker::Walk(
+            m_storage, fileIndex,
+            [&](const QuorWalkedBlock& block) -> HRESULT {
+              if (m_authenticationActive.load() == 0) return MFS_E_AUTH_CANCELLED;
+              if (!walk.skipped.empty()) return MFS_E_BAD_FORMAT;
+              QUOR_RETURN_IF_FAILED(check.Check(*block.block, &done, progress));
+              return done ? kVerdict : S_OK;
+            },
+            &walk);
+        if (hr != kVerdict) QUOR_RETURN_IF_FAILED(hr);
+        if (!done) return HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
         if (check.GetMessage() == 10272) {
           log.LogReleaseMessage(Msg(10272));
         } else if (check.GetMessage() != kQuorNoMessage) {

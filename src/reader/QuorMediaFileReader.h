@@ -81,7 +81,8 @@ class CQuorMediaFileReader final : public CQuorDispatchObject<IQuorMediaFileRead
   [[nodiscard]] HRESULT GetNextBlock(DWORD fileIndex, std::unique_ptr<CQuorMediaFileBlock>* block);
   // Walks one file for IsAuthentic: block indexes must follow lastBlockIndex without a gap,
   // every block hash must hold, and the finalization block's file hash must match the block
-  // hashes before it. A failed check is S_OK with *authentic false.
+  // hashes before it (the forward block walker reads them). A failed check is S_OK with
+  // *authentic false; a block that does not read fails.
   [[nodiscard]] HRESULT AuthenticateFile(DWORD fileIndex, DWORD& lastBlockIndex, DWORD totalBlocks,
                                          bool* authentic);
 
@@ -117,8 +118,8 @@ class CQuorMediaFileReader final : public CQuorDispatchObject<IQuorMediaFileRead
   // hash objects are made once, not once per block.
   CQuorMediaSampleBlock m_sampleBlock;
   CQuorIndexBlock m_indexBlock;
-  // The blocks read ahead and hashed together by IsAuthentic and by the open's index chain walk
-  // (kChainRun index blocks at a time), kept for their memory.
+  // The blocks read ahead and hashed together by the open's index chain walk (kChainRun index
+  // blocks at a time) and by recovery, kept for their memory.
   static constexpr std::size_t kChainRun = 64;
   CQuorBlockBatch m_blockBatch;
   CQuorFileAuthentication m_fileCheck;  // IsAuthentic's checks of one file

@@ -10,6 +10,7 @@
 #include "platform/io/QuorFindFile.h"
 #include "platform/io/QuorLastError.h"
 #include "quormediafiles/QuorResultCodes.h"
+#include "storage/QuorMemberFileName.h"
 
 namespace {
 
@@ -315,17 +316,11 @@ HRESULT CQuorFileStorage::FindMediaFilesInLocation(LPCOLESTR name,
         QUOR_RAISE_IF_FAILED(OpenForReading(name, &named), kMsgCannotOpenFile);
         QUOR_RAISE_IF_FAILED(CheckSignature(named), kMsgNotFormat2File);
 
-        const std::u16string_view wideName(name);
-        const std::size_t slash = wideName.rfind(u'/');
-        const std::size_t dot = wideName.rfind(u'.');
-        if (dot == std::u16string_view::npos ||
-            (slash != std::u16string_view::npos && dot < slash)) {
-          Raise(E_INVALIDARG, kMsgNoExtension);
-        }
-        const std::u16string directory(
-            wideName.substr(0, slash == std::u16string_view::npos ? 0 : slash + 1));
+        QuorFileNameParts parts;
+        QUOR_RAISE_IF_FAILED(QuorSplitFileName(name, &parts), kMsgNoExtension);
+        const std::u16string& directory = parts.directory;
         const std::string directoryUtf8 = QuorUtf16ToUtf8(directory);
-        const std::string pattern = directoryUtf8 + "*" + QuorUtf16ToUtf8(wideName.substr(dot));
+        const std::string pattern = directoryUtf8 + "*" + QuorUtf16ToUtf8(parts.extension);
 
         CQuorFindFile search;
         std::string match;

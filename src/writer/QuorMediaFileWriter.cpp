@@ -245,13 +245,11 @@ HRESULT CQuorMediaFileWriter::Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULO
         if (bstrFileName == nullptr) Raise(E_POINTER, 10108);
         if (dwMaxSize < 1 || dwMaxSize > kMaxFileSizeKiB) Raise(E_INVALIDARG, 10188);
         if (dwMaxFiles < 1 || dwMaxFiles > kMaxFilesLimit) Raise(E_INVALIDARG, 10187);
-        QuorFileNameParts parts;
-        const HRESULT splitHr = QuorSplitFileName(
-            std::u16string_view(bstrFileName, SysStringLen(bstrFileName)), &parts);
-        if (splitHr == E_INVALIDARG || (SUCCEEDED(splitHr) && parts.extension == u".")) {
-          Raise(E_INVALIDARG, 10252);
-        }
-        QUOR_RAISE_IF_FAILED(splitHr, 10252);
+        std::u16string fileSetName;
+        QUOR_RAISE_IF_FAILED(
+            QuorMemberFileName(std::u16string_view(bstrFileName, SysStringLen(bstrFileName)), 0,
+                               &fileSetName),
+            10252);
 
         // A writer whose recording has ended records again: its worker has seen stopEvent (or sees
         // it now) and is waited for before the lock is taken, since it may be waiting for the lock.
@@ -287,9 +285,7 @@ HRESULT CQuorMediaFileWriter::Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULO
         m_currentFileName = CQuorBstr::Copy(bstrFileName);
         StartSeals();
 
-        m_directory = std::move(parts.directory);
-        m_baseName = std::move(parts.baseName);
-        m_extension = std::move(parts.extension);
+        m_fileSetName = std::move(fileSetName);
         m_maxFiles = dwMaxFiles;
         m_maxFileSizeKiB = dwMaxSize;
 
@@ -641,12 +637,6 @@ HRESULT CQuorMediaFileWriter::CheckHeadFits(CQuorTrackInfoBlock* extra) {
   return head + kEndReserve <= limit ? S_OK : E_INVALIDARG;
 }
 
-std::u16string CQuorMediaFileWriter::MemberFileName(DWORD index) const {
-  if (index == 0) return m_directory + m_baseName + m_extension;
-  const std::string digits = std::to_string(index);
-  return m_directory + m_baseName + std::u16string(digits.begin(), digits.end()) + m_extension;
-}
-
 void CQuorMediaFileWriter::PersistBlocks(DXL_FunctionLogger& log) {
   const HRESULT hr = m_recordingDurable ? m_storage->Sync() : m_storage->Flush();
   if (FAILED(hr)) log.LogErrorMessage(hr, "Failed to hand written blocks to the system");
@@ -921,13 +911,14 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
         if (writeHr == MFS_E_FILE_FULL && m_currentFileIndex < m_maxFiles - 1) {
           // The next file is created before this one is closed: when its name cannot be had,
           // this file ends the fileset, and the next Write says why.
-          const std::u16string nextName = MemberFileName(m_currentFileIndex + 1);
-          HRESULT createHr = E_OUTOFMEMORY;
-          m_nextStorage.reset(new (std::nothrow) CQuorFileStorage());
-          if (m_nextStorage) {
-            createHr = m_nextStorage->InitializeForWriting(
-                CQuorBstr::Copy(std::u16string_view(nextName)).Get(), m_maxFileSizeKiB,
-                m_overwrite);
+          std::u16string nextName;
+          HRESULT createHr = QuorMemberFileName(m_fileSetName, m_currentFileIndex + 1, &nextName);
+          if (SUCCEEDED(createHr)) {
+            m_nextStorage.reset(new (std::nothrow) CQuorFileStorage());
+            createHr = m_nextStorage ? m_nextStorage->InitializeForWriting(
+                                           CQuorBstr::Copy(std::u16string_view(nextName)).Get(),
+                                           m_maxFileSizeKiB, m_overwrite)
+                                     : E_OUTOFMEMORY;
           }
           if (FAILED(createHr)) {
             m_nextStorage.reset();
@@ -1077,7 +1068,8 @@ HRESULT CQuorMediaFileWriter::InitializeNextFile() {
         m_spareIndexBlock = std::move(m_indexBlock);  // for the next file's entries
         m_finalizationBlock.reset();
         QUOR_RAISE_IF_FAILED(m_fileHash.ReInitialize(), 10268);
-        const std::u16string name = MemberFileName(m_currentFileIndex);
+        std::u16string name;
+        QUOR_RAISE_IF_FAILED(QuorMemberFileName(m_fileSetName, m_currentFileIndex, &name), 10194);
         m_currentFileName = CQuorBstr::Copy(std::u16string_view(name));
         if (!m_currentFileName) Raise(E_OUTOFMEMORY, 10194);
         if (m_nextStorage) {

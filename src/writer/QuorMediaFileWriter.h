@@ -223,8 +223,6 @@ class CQuorMediaFileWriter final
   // Whether the head (signature, file info block, track info blocks) and the end reserve fit
   // under the size limit, extra (a track being added, or null) included; E_INVALIDARG if not.
   [[nodiscard]] HRESULT CheckHeadFits(CQuorTrackInfoBlock* extra);
-  // The name of member file index (0: the name Initialize was given).
-  std::u16string MemberFileName(DWORD index) const;
 
   static DWORD WorkingThreadProc(void* parameter);
   void RunWorker();
@@ -255,9 +253,7 @@ class CQuorMediaFileWriter final
   bool m_overwrite = false;
   std::atomic<bool> m_nextFileStarted{false};
   std::atomic<bool> m_stoppedWhenFull{false};
-  std::u16string m_directory;
-  std::u16string m_baseName;
-  std::u16string m_extension;
+  std::u16string m_fileSetName;  // the name Initialize was given, member file 0's
   DWORD m_maxFiles = 0;
   DWORD m_maxFileSizeKiB = 0;
   DWORD m_currentFileIndex = 0;

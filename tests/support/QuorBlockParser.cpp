@@ -2,16 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <memory>
 #include <stdexcept>
 
-#include "core/QuorLittleEndian.h"
 #include "core/QuorMD5Hash.h"
-#include "format/QuorBlockFactory.h"
 #include "format/QuorFileFinalizationBlock.h"
 #include "format/QuorFileInfoBlock.h"
-#include "format/QuorFormatLayout.h"
+#include "format/QuorForwardBlockWalker.h"
 #include "format/QuorIndexBlock.h"
 #include "format/QuorMediaSampleBlock.h"
 #include "format/QuorTrackInfoBlock.h"
@@ -20,8 +16,7 @@
 namespace {
 
 // Takes what the file keeps in a block that has been read; false when a value is missing.
-bool Collect(CQuorMediaFileBlock& block, ULONGLONG offset, CQuorMD5Hash& fileHash,
-             ParsedFile& file) {
+bool Collect(CQuorMediaFileBlock& block, ULONGLONG offset, ParsedFile& file) {
   if (auto* info = dynamic_cast<CQuorFileInfoBlock*>(&block)) {
     (void)info->GetFileSetIndex(&file.fileSetIndex);  // a single file may leave it out
     file.passwordHash.resize(kQuorMD5DigestSize);
@@ -57,7 +52,6 @@ bool Collect(CQuorMediaFileBlock& block, ULONGLONG offset, CQuorMD5Hash& fileHas
       return false;
     }
     file.finalized = true;
-    file.fileHashValid = fileHash.IsSame(hash);
   }
   return true;
 }
@@ -80,35 +74,28 @@ const ParsedBlock& ParsedFile::Last(DWORD type) const {
 
 ParsedFile ParseFile(const CQuorTempDir& dir, const std::string& name, bool allowTorn) {
   ParsedFile file;
-  const Bytes bytes = dir.ReadBytes(name);
-  file.size = bytes.size();
-  const auto signature = QuorFileSignatureBytes();
   CQuorFileStorage storage;
-  CQuorMD5Hash fileHash;
-  ULONGLONG pos = signature.size();
-  bool ok = bytes.size() >= pos && std::equal(signature.begin(), signature.end(), bytes.begin()) &&
-            SUCCEEDED(storage.OpenFileForInspection(dir.WidePath(name).c_str()));
-  while (ok && pos < bytes.size()) {
-    ParsedBlock parsed{pos + 8 <= bytes.size() ? DecodeU32(&bytes[pos]) : 0, pos};
-    parsed.size = kBlockHeaderSize + (pos + 8 <= bytes.size() ? DecodeU32(&bytes[pos + 4]) : 0);
-    std::unique_ptr<CQuorMediaFileBlock> block = QuorNewBlockOfType(parsed.type);
-    const BYTE* hash = nullptr;
-    DWORD length = 0;
-    ok = block && parsed.size >= kEmptyBlockSize && pos + parsed.size <= bytes.size() &&
-         SUCCEEDED(storage.Seek(0, LONGLONG(pos), soBegin)) &&
-         SUCCEEDED(block->Read(storage.GetReader())) &&
-         SUCCEEDED(block->GetBlockIndex(&parsed.blockIndex)) &&
-         SUCCEEDED(block->GetBlockHash(&hash, &length)) && length == kQuorMD5DigestSize &&
-         Collect(*block, pos, fileHash, file);
-    if (!ok) break;
-    parsed.hashValid = block->IsHashValid();
-    EXPECT_TRUE(parsed.type == btFinalization || SUCCEEDED(fileHash.AddData(hash, length)));
-    file.blocks.push_back(parsed);
-    pos += parsed.size;
-  }
-  if (!ok) {
-    if (!allowTorn) ADD_FAILURE() << name << ": no readable block at offset " << pos;
-    file.torn = true;
+  EXPECT_EQ(storage.OpenFileForInspection(dir.WidePath(name).c_str()), S_OK) << name;
+  // The walk stops at the first block that does not read whole or lacks a value the file keeps.
+  constexpr HRESULT kTorn = E_ABORT;
+  QuorForwardWalk walk;
+  const HRESULT hr = CQuorForwardBlockWalker::Walk(
+      storage, 0,
+      [&](const QuorWalkedBlock& b) {
+        if (!walk.skipped.empty() || !b.blockIndex || !Collect(*b.block, b.offset, file)) {
+          return kTorn;
+        }
+        if (b.fileHashValid) file.fileHashValid = *b.fileHashValid;
+        file.blocks.push_back({b.type, b.offset, b.size, *b.blockIndex, b.hashValid});
+        return S_OK;
+      },
+      &walk);
+  file.size = walk.fileSize;
+  file.torn = hr == kTorn || !walk.signatureValid || walk.endOffset < walk.fileSize;
+  EXPECT_TRUE(hr == S_OK || hr == kTorn) << name << ": walk failed with " << std::hex << hr;
+  if (file.torn && !allowTorn) {
+    ADD_FAILURE() << name << ": no readable block after offset "
+                  << (file.blocks.empty() ? 0 : file.blocks.back().offset);
   }
   return file;
 }

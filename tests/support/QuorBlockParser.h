@@ -1,4 +1,4 @@
-// Reads a member file back block by block with the format's own block classes: where each
+// Reads a member file back block by block with the library's forward block walker: where each
 // block lies, its index and whether its hash holds, the index entries and payloads, and the
 // file info and finalization values. The recording tests check what the writer left; the
 // reading tests find the block they damage.
@@ -38,5 +38,5 @@ struct ParsedFile {
   const ParsedBlock& Last(DWORD type) const;
 };
 
-// Blocks that do not read fail the test unless allowTorn.
+// Blocks that do not read (and a damaged signature) fail the test unless allowTorn.
 ParsedFile ParseFile(const CQuorTempDir& dir, const std::string& name, bool allowTorn = false);
