@@ -212,10 +212,6 @@ TEST_F(QuorMediaFileReaderTest, OpeningASecondFilesetDropsEverythingOfTheFirst) 
   EXPECT_EQ(100u, Got(m_reader.Get(), &IQuorMediaFileReader::GetFirstTimeStamp, 2));
 }
 
-}  // namespace
-
-namespace {
-
 // The open follows an index chain a run of blocks at a time: a chain of 150 blocks in one file
 // crosses two run boundaries, and every sample must still be found, forward and by timestamp.
 TEST_F(QuorMediaFileReaderTest, IndexChainsLongerThanOneReadRunAreLoadedWhole) {

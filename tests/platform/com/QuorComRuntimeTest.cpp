@@ -118,34 +118,4 @@ TEST_F(QuorComRuntimeTest, IntegerArgumentsConvertWhenTheValueFits) {
   }
 }
 
-TEST_F(QuorComRuntimeTest, VariantCopyIsDeepAndClearReleases) {
-  CQuorComPtr<ICounterTest> counter;
-  ASSERT_EQ(CoCreateInstance(CLSID_CounterTest, &counter), S_OK);
-  const LONG live = CQuorClassRegistry::LockCount();
-
-  VARIANT source = Var(VT_BSTR, 0, SysAllocString(u"abc"));
-  VARIANT copy = Var(VT_EMPTY);
-  ASSERT_EQ(VariantCopy(&copy, &source), S_OK);
-  EXPECT_NE(copy.bstrVal, source.bstrVal);
-  EXPECT_EQ(VarBstrCmp(copy.bstrVal, source.bstrVal, 0, 0), VARCMP_EQ);
-
-  // Copying over a string frees it; the reference is counted once more.
-  VARIANT object = Var(VT_UNKNOWN, 0, counter.Get());
-  ASSERT_EQ(VariantCopy(&copy, &object), S_OK);
-  counter.Reset();
-  EXPECT_EQ(CQuorClassRegistry::LockCount(), live);  // still held by the copy
-  EXPECT_EQ(VariantClear(&copy), S_OK);
-  EXPECT_EQ(copy.vt, VT_EMPTY);
-  EXPECT_EQ(CQuorClassRegistry::LockCount(), live - 1);
-
-  VARIANT array = Var(VT_ARRAY | VT_UI1, 0, SafeArrayCreateVector(VT_UI1, 0, 4));
-  ASSERT_EQ(VariantCopy(&copy, &array), S_OK);
-  EXPECT_NE(copy.parray, array.parray);
-  EXPECT_EQ(VariantClear(&copy), S_OK);
-  EXPECT_EQ(VariantClear(&array), S_OK);
-  EXPECT_EQ(VariantClear(&source), S_OK);
-  VARIANT bad = Var(0x0FFF);
-  EXPECT_EQ(VariantClear(&bad), DISP_E_BADVARTYPE);
-}
-
 }  // namespace
