@@ -10,12 +10,18 @@
 //   - no throw: the body's HRESULT. The body logs its own success text through the logger.
 // The frame holds no lock and never throws.
 //
+// A body takes one error path, never both: it raises every failure (Raise, or
+// QUOR_RAISE_IF_FAILED on a helper's [[nodiscard]] HRESULT) and returns only success codes; or,
+// for a quiet method whose failures are ordinary answers to its caller (the end of a file, a
+// cancelled walk, a null argument of a plain getter), it raises nothing and returns them.
+//
 //   HRESULT CQuorMediaFileReader::GetFileNames(SAFEARRAY** ppsaFileNames) {
 //     return QuorMethodFrame(FrameInfo("CQuorMediaFileReader::GetFileNames"),
 //                            [&](DXL_FunctionLogger& log) {
-//       if (!ppsaFileNames) Raise(E_POINTER, 10135);
+//       if (!ppsaFileNames) Raise(E_POINTER, kNullFileNamesOut);
+//       QUOR_RAISE_IF_FAILED(m_storage.GetFileNames(ppsaFileNames), kStorageGetFileNamesFailed);
 //       ...
-//       log.LogDebugMessage(QuorLoadMessage(10137).data(), count, firstName);
+//       QuorLogDebug(log, kReaderGetFileNamesSucceeded, count, firstName);
 //       return S_OK;
 //     });
 //   }
@@ -82,4 +88,17 @@ template <typename Body>
 template <typename Body>
 [[nodiscard]] HRESULT QuorInternalMethodFrame(const QuorFrameInfo& info, Body&& body) noexcept {
   return quor_frame_detail::Run(info, std::forward<Body>(body), false);
+}
+
+// A catalogued message written to a function logger at release or debug level, its arguments
+// checked against the message's placeholders.
+template <typename... Params>
+void QuorLogRelease(DXL_FunctionLogger& log, const QuorMessage<Params...>& message,
+                    std::type_identity_t<Params>... args) noexcept {
+  log.LogReleaseMessage(message.Text(), args...);
+}
+template <typename... Params>
+void QuorLogDebug(DXL_FunctionLogger& log, const QuorMessage<Params...>& message,
+                  std::type_identity_t<Params>... args) noexcept {
+  log.LogDebugMessage(message.Text(), args...);
 }
