@@ -10,10 +10,14 @@
 //   - no throw: the body's HRESULT. The body logs its own success text through the logger.
 // The frame holds no lock and never throws.
 //
-// A body takes one error path, never both: it raises every failure (Raise, or
-// QUOR_RAISE_IF_FAILED on a helper's [[nodiscard]] HRESULT) and returns only success codes; or,
-// for a quiet method whose failures are ordinary answers to its caller (the end of a file, a
-// cancelled walk, a null argument of a plain getter), it raises nothing and returns them.
+// Inside a body a failure takes one of two paths, chosen by what the method promises its caller,
+// never both for one failure:
+//   - a failure the method reports (logged as an error, error information set) is raised:
+//     Raise, or QUOR_RAISE_IF_FAILED on a helper's [[nodiscard]] HRESULT, with its message;
+//   - a code the method hands back unchanged as an answer, without a message or error
+//     information (a track without samples, the end of a track, the last file's failed recovery,
+//     a cancelled walk, a full fileset), is returned, through QUOR_RETURN_IF_FAILED where it
+//     comes from a helper.
 //
 //   HRESULT CQuorMediaFileReader::GetFileNames(SAFEARRAY** ppsaFileNames) {
 //     return QuorMethodFrame(FrameInfo("CQuorMediaFileReader::GetFileNames"),

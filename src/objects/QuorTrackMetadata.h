@@ -9,7 +9,7 @@
 #include "platform/automation/QuorDispatchObject.h"
 #include "quormediafiles/QuorMediaFiles.h"
 
-class CQuorTrackMetadata : public CQuorDispatchObject<IQuorTrackMetadata> {
+class CQuorTrackMetadata final : public CQuorDispatchObject<IQuorTrackMetadata> {
  public:
   CQuorTrackMetadata() noexcept = default;
 

@@ -114,7 +114,6 @@ HRESULT CQuorMediaFileReader::OpenFileSet(BSTR bstrFileName, BSTR bstrPassword) 
       result = OpenMemberFile(name[i], bstrPassword, log);
     }
     QuorLogRelease(log, kReaderOpenFileSetSucceeded, QuorBstrToUtf8(bstrFileName).c_str());
-    QUOR_RAISE_IF_FAILED(result, kQuorNoMessage);
     return result;
   });
 }
@@ -298,7 +297,7 @@ HRESULT CQuorMediaFileReader::ParseBrokenFile(DWORD fileIndex) {
     CQuorFileStorageReader* reader = m_storage.GetReader();
     if (!reader) Raise(E_FAIL, kStorageGetReaderFailed);
     ULONGLONG position = 0;
-    QUOR_RAISE_IF_FAILED(m_storage.GetPosition(fileIndex, &position), kQuorNoMessage);
+    QUOR_RETURN_IF_FAILED(m_storage.GetPosition(fileIndex, &position));
     // What one block means to the walk: index blocks go into the tracks as they are met.
     const auto take = [&](CQuorMediaFileBlock& block) {
       switch (block.GetBlockType()) {
@@ -323,7 +322,7 @@ HRESULT CQuorMediaFileReader::ParseBrokenFile(DWORD fileIndex) {
     std::unique_ptr<CQuorMediaFileBlock> kinds[btFinalization >> 8];
     for (;;) {
       batch.Clear();
-      QUOR_RAISE_IF_FAILED(batch.Fill(reader), kQuorNoMessage);
+      QUOR_RETURN_IF_FAILED(batch.Fill(reader));
       bool whole = SUCCEEDED(batch.GetEnd()) && batch.GetCount() > 0;
       for (std::size_t i = 0; i < batch.GetCount(); ++i) {
         const BYTE* bytes = batch.GetBlock(i);
@@ -336,15 +335,14 @@ HRESULT CQuorMediaFileReader::ParseBrokenFile(DWORD fileIndex) {
         take(*block);
         position += kBlockHeaderSize + DecodeU32(bytes + kBlockSizeWordOffset);
       }
-      QUOR_RAISE_IF_FAILED(m_storage.Seek(fileIndex, static_cast<LONGLONG>(position), soBegin),
-                           kQuorNoMessage);
+      QUOR_RETURN_IF_FAILED(m_storage.Seek(fileIndex, static_cast<LONGLONG>(position), soBegin));
       if (whole) continue;
       std::unique_ptr<CQuorMediaFileBlock> block;
       const HRESULT hr = GetNextBlock(fileIndex, &block);
       if (hr == HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)) return S_OK;
-      QUOR_RAISE_IF_FAILED(hr, kQuorNoMessage);
+      QUOR_RETURN_IF_FAILED(hr);
       take(*block);
-      QUOR_RAISE_IF_FAILED(m_storage.GetPosition(fileIndex, &position), kQuorNoMessage);
+      QUOR_RETURN_IF_FAILED(m_storage.GetPosition(fileIndex, &position));
     }
   });
 }
@@ -387,8 +385,7 @@ HRESULT CQuorMediaFileReader::GetFirstTimeStamp(ULONG dwTrackId, ULONGLONG* pnTi
         std::scoped_lock lock(m_lock);
         CQuorMediaFileTrack& track = FindTrack(dwTrackId);
         QuorLogDebug(log, kReaderGetFirstTimeStampSucceeded, static_cast<int>(dwTrackId));
-        QUOR_RAISE_IF_FAILED(track.GetFirstTimeStamp(pnTime), kQuorNoMessage);
-        return S_OK;
+        return track.GetFirstTimeStamp(pnTime);  // handed back unchanged, without a message
       });
 }
 
@@ -399,8 +396,7 @@ HRESULT CQuorMediaFileReader::GetLastTimeStamp(ULONG dwTrackId, ULONGLONG* pnTim
         std::scoped_lock lock(m_lock);
         CQuorMediaFileTrack& track = FindTrack(dwTrackId);
         QuorLogDebug(log, kReaderGetLastTimeStampSucceeded, static_cast<int>(dwTrackId));
-        QUOR_RAISE_IF_FAILED(track.GetLastTimeStamp(pnTime), kQuorNoMessage);
-        return S_OK;
+        return track.GetLastTimeStamp(pnTime);  // handed back unchanged, without a message
       });
 }
 
@@ -441,8 +437,7 @@ HRESULT CQuorMediaFileReader::MoveTo(ULONG dwTrackId, ULONGLONG nTimestamp,
     }
     QuorLogRelease(log, kReaderMoveToSucceeded, static_cast<int>(dwTrackId),
                    static_cast<unsigned>(nTimestamp & 0xFFFFFFFFu));
-    QUOR_RAISE_IF_FAILED(GetMediaSample(identifier.m_fileIndex, entry, ppiSample), kQuorNoMessage);
-    return S_OK;
+    return GetMediaSample(identifier.m_fileIndex, entry, ppiSample);
   });
 }
 
@@ -493,8 +488,7 @@ HRESULT CQuorMediaFileReader::Step(ULONG dwTrackId, IQuorMediaFileSample** ppiSa
   QUOR_RAISE_IF_FAILED(track.GetCurrentFileIndex(&fileIndex), kQuorNoMessage);
   QuorLogDebug(log, forward ? kReaderMoveNextSucceeded : kReaderMovePreviousSucceeded,
                static_cast<int>(dwTrackId));
-  QUOR_RAISE_IF_FAILED(GetMediaSample(fileIndex, entry, ppiSample), kQuorNoMessage);
-  return S_OK;
+  return GetMediaSample(fileIndex, entry, ppiSample);
 }
 
 HRESULT CQuorMediaFileReader::GetMediaSample(DWORD fileIndex, const CQuorMediaSampleIndex& entry,
@@ -613,10 +607,8 @@ HRESULT CQuorMediaFileReader::GetFileSetMetadata(IQuorFileSetMetadata** ppiMetad
         QUOR_RAISE_IF_FAILED(metadata->SetFileSetComplete(complete),
                              kFileSetMetadataSetCompleteFailed);
         QuorLogDebug(log, kReaderGetFileSetMetadataSucceeded);
-        QUOR_RAISE_IF_FAILED(metadata->QueryInterface(IID_IQuorFileSetMetadata,
-                                                      reinterpret_cast<void**>(ppiMetadata)),
-                             kQuorNoMessage);
-        return S_OK;
+        return metadata->QueryInterface(IID_IQuorFileSetMetadata,
+                                        reinterpret_cast<void**>(ppiMetadata));
       });
 }
 
@@ -643,8 +635,8 @@ CQuorComPtr<IQuorTrackMetadata> QuorTrackMetadataFromBlock(CQuorTrackInfoBlock& 
   QUOR_RAISE_IF_FAILED(metadata->SetTrackId(dwTrackId), kTrackMetadataSetTrackIdFailed);
   DWORD value = 0;
   if (SUCCEEDED(info.GetPairId(&value))) {
-    // The catalogue has no text of its own for the pair id.
-    QUOR_RAISE_IF_FAILED(metadata->SetPairId(value), kQuorNoMessage);
+    // A pair id failure is reported with the source id's text, as the source id's own is.
+    QUOR_RAISE_IF_FAILED(metadata->SetPairId(value), kTrackMetadataSetSourceIdFailed);
   }
   CQuorBstr text;
   QUOR_RAISE_IF_FAILED(info.GetTrackName(text.AddressOf()), kTrackInfoGetNameFailed);
@@ -715,7 +707,7 @@ HRESULT CQuorMediaFileReader::GetTrackMetadata(ULONG dwTrackId, IQuorTrackMetada
 HRESULT CQuorMediaFileReader::IsCompleteFileSet(VARIANT_BOOL* pvbComplete) {
   return QuorMethodFrame(
       Frame("CQuorMediaFileReader::IsCompleteFileSet"), [&](DXL_FunctionLogger& log) -> HRESULT {
-        if (!pvbComplete) Raise(E_POINTER, kQuorNoMessage);
+        if (!pvbComplete) return E_POINTER;
         std::scoped_lock lock(m_lock);
         *pvbComplete = VARIANT_FALSE;
         CQuorSafeArray names;
@@ -821,7 +813,6 @@ HRESULT CQuorMediaFileReader::IsAuthentic(VARIANT_BOOL* pvbAuthentic) {
     }
     m_authenticationProgress = 0;
     m_authenticationActive = 0;
-    QUOR_RAISE_IF_FAILED(hr, kQuorNoMessage);  // a cancelled walk
     return hr;
   });
 }

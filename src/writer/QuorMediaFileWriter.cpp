@@ -976,7 +976,7 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
         } else {
           QuorLogRelease(log, kFileFinalizedWhenFull);
         }
-        Raise(writeHr, kQuorNoMessage);  // the fileset is full: the sample is not written
+        return writeHr;
       });
 }
 
@@ -1139,7 +1139,6 @@ HRESULT CQuorMediaFileWriter::StopRecording() {
                              m_sampleQueue.clear();
                              m_queuedCount = 0;
                            }
-                           QUOR_RAISE_IF_FAILED(hr, kQuorNoMessage);
                            return hr;
                          });
 }

@@ -3,12 +3,7 @@
 
 #include <map>
 
-#include "core/LoggedException.h"
-#include "format/QuorTrackInfoBlock.h"
-#include "objects/QuorTrackMetadata.h"
-#include "platform/com/QuorClassRegistry.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
-#include "reader/QuorMediaFileReader.h"
 #include "reader/QuorTestFileSet.h"
 #include "support/QuorGot.h"
 
@@ -241,31 +236,6 @@ TEST_F(QuorMediaFileReaderTest, IndexChainsLongerThanOneReadRunAreLoadedWhole) {
     ASSERT_EQ(S_OK, m_reader->MoveTo(1, i * 10 + 5, m_sample.AddressOf()));
     EXPECT_EQ(Decode(m_sample.Get()).payload, PatternBytes(1 + i % 7, i));
   }
-}
-
-// Track metadata whose SetPairId fails.
-class CPairIdRefused final : public CQuorTrackMetadata {
- public:
-  HRESULT SetPairId(ULONG) override { return E_FAIL; }
-};
-
-TEST(QuorTrackMetadataFromBlockTest, AFailedPairIdIsNotReportedAsAFailedSourceId) {
-  CQuorTrackInfoBlock block;
-  ASSERT_EQ(block.SetPairId(7), S_OK);
-  ASSERT_EQ(block.SetTrackName(u"t"), S_OK);
-  ASSERT_EQ(block.SetMediaTypes(0x1), S_OK);
-  CQuorClassRegistry& registry = CQuorClassRegistry::Instance();
-  registry.Register({&CLSID_QuorTrackMetadata, &QuorCreateObject<CPairIdRefused>, u"Refused"});
-  std::string message = "not raised";
-  try {
-    (void)QuorTrackMetadataFromBlock(block, 1);
-  } catch (const CLoggedException& e) {
-    EXPECT_EQ(e.Hr(), E_FAIL);
-    message = e.Message();
-  }
-  registry.Register(
-      {&CLSID_QuorTrackMetadata, &QuorCreateObject<CQuorTrackMetadata>, u"QuorTrackMetadata"});
-  EXPECT_EQ(message, "");  // the catalogue has no text for the pair id
 }
 
 }  // namespace
