@@ -127,7 +127,7 @@ void BM_SealCheckWithAuthentication(benchmark::State& state) {
   const CSealedFileSet& set = SealedSet();
   const quor::Reader reader = quor::Reader::open(set.Path());
   CQuorSealKey key;
-  QuorMessageId message = 0;
+  QuorMessage<> message = kQuorNoMessage;
   if (FAILED(key.LoadPublic(set.PublicKey(), &message))) std::abort();
   RunAgainstAuthenticate(state, set, reader, [&] {
     bool good = true;

@@ -138,9 +138,9 @@ void PrintJson(const Json& j) { std::printf("%s\n", j.dump(2).c_str()); }
 // The public key in keyPath (PEM); not loaded when keyPath is empty.
 void LoadKey(const std::string& keyPath, CQuorSealKey* key) {
   if (keyPath.empty()) return;
-  QuorMessageId message = 0;
+  QuorMessage<> message = kQuorNoMessage;
   if (const HRESULT hr = key->LoadPublic(keyPath, &message); FAILED(hr)) {
-    throw CQuorError(hr, "LoadPublic", std::string(QuorLoadMessage(message)));
+    throw CQuorError(hr, "LoadPublic", message.Text());
   }
 }
 

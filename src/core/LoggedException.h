@@ -26,20 +26,18 @@ class CLoggedException : public std::exception {
   std::string m_message;
 };
 
-// Throws a CLoggedException with hr and the catalogue text of messageId formatted with args
-// (ints, unsigned values and const char* only: they are passed to printf). An id without
-// text gives an empty message.
-template <typename... Args>
-[[noreturn]] void Raise(HRESULT hr, QuorMessageId messageId, Args... args) {
-  static_assert(((std::is_arithmetic_v<Args> || std::is_pointer_v<Args>)&&...),
-                "message arguments are printf arguments");
-  std::string message;
+// Throws a CLoggedException with hr and the text of message formatted with args, whose types
+// the message fixes.
+template <typename... Params>
+[[noreturn]] void Raise(HRESULT hr, const QuorMessage<Params...>& message,
+                        std::type_identity_t<Params>... args) {
+  std::string text;
   try {
-    message = QuorFormatMessage(messageId, args...);
+    text = message.Format(args...);
   } catch (...) {
     // Raising never fails for want of a message: the HRESULT still travels.
   }
-  throw CLoggedException(hr, std::move(message));
+  throw CLoggedException(hr, std::move(text));
 }
 
 // Returns the HRESULT of expr from the enclosing function when it is a failure.
@@ -49,9 +47,10 @@ template <typename... Args>
     if (FAILED(quorHr_)) return quorHr_; \
   } while (false)
 
-// Raises the HRESULT of expr with the catalogue message messageId when it is a failure.
-#define QUOR_RAISE_IF_FAILED(expr, messageId)           \
-  do {                                                  \
-    const HRESULT quorHr_ = (expr);                     \
-    if (FAILED(quorHr_)) ::Raise(quorHr_, (messageId)); \
+// Raises the HRESULT of expr with message (one without arguments) when it is a failure: how a
+// method frame's body turns a helper's failure into its own.
+#define QUOR_RAISE_IF_FAILED(expr, message)           \
+  do {                                                \
+    const HRESULT quorHr_ = (expr);                   \
+    if (FAILED(quorHr_)) ::Raise(quorHr_, (message)); \
   } while (false)

@@ -152,7 +152,7 @@ HRESULT CQuorMD5Hash::GetHash(BYTE** buffer, DWORD* length) noexcept {
 }
 
 HRESULT CQuorMD5Hash::GetDigest(BYTE (&digest)[kQuorMD5DigestSize]) noexcept {
-  DXL_FunctionLogger log(QuorMD5HashLogger(), "CQuorMD5Hash::GetHash", this, 0, nullptr,
+  DXL_FunctionLogger log(QuorMD5HashLogger(), "CQuorMD5Hash::GetDigest", this, 0, nullptr,
                          kQuorDefaultLogLevel, m_loggerContext);
   const HRESULT hr = Finish(digest);
   if (FAILED(hr)) log.LogErrorMessage(hr);

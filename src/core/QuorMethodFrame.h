@@ -10,12 +10,22 @@
 //   - no throw: the body's HRESULT. The body logs its own success text through the logger.
 // The frame holds no lock and never throws.
 //
+// Inside a body a failure takes one of two paths, chosen by what the method promises its caller,
+// never both for one failure:
+//   - a failure the method reports (logged as an error, error information set) is raised:
+//     Raise, or QUOR_RAISE_IF_FAILED on a helper's [[nodiscard]] HRESULT, with its message;
+//   - a code the method hands back unchanged as an answer, without a message or error
+//     information (a track without samples, the end of a track, the last file's failed recovery,
+//     a cancelled walk, a full fileset), is returned, through QUOR_RETURN_IF_FAILED where it
+//     comes from a helper.
+//
 //   HRESULT CQuorMediaFileReader::GetFileNames(SAFEARRAY** ppsaFileNames) {
 //     return QuorMethodFrame(FrameInfo("CQuorMediaFileReader::GetFileNames"),
 //                            [&](DXL_FunctionLogger& log) {
-//       if (!ppsaFileNames) Raise(E_POINTER, 10135);
+//       if (!ppsaFileNames) Raise(E_POINTER, kNullFileNamesOut);
+//       QUOR_RAISE_IF_FAILED(m_storage.GetFileNames(ppsaFileNames), kStorageGetFileNamesFailed);
 //       ...
-//       log.LogDebugMessage(QuorLoadMessage(10137).data(), count, firstName);
+//       QuorLogDebug(log, kReaderGetFileNamesSucceeded, count, firstName);
 //       return S_OK;
 //     });
 //   }
@@ -82,4 +92,17 @@ template <typename Body>
 template <typename Body>
 [[nodiscard]] HRESULT QuorInternalMethodFrame(const QuorFrameInfo& info, Body&& body) noexcept {
   return quor_frame_detail::Run(info, std::forward<Body>(body), false);
+}
+
+// A catalogued message written to a function logger at release or debug level, its arguments
+// checked against the message's placeholders.
+template <typename... Params>
+void QuorLogRelease(DXL_FunctionLogger& log, const QuorMessage<Params...>& message,
+                    std::type_identity_t<Params>... args) noexcept {
+  log.LogReleaseMessage(message.Text(), args...);
+}
+template <typename... Params>
+void QuorLogDebug(DXL_FunctionLogger& log, const QuorMessage<Params...>& message,
+                  std::type_identity_t<Params>... args) noexcept {
+  log.LogDebugMessage(message.Text(), args...);
 }

@@ -15,8 +15,7 @@ HRESULT CQuorFileAuthentication::Start(std::optional<DWORD> previousBlockIndex) 
   m_last = previousBlockIndex;
   m_first.reset();
   m_authentic = false;
-  m_message = kQuorNoMessage;
-  m_argument = 0;
+  m_reason.clear();
   return m_fileHash.ReInitialize();
 }
 
@@ -40,15 +39,13 @@ HRESULT CQuorFileAuthentication::Check(CQuorMediaFileBlock& block, bool* done,
   QUOR_RETURN_IF_FAILED(block.GetBlockIndex(&index));
   if (!m_first) m_first = index;
   if (m_last && index != *m_last + 1) {
-    m_message = 10271;
-    m_argument = static_cast<int>(*m_last + 1);
+    m_reason = kAuthBlockIndexNotSequential.Format(static_cast<int>(*m_last + 1));
     return S_OK;
   }
   m_last = index;
   if (visit) QUOR_RETURN_IF_FAILED(visit(index));
   if (!block.IsHashValid()) {
-    m_message = 10273;
-    m_argument = static_cast<int>(index);
+    m_reason = kAuthBlockHashFailed.Format(static_cast<int>(index));
     return S_OK;
   }
   if (block.GetBlockType() == btFinalization) {
@@ -59,7 +56,7 @@ HRESULT CQuorFileAuthentication::Check(CQuorMediaFileBlock& block, bool* done,
     if (length == kHashSize && m_fileHash.IsSame(stored)) {
       m_authentic = true;
     } else {
-      m_message = 10272;
+      m_reason = kAuthFileHashFailed.Text();
     }
     return S_OK;
   }

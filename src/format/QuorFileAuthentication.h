@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "core/QuorMD5Hash.h"
 #include "core/QuorMessageCatalogue.h"
@@ -53,10 +54,10 @@ class CQuorFileAuthentication {
   std::optional<DWORD> GetLastBlockIndex() const noexcept { return m_last; }
   // The index of the file's first block, once one parsed.
   std::optional<DWORD> GetFirstBlockIndex() const noexcept { return m_first; }
-  // Why the file is not authentic, with its argument (the block index expected or failing):
-  // 10271 index sequence, 10273 block hash, 10272 file hash; kQuorNoMessage otherwise.
-  QuorMessageId GetMessage() const noexcept { return m_message; }
-  int GetMessageArgument() const noexcept { return m_argument; }
+  // Why the file is not authentic, as the catalogue's text with the block index expected or
+  // failing: kAuthBlockIndexNotSequential, kAuthBlockHashFailed or kAuthFileHashFailed; empty
+  // otherwise.
+  const std::string& GetReason() const noexcept { return m_reason; }
 
  private:
   std::unique_ptr<CQuorMediaFileBlock> m_kinds[btFinalization >> 8];
@@ -64,6 +65,5 @@ class CQuorFileAuthentication {
   std::optional<DWORD> m_last;
   std::optional<DWORD> m_first;
   bool m_authentic = false;
-  QuorMessageId m_message = kQuorNoMessage;
-  int m_argument = 0;
+  std::string m_reason;
 };

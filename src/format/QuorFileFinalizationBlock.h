@@ -9,8 +9,8 @@ class CQuorFileFinalizationBlock : public CQuorMediaFileBlock {
  public:
   CQuorFileFinalizationBlock() noexcept : CQuorMediaFileBlock(btFinalization) {}
 
-  // Logs duplicated (10246) and unknown (10247) fields; fails only on a block type other than
-  // finalization (E_FAIL).
+  // Logs duplicated (kDuplicatedField) and unknown (kUnknownField) fields; fails only on a block
+  // type other than finalization (E_FAIL).
   [[nodiscard]] HRESULT VerifyBlockFields() override;
 
   // True when bit 0 of the value's first byte is set.

@@ -9,8 +9,8 @@ class CQuorFileInfoBlock : public CQuorMediaFileBlock {
  public:
   CQuorFileInfoBlock() noexcept : CQuorMediaFileBlock(btFileInfo) {}
 
-  // Logs duplicated (10246) and unknown (10247) fields; fails only on a block type other than
-  // file info (E_FAIL).
+  // Logs duplicated (kDuplicatedField) and unknown (kUnknownField) fields; fails only on a block
+  // type other than file info (E_FAIL).
   [[nodiscard]] HRESULT VerifyBlockFields() override;
 
   [[nodiscard]] HRESULT GetFileSetGuid(GUID* guid);

@@ -43,7 +43,7 @@ class CQuorIndexBlock : public CQuorMediaFileBlock {
   // Drops the entries, the entry being assembled and the own fields.
   void ClearFields() override;
   // E_FAIL on another block type or when the previous index offset is missing; logs duplicated
-  // (10246) and unknown (10247) fields.
+  // (kDuplicatedField) and unknown (kUnknownField) fields.
   [[nodiscard]] HRESULT VerifyBlockFields() override;
 
  protected:

@@ -8,6 +8,7 @@
 #include "core/QuorLittleEndian.h"
 #include "core/QuorMD5Hash.h"
 #include "core/QuorMessageCatalogue.h"
+#include "core/QuorMethodFrame.h"
 #include "platform/log/QuorLog.h"
 #include "quormediafiles/QuorResultCodes.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
@@ -294,7 +295,7 @@ HRESULT CQuorMediaFileBlock::BlockFieldWasRead(DWORD tag, DWORD length, const BY
   if (!field) return E_OUTOFMEMORY;
   if (FAILED(field->Set(tag, length, value, false))) {
     ReturnSpare(std::move(field));
-    logger.LogDebugMessage(QuorLoadMessage(kMsgUnknownField).data(), static_cast<int>(tag));
+    QuorLogDebug(logger, kUnknownField, static_cast<int>(tag));
     return S_OK;
   }
   return AppendField(std::move(field));
@@ -591,9 +592,9 @@ DWORD CQuorMediaFileBlock::ReportFields(DXL_FunctionLogger& logger, std::span<co
     std::size_t i = 0;
     while (i < onceTags.size() && onceTags[i] != tag) ++i;
     if (i == onceTags.size()) {
-      logger.LogDebugMessage(QuorLoadMessage(kMsgUnknownField).data(), static_cast<int>(tag));
+      QuorLogDebug(logger, kUnknownField, static_cast<int>(tag));
     } else if ((seen & (1u << i)) != 0) {
-      logger.LogDebugMessage(QuorLoadMessage(kMsgDuplicatedField).data(), static_cast<int>(tag));
+      QuorLogDebug(logger, kDuplicatedField, static_cast<int>(tag));
     } else {
       seen |= 1u << i;
     }

@@ -100,9 +100,6 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
   bool IsPayloadOnly() const noexcept { return m_payloadOnly; }
 
  protected:
-  static constexpr std::uint16_t kMsgDuplicatedField = 10246;  // "...-Tag:%i"
-  static constexpr std::uint16_t kMsgUnknownField = 10247;     // "...-Tag:%i"
-
   // Typed access to single-valued own fields (next = false; setters copy).
   [[nodiscard]] HRESULT GetU32(DWORD tag, DWORD* value);
   [[nodiscard]] HRESULT SetU32(DWORD tag, DWORD value);
@@ -116,8 +113,8 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
   [[nodiscard]] HRESULT SetString(DWORD tag, const OLECHAR* value);
 
   // Logs, at debug level through logger, every own field whose tag is not in onceTags and not
-  // repeatableTag (10247), and every further field of a tag in onceTags (10246). Returns a mask
-  // with bit i set when onceTags[i] was seen.
+  // repeatableTag (kUnknownField), and every further field of a tag in onceTags
+  // (kDuplicatedField). Returns a mask with bit i set when onceTags[i] was seen.
   DWORD ReportFields(DXL_FunctionLogger& logger, std::span<const DWORD> onceTags,
                      DWORD repeatableTag = 0) const;
 

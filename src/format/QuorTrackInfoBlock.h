@@ -12,8 +12,8 @@ class CQuorTrackInfoBlock : public CQuorMediaFileBlock {
  public:
   CQuorTrackInfoBlock() noexcept : CQuorMediaFileBlock(btTrackInfo) {}
 
-  // Logs duplicated (10246) and unknown (10247) fields; filter fields may repeat. Fails only on
-  // a block type other than track info (E_FAIL).
+  // Logs duplicated (kDuplicatedField) and unknown (kUnknownField) fields; filter fields may
+  // repeat. Fails only on a block type other than track info (E_FAIL).
   [[nodiscard]] HRESULT VerifyBlockFields() override;
 
   // Bits kMediaTypeVideo, kMediaTypeAudio.

@@ -508,9 +508,9 @@ std::vector<SealCheck> Reader::verifySeals(const std::string& publicKeyFile,
                                            const ProgressFn& progress, std::stop_token stop) const {
   const FileSetInfo fileSet = info();
   CQuorSealKey key;
-  QuorMessageId message = 0;
+  QuorMessage<> message = kQuorNoMessage;
   if (const HRESULT hr = key.LoadPublic(publicKeyFile, &message); FAILED(hr)) {
-    throw Error(hr, "verifySeals", std::string(QuorLoadMessage(message)));
+    throw Error(hr, "verifySeals", message.Text());
   }
   // The block index chain runs through the files in fileset order; as in IsAuthentic, the first
   // file stands for a fileset whose files declare no position.

@@ -39,8 +39,6 @@ constexpr DWORD kNoBlockIndex = 0xFFFFFFFF;
 constexpr DWORD kDefaultTotalBlocks = 1000;
 constexpr DWORD kPercent = 100;
 
-const char* Msg(QuorMessageId id) noexcept { return QuorLoadMessage(id).data(); }
-
 // A u32 size field read on its own: loaded, tag 2, length 4.
 bool IsSizeField(const CQuorMediaFileField& field) noexcept {
   return field.IsLoaded() && field.GetTag() == kTagBlockSize && field.GetLength() == kU32Size;
@@ -73,7 +71,7 @@ QuorFrameInfo CQuorMediaFileReader::Frame(const char* methodName) const noexcept
 HRESULT CQuorMediaFileReader::FinalConstruct() noexcept {
   return QuorInternalMethodFrame(Frame("CQuorMediaFileReader::FinalConstruct"),
                                  [&](DXL_FunctionLogger& log) {
-                                   log.LogReleaseMessage(Msg(10109));
+                                   QuorLogRelease(log, kReaderCreated);
                                    return S_OK;
                                  });
 }
@@ -96,18 +94,19 @@ HRESULT CQuorMediaFileReader::Cleanup() {
 
 HRESULT CQuorMediaFileReader::OpenFileSet(BSTR bstrFileName, BSTR bstrPassword) {
   return QuorMethodFrame(Frame("CQuorMediaFileReader::OpenFileSet"), [&](DXL_FunctionLogger& log) {
-    if (!bstrFileName) Raise(E_POINTER, 10108);
+    if (!bstrFileName) Raise(E_POINTER, kNullFileName);
     std::scoped_lock lock(m_lock);
-    QUOR_RAISE_IF_FAILED(Cleanup(), 10101);
-    QUOR_RAISE_IF_FAILED(m_storage.InitializeForReading(bstrFileName), 10102);
-    if (!m_storage.GetReader()) Raise(E_FAIL, 10103);
+    QUOR_RAISE_IF_FAILED(Cleanup(), kCleanupFailed);
+    QUOR_RAISE_IF_FAILED(m_storage.InitializeForReading(bstrFileName),
+                         kStorageInitializeForReadingFailed);
+    if (!m_storage.GetReader()) Raise(E_FAIL, kStorageGetReaderFailed);
     try {
       m_fileInfoBlock = std::make_unique<CQuorFileInfoBlock>();
     } catch (const std::bad_alloc&) {
-      Raise(E_OUTOFMEMORY, 10104);
+      Raise(E_OUTOFMEMORY, kNewFileInfoBlockFailed);
     }
     CQuorSafeArray names;
-    QUOR_RAISE_IF_FAILED(m_storage.GetFileNames(names.AddressOf()), 10105);
+    QUOR_RAISE_IF_FAILED(m_storage.GetFileNames(names.AddressOf()), kStorageGetFileNamesFailed);
 
     // Only the recovery of the last file of the list decides the result.
     HRESULT result = S_OK;
@@ -115,7 +114,7 @@ HRESULT CQuorMediaFileReader::OpenFileSet(BSTR bstrFileName, BSTR bstrPassword) 
     for (ULONG i = 0; i < names.Count(); ++i) {
       result = OpenMemberFile(name[i], bstrPassword, log);
     }
-    log.LogReleaseMessage(Msg(10121), QuorBstrToUtf8(bstrFileName).c_str());
+    QuorLogRelease(log, kReaderOpenFileSetSucceeded, QuorBstrToUtf8(bstrFileName).c_str());
     return result;
   });
 }
@@ -124,10 +123,11 @@ HRESULT CQuorMediaFileReader::OpenMemberFile(BSTR fileName, BSTR password,
                                              DXL_FunctionLogger& log) {
   CQuorFileStorageReader* reader = m_storage.GetReader();
   DWORD fileIndex = 0;
-  QUOR_RAISE_IF_FAILED(m_storage.GetFileIndex(fileName, &fileIndex), 10106);
+  QUOR_RAISE_IF_FAILED(m_storage.GetFileIndex(fileName, &fileIndex), kStorageGetFileIndexFailed);
   m_fileStatus.At(fileIndex) = 0;
-  QUOR_RAISE_IF_FAILED(m_storage.Seek(fileIndex, kFirstBlockOffset, soBegin), 10107);
-  QUOR_RAISE_IF_FAILED(m_fileInfoBlock->Read(reader), 10110);
+  QUOR_RAISE_IF_FAILED(m_storage.Seek(fileIndex, kFirstBlockOffset, soBegin),
+                       kStorageSeekToBlockStartFailed);
+  QUOR_RAISE_IF_FAILED(m_fileInfoBlock->Read(reader), kFileSetInfoReadFailed);
 
   // Files without a password hash open with any password; one that has one must match.
   BYTE storedHash[kHashSize];
@@ -139,11 +139,11 @@ HRESULT CQuorMediaFileReader::OpenMemberFile(BSTR fileName, BSTR password,
       hr = MFS_E_BAD_PASSWORD;
     } else {
       CQuorMD5Hash passwordHash;
-      QUOR_RAISE_IF_FAILED(passwordHash.AddString(password), 10111);
+      QUOR_RAISE_IF_FAILED(passwordHash.AddString(password), kPasswordHashAddStringFailed);
       if (!passwordHash.IsSame(storedHash)) hr = MFS_E_BAD_PASSWORD;
     }
   }
-  QUOR_RAISE_IF_FAILED(hr, 10112);
+  QUOR_RAISE_IF_FAILED(hr, kPasswordHashInvalid);
 
   DWORD filesetIndex = 0;
   if (SUCCEEDED(m_fileInfoBlock->GetFileSetIndex(&filesetIndex))) {
@@ -157,27 +157,27 @@ HRESULT CQuorMediaFileReader::OpenMemberFile(BSTR fileName, BSTR password,
     try {
       track = std::make_unique<CQuorMediaFileTrack>();
     } catch (const std::bad_alloc&) {
-      Raise(E_OUTOFMEMORY, 10113);
+      Raise(E_OUTOFMEMORY, kNewMediaFileTrackFailed);
     }
     CQuorTrackInfoBlock& info = track->GetTrackInfo();
     DWORD trackId = 0;
     DWORD trackFlags = 0;
-    QuorMessageId failure = kQuorNoMessage;
+    const QuorMessage<std::uint32_t>* failure = nullptr;
     if (FAILED(hr = info.Read(reader))) {
-      failure = 10114;
+      failure = &kTrackInfoReadFailed;
     } else if (FAILED(hr = info.GetTrackId(&trackId))) {
-      failure = 10116;
+      failure = &kTrackInfoReadIdFailed;
     } else if (FAILED(hr = info.GetTrackFlags(&trackFlags))) {
-      failure = 10115;
+      failure = &kTrackInfoReadFlagsFailed;
     }
-    if (failure != kQuorNoMessage) {
-      log.LogDebugMessage(Msg(failure), static_cast<unsigned>(hr));
+    if (failure != nullptr) {
+      QuorLogDebug(log, *failure, static_cast<std::uint32_t>(hr));
       m_fileStatus.SetBits(fileIndex, kFileStatusTrackInfoFailed);
-      log.LogDebugMessage(Msg(10266));
+      QuorLogDebug(log, kTrackInfoReadAborted);
       return S_OK;
     }
     hr = m_tracks.SaveTrack(trackId, std::move(track));
-    if (FAILED(hr)) log.LogDebugMessage(Msg(10117), static_cast<unsigned>(hr));
+    if (FAILED(hr)) QuorLogDebug(log, kTracksMapSaveTrackFailed, static_cast<unsigned>(hr));
     if (trackFlags & kTrackFlagLastTrackInfo) break;
   }
 
@@ -190,7 +190,8 @@ HRESULT CQuorMediaFileReader::OpenMemberFile(BSTR fileName, BSTR password,
 
   m_fileStatus.SetBits(fileIndex, kFileStatusFinalized);
   bool lastFile = false;
-  QUOR_RAISE_IF_FAILED(finalization.GetLastFileFlag(&lastFile), 10125);
+  QUOR_RAISE_IF_FAILED(finalization.GetLastFileFlag(&lastFile),
+                       kFinalizationReadLastFileFlagFailed);
   if (lastFile) m_fileStatus.SetBits(fileIndex, kFileStatusLastFile);
   LoadIndexChain(fileIndex, finalization);
   return S_OK;
@@ -205,10 +206,10 @@ void CQuorMediaFileReader::LoadIndexChain(DWORD fileIndex,
   QUOR_RAISE_IF_FAILED(
       m_storage.Seek(fileIndex, -(finalizationStart + static_cast<LONGLONG>(kBlockTrailerSize)),
                      soEnd),
-      10126);
+      kStorageMoveToLastIndexSizeFailed);
   CQuorMediaFileField sizeField;
-  QUOR_RAISE_IF_FAILED(sizeField.Read(reader), 10127);
-  if (!IsSizeField(sizeField)) Raise(MFS_E_BAD_FORMAT, 10128);
+  QUOR_RAISE_IF_FAILED(sizeField.Read(reader), kLastIndexSizeReadFailed);
+  if (!IsSizeField(sizeField)) Raise(MFS_E_BAD_FORMAT, kIndexSizeFormatBad);
   const LONGLONG lastIndexSize = DecodeU32(sizeField.GetValue());
   // From behind the size field, back over it and the rest of the block to its first byte.
   const LONGLONG hashFieldSize = static_cast<LONGLONG>(kBlockHashFieldSize);
@@ -216,9 +217,9 @@ void CQuorMediaFileReader::LoadIndexChain(DWORD fileIndex,
       m_storage.Seek(fileIndex,
                      hashFieldSize - (lastIndexSize + static_cast<LONGLONG>(kBlockHeaderSize)),
                      soCurrent),
-      10129);
+      kStorageMoveToIndexBlockFailed);
   ULONGLONG position = 0;
-  QUOR_RAISE_IF_FAILED(m_storage.GetPosition(fileIndex, &position), 10130);
+  QUOR_RAISE_IF_FAILED(m_storage.GetPosition(fileIndex, &position), kStorageGetIndexPositionFailed);
 
   // The chain is followed a run of blocks at a time: each block is read into the batch and
   // parsed for the offset of the one before it, the run is hashed side by side, and its blocks
@@ -231,7 +232,7 @@ void CQuorMediaFileReader::LoadIndexChain(DWORD fileIndex,
     std::size_t count = 0;
     bool chainEnds = false;  // what was added so far stays
     HRESULT failure = S_OK;
-    QuorMessageId failureMessage = kQuorNoMessage;
+    const QuorMessage<>* failureMessage = &kQuorNoMessage;
     while (count < kChainRun && !chainEnds && SUCCEEDED(failure)) {
       CQuorIndexBlock& block = m_chainBlocks[count];
       if (FAILED(batch.Append(reader)) || FAILED(block.ReadFrom(batch.GetBlock(count), nullptr))) {
@@ -241,17 +242,17 @@ void CQuorMediaFileReader::LoadIndexChain(DWORD fileIndex,
       positions[count++] = position;
       ULONGLONG previous = 0;
       if (FAILED(failure = block.GetOffsetToPreviousIndex(&previous))) {
-        failureMessage = 10133;
+        failureMessage = &kIndexOffsetToPreviousFailed;
       } else if (previous == 0) {
         chainEnds = true;
       } else if (previous >= position) {
         // The chain runs backwards through the file; an offset that does not would never end,
         // and would meet a block it has added already, which the tracks refuse.
         failure = E_FAIL;
-        failureMessage = 10132;
+        failureMessage = &kTracksMapAddIndexFailed;
       } else if (FAILED(failure =
                             m_storage.Seek(fileIndex, static_cast<LONGLONG>(previous), soBegin))) {
-        failureMessage = 10134;
+        failureMessage = &kStorageMoveToPreviousIndexFailed;
       }
       position = previous;
     }
@@ -259,9 +260,9 @@ void CQuorMediaFileReader::LoadIndexChain(DWORD fileIndex,
     for (std::size_t i = 0; i < count; ++i) {
       m_chainBlocks[i].CheckDigest(hashed ? batch.GetDigest(i) : nullptr);
       QUOR_RAISE_IF_FAILED(m_tracks.AddIndexToTracks(m_chainBlocks[i], fileIndex, positions[i]),
-                           10132);
+                           kTracksMapAddIndexFailed);
     }
-    QUOR_RAISE_IF_FAILED(failure, failureMessage);
+    QUOR_RAISE_IF_FAILED(failure, *failureMessage);
     if (chainEnds) return;
   }
 }
@@ -272,14 +273,16 @@ HRESULT CQuorMediaFileReader::ReadFinalizationBlock(DWORD fileIndex,
     std::scoped_lock lock(m_lock);
     CQuorFileStorageReader* reader = m_storage.GetReader();
     QUOR_RAISE_IF_FAILED(
-        m_storage.Seek(fileIndex, -static_cast<LONGLONG>(kSizeFieldFromEnd), soEnd), 10119);
+        m_storage.Seek(fileIndex, -static_cast<LONGLONG>(kSizeFieldFromEnd), soEnd),
+        kStorageMoveToFinalizationSizeFailed);
     CQuorMediaFileField sizeField;
-    QUOR_RAISE_IF_FAILED(sizeField.Read(reader), 10120);
-    if (!IsSizeField(sizeField)) Raise(MFS_E_BAD_FORMAT, 10122);
+    QUOR_RAISE_IF_FAILED(sizeField.Read(reader), kFinalizationSizeReadFailed);
+    if (!IsSizeField(sizeField)) Raise(MFS_E_BAD_FORMAT, kFinalizationSizeFormatBad);
     const LONGLONG size = DecodeU32(sizeField.GetValue());
     QUOR_RAISE_IF_FAILED(
-        m_storage.Seek(fileIndex, -(size + static_cast<LONGLONG>(kBlockHeaderSize)), soEnd), 10123);
-    if (FAILED(block.Read(reader))) Raise(MFS_E_WRONG_STATE, 10124);
+        m_storage.Seek(fileIndex, -(size + static_cast<LONGLONG>(kBlockHeaderSize)), soEnd),
+        kStorageMoveToFinalizationFailed);
+    if (FAILED(block.Read(reader))) Raise(MFS_E_WRONG_STATE, kFinalizationReadFailed);
     return S_OK;
   });
 }
@@ -290,9 +293,10 @@ HRESULT CQuorMediaFileReader::ReadFinalizationBlock(DWORD fileIndex,
 HRESULT CQuorMediaFileReader::ParseBrokenFile(DWORD fileIndex) {
   return QuorInternalMethodFrame(Frame("CQuorMediaFileReader::ParseBrokenFile"), [&] {
     std::scoped_lock lock(m_lock);
-    QUOR_RAISE_IF_FAILED(m_storage.Seek(fileIndex, kFirstBlockOffset, soBegin), 10107);
+    QUOR_RAISE_IF_FAILED(m_storage.Seek(fileIndex, kFirstBlockOffset, soBegin),
+                         kStorageSeekToBlockStartFailed);
     CQuorFileStorageReader* reader = m_storage.GetReader();
-    if (!reader) Raise(E_FAIL, 10103);
+    if (!reader) Raise(E_FAIL, kStorageGetReaderFailed);
     ULONGLONG position = 0;
     QUOR_RETURN_IF_FAILED(m_storage.GetPosition(fileIndex, &position));
     // What one block means to the walk: index blocks go into the tracks as they are met.
@@ -301,12 +305,12 @@ HRESULT CQuorMediaFileReader::ParseBrokenFile(DWORD fileIndex) {
         case btIndex:
           QUOR_RAISE_IF_FAILED(
               m_tracks.AddIndexToTracks(static_cast<CQuorIndexBlock&>(block), fileIndex, position),
-              10132);
+              kTracksMapAddIndexFailed);
           break;
         case btFinalization:
           // A finalization block that could not be found from the end: the file's tail is
           // damaged, and what follows the index blocks met so far cannot be trusted.
-          Raise(MFS_E_BAD_FORMAT, 10185);
+          Raise(MFS_E_BAD_FORMAT, kBrokenFileNoIndexBlocks);
         default:
           break;
       }
@@ -371,47 +375,49 @@ HRESULT CQuorMediaFileReader::GetNextBlock(DWORD fileIndex,
 
 CQuorMediaFileTrack& CQuorMediaFileReader::FindTrack(ULONG dwTrackId) {
   CQuorMediaFileTrack* track = m_tracks.Find(dwTrackId);
-  if (!track) Raise(E_INVALIDARG, 10150);
+  if (!track) Raise(E_INVALIDARG, kTrackNotInMap);
   return *track;
 }
 
 HRESULT CQuorMediaFileReader::GetFirstTimeStamp(ULONG dwTrackId, ULONGLONG* pnTime) {
-  return QuorMethodFrame(Frame("CQuorMediaFileReader::GetFirstTimeStamp"),
-                         [&](DXL_FunctionLogger& log) {
-                           if (!pnTime) Raise(E_POINTER, 10165);
-                           std::scoped_lock lock(m_lock);
-                           CQuorMediaFileTrack& track = FindTrack(dwTrackId);
-                           log.LogDebugMessage(Msg(10166), static_cast<int>(dwTrackId));
-                           return track.GetFirstTimeStamp(pnTime);
-                         });
+  return QuorMethodFrame(
+      Frame("CQuorMediaFileReader::GetFirstTimeStamp"), [&](DXL_FunctionLogger& log) {
+        if (!pnTime) Raise(E_POINTER, kNullTimeOut);
+        std::scoped_lock lock(m_lock);
+        CQuorMediaFileTrack& track = FindTrack(dwTrackId);
+        QuorLogDebug(log, kReaderGetFirstTimeStampSucceeded, static_cast<int>(dwTrackId));
+        return track.GetFirstTimeStamp(pnTime);  // handed back unchanged, without a message
+      });
 }
 
 HRESULT CQuorMediaFileReader::GetLastTimeStamp(ULONG dwTrackId, ULONGLONG* pnTime) {
-  return QuorMethodFrame(Frame("CQuorMediaFileReader::GetLastTimeStamp"),
-                         [&](DXL_FunctionLogger& log) {
-                           if (!pnTime) Raise(E_POINTER, 10165);
-                           std::scoped_lock lock(m_lock);
-                           CQuorMediaFileTrack& track = FindTrack(dwTrackId);
-                           log.LogDebugMessage(Msg(10169), static_cast<int>(dwTrackId));
-                           return track.GetLastTimeStamp(pnTime);
-                         });
+  return QuorMethodFrame(
+      Frame("CQuorMediaFileReader::GetLastTimeStamp"), [&](DXL_FunctionLogger& log) {
+        if (!pnTime) Raise(E_POINTER, kNullTimeOut);
+        std::scoped_lock lock(m_lock);
+        CQuorMediaFileTrack& track = FindTrack(dwTrackId);
+        QuorLogDebug(log, kReaderGetLastTimeStampSucceeded, static_cast<int>(dwTrackId));
+        return track.GetLastTimeStamp(pnTime);  // handed back unchanged, without a message
+      });
 }
 
 const std::vector<CQuorMediaSampleIndex>& CQuorMediaFileReader::ReadTrackEntries(
-    ULONG dwTrackId, const CQuorIndexBlockIdentifier& identifier, QuorMessageId seekMessage) {
+    ULONG dwTrackId, const CQuorIndexBlockIdentifier& identifier,
+    const QuorMessage<>& seekMessage) {
   QUOR_RAISE_IF_FAILED(
       m_storage.Seek(identifier.m_fileIndex, static_cast<LONGLONG>(identifier.m_position), soBegin),
       seekMessage);
-  QUOR_RAISE_IF_FAILED(m_indexBlock.Read(m_storage.GetReader()), 10168);
+  QUOR_RAISE_IF_FAILED(m_indexBlock.Read(m_storage.GetReader()), kIndexBlockReadFailed);
   const std::vector<CQuorMediaSampleIndex>* entries = m_indexBlock.FindIndexes(dwTrackId);
-  if (entries == nullptr) Raise(E_INVALIDARG, 10171);  // the block lists no sample of the track
+  if (entries == nullptr)
+    Raise(E_INVALIDARG, kIndexBlockGetIndexesFailed);  // the block lists no sample of the track
   return *entries;
 }
 
 HRESULT CQuorMediaFileReader::MoveTo(ULONG dwTrackId, ULONGLONG nTimestamp,
                                      IQuorMediaFileSample** ppiSample) {
   return QuorMethodFrame(Frame("CQuorMediaFileReader::MoveTo"), [&](DXL_FunctionLogger& log) {
-    if (!ppiSample) Raise(E_POINTER, 10170);
+    if (!ppiSample) Raise(E_POINTER, kNullSampleOut);
     std::scoped_lock lock(m_lock);
     *ppiSample = nullptr;
     CQuorMediaFileTrack& track = FindTrack(dwTrackId);
@@ -419,16 +425,19 @@ HRESULT CQuorMediaFileReader::MoveTo(ULONG dwTrackId, ULONGLONG nTimestamp,
     CQuorMediaSampleIndex entry;
     const CQuorMediaFileTrack::Cursor before = track.SaveCursor();
     try {
-      QUOR_RAISE_IF_FAILED(track.GetIndexBlockIdentifier(nTimestamp, &identifier), 10167);
+      QUOR_RAISE_IF_FAILED(track.GetIndexBlockIdentifier(nTimestamp, &identifier),
+                           kTracksMapGetIndexBlockIdentifierFailed);
       QUOR_RAISE_IF_FAILED(
-          track.GetSampleIndex(nTimestamp, ReadTrackEntries(dwTrackId, identifier, 10107), &entry),
-          10172);
+          track.GetSampleIndex(
+              nTimestamp, ReadTrackEntries(dwTrackId, identifier, kStorageSeekToBlockStartFailed),
+              &entry),
+          kTracksMapGetSampleIndexFailed);
     } catch (...) {
       track.RestoreCursor(before);
       throw;
     }
-    log.LogReleaseMessage(Msg(10173), static_cast<int>(dwTrackId),
-                          static_cast<unsigned>(nTimestamp & 0xFFFFFFFFu));
+    QuorLogRelease(log, kReaderMoveToSucceeded, static_cast<int>(dwTrackId),
+                   static_cast<unsigned>(nTimestamp & 0xFFFFFFFFu));
     return GetMediaSample(identifier.m_fileIndex, entry, ppiSample);
   });
 }
@@ -447,7 +456,7 @@ HRESULT CQuorMediaFileReader::MovePrevious(ULONG dwTrackId, IQuorMediaFileSample
 
 HRESULT CQuorMediaFileReader::Step(ULONG dwTrackId, IQuorMediaFileSample** ppiSample, bool forward,
                                    DXL_FunctionLogger& log) {
-  if (!ppiSample) Raise(E_POINTER, 10170);
+  if (!ppiSample) Raise(E_POINTER, kNullSampleOut);
   std::scoped_lock lock(m_lock);
   *ppiSample = nullptr;
   CQuorMediaFileTrack& track = FindTrack(dwTrackId);
@@ -461,21 +470,25 @@ HRESULT CQuorMediaFileReader::Step(ULONG dwTrackId, IQuorMediaFileSample** ppiSa
     try {
       hr =
           forward ? track.GetNextIdentifier(&identifier) : track.GetPreviousIdentifier(&identifier);
-      QUOR_RAISE_IF_FAILED(hr, forward ? 10175 : 10179);
+      QUOR_RAISE_IF_FAILED(
+          hr, forward ? kTracksMapGetNextIdentifierFailed : kTracksMapGetPreviousIdentifierFailed);
       const std::vector<CQuorMediaSampleIndex>& entries =
-          ReadTrackEntries(dwTrackId, identifier, 10129);
+          ReadTrackEntries(dwTrackId, identifier, kStorageMoveToIndexBlockFailed);
       const ULONGLONG timestamp = (forward ? entries.front() : entries.back()).m_timestamp;
-      QUOR_RAISE_IF_FAILED(track.GetSampleIndex(timestamp, entries, &entry), 10176);
+      QUOR_RAISE_IF_FAILED(track.GetSampleIndex(timestamp, entries, &entry),
+                           kTracksMapGetMediaSampleIndexFailed);
     } catch (...) {
       track.RestoreCursor(before);
       throw;
     }
   } else {
-    QUOR_RAISE_IF_FAILED(hr, forward ? 10174 : 10178);
+    QUOR_RAISE_IF_FAILED(
+        hr, forward ? kTracksMapGetNextSampleIndexFailed : kTracksMapGetPreviousSampleIndexFailed);
   }
   DWORD fileIndex = 0;
   QUOR_RAISE_IF_FAILED(track.GetCurrentFileIndex(&fileIndex), kQuorNoMessage);
-  log.LogDebugMessage(Msg(forward ? 10177 : 10180), static_cast<int>(dwTrackId));
+  QuorLogDebug(log, forward ? kReaderMoveNextSucceeded : kReaderMovePreviousSucceeded,
+               static_cast<int>(dwTrackId));
   return GetMediaSample(fileIndex, entry, ppiSample);
 }
 
@@ -518,15 +531,15 @@ HRESULT CQuorMediaFileReader::GetMediaSample(DWORD fileIndex, const CQuorMediaSa
 
 HRESULT CQuorMediaFileReader::GetFileNames(SAFEARRAY** ppsaFileNames) {
   return QuorMethodFrame(Frame("CQuorMediaFileReader::GetFileNames"), [&](DXL_FunctionLogger& log) {
-    if (!ppsaFileNames) Raise(E_POINTER, 10135);
+    if (!ppsaFileNames) Raise(E_POINTER, kNullFileNamesOut);
     std::scoped_lock lock(m_lock);
     *ppsaFileNames = nullptr;  // the storage frees what it finds there
     const HRESULT hr = m_storage.GetFileNames(ppsaFileNames);
-    QUOR_RAISE_IF_FAILED(hr, 10136);
+    QUOR_RAISE_IF_FAILED(hr, kStorageGetFileNamesMethodFailed);
     SAFEARRAY* names = *ppsaFileNames;
     const ULONG count = names ? names->rgsabound[0].cElements : 0;
     const std::string first = count ? QuorBstrToUtf8(static_cast<BSTR*>(names->pvData)[0]) : "";
-    log.LogDebugMessage(Msg(10137), static_cast<int>(count), first.c_str());
+    QuorLogDebug(log, kReaderGetFileNamesSucceeded, static_cast<int>(count), first.c_str());
     return hr;
   });
 }
@@ -534,23 +547,25 @@ HRESULT CQuorMediaFileReader::GetFileNames(SAFEARRAY** ppsaFileNames) {
 HRESULT CQuorMediaFileReader::GetFileStatus(BSTR bstrFileName, IQuorMediaFileStatus** ppiStatus) {
   return QuorMethodFrame(
       Frame("CQuorMediaFileReader::GetFileStatus"), [&](DXL_FunctionLogger& log) {
-        if (!bstrFileName || !ppiStatus) Raise(E_POINTER, 10108);
+        if (!bstrFileName || !ppiStatus) Raise(E_POINTER, kNullFileName);
         std::scoped_lock lock(m_lock);
         *ppiStatus = nullptr;
         DWORD fileIndex = 0;
-        QUOR_RAISE_IF_FAILED(m_storage.GetFileIndex(bstrFileName, &fileIndex), 10106);
+        QUOR_RAISE_IF_FAILED(m_storage.GetFileIndex(bstrFileName, &fileIndex),
+                             kStorageGetFileIndexFailed);
         DWORD flags = 0;
-        if (!m_fileStatus.Find(fileIndex, &flags)) Raise(MFS_E_NO_VALUE, 10138);
+        if (!m_fileStatus.Find(fileIndex, &flags)) Raise(MFS_E_NO_VALUE, kFileStatusNotFound);
         const auto found = m_filesetIndexes.find(fileIndex);
         const DWORD filesetIndex =
             found == m_filesetIndexes.end() ? kNoFileSetIndex : found->second;
 
         CQuorComPtr<IQuorMediaFileStatus> status;
-        QUOR_RAISE_IF_FAILED(CreateValueObject(CLSID_QuorMediaFileStatus, &status), 10139);
-        QUOR_RAISE_IF_FAILED(status->SetStatusFlags(flags), 10141);
-        QUOR_RAISE_IF_FAILED(status->SetFileIndex(filesetIndex), 10140);
+        QUOR_RAISE_IF_FAILED(CreateValueObject(CLSID_QuorMediaFileStatus, &status),
+                             kCreateFileStatusFailed);
+        QUOR_RAISE_IF_FAILED(status->SetStatusFlags(flags), kFileStatusSetStatusFlagsFailed);
+        QUOR_RAISE_IF_FAILED(status->SetFileIndex(filesetIndex), kFileStatusSetFileIndexFailed);
         *ppiStatus = status.Detach();
-        log.LogDebugMessage(Msg(10142), QuorBstrToUtf8(bstrFileName).c_str());
+        QuorLogDebug(log, kReaderGetFileStatusSucceeded, QuorBstrToUtf8(bstrFileName).c_str());
         return S_OK;
       });
 }
@@ -558,36 +573,41 @@ HRESULT CQuorMediaFileReader::GetFileStatus(BSTR bstrFileName, IQuorMediaFileSta
 HRESULT CQuorMediaFileReader::GetFileSetMetadata(IQuorFileSetMetadata** ppiMetadata) {
   return QuorMethodFrame(
       Frame("CQuorMediaFileReader::GetFileSetMetadata"), [&](DXL_FunctionLogger& log) {
-        if (!ppiMetadata) Raise(E_POINTER, 10143);
+        if (!ppiMetadata) Raise(E_POINTER, kNullMetadata);
         std::scoped_lock lock(m_lock);
         *ppiMetadata = nullptr;
         // Nothing has been opened: there is no file info block to describe.
-        if (!m_fileInfoBlock) Raise(MFS_E_WRONG_STATE, 10267);
+        if (!m_fileInfoBlock) Raise(MFS_E_WRONG_STATE, kNoFileInfoBlock);
 
         CQuorComPtr<IQuorFileSetMetadataInt> metadata;
-        QUOR_RAISE_IF_FAILED(CreateValueObject(CLSID_QuorFileSetMetadata, &metadata), 10144);
+        QUOR_RAISE_IF_FAILED(CreateValueObject(CLSID_QuorFileSetMetadata, &metadata),
+                             kCreateFileSetMetadataFailed);
         GUID guid{};
         if (SUCCEEDED(m_fileInfoBlock->GetFileSetGuid(&guid))) {
           CQuorBstr text = GuidText(guid);
-          if (!text) Raise(E_OUTOFMEMORY, 10145);
-          QUOR_RAISE_IF_FAILED(metadata->SetFilesetGuid(text.Get()), 10145);
+          if (!text) Raise(E_OUTOFMEMORY, kFileSetMetadataSetGuidFailed);
+          QUOR_RAISE_IF_FAILED(metadata->SetFilesetGuid(text.Get()), kFileSetMetadataSetGuidFailed);
         }
         ULONGLONG creationTime = 0;
         if (SUCCEEDED(m_fileInfoBlock->GetFileSetCreationTime(&creationTime))) {
-          QUOR_RAISE_IF_FAILED(metadata->SetFilesetCreationTime(creationTime), 10146);
+          QUOR_RAISE_IF_FAILED(metadata->SetFilesetCreationTime(creationTime),
+                               kFileSetMetadataSetCreationTimeFailed);
         }
         CQuorBstr description;
         if (SUCCEEDED(m_fileInfoBlock->GetDescription(description.AddressOf()))) {
-          QUOR_RAISE_IF_FAILED(metadata->SetFilesetDescription(description.Get()), 10147);
+          QUOR_RAISE_IF_FAILED(metadata->SetFilesetDescription(description.Get()),
+                               kFileSetMetadataSetDescriptionFailed);
         }
         BYTE passwordHash[kHashSize];
         if (SUCCEEDED(m_fileInfoBlock->GetPasswordHash(passwordHash, kHashSize))) {
-          QUOR_RAISE_IF_FAILED(metadata->SetFilesetPassword(VARIANT_TRUE), 10148);
+          QUOR_RAISE_IF_FAILED(metadata->SetFilesetPassword(VARIANT_TRUE),
+                               kFileSetMetadataSetPasswordFailed);
         }
         VARIANT_BOOL complete = VARIANT_FALSE;
-        QUOR_RAISE_IF_FAILED(IsCompleteFileSet(&complete), 10264);
-        QUOR_RAISE_IF_FAILED(metadata->SetFileSetComplete(complete), 10265);
-        log.LogDebugMessage(Msg(10149));
+        QUOR_RAISE_IF_FAILED(IsCompleteFileSet(&complete), kIsCompleteFileSetFailed);
+        QUOR_RAISE_IF_FAILED(metadata->SetFileSetComplete(complete),
+                             kFileSetMetadataSetCompleteFailed);
+        QuorLogDebug(log, kReaderGetFileSetMetadataSucceeded);
         return metadata->QueryInterface(IID_IQuorFileSetMetadata,
                                         reinterpret_cast<void**>(ppiMetadata));
       });
@@ -610,34 +630,39 @@ HRESULT CQuorMediaFileReader::GetTrackIds(SAFEARRAY** ppsaTrackIds) {
 CQuorComPtr<IQuorTrackMetadata> QuorTrackMetadataFromBlock(CQuorTrackInfoBlock& info,
                                                            ULONG dwTrackId) {
   CQuorComPtr<IQuorTrackMetadata> metadata;
-  QUOR_RAISE_IF_FAILED(CreateValueObject(CLSID_QuorTrackMetadata, &metadata), 10151);
+  QUOR_RAISE_IF_FAILED(CreateValueObject(CLSID_QuorTrackMetadata, &metadata),
+                       kCreateTrackMetadataFailed);
 
-  QUOR_RAISE_IF_FAILED(metadata->SetTrackId(dwTrackId), 10153);
+  QUOR_RAISE_IF_FAILED(metadata->SetTrackId(dwTrackId), kTrackMetadataSetTrackIdFailed);
   DWORD value = 0;
   if (SUCCEEDED(info.GetPairId(&value))) {
-    QUOR_RAISE_IF_FAILED(metadata->SetPairId(value), 10156);
+    // A pair id failure is reported with the source id's text, as the source id's own is.
+    QUOR_RAISE_IF_FAILED(metadata->SetPairId(value), kTrackMetadataSetSourceIdFailed);
   }
   CQuorBstr text;
-  QUOR_RAISE_IF_FAILED(info.GetTrackName(text.AddressOf()), 10154);
-  QUOR_RAISE_IF_FAILED(metadata->SetTrackName(text.Get()), 10155);
+  QUOR_RAISE_IF_FAILED(info.GetTrackName(text.AddressOf()), kTrackInfoGetNameFailed);
+  QUOR_RAISE_IF_FAILED(metadata->SetTrackName(text.Get()), kTrackMetadataSetTrackNameFailed);
   if (SUCCEEDED(info.GetSourceId(&value))) {
-    QUOR_RAISE_IF_FAILED(metadata->SetSourceId(value), 10156);
+    QUOR_RAISE_IF_FAILED(metadata->SetSourceId(value), kTrackMetadataSetSourceIdFailed);
   }
   if (SUCCEEDED(info.GetSourceUrl(text.AddressOf()))) {
-    QUOR_RAISE_IF_FAILED(metadata->SetSourceUrl(text.Get()), 10157);
+    QUOR_RAISE_IF_FAILED(metadata->SetSourceUrl(text.Get()), kTrackMetadataSetSourceUrlFailed);
   }
   GUID plugin{};
   if (SUCCEEDED(info.GetMediaSessionPlugin(&plugin))) {
     text = GuidText(plugin);
-    if (!text) Raise(E_OUTOFMEMORY, 10158);
-    QUOR_RAISE_IF_FAILED(metadata->SetMediaSessionPlugin(text.Get()), 10158);
+    if (!text) Raise(E_OUTOFMEMORY, kTrackMetadataSetPluginFailed);
+    QUOR_RAISE_IF_FAILED(metadata->SetMediaSessionPlugin(text.Get()),
+                         kTrackMetadataSetPluginFailed);
   }
   DWORD mediaTypes = 0;
-  QUOR_RAISE_IF_FAILED(info.GetMediaTypes(&mediaTypes), 10159);
+  QUOR_RAISE_IF_FAILED(info.GetMediaTypes(&mediaTypes), kTrackMetadataSetMediaTypeFailed);
   QUOR_RAISE_IF_FAILED(
-      metadata->SetVideoFlag((mediaTypes & kMediaTypeVideo) ? VARIANT_TRUE : VARIANT_FALSE), 10160);
+      metadata->SetVideoFlag((mediaTypes & kMediaTypeVideo) ? VARIANT_TRUE : VARIANT_FALSE),
+      kTrackMetadataSetVideoFlagFailed);
   QUOR_RAISE_IF_FAILED(
-      metadata->SetAudioFlag((mediaTypes & kMediaTypeAudio) ? VARIANT_TRUE : VARIANT_FALSE), 10161);
+      metadata->SetAudioFlag((mediaTypes & kMediaTypeAudio) ? VARIANT_TRUE : VARIANT_FALSE),
+      kTrackMetadataSetAudioFlagFailed);
 
   // At most one format of each group; identifiers outside both groups are refused.
   std::vector<GUID> filters;
@@ -655,27 +680,27 @@ CQuorComPtr<IQuorTrackMetadata> QuorTrackMetadataFromBlock(CQuorTrackInfoBlock& 
         Raise(MFS_E_BAD_FORMAT, kQuorNoMessage);
       }
       text = GuidText(filter);
-      if (!text) Raise(E_OUTOFMEMORY, 10162);
+      if (!text) Raise(E_OUTOFMEMORY, kTrackMetadataAddFilterFailed);
       QUOR_RAISE_IF_FAILED(audio ? metadata->SetAudioFormatIdentifier(text.Get())
                                  : metadata->SetVideoFormatIdentifier(text.Get()),
-                           10162);
+                           kTrackMetadataAddFilterFailed);
       (audio ? audioSet : videoSet) = true;
     }
   }
   QUOR_RAISE_IF_FAILED(metadata->SetAuthentic(info.IsHashValid() ? VARIANT_TRUE : VARIANT_FALSE),
-                       10163);
+                       kTrackMetadataSetAuthenticFailed);
   return metadata;
 }
 
 HRESULT CQuorMediaFileReader::GetTrackMetadata(ULONG dwTrackId, IQuorTrackMetadata** ppiMetadata) {
   return QuorMethodFrame(
       Frame("CQuorMediaFileReader::GetTrackMetadata"), [&](DXL_FunctionLogger& log) {
-        if (!ppiMetadata) Raise(E_POINTER, 10143);
+        if (!ppiMetadata) Raise(E_POINTER, kNullMetadata);
         std::scoped_lock lock(m_lock);
         *ppiMetadata = nullptr;
         *ppiMetadata =
             QuorTrackMetadataFromBlock(FindTrack(dwTrackId).GetTrackInfo(), dwTrackId).Detach();
-        log.LogDebugMessage(Msg(10164), static_cast<int>(dwTrackId));
+        QuorLogDebug(log, kReaderGetTrackMetadataSucceeded, static_cast<int>(dwTrackId));
         return S_OK;
       });
 }
@@ -688,16 +713,17 @@ HRESULT CQuorMediaFileReader::IsCompleteFileSet(VARIANT_BOOL* pvbComplete) {
         *pvbComplete = VARIANT_FALSE;
         CQuorSafeArray names;
         const HRESULT hr = m_storage.GetFileNames(names.AddressOf());
-        QUOR_RAISE_IF_FAILED(hr, 10105);
+        QUOR_RAISE_IF_FAILED(hr, kStorageGetFileNamesFailed);
         // Logged as an error, yet the storage's successful answer is what the caller gets.
-        if (names.Count() == 0) Raise(hr, 10182);
+        if (names.Count() == 0) Raise(hr, kFileNameCountZero);
 
         std::set<DWORD> filesetIndexes;
         DWORD lastIndex = kNoFileSetIndex;
         const BSTR* name = static_cast<const BSTR*>(names.Get()->pvData);
         for (ULONG i = 0; i < names.Count(); ++i) {
           DWORD fileIndex = 0;
-          QUOR_RAISE_IF_FAILED(m_storage.GetFileIndex(name[i], &fileIndex), 10106);
+          QUOR_RAISE_IF_FAILED(m_storage.GetFileIndex(name[i], &fileIndex),
+                               kStorageGetFileIndexFailed);
           DWORD flags = 0;
           const bool markedLast =
               m_fileStatus.Find(fileIndex, &flags) && (flags & kFileStatusLastFile);
@@ -707,19 +733,19 @@ HRESULT CQuorMediaFileReader::IsCompleteFileSet(VARIANT_BOOL* pvbComplete) {
             filesetIndex = found->second;
           } else if (names.Count() != 1 || !m_filesetIndexes.empty()) {
             // Only a fileset of one file may leave its position unsaid.
-            Raise(MFS_E_NO_VALUE, 10259);
+            Raise(MFS_E_NO_VALUE, kFileSetIndexMissing);
           }
           filesetIndexes.insert(filesetIndex);
           if (markedLast) lastIndex = filesetIndex;
         }
 
         if (lastIndex == kNoFileSetIndex) {
-          log.LogReleaseMessage(Msg(10260));
+          QuorLogRelease(log, kLastFileMissing);
         } else if (filesetIndexes.size() == static_cast<std::size_t>(lastIndex) + 1) {
           *pvbComplete = VARIANT_TRUE;
-          log.LogReleaseMessage(Msg(10262));
+          QuorLogRelease(log, kFileSetComplete);
         } else {
-          log.LogReleaseMessage(Msg(10261));
+          QuorLogRelease(log, kSomeFileMissing);
         }
         return hr;
       });
@@ -732,8 +758,8 @@ HRESULT CQuorMediaFileReader::IsAuthentic(VARIANT_BOOL* pvbAuthentic) {
   return QuorMethodFrame(Frame("CQuorMediaFileReader::IsAuthentic"), [&](DXL_FunctionLogger& log) {
     std::scoped_lock lock(m_lock);
     VARIANT_BOOL complete = VARIANT_FALSE;
-    QUOR_RAISE_IF_FAILED(IsCompleteFileSet(&complete), 10264);
-    if (!pvbAuthentic) Raise(E_POINTER, 10181);
+    QUOR_RAISE_IF_FAILED(IsCompleteFileSet(&complete), kIsCompleteFileSetFailed);
+    if (!pvbAuthentic) Raise(E_POINTER, kNullAuthenticOut);
 
     // Fileset order. Files that declare no position are not walked (a fileset with such a
     // file and others is never complete anyway); the lookups here never add to the map.
@@ -765,7 +791,7 @@ HRESULT CQuorMediaFileReader::IsAuthentic(VARIANT_BOOL* pvbAuthentic) {
         break;
       }
       if (FAILED(hr)) {
-        log.LogDebugMessage(Msg(10263), static_cast<unsigned>(hr));
+        QuorLogDebug(log, kAuthenticateFileFailed, static_cast<unsigned>(hr));
         authentic = false;
         hr = S_OK;
       }
@@ -781,10 +807,10 @@ HRESULT CQuorMediaFileReader::IsAuthentic(VARIANT_BOOL* pvbAuthentic) {
     // The verdict logged follows completeness; the answer needs both.
     if (complete) {
       *pvbAuthentic = result ? VARIANT_TRUE : VARIANT_FALSE;
-      log.LogReleaseMessage(Msg(10275));
+      QuorLogRelease(log, kAuthFileSetSucceeded);
     } else {
       *pvbAuthentic = VARIANT_FALSE;
-      log.LogReleaseMessage(Msg(10274));
+      QuorLogRelease(log, kAuthFileSetFailed);
     }
     m_authenticationProgress = 0;
     m_authenticationActive = 0;
@@ -821,11 +847,7 @@ HRESULT CQuorMediaFileReader::AuthenticateFile(DWORD fileIndex, DWORD& lastBlock
             &walk);
         if (hr != kVerdict) QUOR_RETURN_IF_FAILED(hr);
         if (!done) return HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
-        if (check.GetMessage() == 10272) {
-          log.LogReleaseMessage(Msg(10272));
-        } else if (check.GetMessage() != kQuorNoMessage) {
-          log.LogReleaseMessage(Msg(check.GetMessage()), check.GetMessageArgument());
-        }
+        if (!check.GetReason().empty()) log.LogReleaseMessage("%s", check.GetReason().c_str());
         *authentic = check.IsAuthentic();
         return S_OK;
       });
@@ -834,7 +856,7 @@ HRESULT CQuorMediaFileReader::AuthenticateFile(DWORD fileIndex, DWORD& lastBlock
 HRESULT CQuorMediaFileReader::CancelAuthentication() {
   return QuorMethodFrame(Frame("CQuorMediaFileReader::CancelAuthentication"), [&] {
     // No lock: IsAuthentic holds it for the whole walk that this call stops.
-    if (m_authenticationActive.load() == 0) Raise(MFS_E_WRONG_STATE, 10276);
+    if (m_authenticationActive.load() == 0) Raise(MFS_E_WRONG_STATE, kAuthNotInProgress);
     m_authenticationProgress = 0;
     m_authenticationActive = 0;
     return S_OK;

@@ -41,7 +41,7 @@ class CQuorMediaFileReader final : public CQuorDispatchObject<IQuorMediaFileRead
   CQuorMediaFileReader() noexcept;
   ~CQuorMediaFileReader() override;
 
-  // Logs the creation (message 10109).
+  // Logs the creation (message kReaderCreated).
   [[nodiscard]] HRESULT FinalConstruct() noexcept;
 
   // IQuorMediaFileReader.
@@ -94,13 +94,14 @@ class CQuorMediaFileReader final : public CQuorDispatchObject<IQuorMediaFileRead
   HRESULT OpenMemberFile(BSTR fileName, BSTR password, DXL_FunctionLogger& log);
   // Walks the index chain of a finalized file backwards from its last index block.
   void LoadIndexChain(DWORD fileIndex, const CQuorFileFinalizationBlock& finalization);
-  // The track of dwTrackId, or a raise of E_INVALIDARG (message 10150).
+  // The track of dwTrackId, or a raise of E_INVALIDARG (message kTrackNotInMap).
   CQuorMediaFileTrack& FindTrack(ULONG dwTrackId);
   // Reads the index block that identifier names into m_indexBlock and returns the track's
   // entries there (never empty; valid until the block's next read); a failure is raised, with
   // seekMessage for the seek.
   const std::vector<CQuorMediaSampleIndex>& ReadTrackEntries(
-      ULONG dwTrackId, const CQuorIndexBlockIdentifier& identifier, QuorMessageId seekMessage);
+      ULONG dwTrackId, const CQuorIndexBlockIdentifier& identifier,
+      const QuorMessage<>& seekMessage);
   // MoveNext (forward) and MovePrevious, after the argument check.
   HRESULT Step(ULONG dwTrackId, IQuorMediaFileSample** ppiSample, bool forward,
                DXL_FunctionLogger& log);

@@ -111,41 +111,41 @@ HRESULT CQuorSealKey::Generate() {
   return Adopt(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"), true);
 }
 
-HRESULT CQuorSealKey::LoadPrivate(const std::string& path, QuorMessageId* message) {
-  QuorMessageId unused = 0;
-  QuorMessageId& why = message ? *message : unused;
-  why = 10400;
+HRESULT CQuorSealKey::LoadPrivate(const std::string& path, QuorMessage<>* message) {
+  QuorMessage<> unused = kQuorNoMessage;
+  QuorMessage<>& why = message ? *message : unused;
+  why = kSigningKeyUnreadable;
   std::string text;
   if (const HRESULT hr = ReadWholeFile(path, &text); FAILED(hr)) return hr;
   if (text.find("PRIVATE KEY-----") == std::string::npos &&
       text.find("-----BEGIN PUBLIC KEY-----") != std::string::npos) {
-    why = 10402;
+    why = kSigningKeyIsPublic;
     return E_INVALIDARG;
   }
   using std::filesystem::perms;
   std::error_code error;
   const perms mode = std::filesystem::status(path, error).permissions();
   if (error || (mode & (perms::group_all | perms::others_all)) != perms::none) {
-    why = 10403;
+    why = kSigningKeyReadableByOthers;
     return E_ACCESSDENIED;
   }
   BioPtr bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
   if (!bio) return E_OUTOFMEMORY;
   const HRESULT hr = Adopt(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr), true);
-  if (hr == MFS_E_BAD_FORMAT) why = 10401;
+  if (hr == MFS_E_BAD_FORMAT) why = kSigningKeyNotPrivate;
   return hr;
 }
 
-HRESULT CQuorSealKey::LoadPublic(const std::string& path, QuorMessageId* message) {
-  QuorMessageId unused = 0;
-  QuorMessageId& why = message ? *message : unused;
-  why = 10400;
+HRESULT CQuorSealKey::LoadPublic(const std::string& path, QuorMessage<>* message) {
+  QuorMessage<> unused = kQuorNoMessage;
+  QuorMessage<>& why = message ? *message : unused;
+  why = kSigningKeyUnreadable;
   std::string text;
   if (const HRESULT hr = ReadWholeFile(path, &text); FAILED(hr)) return hr;
   BioPtr bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
   if (!bio) return E_OUTOFMEMORY;
   const HRESULT hr = Adopt(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr), false);
-  if (hr == MFS_E_BAD_FORMAT) why = 10407;
+  if (hr == MFS_E_BAD_FORMAT) why = kKeyNotPublic;
   return hr;
 }
 

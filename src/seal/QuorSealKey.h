@@ -26,13 +26,14 @@ class CQuorSealKey {
   // A new private key.
   [[nodiscard]] HRESULT Generate();
   // The private key of path; on failure *message (may be null) names it in the catalogue:
-  // the Win32 code of a file that is missing or cannot be read (10400); E_ACCESSDENIED when
-  // group or other users have any access to the file (10403); E_INVALIDARG when it holds a
-  // public key (10402); MFS_E_BAD_FORMAT when it holds no Ed25519 private key (10401).
-  [[nodiscard]] HRESULT LoadPrivate(const std::string& path, QuorMessageId* message = nullptr);
-  // The public key of path: 10400 as above; MFS_E_BAD_FORMAT when it holds no Ed25519 public
-  // key (10407).
-  [[nodiscard]] HRESULT LoadPublic(const std::string& path, QuorMessageId* message = nullptr);
+  // the Win32 code of a file that is missing or cannot be read (kSigningKeyUnreadable);
+  // E_ACCESSDENIED when group or other users have any access to the file
+  // (kSigningKeyReadableByOthers); E_INVALIDARG when it holds a public key (kSigningKeyIsPublic);
+  // MFS_E_BAD_FORMAT when it holds no Ed25519 private key (kSigningKeyNotPrivate).
+  [[nodiscard]] HRESULT LoadPrivate(const std::string& path, QuorMessage<>* message = nullptr);
+  // The public key of path: kSigningKeyUnreadable as above; MFS_E_BAD_FORMAT when it holds no
+  // Ed25519 public key (kKeyNotPublic).
+  [[nodiscard]] HRESULT LoadPublic(const std::string& path, QuorMessage<>* message = nullptr);
   // Writes the private key to path (mode 0600) and the public key to path + ".pub"; neither
   // file may exist (HRESULT_FROM_WIN32(ERROR_FILE_EXISTS)).
   [[nodiscard]] HRESULT WritePair(const std::string& path) const;

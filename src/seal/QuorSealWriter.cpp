@@ -31,7 +31,7 @@ CQuorSealWriter::CQuorSealWriter() noexcept = default;
 
 CQuorSealWriter::~CQuorSealWriter() { Finish(); }
 
-HRESULT CQuorSealWriter::SetKey(const std::string& path, QuorMessageId* message) {
+HRESULT CQuorSealWriter::SetKey(const std::string& path, QuorMessage<>* message) {
   CQuorSealKey key;
   if (const HRESULT hr = key.LoadPrivate(path, message); FAILED(hr)) return hr;
   m_key = std::move(key);

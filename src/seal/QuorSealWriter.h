@@ -47,7 +47,7 @@ class CQuorSealWriter final : public CQuorWriteTap {
 
   // The private key of path; failures as CQuorSealKey::LoadPrivate. Only before the first
   // BeginFile.
-  [[nodiscard]] HRESULT SetKey(const std::string& path, QuorMessageId* message);
+  [[nodiscard]] HRESULT SetKey(const std::string& path, QuorMessage<>* message);
 
   // A member file was just created with its signature and nothing else: its sidecar is created
   // (or emptied: records beside a new file belong to a file that is gone), and its seals start

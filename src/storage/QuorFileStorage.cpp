@@ -14,15 +14,6 @@
 
 namespace {
 
-constexpr QuorMessageId kMsgNullFileName = 10108;
-constexpr QuorMessageId kMsgNoBaselineGuid = 10248;
-constexpr QuorMessageId kMsgCannotAddFileName = 10249;
-constexpr QuorMessageId kMsgCannotOpenFile = 10250;
-constexpr QuorMessageId kMsgNotFormat2File = 10251;
-constexpr QuorMessageId kMsgNoExtension = 10252;
-constexpr QuorMessageId kMsgCannotSaveFileName = 10253;
-constexpr QuorMessageId kMsgFindFirstFailed = 10254;
-
 // The wide names of the interfaces go to the OS as UTF-8.
 HRESULT ToUtf8(std::u16string_view name, std::string* utf8) noexcept {
   try {
@@ -308,28 +299,28 @@ HRESULT CQuorFileStorage::FindMediaFilesInLocation(LPCOLESTR name,
       QuorFrameInfo{QuorFileStorageLogger(), "CQuorFileStorage::FindMediaFilesInLocation", this,
                     kQuorDefaultLogLevel, m_loggerContext},
       [&] {
-        if (name == nullptr) Raise(E_POINTER, kMsgNullFileName);
+        if (name == nullptr) Raise(E_POINTER, kNullFileName);
         if (files == nullptr) Raise(E_POINTER, kQuorNoMessage);
         files->clear();
 
         CQuorFile named;
-        QUOR_RAISE_IF_FAILED(OpenForReading(name, &named), kMsgCannotOpenFile);
-        QUOR_RAISE_IF_FAILED(CheckSignature(named), kMsgNotFormat2File);
+        QUOR_RAISE_IF_FAILED(OpenForReading(name, &named), kCannotOpenFile);
+        QUOR_RAISE_IF_FAILED(CheckSignature(named), kNotFormat2File);
 
         QuorFileNameParts parts;
-        QUOR_RAISE_IF_FAILED(QuorSplitFileName(name, &parts), kMsgNoExtension);
+        QUOR_RAISE_IF_FAILED(QuorSplitFileName(name, &parts), kNoFileExtension);
         const std::u16string& directory = parts.directory;
         const std::string directoryUtf8 = QuorUtf16ToUtf8(directory);
         const std::string pattern = directoryUtf8 + "*" + QuorUtf16ToUtf8(parts.extension);
 
         CQuorFindFile search;
         std::string match;
-        if (!search.FindFirst(pattern, &match)) Raise(E_INVALIDARG, kMsgFindFirstFailed);
+        if (!search.FindFirst(pattern, &match)) Raise(E_INVALIDARG, kFindFirstFailed);
         auto append = [&](const std::string& fileName) {
           try {
             files->push_back(directory + QuorUtf8ToUtf16(fileName));
           } catch (const std::bad_alloc&) {
-            Raise(E_OUTOFMEMORY, kMsgCannotSaveFileName);
+            Raise(E_OUTOFMEMORY, kCannotSaveFileName);
           }
         };
         append(match);
@@ -371,7 +362,7 @@ HRESULT CQuorFileStorage::InitializeForReading(LPCOLESTR name) {
           if (candidate == given) continue;
           GUID guid = GUID_NULL;
           if (FAILED(AddFileForReading(candidate.c_str(), &guid))) {
-            log.LogDebugMessage("%s", QuorLoadMessage(kMsgNoBaselineGuid).data());
+            QuorLogDebug(log, kNoBaselineGuid);
             continue;
           }
           if (guid != baseline) {
@@ -380,7 +371,7 @@ HRESULT CQuorFileStorage::InitializeForReading(LPCOLESTR name) {
           }
           if (!m_fileNames.try_emplace(static_cast<DWORD>(m_currentFileIndex), candidate).second) {
             UndoFile();
-            log.LogDebugMessage("%s", QuorLoadMessage(kMsgCannotAddFileName).data());
+            QuorLogDebug(log, kCannotAddFileName);
           }
         }
         return S_OK;

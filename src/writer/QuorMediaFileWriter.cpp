@@ -61,6 +61,9 @@ void PrefetchHead(const BYTE* bytes, std::size_t size) {
   }
 }
 
+// Logged when written blocks cannot be handed to the system (a flush or a sync failed).
+constexpr char kHandBlocksToSystemFailed[] = "Failed to hand written blocks to the system";
+
 bool IsFullCode(HRESULT hr) {
   return hr == MFS_E_FILE_FULL || hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL);
 }
@@ -68,8 +71,8 @@ bool IsFullCode(HRESULT hr) {
 // Reads an optional braced GUID text; raises the message on a getter failure, a text that does
 // not parse, or the null GUID. False when the value was never set.
 template <typename Getter>
-bool ReadOptionalGuid(Getter getter, QuorMessageId getterMessage, QuorMessageId checkMessage,
-                      GUID* guid) {
+bool ReadOptionalGuid(Getter getter, const QuorMessage<>& getterMessage,
+                      const QuorMessage<>& checkMessage, GUID* guid) {
   CQuorBstr text;
   const HRESULT hr = getter(text.AddressOf());
   if (hr == MFS_E_NO_VALUE) {
@@ -131,7 +134,7 @@ HRESULT CQuorMediaFileWriter::FinalConstruct() noexcept {
   return QuorInternalMethodFrame(
       WriterFrame(this, "CQuorMediaFileWriter::FinalConstruct", m_loggerContext),
       [&](DXL_FunctionLogger& log) {
-        log.LogReleaseMessage(QuorLoadMessage(10186).data());
+        QuorLogRelease(log, kWriterCreated);
         auto thread = std::make_unique<CQuorThread>();
         QUOR_RAISE_IF_FAILED(thread->CreateThread(&WorkingThreadProc, this, true), kQuorNoMessage);
         m_workerThread = std::move(thread);
@@ -242,24 +245,24 @@ HRESULT CQuorMediaFileWriter::Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULO
                                          VARIANT_BOOL vbOverwrite) {
   return QuorMethodFrame(
       WriterFrame(this, "CQuorMediaFileWriter::Initialize", m_loggerContext), [&] {
-        if (bstrFileName == nullptr) Raise(E_POINTER, 10108);
-        if (dwMaxSize < 1 || dwMaxSize > kMaxFileSizeKiB) Raise(E_INVALIDARG, 10188);
-        if (dwMaxFiles < 1 || dwMaxFiles > kMaxFilesLimit) Raise(E_INVALIDARG, 10187);
+        if (bstrFileName == nullptr) Raise(E_POINTER, kNullFileName);
+        if (dwMaxSize < 1 || dwMaxSize > kMaxFileSizeKiB) Raise(E_INVALIDARG, kMaxSizeOutOfRange);
+        if (dwMaxFiles < 1 || dwMaxFiles > kMaxFilesLimit) Raise(E_INVALIDARG, kMaxFilesOutOfRange);
         std::u16string fileSetName;
         QUOR_RAISE_IF_FAILED(
             QuorMemberFileName(std::u16string_view(bstrFileName, SysStringLen(bstrFileName)), 0,
                                &fileSetName),
-            10252);
+            kNoFileExtension);
 
         // A writer whose recording has ended records again: its worker has seen stopEvent (or sees
         // it now) and is waited for before the lock is taken, since it may be waiting for the lock.
         const bool reuse = StopRequested();
         if (reuse && m_state != wseStarted) {
-          QUOR_RAISE_IF_FAILED(StopWorker(), 10191);
+          QUOR_RAISE_IF_FAILED(StopWorker(), kWriterCleanupFailed);
         }
 
         std::scoped_lock lock(m_writerLock);
-        if (m_state == wseStarted) Raise(MFS_E_WRONG_STATE, 10190);
+        if (m_state == wseStarted) Raise(MFS_E_WRONG_STATE, kWritingInProgress);
         Cleanup();
         if (reuse) {
           PrepareForNextRecording();
@@ -267,21 +270,21 @@ HRESULT CQuorMediaFileWriter::Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULO
         m_droppedSamples = 0;
         m_rolloverFailure = S_OK;
         // The hash of the first file starts here; a finished recording left it finished.
-        QUOR_RAISE_IF_FAILED(m_fileHash.ReInitialize(), 10268);
+        QUOR_RAISE_IF_FAILED(m_fileHash.ReInitialize(), kReinitializeFileHashFailed);
 
         try {
           m_storage = std::make_unique<CQuorFileStorage>();
         } catch (const std::bad_alloc&) {
-          Raise(E_OUTOFMEMORY, 10192);
+          Raise(E_OUTOFMEMORY, kNewFileStorageFailed);
         }
         try {
           m_fileInfoBlock = std::make_unique<CQuorFileInfoBlock>();
         } catch (const std::bad_alloc&) {
-          Raise(E_OUTOFMEMORY, 10193);
+          Raise(E_OUTOFMEMORY, kNewFileInfoBlockForWritingFailed);
         }
         m_overwrite = vbOverwrite == VARIANT_TRUE;
         QUOR_RAISE_IF_FAILED(m_storage->InitializeForWriting(bstrFileName, dwMaxSize, m_overwrite),
-                             10194);
+                             kStorageInitializeForWritingFailed);
         m_currentFileName = CQuorBstr::Copy(bstrFileName);
         StartSeals();
 
@@ -291,79 +294,85 @@ HRESULT CQuorMediaFileWriter::Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULO
 
         GUID fileSetGuid = GUID_NULL;
         if (dwMaxFiles != 1) {
-          QUOR_RAISE_IF_FAILED(CoCreateGuid(&fileSetGuid), 10195);
+          QUOR_RAISE_IF_FAILED(CoCreateGuid(&fileSetGuid), kCreateFileSetGuidFailed);
         }
-        QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetFileSetGuid(fileSetGuid), 10196);
-        QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetFileSetIndex(m_currentFileIndex), 10197);
+        QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetFileSetGuid(fileSetGuid),
+                             kStorageSetFileSetGuidFailed);
+        QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetFileSetIndex(m_currentFileIndex),
+                             kStorageSetFileSetIndexFailed);
 
         LONGLONG fileTime = 0;
-        QUOR_RAISE_IF_FAILED(CoFileTimeNow(&fileTime), 10189);
+        QUOR_RAISE_IF_FAILED(CoFileTimeNow(&fileTime), kStorageSetCreationTimeFailed);
         LONGLONG seconds = (fileTime - kFileTimeUnixEpoch) / kFileTimeUnitsPerSecond;
         {
           std::scoped_lock identityLock(g_identityLock);
           if (g_fixedIdentity) {
             if (dwMaxFiles != 1)
-              QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetFileSetGuid(g_fixedGuid), 10196);
+              QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetFileSetGuid(g_fixedGuid),
+                                   kStorageSetFileSetGuidFailed);
             seconds = static_cast<LONGLONG>(g_fixedCreationTime);
           }
         }
         QUOR_RAISE_IF_FAILED(
-            m_fileInfoBlock->SetFileSetCreationTime(static_cast<ULONGLONG>(seconds)), 10189);
+            m_fileInfoBlock->SetFileSetCreationTime(static_cast<ULONGLONG>(seconds)),
+            kStorageSetCreationTimeFailed);
         m_state = wseInitialized;
         return S_OK;
       });
 }
 
 HRESULT CQuorMediaFileWriter::SetDescription(BSTR bstrDescription) {
-  return QuorMethodFrame(
-      WriterFrame(this, "CQuorMediaFileWriter::SetDescription", m_loggerContext), [&] {
-        if (bstrDescription == nullptr) Raise(E_POINTER, 10198);
-        std::scoped_lock lock(m_writerLock);
-        if (m_state != wseInitialized && m_state != wseReadyToStart) {
-          Raise(MFS_E_WRONG_STATE, 10199);
-        }
-        if (!m_fileInfoBlock) Raise(MFS_E_NOT_SET, 10200);
-        QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetDescription(bstrDescription), 10201);
-        return S_OK;
-      });
+  return QuorMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::SetDescription", m_loggerContext),
+                         [&] {
+                           if (bstrDescription == nullptr) Raise(E_POINTER, kNullDescription);
+                           std::scoped_lock lock(m_writerLock);
+                           if (m_state != wseInitialized && m_state != wseReadyToStart) {
+                             Raise(MFS_E_WRONG_STATE, kOperationNotPossibleNow);
+                           }
+                           if (!m_fileInfoBlock) Raise(MFS_E_NOT_SET, kFileSetNotInitialized);
+                           QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetDescription(bstrDescription),
+                                                kSetDescriptionFailed);
+                           return S_OK;
+                         });
 }
 
 HRESULT CQuorMediaFileWriter::SetPassword(BSTR bstrPassword) {
   return QuorMethodFrame(
       WriterFrame(this, "CQuorMediaFileWriter::SetPassword", m_loggerContext), [&] {
-        if (bstrPassword == nullptr) Raise(E_POINTER, 10202);
+        if (bstrPassword == nullptr) Raise(E_POINTER, kNullPassword);
         if (SysStringLen(bstrPassword) == 0) Raise(E_INVALIDARG, kQuorNoMessage);
         std::scoped_lock lock(m_writerLock);
         if (m_state != wseInitialized && m_state != wseReadyToStart) {
-          Raise(MFS_E_WRONG_STATE, 10199);
+          Raise(MFS_E_WRONG_STATE, kOperationNotPossibleNow);
         }
-        if (!m_fileInfoBlock) Raise(MFS_E_NOT_SET, 10200);
+        if (!m_fileInfoBlock) Raise(MFS_E_NOT_SET, kFileSetNotInitialized);
         CQuorMD5Hash hash;
-        QUOR_RAISE_IF_FAILED(hash.AddString(bstrPassword), 10111);
+        QUOR_RAISE_IF_FAILED(hash.AddString(bstrPassword), kPasswordHashAddStringFailed);
         BYTE digest[kQuorMD5DigestSize];
-        QUOR_RAISE_IF_FAILED(hash.GetDigest(digest), 10203);
-        QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetPassword(digest, kQuorMD5DigestSize), 10204);
+        QUOR_RAISE_IF_FAILED(hash.GetDigest(digest), kGetHashBufferFailed);
+        QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetPassword(digest, kQuorMD5DigestSize),
+                             kFileSetInfoSetPasswordFailed);
         return S_OK;
       });
 }
 
 HRESULT CQuorMediaFileWriter::AddTrack(IQuorTrackMetadata* piMetadata) {
   return QuorMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::AddTrack", m_loggerContext), [&] {
-    if (piMetadata == nullptr) Raise(E_POINTER, 10143);
+    if (piMetadata == nullptr) Raise(E_POINTER, kNullMetadata);
     std::scoped_lock lock(m_writerLock);
     if (m_state != wseInitialized && m_state != wseReadyToStart) {
-      Raise(MFS_E_WRONG_STATE, 10199);
+      Raise(MFS_E_WRONG_STATE, kOperationNotPossibleNow);
     }
     std::unique_ptr<CQuorTrackInfoBlock> block;
     try {
       block = std::make_unique<CQuorTrackInfoBlock>();
     } catch (const std::bad_alloc&) {
-      Raise(E_OUTOFMEMORY, 10212);
+      Raise(E_OUTOFMEMORY, kNewTrackInfoBlockFailed);
     }
 
     ULONG trackId = 0;
     if (const HRESULT hr = piMetadata->GetTrackId(&trackId); FAILED(hr)) {
-      Raise(hr, 10116, static_cast<unsigned>(hr));
+      Raise(hr, kTrackInfoReadIdFailed, static_cast<unsigned>(hr));
     }
     ULONG pairId = 0;
     if (const HRESULT hr = piMetadata->GetPairId(&pairId); SUCCEEDED(hr)) {
@@ -371,57 +380,58 @@ HRESULT CQuorMediaFileWriter::AddTrack(IQuorTrackMetadata* piMetadata) {
     } else if (hr != MFS_E_NO_VALUE) {
       Raise(hr, kQuorNoMessage);
     }
-    if (m_tracks.contains(trackId)) Raise(E_INVALIDARG, 10205);
-    QUOR_RAISE_IF_FAILED(block->SetTrackId(trackId), 10153);
+    if (m_tracks.contains(trackId)) Raise(E_INVALIDARG, kTrackIdAlreadyAdded);
+    QUOR_RAISE_IF_FAILED(block->SetTrackId(trackId), kTrackMetadataSetTrackIdFailed);
 
     VARIANT_BOOL video = VARIANT_FALSE;
     VARIANT_BOOL audio = VARIANT_FALSE;
-    QUOR_RAISE_IF_FAILED(piMetadata->GetVideoFlag(&video), 10206);
-    QUOR_RAISE_IF_FAILED(piMetadata->GetAudioFlag(&audio), 10207);
-    if (video == 0 && audio == 0) Raise(E_INVALIDARG, 10208);
+    QUOR_RAISE_IF_FAILED(piMetadata->GetVideoFlag(&video), kTrackMetadataGetVideoFlagFailed);
+    QUOR_RAISE_IF_FAILED(piMetadata->GetAudioFlag(&audio), kTrackMetadataGetAudioFlagFailed);
+    if (video == 0 && audio == 0) Raise(E_INVALIDARG, kNoMediaTypes);
     const DWORD mediaTypes = (video == VARIANT_TRUE ? kMediaTypeVideo : 0) |
                              (audio == VARIANT_TRUE ? kMediaTypeAudio : 0);
-    QUOR_RAISE_IF_FAILED(block->SetMediaTypes(mediaTypes), 10159);
+    QUOR_RAISE_IF_FAILED(block->SetMediaTypes(mediaTypes), kTrackMetadataSetMediaTypeFailed);
 
     CQuorBstr name;
     // The value object answers "no value" for an empty name: that is the missing name.
     if (const HRESULT hr = piMetadata->GetTrackName(name.AddressOf()); hr == MFS_E_NO_VALUE) {
-      Raise(E_INVALIDARG, 10209);
+      Raise(E_INVALIDARG, kNoTrackName);
     } else if (FAILED(hr)) {
-      Raise(hr, 10154);
+      Raise(hr, kTrackInfoGetNameFailed);
     }
-    if (name.Length() == 0) Raise(E_INVALIDARG, 10209);
-    QUOR_RAISE_IF_FAILED(block->SetTrackName(name.Get()), 10155);
+    if (name.Length() == 0) Raise(E_INVALIDARG, kNoTrackName);
+    QUOR_RAISE_IF_FAILED(block->SetTrackName(name.Get()), kTrackMetadataSetTrackNameFailed);
 
     GUID guid = GUID_NULL;
-    if (ReadOptionalGuid([&](BSTR* p) { return piMetadata->GetMediaSessionPlugin(p); }, 10210,
-                         10158, &guid)) {
-      QUOR_RAISE_IF_FAILED(block->SetMediaSessionPlugin(guid), 10158);
+    if (ReadOptionalGuid([&](BSTR* p) { return piMetadata->GetMediaSessionPlugin(p); },
+                         kGetPluginFailed, kTrackMetadataSetPluginFailed, &guid)) {
+      QUOR_RAISE_IF_FAILED(block->SetMediaSessionPlugin(guid), kTrackMetadataSetPluginFailed);
     }
-    if (ReadOptionalGuid([&](BSTR* p) { return piMetadata->GetVideoFormatIdentifier(p); }, 10213,
-                         10162, &guid)) {
-      QUOR_RAISE_IF_FAILED(block->AddFilter(guid), 10162);
+    if (ReadOptionalGuid([&](BSTR* p) { return piMetadata->GetVideoFormatIdentifier(p); },
+                         kGetFilterFailed, kTrackMetadataAddFilterFailed, &guid)) {
+      QUOR_RAISE_IF_FAILED(block->AddFilter(guid), kTrackMetadataAddFilterFailed);
     }
-    if (ReadOptionalGuid([&](BSTR* p) { return piMetadata->GetAudioFormatIdentifier(p); }, 10213,
-                         10162, &guid)) {
-      QUOR_RAISE_IF_FAILED(block->AddFilter(guid), 10162);
+    if (ReadOptionalGuid([&](BSTR* p) { return piMetadata->GetAudioFormatIdentifier(p); },
+                         kGetFilterFailed, kTrackMetadataAddFilterFailed, &guid)) {
+      QUOR_RAISE_IF_FAILED(block->AddFilter(guid), kTrackMetadataAddFilterFailed);
     }
 
     ULONG sourceId = 0;
     if (const HRESULT hr = piMetadata->GetSourceId(&sourceId); SUCCEEDED(hr)) {
-      QUOR_RAISE_IF_FAILED(block->SetSourceId(sourceId), 10156);
+      QUOR_RAISE_IF_FAILED(block->SetSourceId(sourceId), kTrackMetadataSetSourceIdFailed);
     } else if (hr != MFS_E_NO_VALUE) {
-      Raise(hr, 10214);
+      Raise(hr, kGetSourceIdFailed);
     }
     CQuorBstr url;
     if (const HRESULT hr = piMetadata->GetSourceUrl(url.AddressOf()); SUCCEEDED(hr)) {
-      QUOR_RAISE_IF_FAILED(block->SetSourceUrl(url.Get() ? url.Get() : u""), 10157);
+      QUOR_RAISE_IF_FAILED(block->SetSourceUrl(url.Get() ? url.Get() : u""),
+                           kTrackMetadataSetSourceUrlFailed);
     } else if (hr != MFS_E_NO_VALUE) {
-      Raise(hr, 10215);
+      Raise(hr, kGetSourceUrlFailed);
     }
-    QUOR_RAISE_IF_FAILED(block->SetTrackFlags(0), 10216);
+    QUOR_RAISE_IF_FAILED(block->SetTrackFlags(0), kSetLastTrackInfoFlagFailed);
     // No file may end larger than its limit: the head and the end reserve must fit under it.
-    QUOR_RAISE_IF_FAILED(CheckHeadFits(block.get()), 10188);
+    QUOR_RAISE_IF_FAILED(CheckHeadFits(block.get()), kMaxSizeOutOfRange);
 
     m_tracks.emplace(trackId, std::move(block));
     m_state = wseReadyToStart;
@@ -437,10 +447,10 @@ HRESULT CQuorMediaFileWriter::SetPayloadOnly(VARIANT_BOOL vbPayloadOnly) {
 HRESULT CQuorMediaFileWriter::SetSigningKey(BSTR bstrPrivateKeyFile) {
   return QuorMethodFrame(
       WriterFrame(this, "CQuorMediaFileWriter::SetSigningKey", m_loggerContext), [&] {
-        if (bstrPrivateKeyFile == nullptr) Raise(E_POINTER, 10400);
+        if (bstrPrivateKeyFile == nullptr) Raise(E_POINTER, kSigningKeyUnreadable);
         std::scoped_lock lock(m_writerLock);
         if (m_state == wseStarted || (m_state == wseFinished && !StopRequested())) {
-          Raise(MFS_E_WRONG_STATE, 10404);
+          Raise(MFS_E_WRONG_STATE, kSigningKeyAfterStart);
         }
         if (SysStringLen(bstrPrivateKeyFile) == 0) {
           if (m_storage) m_storage->SetWriteTap(nullptr);
@@ -448,7 +458,7 @@ HRESULT CQuorMediaFileWriter::SetSigningKey(BSTR bstrPrivateKeyFile) {
           return S_OK;
         }
         auto sealer = std::make_unique<CQuorSealWriter>();
-        QuorMessageId message = 10400;
+        QuorMessage<> message = kSigningKeyUnreadable;
         if (const HRESULT hr = sealer->SetKey(QuorBstrToUtf8(bstrPrivateKeyFile), &message);
             FAILED(hr)) {
           Raise(hr, message);
@@ -470,9 +480,9 @@ void CQuorMediaFileWriter::StartSeals() {
       std::string_view(name).substr(std::min(name.rfind('.'), name.size()));
   if (extension.size() == 5 && (extension[1] | 0x20) == 's' && (extension[2] | 0x20) == 'e' &&
       (extension[3] | 0x20) == 'a' && (extension[4] | 0x20) == 'l') {
-    Raise(E_INVALIDARG, 10405);  // its sidecars would be taken for member files
+    Raise(E_INVALIDARG, kSealOfSealFile);  // its sidecars would be taken for member files
   }
-  QUOR_RAISE_IF_FAILED(m_sealer->BeginFile(name), 10406);
+  QUOR_RAISE_IF_FAILED(m_sealer->BeginFile(name), kCreateSealFileFailed);
   m_storage->SetWriteTap(m_sealer.get());
 }
 
@@ -639,13 +649,13 @@ HRESULT CQuorMediaFileWriter::CheckHeadFits(CQuorTrackInfoBlock* extra) {
 
 void CQuorMediaFileWriter::PersistBlocks(DXL_FunctionLogger& log) {
   const HRESULT hr = m_recordingDurable ? m_storage->Sync() : m_storage->Flush();
-  if (FAILED(hr)) log.LogErrorMessage(hr, "Failed to hand written blocks to the system");
+  if (FAILED(hr)) log.LogErrorMessage(hr, kHandBlocksToSystemFailed);
 }
 
 HRESULT CQuorMediaFileWriter::StartRecording() {
   return QuorMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::StartRecording", m_loggerContext),
                          [&] {
-                           QUOR_RAISE_IF_FAILED(DoStartRecording(), 102);
+                           QUOR_RAISE_IF_FAILED(DoStartRecording(), kFileSizeLimitTooSmall);
                            return S_OK;
                          });
 }
@@ -665,9 +675,10 @@ HRESULT CQuorMediaFileWriter::DoStartRecording() {
       WriterFrame(this, "CQuorMediaFileWriter::DoStartRecording", m_loggerContext),
       [&](DXL_FunctionLogger& log) {
         std::scoped_lock lock(m_writerLock);
-        if (m_state != wseReadyToStart) Raise(MFS_E_WRONG_STATE, 10218);
-        if (!m_storage || !m_fileInfoBlock || m_tracks.empty()) Raise(MFS_E_NOT_SET, 10218);
-        if (m_storage->GetWriter() == nullptr) Raise(E_FAIL, 10219);
+        if (m_state != wseReadyToStart) Raise(MFS_E_WRONG_STATE, kCannotStartRecording);
+        if (!m_storage || !m_fileInfoBlock || m_tracks.empty())
+          Raise(MFS_E_NOT_SET, kCannotStartRecording);
+        if (m_storage->GetWriter() == nullptr) Raise(E_FAIL, kStorageGetWriterFailed);
         // A recording keeps the settings it starts with; its later files are started from here
         // too, and must not take a setting changed meanwhile.
         if (m_currentFileIndex == 0) {
@@ -676,25 +687,25 @@ HRESULT CQuorMediaFileWriter::DoStartRecording() {
           m_recordingIndexPeriod = std::chrono::seconds(m_indexPeriodSeconds.load());
         }
         if (!m_recordingPayloadOnly) {
-          QUOR_RAISE_IF_FAILED(CheckHeadFits(nullptr), 10188);
+          QUOR_RAISE_IF_FAILED(CheckHeadFits(nullptr), kMaxSizeOutOfRange);
         }
-        QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetBlockIndex(m_blockIndex), 10220);
+        QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetBlockIndex(m_blockIndex), kSetBlockIndexFailed);
         ULONGLONG start = 0;
-        QUOR_RAISE_IF_FAILED(m_storage->GetPosition(0, &start), 10118);
+        QUOR_RAISE_IF_FAILED(m_storage->GetPosition(0, &start), kStorageGetPositionFailed);
 
         if (!m_recordingPayloadOnly) {
-          QUOR_RAISE_IF_FAILED(WriteBlockAt(m_fileInfoBlock.get(), start), 10221);
+          QUOR_RAISE_IF_FAILED(WriteBlockAt(m_fileInfoBlock.get(), start), kWriteFileInfoFailed);
           ++m_blockIndex;
-          QUOR_RAISE_IF_FAILED(UpdateFileHash(m_fileInfoBlock.get()), 10222);
+          QUOR_RAISE_IF_FAILED(UpdateFileHash(m_fileInfoBlock.get()), kUpdateFileHashFailed);
 
           QUOR_RAISE_IF_FAILED(m_tracks.rbegin()->second->SetTrackFlags(kTrackFlagLastTrackInfo),
-                               10216);
+                               kSetLastTrackInfoFlagFailed);
           for (auto& [trackId, track] : m_tracks) {
-            QUOR_RAISE_IF_FAILED(track->SetBlockIndex(m_blockIndex), 10220);
-            QUOR_RAISE_IF_FAILED(m_storage->GetPosition(0, &start), 10118);
-            QUOR_RAISE_IF_FAILED(WriteBlockAt(track.get(), start), 10223);
+            QUOR_RAISE_IF_FAILED(track->SetBlockIndex(m_blockIndex), kSetBlockIndexFailed);
+            QUOR_RAISE_IF_FAILED(m_storage->GetPosition(0, &start), kStorageGetPositionFailed);
+            QUOR_RAISE_IF_FAILED(WriteBlockAt(track.get(), start), kWriteTrackInfoFailed);
             ++m_blockIndex;
-            QUOR_RAISE_IF_FAILED(UpdateFileHash(track.get()), 10222);
+            QUOR_RAISE_IF_FAILED(UpdateFileHash(track.get()), kUpdateFileHashFailed);
           }
 
           if (m_spareIndexBlock) {
@@ -704,14 +715,15 @@ HRESULT CQuorMediaFileWriter::DoStartRecording() {
             try {
               m_indexBlock = std::make_unique<CQuorIndexBlock>();
             } catch (const std::bad_alloc&) {
-              Raise(E_OUTOFMEMORY, 10224);
+              Raise(E_OUTOFMEMORY, kCreateIndexBlockFailed);
             }
           }
-          QUOR_RAISE_IF_FAILED(m_indexBlock->SetOffsetToPreviousIndex(0), 10226);
+          QUOR_RAISE_IF_FAILED(m_indexBlock->SetOffsetToPreviousIndex(0),
+                               kClearOffsetToPreviousFailed);
           try {
             m_finalizationBlock = std::make_unique<CQuorFileFinalizationBlock>();
           } catch (const std::bad_alloc&) {
-            Raise(E_OUTOFMEMORY, 10227);
+            Raise(E_OUTOFMEMORY, kCreateFinalizationFailed);
           }
           if (const HRESULT hr = m_storage->ChangeMaxFileSize(-kEndReserve); FAILED(hr)) {
             log.LogErrorMessage(hr, "Failed to change the maximum file size");
@@ -731,7 +743,7 @@ HRESULT CQuorMediaFileWriter::DoStartRecording() {
 
 HRESULT CQuorMediaFileWriter::Write(ULONG dwTrackId, IQuorMediaFileSample* piSample) {
   return QuorMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::Write", m_loggerContext), [&] {
-    if (piSample == nullptr) Raise(E_POINTER, 10233);
+    if (piSample == nullptr) Raise(E_POINTER, kNullSampleIn);
     if (StopRequested()) {
       // The fileset or the disk is full: dropped. A rollover just before still gets reported,
       // and a rollover that failed is reported once, by the first Write after it.
@@ -742,18 +754,18 @@ HRESULT CQuorMediaFileWriter::Write(ULONG dwTrackId, IQuorMediaFileSample* piSam
             std::scoped_lock lock(m_queueLock);
             name = m_rolloverFailedName;
           }
-          Raise(failure, 10290, name.c_str());
+          Raise(failure, kNextFileNotCreated, name.c_str());
         }
         ++m_droppedSamples;
         return m_nextFileStarted.exchange(false) ? MFS_S_NEXT_FILE : S_OK;
       }
-      Raise(MFS_E_WRONG_STATE, 10235);
+      Raise(MFS_E_WRONG_STATE, kNotWriting);
     }
-    if (!m_tracks.contains(dwTrackId)) Raise(E_INVALIDARG, 10234);
+    if (!m_tracks.contains(dwTrackId)) Raise(E_INVALIDARG, kTrackNotAdded);
 
     std::unique_ptr<QueuedSample> record = TakeFreeRecord();
     if (const HRESULT hr = CopySample(piSample, &record); hr == E_OUTOFMEMORY && !record) {
-      Raise(E_OUTOFMEMORY, 10224);
+      Raise(E_OUTOFMEMORY, kCreateIndexBlockFailed);
     } else if (FAILED(hr)) {
       Raise(hr, kQuorNoMessage);
     }
@@ -860,27 +872,27 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
         if (sample == nullptr) Raise(E_POINTER, kQuorNoMessage);
         std::scoped_lock lock(m_writerLock);
         const bool payloadOnly = m_recordingPayloadOnly;
-        if (m_state != wseStarted) Raise(MFS_E_WRONG_STATE, 10235);
+        if (m_state != wseStarted) Raise(MFS_E_WRONG_STATE, kNotWriting);
         if (!m_sampleBlock) {
           m_sampleBlock.reset(new (std::nothrow) CQuorMediaSampleBlock());
-          if (!m_sampleBlock) Raise(E_OUTOFMEMORY, 10238);
+          if (!m_sampleBlock) Raise(E_OUTOFMEMORY, kCreateSampleBlockFailed);
         }
         CQuorMediaSampleBlock* const block = m_sampleBlock.get();
         block->SetPayloadOnly(payloadOnly);
         block->SetImageBuffer(sample->buffer, sample->capacity);
         const BYTE* data = sample->hasPayload ? sample->Payload() : nullptr;
         const DWORD length = sample->length;
-        QUOR_RAISE_IF_FAILED(block->SetPayload(data, length, false), 10239);
-        QUOR_RAISE_IF_FAILED(block->SetBlockIndex(m_blockIndex), 10220);
+        QUOR_RAISE_IF_FAILED(block->SetPayload(data, length, false), kSetSamplePayloadFailed);
+        QUOR_RAISE_IF_FAILED(block->SetBlockIndex(m_blockIndex), kSetBlockIndexFailed);
         block->SetKnownDigest(sample->hasDigest ? sample->digest : nullptr, sample->digestIndex,
                               sample->digestLength);
         ULONGLONG position = 0;
-        QUOR_RAISE_IF_FAILED(m_storage->GetPosition(0, &position), 10118);
+        QUOR_RAISE_IF_FAILED(m_storage->GetPosition(0, &position), kStorageGetPositionFailed);
         const CQuorMediaSampleIndex entry(
             sample->trackId, CQuorMediaFileSample::EntryFlagsFromSampleFlags(sample->sampleFlags),
             position, sample->timestamp);
         CQuorFileStorageWriter* writer = m_storage->GetWriter();
-        if (writer == nullptr) Raise(E_FAIL, 10219);
+        if (writer == nullptr) Raise(E_FAIL, kStorageGetWriterFailed);
         if (!payloadOnly) {
           QUOR_RAISE_IF_FAILED(m_storage->ChangeMaxFileSize(-kEntryReserve), kQuorNoMessage);
         }
@@ -890,9 +902,10 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
         if (SUCCEEDED(writeHr)) {
           ++m_blockIndex;
           m_fileHasSamples = true;
-          QUOR_RAISE_IF_FAILED(UpdateFileHash(block), 10222);
+          QUOR_RAISE_IF_FAILED(UpdateFileHash(block), kUpdateFileHashFailed);
           if (!payloadOnly) {
-            QUOR_RAISE_IF_FAILED(m_indexBlock->AddSampleIndex(sample->trackId, entry), 10243);
+            QUOR_RAISE_IF_FAILED(m_indexBlock->AddSampleIndex(sample->trackId, entry),
+                                 kAddSampleIndexFailed);
           }
           return S_OK;
         }
@@ -900,12 +913,13 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
         if (!payloadOnly) {
           (void)m_storage->ChangeMaxFileSize(kEntryReserve);  // always S_OK
         }
-        if (!IsFullCode(writeHr)) Raise(writeHr, 10242);
-        QUOR_RAISE_IF_FAILED(m_storage->Seek(0, static_cast<LONGLONG>(position), soBegin), 10242);
+        if (!IsFullCode(writeHr)) Raise(writeHr, kWriteSampleBlockFailed);
+        QUOR_RAISE_IF_FAILED(m_storage->Seek(0, static_cast<LONGLONG>(position), soBegin),
+                             kWriteSampleBlockFailed);
         // A sample that does not fit into a file holding nothing but its head fits into no
         // file: it is lost, and the recording goes on.
         if (writeHr == MFS_E_FILE_FULL && !m_fileHasSamples) {
-          Raise(writeHr, 10242);
+          Raise(writeHr, kWriteSampleBlockFailed);
         }
 
         if (writeHr == MFS_E_FILE_FULL && m_currentFileIndex < m_maxFiles - 1) {
@@ -929,29 +943,29 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
             m_rolloverFailure = createHr;
             m_stoppedWhenFull = true;
             if (FAILED(DoStopRecording(true))) EndAfterFailedRollover();
-            Raise(createHr, 10270);
+            Raise(createHr, kInitializeNextFileFailed);
           }
           if (const HRESULT hr = DoStopRecording(false); FAILED(hr)) {
             EndAfterFailedRollover();
-            Raise(hr, 10257);
+            Raise(hr, kFinalizeWhenFullFailed);
           }
           ++m_currentFileIndex;
           if (const HRESULT hr = InitializeNextFile(); FAILED(hr)) {
             EndAfterFailedRollover();
-            Raise(hr, 10270);
+            Raise(hr, kInitializeNextFileFailed);
           }
           m_nextFileStarted = true;
-          QUOR_RAISE_IF_FAILED(DoWrite(sample), 10256);
+          QUOR_RAISE_IF_FAILED(DoWrite(sample), kWriteSampleAfterRolloverFailed);
           return S_OK;
         }
 
-        log.LogReleaseMessage(QuorLoadMessage(10258).data());
+        QuorLogRelease(log, kMaxFilesReached);
         m_stoppedWhenFull = true;
         if (const HRESULT hr = DoStopRecording(true); FAILED(hr)) {
           log.LogErrorMessage(hr);
           EndAfterFailedRollover();  // whatever happens, nothing writes into this file again
         } else {
-          log.LogReleaseMessage(QuorLoadMessage(10255).data());
+          QuorLogRelease(log, kFileFinalizedWhenFull);
         }
         return writeHr;
       });
@@ -981,11 +995,11 @@ void CQuorMediaFileWriter::EndAfterFailedRollover() {
 HRESULT CQuorMediaFileWriter::UpdateFileHash(CQuorMediaFileBlock* block) {
   return QuorInternalMethodFrame(
       WriterFrame(this, "CQuorMediaFileWriter::UpdateFileHash", m_loggerContext), [&] {
-        if (block == nullptr) Raise(E_POINTER, 10244);
+        if (block == nullptr) Raise(E_POINTER, kNullBlock);
         const BYTE* hash = nullptr;
         DWORD length = 0;
-        QUOR_RAISE_IF_FAILED(block->GetBlockHash(&hash, &length), 10245);
-        QUOR_RAISE_IF_FAILED(m_fileHash.AddData(hash, length), 10222);
+        QUOR_RAISE_IF_FAILED(block->GetBlockHash(&hash, &length), kGetBlockHashFailed);
+        QUOR_RAISE_IF_FAILED(m_fileHash.AddData(hash, length), kUpdateFileHashFailed);
         return S_OK;
       });
 }
@@ -996,13 +1010,13 @@ HRESULT CQuorMediaFileWriter::WriteIndexBlock() {
       [&](DXL_FunctionLogger& log) {
         std::scoped_lock lock(m_writerLock);
         if (m_recordingPayloadOnly) return S_OK;
-        if (m_state != wseStarted) Raise(MFS_E_WRONG_STATE, 10235);
-        if (!m_indexBlock) Raise(MFS_E_NOT_SET, 10200);
+        if (m_state != wseStarted) Raise(MFS_E_WRONG_STATE, kNotWriting);
+        if (!m_indexBlock) Raise(MFS_E_NOT_SET, kFileSetNotInitialized);
         if (m_indexBlock->IsEmpty()) return S_OK;
-        QUOR_RAISE_IF_FAILED(m_indexBlock->SetBlockIndex(m_blockIndex), 10220);
-        if (m_storage->GetWriter() == nullptr) Raise(E_FAIL, 10219);
+        QUOR_RAISE_IF_FAILED(m_indexBlock->SetBlockIndex(m_blockIndex), kSetBlockIndexFailed);
+        if (m_storage->GetWriter() == nullptr) Raise(E_FAIL, kStorageGetWriterFailed);
         ULONGLONG start = 0;
-        QUOR_RAISE_IF_FAILED(m_storage->GetPosition(0, &start), 10118);
+        QUOR_RAISE_IF_FAILED(m_storage->GetPosition(0, &start), kStorageGetPositionFailed);
 
         // The block goes into the room its entries kept; if it does not fit, the entries stay
         // for the next attempt and keep their room, so no file grows past its limit.
@@ -1010,17 +1024,18 @@ HRESULT CQuorMediaFileWriter::WriteIndexBlock() {
         (void)m_storage->ChangeMaxFileSize(entryRoom);  // always S_OK
         if (const HRESULT hr = WriteBlockAt(m_indexBlock.get(), start); FAILED(hr)) {
           (void)m_storage->ChangeMaxFileSize(-entryRoom);
-          Raise(hr, 10229);
+          Raise(hr, kWriteLastIndexFailed);
         }
         ++m_blockIndex;
-        QUOR_RAISE_IF_FAILED(UpdateFileHash(m_indexBlock.get()), 10222);
+        QUOR_RAISE_IF_FAILED(UpdateFileHash(m_indexBlock.get()), kUpdateFileHashFailed);
         // The samples it lists are reachable once it is on the system's side.
         PersistBlocks(log);
         Seal(false, 0, log);
 
         // The same block takes the next entries: emptied, its lists and buffer keep their room.
         m_indexBlock->ClearFields();
-        QUOR_RAISE_IF_FAILED(m_indexBlock->SetOffsetToPreviousIndex(start), 10225);
+        QUOR_RAISE_IF_FAILED(m_indexBlock->SetOffsetToPreviousIndex(start),
+                             kSetOffsetToPreviousFailed);
         return S_OK;
       });
 }
@@ -1032,23 +1047,26 @@ HRESULT CQuorMediaFileWriter::DoStopRecording(bool lastFile) {
         std::scoped_lock lock(m_writerLock);
         if (m_state != wseStarted) return S_OK;
         if (lastFile) SignalStop();
-        QUOR_RAISE_IF_FAILED(m_storage->StopFileSizeControl(), 10228);
+        QUOR_RAISE_IF_FAILED(m_storage->StopFileSizeControl(), kStopFileSizeControlFailed);
         if (!m_recordingPayloadOnly) {
-          QUOR_RAISE_IF_FAILED(WriteIndexBlock(), 10229);
-          QUOR_RAISE_IF_FAILED(m_finalizationBlock->SetBlockIndex(m_blockIndex), 10220);
+          QUOR_RAISE_IF_FAILED(WriteIndexBlock(), kWriteLastIndexFailed);
+          QUOR_RAISE_IF_FAILED(m_finalizationBlock->SetBlockIndex(m_blockIndex),
+                               kSetBlockIndexFailed);
           ++m_blockIndex;
-          QUOR_RAISE_IF_FAILED(m_finalizationBlock->SetLastFileFlag(lastFile), 10232);
+          QUOR_RAISE_IF_FAILED(m_finalizationBlock->SetLastFileFlag(lastFile),
+                               kSetLastFileFlagFailed);
           BYTE digest[kQuorMD5DigestSize];
-          QUOR_RAISE_IF_FAILED(m_fileHash.GetDigest(digest), 10203);
-          QUOR_RAISE_IF_FAILED(m_finalizationBlock->SetFileHash(digest, kQuorMD5DigestSize), 10222);
+          QUOR_RAISE_IF_FAILED(m_fileHash.GetDigest(digest), kGetHashBufferFailed);
+          QUOR_RAISE_IF_FAILED(m_finalizationBlock->SetFileHash(digest, kQuorMD5DigestSize),
+                               kUpdateFileHashFailed);
           CQuorFileStorageWriter* writer = m_storage->GetWriter();
-          if (writer == nullptr) Raise(E_FAIL, 10219);
-          QUOR_RAISE_IF_FAILED(m_finalizationBlock->Write(writer), 10230);
+          if (writer == nullptr) Raise(E_FAIL, kStorageGetWriterFailed);
+          QUOR_RAISE_IF_FAILED(m_finalizationBlock->Write(writer), kWriteFinalizationFailed);
         }
         // Closing hands the rest to the system; a durable recording syncs it first.
         if (m_recordingDurable) PersistBlocks(log);
         ULONGLONG size = 0;
-        QUOR_RAISE_IF_FAILED(m_storage->Finalize(&size), 10231);
+        QUOR_RAISE_IF_FAILED(m_storage->Finalize(&size), kFinalizeStorageFailed);
         m_bytesInFinishedFiles += size;
         m_state = wseFinished;
         Seal(true, size, log);
@@ -1062,32 +1080,34 @@ HRESULT CQuorMediaFileWriter::InitializeNextFile() {
   return QuorInternalMethodFrame(
       WriterFrame(this, "CQuorMediaFileWriter::InitializeNextFile", m_loggerContext), [&] {
         std::scoped_lock lock(m_writerLock);
-        if (m_state == wseStarted) Raise(MFS_E_WRONG_STATE, 10190);
-        if (!m_fileInfoBlock) Raise(E_UNEXPECTED, 10267);
+        if (m_state == wseStarted) Raise(MFS_E_WRONG_STATE, kWritingInProgress);
+        if (!m_fileInfoBlock) Raise(E_UNEXPECTED, kNoFileInfoBlock);
         m_storage.reset();
         m_spareIndexBlock = std::move(m_indexBlock);  // for the next file's entries
         m_finalizationBlock.reset();
-        QUOR_RAISE_IF_FAILED(m_fileHash.ReInitialize(), 10268);
+        QUOR_RAISE_IF_FAILED(m_fileHash.ReInitialize(), kReinitializeFileHashFailed);
         std::u16string name;
-        QUOR_RAISE_IF_FAILED(QuorMemberFileName(m_fileSetName, m_currentFileIndex, &name), 10194);
+        QUOR_RAISE_IF_FAILED(QuorMemberFileName(m_fileSetName, m_currentFileIndex, &name),
+                             kStorageInitializeForWritingFailed);
         m_currentFileName = CQuorBstr::Copy(std::u16string_view(name));
-        if (!m_currentFileName) Raise(E_OUTOFMEMORY, 10194);
+        if (!m_currentFileName) Raise(E_OUTOFMEMORY, kStorageInitializeForWritingFailed);
         if (m_nextStorage) {
           m_storage = std::move(m_nextStorage);  // created by the rollover
         } else {
           try {
             m_storage = std::make_unique<CQuorFileStorage>();
           } catch (const std::bad_alloc&) {
-            Raise(E_OUTOFMEMORY, 10192);
+            Raise(E_OUTOFMEMORY, kNewFileStorageFailed);
           }
           QUOR_RAISE_IF_FAILED(m_storage->InitializeForWriting(m_currentFileName.Get(),
                                                                m_maxFileSizeKiB, m_overwrite),
-                               10194);
+                               kStorageInitializeForWritingFailed);
         }
         StartSeals();
-        QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetFileSetIndex(m_currentFileIndex), 10197);
+        QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetFileSetIndex(m_currentFileIndex),
+                             kStorageSetFileSetIndexFailed);
         m_state = wseReadyToStart;
-        QUOR_RAISE_IF_FAILED(StartRecording(), 10269);
+        QUOR_RAISE_IF_FAILED(StartRecording(), kStartNextFileFailed);
         return S_OK;
       });
 }
@@ -1212,7 +1232,7 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
     std::scoped_lock lock(m_writerLock);
     if (m_storage && m_state == wseStarted) {
       if (const HRESULT hr = m_storage->Flush(); FAILED(hr)) {
-        log.LogErrorMessage(hr, "Failed to write media sample");
+        log.LogErrorMessage(hr, kHandBlocksToSystemFailed);
       }
     }
   }

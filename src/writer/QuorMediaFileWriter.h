@@ -170,7 +170,8 @@ class CQuorMediaFileWriter final
   void EndAfterFailedRollover();
 
   // With a signing key: the new member file's seals start (its sidecar is created and the
-  // storage's writes are hashed). Raises message 10406 when the sidecar cannot be created.
+  // storage's writes are hashed). Raises message kCreateSealFileFailed when the sidecar cannot be
+  // created.
   void StartSeals();
   // With a signing key: appends a seal of the current file up to the block just written: the
   // storage's position, or finalizedSize once the file is finalized. A failure is logged and

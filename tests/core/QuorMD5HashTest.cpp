@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/QuorMD5Hash.h"
+#include "platform/log/QuorLog.h"
 #include "quormediafiles/QuorResultCodes.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
 
@@ -91,7 +93,10 @@ TEST_F(QuorMD5HashTest, FinishedDigestNullArgumentsAndPartialMatchesAreRefused) 
   EXPECT_EQ(Hex(digest, sizeof digest), "62a1f10366742d6ba3bd53dfe83996c7");
   EXPECT_TRUE(FAILED(hash.AddData(abc, 3)));
   EXPECT_TRUE(FAILED(hash.AddString(CQuorBstr::Copy(u"").Get())));
+  const auto capture = std::make_shared<DXL_CaptureSink>();
+  const DXL_ScopedSink scope(capture);
   EXPECT_TRUE(FAILED(hash.GetDigest(digest)));
+  EXPECT_EQ(capture->Entries().at(0).functionName, "CQuorMD5Hash::GetDigest");
 
   // After ReInitialize, IsSame compares with the whole digest: any flipped byte is a mismatch.
   for (std::size_t flipped = 0; flipped <= kQuorMD5DigestSize; ++flipped) {

@@ -57,8 +57,8 @@ class QuorMethodFrameTest : public ::testing::Test {
 };
 
 TEST_F(QuorMethodFrameTest, LoggedExceptionIsLoggedSetAsErrorInfoAndReturned) {
-  const HRESULT hr =
-      QuorMethodFrame(Info(), [](DXL_FunctionLogger&) -> HRESULT { Raise(E_POINTER, 10135); });
+  const HRESULT hr = QuorMethodFrame(
+      Info(), [](DXL_FunctionLogger&) -> HRESULT { Raise(E_POINTER, kNullFileNamesOut); });
   EXPECT_EQ(hr, E_POINTER);
   const auto entries = m_capture->Entries();
   ASSERT_EQ(entries.size(), 1u);
@@ -75,6 +75,12 @@ TEST_F(QuorMethodFrameTest, LoggedExceptionIsLoggedSetAsErrorInfoAndReturned) {
   EXPECT_EQ(info.guid, kTestIid);
   EXPECT_EQ(info.source.ToUtf8(), "QuorMediaFiles.Reader.1");
   EXPECT_EQ(info.description.ToUtf8(), "Error - Null ppsaFileNames Passed");
+
+  // The internal frame logs the same way and leaves error information alone.
+  EXPECT_EQ(QuorInternalMethodFrame(Info(), []() -> HRESULT { Raise(E_POINTER, kQuorNoMessage); }),
+            E_POINTER);
+  EXPECT_EQ(m_capture->Entries().size(), 2u);
+  EXPECT_FALSE(TakeErrorInfo().present);
 }
 
 TEST_F(QuorMethodFrameTest, ForeignExceptionBecomesUnexpectedWithoutDescription) {
@@ -93,29 +99,20 @@ TEST_F(QuorMethodFrameTest, ForeignExceptionBecomesUnexpectedWithoutDescription)
 
   // Without a sink nothing is formatted or kept, but the error information is still set.
   (void)DXL_Log::SetSink(nullptr);  // restored by the fixture's scope
-  EXPECT_EQ(QuorMethodFrame(Info(), []() -> HRESULT { Raise(E_FAIL, 10246, 1); }), E_FAIL);
+  EXPECT_EQ(QuorMethodFrame(Info(), []() -> HRESULT { Raise(E_FAIL, kDuplicatedField, 1); }),
+            E_FAIL);
   EXPECT_EQ(TakeErrorInfo().description.ToUtf8(), "Error Duplicated Field detected -Tag:1");
   EXPECT_EQ(m_capture->Entries().size(), 1u);
 }
 
 TEST_F(QuorMethodFrameTest, SuccessReturnsBodyResultAndLogsOnlyWhatBodyLogs) {
   const HRESULT hr = QuorMethodFrame(Info(), [](DXL_FunctionLogger& log) {
-    log.LogDebugMessage(QuorLoadMessage(10137).data(), 2, "a.qmf");
+    QuorLogDebug(log, kReaderGetFileNamesSucceeded, 2, "a.qmf");
     return MFS_S_NEXT_FILE;
   });
   EXPECT_EQ(hr, MFS_S_NEXT_FILE);
   EXPECT_TRUE(m_capture->Contains(DXL_EntryKind::Debug, "file 1 of 2 is a.qmf"));
   EXPECT_EQ(m_capture->Entries().size(), 1u);
-  EXPECT_FALSE(TakeErrorInfo().present);
-}
-
-TEST_F(QuorMethodFrameTest, InternalFrameLogsButLeavesErrorInfoAlone) {
-  const HRESULT hr = QuorInternalMethodFrame(
-      {QuorMD5HashLogger(), "CQuorMD5Hash::AddData", this, kQuorDefaultLogLevel, 0},
-      []() -> HRESULT { Raise(E_POINTER, kQuorNoMessage); });
-  EXPECT_EQ(hr, E_POINTER);
-  EXPECT_TRUE(m_capture->ContainsError(E_POINTER));
-  EXPECT_EQ(m_capture->Entries().at(0).component, "QuorMediaFiles");
   EXPECT_FALSE(TakeErrorInfo().present);
 }
 

@@ -13,8 +13,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <memory>
 
 #include "QuorWriterTestSupport.h"
+#include "platform/log/QuorLog.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
 #include "quormediafiles/QuorMediaFilesInternal.h"
 #include "reader/QuorTestFileSet.h"
@@ -143,12 +145,21 @@ TEST(QuorMediaFileWriterFaultTest, EveryFaultGivesANamedCodeAndAFilesetThatReads
       dir.MakeDirectory(sub);
       const std::string path = dir.Path(sub + "/f.vid");
       Recording r;
+      const auto capture = std::make_shared<DXL_CaptureSink>();
       {
+        const DXL_ScopedSink scope(capture);
         CQuorFaultyFileSystem faulty;
         fault.arm(faulty, n);
         r = Record(scenario, path, fault.durable);
         more = faulty.Faulted();
       }
+      // Every sample the worker failed to write is dropped; a failed flush drops none.
+      const auto failedWrite = [](const DXL_Entry& e) {
+        return e.text == "Failed to write media sample";
+      };
+      const std::vector<DXL_Entry> entries = capture->Entries();
+      EXPECT_LE(std::count_if(entries.begin(), entries.end(), failedWrite),
+                std::ptrdiff_t(r.dropped));
       for (const auto& [what, hr] : r.calls) {
         EXPECT_TRUE(SUCCEEDED(hr) || Named(hr)) << what << " " << std::hex << hr;
       }
