@@ -2,15 +2,12 @@
 // block by block the way the reader recovers a file that was never finalized (each block's type
 // word picks the kind that reads it). Every block read is also re-hashed in memory and asked
 // for its values, so the accessors see whatever a damaged or hostile file can put in a block.
-// The bytes reach the block classes through a real file and the storage's byte reader.
+// The bytes reach the block classes from memory, through the byte source a storage also gives.
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
 #include <memory>
-#include <string>
+#include <span>
 #include <vector>
 
 #include "core/QuorLittleEndian.h"
@@ -19,10 +16,10 @@
 #include "format/QuorFileInfoBlock.h"
 #include "format/QuorIndexBlock.h"
 #include "format/QuorMediaSampleBlock.h"
+#include "format/QuorMemoryBytes.h"
 #include "format/QuorTrackInfoBlock.h"
 #include "platform/log/QuorLog.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
-#include "storage/QuorFileStorage.h"
 
 namespace {
 
@@ -32,15 +29,6 @@ class CQuorDiscardSink final : public DXL_Sink {
   bool Wants(DXL_EntryKind) const noexcept override { return true; }
   void Write(const DXL_Entry&) noexcept override {}
 };
-
-std::string g_directory;
-std::string g_path;
-std::u16string g_widePath;
-
-void RemoveDirectory() {
-  std::error_code error;
-  std::filesystem::remove_all(g_directory, error);
-}
 
 void FreeString(BSTR text) { SysFreeString(text); }
 
@@ -108,48 +96,32 @@ void Inspect(CQuorMediaFileBlock& block) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  std::string pattern = std::string(base) + "/quor_block_fuzz_XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) abort();
-  g_directory = pattern;
-  g_path = g_directory + "/input.vid";
-  g_widePath = QuorUtf8ToUtf16(g_path);
-  atexit(RemoveDirectory);
   (void)DXL_Log::SetSink(std::make_shared<CQuorDiscardSink>());
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::FILE* file = std::fopen(g_path.c_str(), "wb");
-  if (file == nullptr) abort();
-  if (size != 0 && std::fwrite(data, 1, size, file) != size) abort();
-  std::fclose(file);
-
-  CQuorFileStorage storage;
-  if (FAILED(storage.OpenFileForInspection(g_widePath.c_str()))) abort();
-  CQuorFileStorageReader* reader = storage.GetReader();
+  CQuorMemorySource source(std::span<const BYTE>(data, size));
 
   // Every kind reads the bytes at offset 0; the same objects then read the walk, so a second
   // Read on a used object is exercised too.
   std::vector<std::unique_ptr<CQuorMediaFileBlock>> blocks;
   for (const DWORD type : {btFileInfo, btTrackInfo, btIndex, btMediaSample, btFinalization}) {
     blocks.push_back(QuorNewBlockOfType(type));
-    if (FAILED(storage.Seek(0, 0, soBegin))) abort();
-    if (SUCCEEDED(blocks.back()->Read(reader))) Inspect(*blocks.back());
+    if (FAILED(source.Seek(0))) abort();
+    if (SUCCEEDED(blocks.back()->Read(&source))) Inspect(*blocks.back());
   }
 
-  if (FAILED(storage.Seek(0, 0, soBegin))) abort();
+  if (FAILED(source.Seek(0))) abort();
   for (;;) {
     ULONGLONG position = 0;
     BYTE word[4];
-    if (FAILED(storage.GetPosition(0, &position)) || FAILED(reader->Read(word, sizeof word))) {
-      break;
-    }
+    if (FAILED(source.GetPosition(&position)) || FAILED(source.Read(word, sizeof word))) break;
     const DWORD type = DecodeU32(word);
     if (!IsBlockType(type)) break;
     CQuorMediaFileBlock& block = *blocks[(type >> 8) - 1];
-    if (FAILED(storage.Seek(0, static_cast<LONGLONG>(position), soBegin))) abort();
-    if (FAILED(block.Read(reader))) break;
+    if (FAILED(source.Seek(position))) abort();
+    if (FAILED(block.Read(&source))) break;
     Inspect(block);
   }
   return 0;

@@ -146,7 +146,7 @@ QuorBlockWalk CQuorBlockWalker::Walk(const std::string& path) {
   QuorCheck(m_storage->OpenFileForInspection(name.c_str()), "OpenFileForInspection");
   QuorBlockWalk walk;
   QuorCheck(CQuorForwardBlockWalker::Walk(
-                *m_storage, 0,
+                *m_storage->GetReader(),
                 [&](const QuorWalkedBlock& b) {
                   QuorBlockRecord record;
                   static_cast<QuorWalkedBlock&>(record) = b;

@@ -59,7 +59,8 @@ template <typename T>
 
 }  // namespace
 
-CQuorMediaFileReader::CQuorMediaFileReader() noexcept = default;
+CQuorMediaFileReader::CQuorMediaFileReader(CQuorFileSystem& fileSystem) noexcept
+    : m_storage(fileSystem) {}
 
 CQuorMediaFileReader::~CQuorMediaFileReader() { (void)Cleanup(); }  // always S_OK
 

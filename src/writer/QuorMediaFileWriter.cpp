@@ -117,7 +117,8 @@ BYTE* CQuorMediaFileWriter::QueuedSample::Payload() const noexcept {
   return buffer ? buffer + kPayloadOffset : nullptr;
 }
 
-CQuorMediaFileWriter::CQuorMediaFileWriter() noexcept = default;
+CQuorMediaFileWriter::CQuorMediaFileWriter(CQuorFileSystem& fileSystem) noexcept
+    : m_fileSystem(&fileSystem) {}
 
 namespace {
 QuorFrameInfo WriterFrame(const CQuorMediaFileWriter* writer, const char* name, DWORD context) {
@@ -272,7 +273,7 @@ HRESULT CQuorMediaFileWriter::Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULO
         QUOR_RAISE_IF_FAILED(m_fileHash.ReInitialize(), 10268);
 
         try {
-          m_storage = std::make_unique<CQuorFileStorage>();
+          m_storage = std::make_unique<CQuorFileStorage>(*m_fileSystem);
         } catch (const std::bad_alloc&) {
           Raise(E_OUTOFMEMORY, 10192);
         }
@@ -451,7 +452,7 @@ HRESULT CQuorMediaFileWriter::SetSigningKey(BSTR bstrPrivateKeyFile) {
           m_sealer.reset();
           return S_OK;
         }
-        auto sealer = std::make_unique<CQuorSealWriter>();
+        auto sealer = std::make_unique<CQuorSealWriter>(*m_fileSystem);
         QuorMessageId message = 10400;
         if (const HRESULT hr = sealer->SetKey(QuorBstrToUtf8(bstrPrivateKeyFile), &message);
             FAILED(hr)) {
@@ -923,7 +924,7 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
           // this file ends the fileset, and the next Write says why.
           const std::u16string nextName = MemberFileName(m_currentFileIndex + 1);
           HRESULT createHr = E_OUTOFMEMORY;
-          m_nextStorage.reset(new (std::nothrow) CQuorFileStorage());
+          m_nextStorage.reset(new (std::nothrow) CQuorFileStorage(*m_fileSystem));
           if (m_nextStorage) {
             createHr = m_nextStorage->InitializeForWriting(
                 CQuorBstr::Copy(std::u16string_view(nextName)).Get(), m_maxFileSizeKiB,
@@ -1084,7 +1085,7 @@ HRESULT CQuorMediaFileWriter::InitializeNextFile() {
           m_storage = std::move(m_nextStorage);  // created by the rollover
         } else {
           try {
-            m_storage = std::make_unique<CQuorFileStorage>();
+            m_storage = std::make_unique<CQuorFileStorage>(*m_fileSystem);
           } catch (const std::bad_alloc&) {
             Raise(E_OUTOFMEMORY, 10192);
           }

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <type_traits>
+#include <utility>
 
 #include "platform/com/QuorClassRegistry.h"
 #include "quormediafiles/platform/QuorComPtr.h"
@@ -83,14 +84,14 @@ HRESULT QuorCreateObject(REFIID riid, void** ppv) noexcept {
 }
 
 // The same, keeping the concrete class (for objects that the library fills before handing them
-// out, such as a status snapshot).
-template <class TObject>
-[[nodiscard]] HRESULT QuorCreateObject(CQuorComPtr<TObject>* pp) noexcept {
+// out, such as a status snapshot), constructed from args.
+template <class TObject, class... TArgs>
+[[nodiscard]] HRESULT QuorCreateObject(CQuorComPtr<TObject>* pp, TArgs&&... args) noexcept {
   if (!pp) return E_POINTER;
   pp->Reset();
   CQuorComPtr<TObject> object;
   try {
-    object = CQuorComPtr<TObject>(new TObject());
+    object = CQuorComPtr<TObject>(new TObject(std::forward<TArgs>(args)...));
   } catch (...) {
     return E_OUTOFMEMORY;
   }
