@@ -20,7 +20,7 @@ namespace {
 // block header less one byte, so that no header is cut in two.
 constexpr DWORD kScanChunk = 64u << 10;
 
-// Block read failures that mean the bytes are not a block (as opposed to a failing storage).
+// Block read failures that mean the bytes are not a block (as opposed to a failing source).
 bool IsFramingFailure(HRESULT hr) noexcept {
   return hr == E_FAIL || hr == E_INVALIDARG || hr == E_POINTER ||
          hr == HRESULT_FROM_WIN32(ERROR_HANDLE_EOF) ||
