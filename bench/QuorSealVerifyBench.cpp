@@ -170,7 +170,7 @@ void BM_ForwardWalk(benchmark::State& state) {
       QuorForwardWalk walk;
       good = good && SUCCEEDED(storage.OpenFileForInspection(CQuorBstr::FromUtf8(file).Get())) &&
              SUCCEEDED(CQuorForwardBlockWalker::Walk(
-                 storage, 0,
+                 *storage.GetReader(),
                  [&](const QuorWalkedBlock& b) {
                    valid += b.hashValid;
                    return S_OK;

@@ -2,15 +2,12 @@
 // kind, then walked with the forward block walker, which skips over broken framing to the next
 // block that reads. Every block read is also re-hashed in memory and asked for its values, so
 // the accessors see whatever a damaged or hostile file can put in a block. The bytes reach the
-// block classes through a real file and the storage's byte reader.
+// block classes from memory, through the byte source a storage also gives.
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
 #include <memory>
-#include <string>
+#include <span>
 #include <vector>
 
 #include "format/QuorBlockFactory.h"
@@ -19,10 +16,10 @@
 #include "format/QuorForwardBlockWalker.h"
 #include "format/QuorIndexBlock.h"
 #include "format/QuorMediaSampleBlock.h"
+#include "format/QuorMemoryBytes.h"
 #include "format/QuorTrackInfoBlock.h"
 #include "platform/log/QuorLog.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
-#include "storage/QuorFileStorage.h"
 
 namespace {
 
@@ -32,15 +29,6 @@ class CQuorDiscardSink final : public DXL_Sink {
   bool Wants(DXL_EntryKind) const noexcept override { return true; }
   void Write(const DXL_Entry&) noexcept override {}
 };
-
-std::string g_directory;
-std::string g_path;
-std::u16string g_widePath;
-
-void RemoveDirectory() {
-  std::error_code error;
-  std::filesystem::remove_all(g_directory, error);
-}
 
 void FreeString(BSTR text) { SysFreeString(text); }
 
@@ -108,39 +96,29 @@ void Inspect(CQuorMediaFileBlock& block) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  std::string pattern = std::string(base) + "/quor_block_fuzz_XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) abort();
-  g_directory = pattern;
-  g_path = g_directory + "/input.vid";
-  g_widePath = QuorUtf8ToUtf16(g_path);
-  atexit(RemoveDirectory);
   (void)DXL_Log::SetSink(std::make_shared<CQuorDiscardSink>());
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::FILE* file = std::fopen(g_path.c_str(), "wb");
-  if (file == nullptr) abort();
+  // The signature in front, as in every member file; the buffer is reused from input to input.
+  static std::vector<BYTE> file;
   const auto signature = QuorFileSignatureBytes();
-  if (std::fwrite(signature.data(), 1, signature.size(), file) != signature.size()) abort();
-  if (size != 0 && std::fwrite(data, 1, size, file) != size) abort();
-  std::fclose(file);
-
-  CQuorFileStorage storage;
-  if (FAILED(storage.OpenFileForInspection(g_widePath.c_str()))) abort();
+  file.assign(signature.begin(), signature.end());
+  file.insert(file.end(), data, data + size);
+  CQuorMemorySource source(file);
 
   // Every kind reads the bytes after the signature, the first block's place.
   for (const DWORD type : {btFileInfo, btTrackInfo, btIndex, btMediaSample, btFinalization}) {
     std::unique_ptr<CQuorMediaFileBlock> block = QuorNewBlockOfType(type);
-    if (FAILED(storage.Seek(0, kQuorFileSignatureSize, soBegin))) abort();
-    if (SUCCEEDED(block->Read(storage.GetReader()))) Inspect(*block);
+    if (FAILED(source.Seek(kQuorFileSignatureSize))) abort();
+    if (SUCCEEDED(block->Read(&source))) Inspect(*block);
   }
 
   // Damage ends no walk; only a failing storage or memory does.
   QuorForwardWalk walk;
   const HRESULT hr = CQuorForwardBlockWalker::Walk(
-      storage, 0,
+      source,
       [](const QuorWalkedBlock& b) {
         if (b.block != nullptr) Inspect(*b.block);
         return S_OK;

@@ -1,21 +1,19 @@
 // Writes the seed corpus of quor_block_fuzz into the directory named by its argument: one valid
-// block of each kind, and the blocks of a short unfinalized file one after another. Each block
-// goes through a real storage writer; the file signature in front of it is left out, because
-// the fuzz target writes one in front of every input.
+// block of each kind, and the blocks of a short unfinalized file one after another, as their
+// Write puts them out (without the file signature, which the fuzz target puts in front of every
+// input).
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <string>
 #include <vector>
 
 #include "format/QuorFileFinalizationBlock.h"
 #include "format/QuorFileInfoBlock.h"
+#include "format/QuorFormatLayout.h"
 #include "format/QuorIndexBlock.h"
 #include "format/QuorMediaSampleBlock.h"
+#include "format/QuorMemoryBytes.h"
 #include "format/QuorTrackInfoBlock.h"
-#include "quormediafiles/platform/QuorOleAuto.h"
-#include "storage/QuorFileStorage.h"
 
 namespace {
 
@@ -26,20 +24,13 @@ bool Check(HRESULT hr, const char* what) {
   return SUCCEEDED(hr);
 }
 
-// The bytes of block as written, without the signature of the scratch file.
-bool WriteBlock(CQuorMediaFileBlock& block, DWORD blockIndex, const std::string& scratch,
-                Bytes* bytes) {
-  CQuorFileStorage storage;
-  ULONGLONG size = 0;
-  if (!Check(storage.InitializeForWriting(QuorUtf8ToUtf16(scratch).c_str(), 64, true), "open") ||
-      !Check(block.SetBlockIndex(blockIndex), "index") ||
-      !Check(block.Write(storage.GetWriter()), "write") ||
-      !Check(storage.Finalize(&size), "finalize")) {
+// The bytes of block as written.
+bool WriteBlock(CQuorMediaFileBlock& block, DWORD blockIndex, Bytes* bytes) {
+  CQuorMemorySink sink;
+  if (!Check(block.SetBlockIndex(blockIndex), "index") || !Check(block.Write(&sink), "write")) {
     return false;
   }
-  std::ifstream in(scratch, std::ios::binary);
-  Bytes all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  bytes->assign(all.begin() + kQuorFileSignatureSize, all.end());
+  *bytes = sink.GetBytes();
   return true;
 }
 
@@ -59,7 +50,6 @@ int main(int argc, char** argv) {
   }
   const std::filesystem::path directory = argv[1];
   std::filesystem::create_directories(directory);
-  const std::string scratch = (directory / "scratch.tmp").string();
 
   CQuorFileInfoBlock info;
   const BYTE password[16] = {0x70, 0x61, 0x73, 0x73};
@@ -82,9 +72,8 @@ int main(int argc, char** argv) {
   ok = ok && Check(sample.SetPayload(payload, sizeof payload, false), "payload");
 
   Bytes infoBytes, trackBytes, sampleBytes, sample2Bytes, indexBytes, finalBytes;
-  ok = ok && WriteBlock(info, 0, scratch, &infoBytes) &&
-       WriteBlock(track, 1, scratch, &trackBytes) && WriteBlock(sample, 2, scratch, &sampleBytes) &&
-       WriteBlock(sample, 3, scratch, &sample2Bytes);
+  ok = ok && WriteBlock(info, 0, &infoBytes) && WriteBlock(track, 1, &trackBytes) &&
+       WriteBlock(sample, 2, &sampleBytes) && WriteBlock(sample, 3, &sample2Bytes);
   // Positions as in a member file: signature, file info, track info, then the samples.
   const ULONGLONG first = kQuorFileSignatureSize + infoBytes.size() + trackBytes.size();
   CQuorIndexBlock index;
@@ -93,13 +82,11 @@ int main(int argc, char** argv) {
        Check(
            index.AddSampleIndex(1, CQuorMediaSampleIndex(1, 0x02, first + sampleBytes.size(), 133)),
            "entry") &&
-       WriteBlock(index, 4, scratch, &indexBytes);
+       WriteBlock(index, 4, &indexBytes);
   CQuorFileFinalizationBlock closing;
   ok = ok && Check(closing.SetLastFileFlag(true), "last") &&
-       Check(closing.SetFileHash(password, 16), "file hash") &&
-       WriteBlock(closing, 5, scratch, &finalBytes);
+       Check(closing.SetFileHash(password, 16), "file hash") && WriteBlock(closing, 5, &finalBytes);
   if (!ok) return 1;
-  std::filesystem::remove(scratch);
 
   Bytes walk;
   for (const Bytes* part : {&infoBytes, &trackBytes, &sampleBytes, &sample2Bytes, &indexBytes}) {

@@ -138,7 +138,7 @@ QuorBlockWalk QuorWalkBlocks(const std::string& path) {
   QuorCheck(storage.OpenFileForInspection(QuorUtf8ToUtf16(path).c_str()), "OpenFileForInspection");
   QuorBlockWalk walk;
   QuorCheck(CQuorForwardBlockWalker::Walk(
-                storage, 0,
+                *storage.GetReader(),
                 [&](const QuorWalkedBlock& b) {
                   QuorBlockRecord record;
                   static_cast<QuorWalkedBlock&>(record) = b;

@@ -24,6 +24,7 @@
 #include "quormediafiles/QuorMediaFilesCpp.h"
 #include "seal/QuorSealKey.h"
 #include "seal/QuorSealVerifier.h"
+#include "storage/QuorFileStorage.h"
 
 namespace {
 

@@ -7,7 +7,6 @@
 #include "core/QuorLittleEndian.h"
 #include "format/QuorFormatLayout.h"
 #include "quormediafiles/QuorResultCodes.h"
-#include "storage/QuorFileStorageReader.h"
 
 void CQuorBlockBatch::Clear() noexcept {
   m_used = 0;
@@ -17,7 +16,7 @@ void CQuorBlockBatch::Clear() noexcept {
   m_end = S_OK;
 }
 
-HRESULT CQuorBlockBatch::Fill(CQuorFileStorageReader* reader) {
+HRESULT CQuorBlockBatch::Fill(CQuorByteSource* reader) {
   Clear();
   while (m_blocks.size() < kMaxBlocks && m_used < kMaxBytes && SUCCEEDED(m_end)) {
     m_end = Append(reader);
@@ -42,7 +41,7 @@ HRESULT CQuorBlockBatch::HashBlocks() {
   return m_lanes.Hash(m_jobs);
 }
 
-HRESULT CQuorBlockBatch::Append(CQuorFileStorageReader* reader) {
+HRESULT CQuorBlockBatch::Append(CQuorByteSource* reader) {
   if (reader == nullptr) return E_POINTER;
   BYTE header[kBlockHeaderSize];
   HRESULT hr = reader->Read(header + kBlockTypeOffset, kU32Size);

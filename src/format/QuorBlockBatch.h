@@ -13,9 +13,8 @@
 #include <vector>
 
 #include "core/QuorMD5Lanes.h"
+#include "format/QuorByteSource.h"
 #include "quormediafiles/platform/QuorTypes.h"
-
-class CQuorFileStorageReader;
 
 class CQuorBlockBatch {
  public:
@@ -30,13 +29,13 @@ class CQuorBlockBatch {
   // for a size word that runs past it), MFS_E_BAD_FORMAT for a word that is not a block type,
   // E_FAIL for a size word below the base fields, E_OUTOFMEMORY. Fails itself only when the
   // hash does.
-  [[nodiscard]] HRESULT Fill(CQuorFileStorageReader* reader);
+  [[nodiscard]] HRESULT Fill(CQuorByteSource* reader);
   // Forgets the batch (GetCount 0, GetEnd S_OK).
   void Clear() noexcept;
   // The steps of Fill for a walk that moves between blocks itself: one block read from the
   // reader's position onto the batch (failing as Fill's end does, with nothing added), and the
   // digests of every block held.
-  [[nodiscard]] HRESULT Append(CQuorFileStorageReader* reader);
+  [[nodiscard]] HRESULT Append(CQuorByteSource* reader);
   [[nodiscard]] HRESULT HashBlocks();
 
   std::size_t GetCount() const noexcept { return m_blocks.size(); }

@@ -11,7 +11,20 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/QuorLittleEndian.h"
 #include "quormediafiles/platform/QuorTypes.h"
+
+// Every member file starts with the 16 bytes of this GUID in GUID memory layout; the first
+// block follows at offset 16.
+inline constexpr GUID kQuorFileSignatureGuid = {
+    0xCC534098, 0x4638, 0x41D2, {0x89, 0xA3, 0x03, 0xC7, 0x9B, 0xBC, 0x62, 0x2F}};
+inline constexpr std::size_t kQuorFileSignatureSize = kGuidSize;
+static_assert(kQuorFileSignatureSize == 16);
+inline std::array<BYTE, kQuorFileSignatureSize> QuorFileSignatureBytes() noexcept {
+  std::array<BYTE, kQuorFileSignatureSize> bytes{};
+  EncodeGuid(bytes.data(), kQuorFileSignatureGuid);
+  return bytes;
+}
 
 // The kind of a block, stored as its first u32; the high byte of a block type is the high byte
 // of the tags that belong to it.

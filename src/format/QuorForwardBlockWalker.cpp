@@ -13,8 +13,6 @@
 #include "format/QuorFileFinalizationBlock.h"
 #include "format/QuorFormatLayout.h"
 #include "quormediafiles/QuorResultCodes.h"
-#include "quormediafiles/platform/QuorOleAuto.h"
-#include "storage/QuorFileStorage.h"
 
 namespace {
 
@@ -22,7 +20,7 @@ namespace {
 // block header less one byte, so that no header is cut in two.
 constexpr DWORD kScanChunk = 64u << 10;
 
-// Block read failures that mean the bytes are not a block (as opposed to a failing storage).
+// Block read failures that mean the bytes are not a block (as opposed to a failing source).
 bool IsFramingFailure(HRESULT hr) noexcept {
   return hr == E_FAIL || hr == E_INVALIDARG || hr == E_POINTER ||
          hr == HRESULT_FROM_WIN32(ERROR_HANDLE_EOF) ||
@@ -35,17 +33,14 @@ std::string TypeText(DWORD type) {
   return text;
 }
 
-// One walk: the storage, the file and the state that runs from block to block.
+// One walk: the source and the state that runs from block to block.
 class CWalk {
  public:
-  CWalk(CQuorFileStorage& storage, DWORD fileIndex, bool readSampleBodies, QuorForwardWalk* walk)
-      : m_storage(storage),
-        m_fileIndex(fileIndex),
-        m_readSampleBodies(readSampleBodies),
-        m_walk(*walk) {}
+  CWalk(CQuorByteSource& source, bool readSampleBodies, QuorForwardWalk* walk)
+      : m_source(source), m_readSampleBodies(readSampleBodies), m_walk(*walk) {}
 
   // The block at offset into m_block: S_OK, S_FALSE with *reason when the bytes there do not
-  // read as a block, or a storage failure.
+  // read as a block, or a source failure.
   HRESULT TryBlock(ULONGLONG offset, std::string* reason) {
     m_block.reset();
     m_current = nullptr;
@@ -55,8 +50,7 @@ class CWalk {
       return S_FALSE;
     }
     BYTE header[kBlockHeaderSize];
-    QUOR_RETURN_IF_FAILED(m_storage.Seek(m_fileIndex, static_cast<LONGLONG>(offset), soBegin));
-    QUOR_RETURN_IF_FAILED(m_storage.Read(header, kBlockHeaderSize));
+    QUOR_RETURN_IF_FAILED(m_source.ReadAt(offset, header, kBlockHeaderSize));
     const DWORD type = DecodeU32(header + kBlockTypeOffset);
     const DWORD fieldArea = DecodeU32(header + kBlockSizeWordOffset);
     if (!IsBlockType(type)) {
@@ -78,14 +72,13 @@ class CWalk {
       m_skippedBodySize = fieldArea;
       return S_OK;
     }
-    QUOR_RETURN_IF_FAILED(
-        m_storage.Seek(m_fileIndex, -static_cast<LONGLONG>(kBlockHeaderSize), soCurrent));
+    QUOR_RETURN_IF_FAILED(m_source.Seek(offset));
     try {
       m_block = QuorNewBlockOfType(type);
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     }
-    const HRESULT hr = m_block->Read(m_storage.GetReader());
+    const HRESULT hr = m_block->Read(&m_source);
     if (FAILED(hr)) {
       m_block.reset();
       if (!IsFramingFailure(hr)) return hr;
@@ -110,8 +103,8 @@ class CWalk {
     if (m_next == m_batch.GetCount() || m_batchOffset != offset) {
       m_batch.Clear();
       m_next = 0;
-      QUOR_RETURN_IF_FAILED(m_storage.Seek(m_fileIndex, static_cast<LONGLONG>(offset), soBegin));
-      QUOR_RETURN_IF_FAILED(m_batch.Fill(m_storage.GetReader()));
+      QUOR_RETURN_IF_FAILED(m_source.Seek(offset));
+      QUOR_RETURN_IF_FAILED(m_batch.Fill(&m_source));
       m_batchOffset = offset;
     }
     if (m_next == m_batch.GetCount()) return S_FALSE;
@@ -142,8 +135,7 @@ class CWalk {
     while (start + kBlockHeaderSize <= m_walk.fileSize) {
       const DWORD length =
           static_cast<DWORD>(std::min<ULONGLONG>(kScanChunk, m_walk.fileSize - start));
-      QUOR_RETURN_IF_FAILED(m_storage.Seek(m_fileIndex, static_cast<LONGLONG>(start), soBegin));
-      QUOR_RETURN_IF_FAILED(m_storage.Read(chunk.data(), length));
+      QUOR_RETURN_IF_FAILED(m_source.ReadAt(start, chunk.data(), length));
       for (DWORD p = 0; p + kBlockHeaderSize <= length; ++p) {
         // A type word is 0x100 to 0x500: bytes 00 0n 00 00.
         if (chunk[p] != 0 || chunk[p + 2] != 0 || chunk[p + 3] != 0 ||
@@ -179,23 +171,22 @@ class CWalk {
   HRESULT SizeFieldMatches(ULONGLONG offset, DWORD fieldArea, bool* matches) {
     BYTE field[kBlockSizeFieldSize];
     const ULONGLONG at = offset + kBlockHeaderSize + fieldArea - kBlockTrailerSize;
-    QUOR_RETURN_IF_FAILED(m_storage.Seek(m_fileIndex, static_cast<LONGLONG>(at), soBegin));
-    QUOR_RETURN_IF_FAILED(m_storage.Read(field, kBlockSizeFieldSize));
+    QUOR_RETURN_IF_FAILED(m_source.ReadAt(at, field, kBlockSizeFieldSize));
     *matches = DecodeU32(field) == kTagBlockSize && DecodeU32(field + 4) == kU32Size &&
                DecodeU32(field + kFieldHeaderSize) == fieldArea;
     return S_OK;
   }
 
   HRESULT Run(const CQuorForwardBlockWalker::Visitor& visit) {
-    QUOR_RETURN_IF_FAILED(m_storage.Seek(m_fileIndex, 0, soBegin));
-    QUOR_RETURN_IF_FAILED(m_storage.GetRemaining(&m_walk.fileSize));
+    QUOR_RETURN_IF_FAILED(m_source.Seek(0));
+    QUOR_RETURN_IF_FAILED(m_source.GetRemaining(&m_walk.fileSize));
     const auto signature = QuorFileSignatureBytes();
     BYTE head[kQuorFileSignatureSize] = {};
     if (m_walk.fileSize < kQuorFileSignatureSize) {
       m_walk.end = "no member file signature";
       return S_OK;
     }
-    QUOR_RETURN_IF_FAILED(m_storage.Read(head, kQuorFileSignatureSize));
+    QUOR_RETURN_IF_FAILED(m_source.Read(head, kQuorFileSignatureSize));
     // A damaged signature does not hide the blocks after it.
     m_walk.signatureValid = std::memcmp(head, signature.data(), signature.size()) == 0;
 
@@ -279,8 +270,7 @@ class CWalk {
   }
 
  private:
-  CQuorFileStorage& m_storage;
-  DWORD m_fileIndex;
+  CQuorByteSource& m_source;
   bool m_readSampleBodies;
   DWORD m_skippedBodySize = 0;  // of the media sample block TryBlock found without reading it
   QuorForwardWalk& m_walk;
@@ -296,33 +286,27 @@ class CWalk {
 
 }  // namespace
 
-HRESULT CQuorForwardBlockWalker::Walk(CQuorFileStorage& storage, DWORD fileIndex,
-                                      const Visitor& visit, QuorForwardWalk* walk,
-                                      bool readSampleBodies) {
+HRESULT CQuorForwardBlockWalker::Walk(CQuorByteSource& source, const Visitor& visit,
+                                      QuorForwardWalk* walk, bool readSampleBodies) {
   if (walk == nullptr || !visit) return E_POINTER;
   *walk = QuorForwardWalk{};
-  if (storage.GetReader() == nullptr) return MFS_E_WRONG_STATE;
   try {
-    return CWalk(storage, fileIndex, readSampleBodies, walk).Run(visit);
+    return CWalk(source, readSampleBodies, walk).Run(visit);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
 }
 
-HRESULT QuorFindFirstDamage(const std::string& path, std::optional<QuorFirstDamage>* damage) {
+HRESULT QuorFindFirstDamage(CQuorByteSource& source, std::optional<QuorFirstDamage>* damage) {
   if (damage == nullptr) return E_POINTER;
   damage->reset();
-  CQuorBstr name = CQuorBstr::FromUtf8(path);
-  if (!name) return E_INVALIDARG;
-  CQuorFileStorage storage;
-  QUOR_RETURN_IF_FAILED(storage.OpenFileForInspection(name.Get()));
   // The walk stops at the first damaged block or once bytes were skipped (before the block the
   // visitor is handed then).
   constexpr HRESULT kFound = E_ABORT;
   QuorForwardWalk walk;
   std::optional<QuorWalkedBlock> bad;
   const HRESULT hr = CQuorForwardBlockWalker::Walk(
-      storage, 0,
+      source,
       [&](const QuorWalkedBlock& b) {
         if (!walk.skipped.empty()) return kFound;
         if (!b.Damaged()) return S_OK;

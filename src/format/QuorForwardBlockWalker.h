@@ -1,8 +1,9 @@
 // CQuorForwardBlockWalker: walks the blocks of one member file forward from its first block (at
-// offset 16) to its end, as they are on disk, through a storage that holds the file open for
-// reading. For every block that reads it hands the caller the block object with its offset,
-// whether its stored hash matches, whether its block index runs on from the previous block's,
-// and, for a finalization block, whether the file hash matches the block hashes met before it.
+// offset 16) to its end, as they are on disk, through a byte source that holds the file (a
+// storage's reader, or memory). For every block that reads it hands the caller the block object
+// with its offset, whether its stored hash matches, whether its block index runs on from the
+// previous block's, and, for a finalization block, whether the file hash matches the block hashes
+// met before it.
 //
 // Damage does not end the walk: where a block's framing is broken (an unknown type word, a size
 // word past the end of the file, a field area that does not parse) the walker skips forward to
@@ -12,7 +13,7 @@
 // Blocks are read ahead a batch at a time (CQuorBlockBatch, up to 2 MiB) and hashed side by side;
 // where the next block of a batch does not read or parse, that block is read on its own, as it
 // lies, to find what is wrong with it and where the next whole block starts. Without sample
-// bodies the walk reads block by block. Borrows the storage for the walk; one thread.
+// bodies the walk reads block by block. Borrows the source for the walk; one thread.
 #pragma once
 
 #include <functional>
@@ -20,9 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "format/QuorByteSource.h"
 #include "quormediafiles/platform/QuorTypes.h"
 
-class CQuorFileStorage;
 class CQuorMediaFileBlock;
 
 struct QuorWalkedBlock {
@@ -67,14 +68,13 @@ class CQuorForwardBlockWalker {
   // A failure returned by the visitor ends the walk with that result.
   using Visitor = std::function<HRESULT(const QuorWalkedBlock&)>;
 
-  // Walks file fileIndex of storage (a storage in reading mode). Storage failures (a seek or
-  // read error other than the end of the file) end the walk and are returned; damage is not a
+  // Walks the member file that source holds, from its start. Source failures (a seek or read
+  // error other than the end of the file) end the walk and are returned; damage is not a
   // failure. E_OUTOFMEMORY when a block cannot be allocated. Without readSampleBodies, media
   // sample blocks are only located (header and size field), not read: they are handed over
   // without block object, block index or hash verdict, and the file hash goes unchecked.
-  [[nodiscard]] static HRESULT Walk(CQuorFileStorage& storage, DWORD fileIndex,
-                                    const Visitor& visit, QuorForwardWalk* walk,
-                                    bool readSampleBodies = true);
+  [[nodiscard]] static HRESULT Walk(CQuorByteSource& source, const Visitor& visit,
+                                    QuorForwardWalk* walk, bool readSampleBodies = true);
 };
 
 // The first damage a walk meets in a member file: a block that reads but fails a check (its
@@ -91,9 +91,9 @@ struct QuorFirstDamage {
   ULONGLONG bytesSkipped = 0;
 };
 
-// Walks the member file at path (UTF-8) up to its first damage; std::nullopt when its own blocks
-// are intact. Fails as Walk does, and when the file cannot be opened.
-[[nodiscard]] HRESULT QuorFindFirstDamage(const std::string& path,
+// Walks the member file that source holds up to its first damage; std::nullopt when its own
+// blocks are intact. Fails as Walk does.
+[[nodiscard]] HRESULT QuorFindFirstDamage(CQuorByteSource& source,
                                           std::optional<QuorFirstDamage>* damage);
 
 // "file-info", "track-info", "index", "media-sample", "finalization" or "unknown".

@@ -12,8 +12,6 @@
 #include "platform/log/QuorLog.h"
 #include "quormediafiles/QuorResultCodes.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
-#include "storage/QuorFileStorageReader.h"
-#include "storage/QuorFileStorageWriter.h"
 
 namespace {
 
@@ -95,7 +93,7 @@ CQuorMediaFileBlock::CQuorMediaFileBlock(DWORD blockType) noexcept : m_blockType
 
 CQuorMediaFileBlock::~CQuorMediaFileBlock() = default;
 
-HRESULT CQuorMediaFileBlock::Write(CQuorFileStorageWriter* writer) {
+HRESULT CQuorMediaFileBlock::Write(CQuorByteSink* writer) {
   if (writer == nullptr) return E_POINTER;
   const KnownDigest known = m_known;
   m_known.valid = false;
@@ -172,7 +170,7 @@ void CQuorMediaFileBlock::SetKnownDigest(const BYTE* digest, DWORD blockIndex,
   m_known.length = length;
 }
 
-HRESULT CQuorMediaFileBlock::Read(CQuorFileStorageReader* reader) {
+HRESULT CQuorMediaFileBlock::Read(CQuorByteSource* reader) {
   if (reader == nullptr) return E_POINTER;
   BYTE header[kBlockHeaderSize];
   HRESULT hr = reader->Read(header + kBlockTypeOffset, kU32Size);

@@ -32,7 +32,7 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
   // fields (only the own fields when payload-only). The first failure is returned at once. A
   // block that fits the image buffer, or 4 KiB, is laid out in memory once, hashed from there
   // and handed to the writer in one call; a larger one in pieces, long values as they are.
-  [[nodiscard]] HRESULT Write(CQuorFileStorageWriter* writer) override;
+  [[nodiscard]] HRESULT Write(CQuorByteSink* writer) override;
   // Lays the block out in its image buffer as Write does, without hashing or writing it, for a
   // caller that hashes several blocks at once: the first *length bytes of the buffer are what
   // the block hash covers. MFS_E_WRONG_STATE when the block does not fit the image buffer.
@@ -50,7 +50,7 @@ class CQuorMediaFileBlock : public CQuorPersistFileStorage {
   }
   // Three reads (type, size, field area), one hash over the field area. Framing faults give
   // E_FAIL; reader failures pass through. A hash mismatch is not a failure: IsHashValid() tells.
-  [[nodiscard]] HRESULT Read(CQuorFileStorageReader* reader) override;
+  [[nodiscard]] HRESULT Read(CQuorByteSource* reader) override;
   // Read of a block already in memory: bytes holds its type, size word S and S bytes of fields,
   // digest the salted MD5 of all but its last 16 bytes, computed by the caller (several blocks
   // at a time) or null to judge the hash later with CheckDigest. The same results as Read of

@@ -7,8 +7,6 @@
 #include "core/QuorMD5Hash.h"
 #include "format/QuorFormatLayout.h"
 #include "quormediafiles/QuorResultCodes.h"
-#include "storage/QuorFileStorageReader.h"
-#include "storage/QuorFileStorageWriter.h"
 
 namespace {
 
@@ -19,7 +17,7 @@ void EncodeFieldHeader(BYTE (&header)[kFieldHeaderSize], DWORD tag, DWORD length
 
 }  // namespace
 
-HRESULT CQuorMediaFileField::Write(CQuorFileStorageWriter* writer) {
+HRESULT CQuorMediaFileField::Write(CQuorByteSink* writer) {
   if (writer == nullptr) return E_POINTER;
   if (!m_loaded) return MFS_E_WRONG_STATE;
   BYTE header[kFieldHeaderSize];
@@ -29,7 +27,7 @@ HRESULT CQuorMediaFileField::Write(CQuorFileStorageWriter* writer) {
   return writer->Write(m_value, m_length);
 }
 
-HRESULT CQuorMediaFileField::Read(CQuorFileStorageReader* reader) {
+HRESULT CQuorMediaFileField::Read(CQuorByteSource* reader) {
   if (reader == nullptr) return E_POINTER;
   m_loaded = false;
   BYTE word[4];

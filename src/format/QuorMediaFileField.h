@@ -20,11 +20,11 @@ class CQuorMediaFileField : public CQuorPersistFileStorage {
 
   // Writes tag, length and value; not loaded: MFS_E_WRONG_STATE. The first failing write's code
   // is returned and nothing more is written.
-  [[nodiscard]] HRESULT Write(CQuorFileStorageWriter* writer) override;
+  [[nodiscard]] HRESULT Write(CQuorByteSink* writer) override;
   // Reads tag, length and value, checking both against the tag table (MFS_E_BAD_FORMAT); the
   // field then owns the value. A length larger than what is left of the file fails like the read
   // would, before anything is allocated. A failure leaves the field not loaded.
-  [[nodiscard]] HRESULT Read(CQuorFileStorageReader* reader) override;
+  [[nodiscard]] HRESULT Read(CQuorByteSource* reader) override;
 
   // Feeds the hash exactly the bytes that Write produces; not loaded: MFS_E_WRONG_STATE.
   [[nodiscard]] HRESULT AddToHash(CQuorMD5Hash& hash) const;

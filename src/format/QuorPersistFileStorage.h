@@ -1,12 +1,10 @@
 // The abstract base of everything that is written to and read from a member file: fields and
-// blocks. Both directions go through the storage's byte writer and byte reader, which move
-// exactly the bytes asked for at the current position of the current file.
+// blocks. Both directions go through a byte sink and a byte source (format/QuorByteSource.h):
+// a member file's storage, or memory.
 #pragma once
 
+#include "format/QuorByteSource.h"
 #include "quormediafiles/platform/QuorTypes.h"
-
-class CQuorFileStorageReader;
-class CQuorFileStorageWriter;
 
 class CQuorPersistFileStorage {
  public:
@@ -15,8 +13,8 @@ class CQuorPersistFileStorage {
   CQuorPersistFileStorage& operator=(const CQuorPersistFileStorage&) = delete;
   virtual ~CQuorPersistFileStorage() = default;
 
-  // Writes the object at the writer's position; null writer: E_POINTER.
-  [[nodiscard]] virtual HRESULT Write(CQuorFileStorageWriter* writer) = 0;
-  // Reads the object from the reader's position; null reader: E_POINTER.
-  [[nodiscard]] virtual HRESULT Read(CQuorFileStorageReader* reader) = 0;
+  // Writes the object to the sink; null sink: E_POINTER.
+  [[nodiscard]] virtual HRESULT Write(CQuorByteSink* writer) = 0;
+  // Reads the object from the source's position; null source: E_POINTER.
+  [[nodiscard]] virtual HRESULT Read(CQuorByteSource* reader) = 0;
 };

@@ -9,10 +9,10 @@
 #include <mutex>
 #include <thread>
 
-#include "format/QuorForwardBlockWalker.h"
 #include "quor/QuorApiSupport.h"
 #include "seal/QuorSealKey.h"
 #include "seal/QuorSealVerifier.h"
+#include "storage/QuorFileStorage.h"
 
 namespace quor {
 

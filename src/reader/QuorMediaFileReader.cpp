@@ -58,7 +58,8 @@ template <typename T>
 
 }  // namespace
 
-CQuorMediaFileReader::CQuorMediaFileReader() noexcept = default;
+CQuorMediaFileReader::CQuorMediaFileReader(CQuorFileSystem& fileSystem) noexcept
+    : m_storage(fileSystem) {}
 
 CQuorMediaFileReader::~CQuorMediaFileReader() { (void)Cleanup(); }  // always S_OK
 
@@ -836,8 +837,9 @@ HRESULT CQuorMediaFileReader::AuthenticateFile(DWORD fileIndex, DWORD& lastBlock
         constexpr HRESULT kVerdict = E_ABORT;
         bool done = false;
         QuorForwardWalk walk;
+        QUOR_RETURN_IF_FAILED(m_storage.Seek(fileIndex, 0, soBegin));  // the file the walk reads
         const HRESULT hr = CQuorForwardBlockWalker::Walk(
-            m_storage, fileIndex,
+            *m_storage.GetReader(),
             [&](const QuorWalkedBlock& block) -> HRESULT {
               if (m_authenticationActive.load() == 0) return MFS_E_AUTH_CANCELLED;
               if (!walk.skipped.empty()) return MFS_E_BAD_FORMAT;

@@ -38,7 +38,9 @@
 
 class CQuorMediaFileReader final : public CQuorDispatchObject<IQuorMediaFileReader> {
  public:
-  CQuorMediaFileReader() noexcept;
+  // Every member file goes through fileSystem, which must outlive the reader; programs use the
+  // real one, tests may hand in their own.
+  explicit CQuorMediaFileReader(CQuorFileSystem& fileSystem = QuorPosixFileSystem()) noexcept;
   ~CQuorMediaFileReader() override;
 
   // Logs the creation (message kReaderCreated).

@@ -213,7 +213,7 @@ class CSalvage {
     };
     QuorForwardWalk walk;
     const HRESULT hr = CQuorForwardBlockWalker::Walk(
-        *w.member.storage, 0,
+        *w.member.storage->GetReader(),
         [&](const QuorWalkedBlock& b) -> HRESULT {
           const std::string kind = QuorBlockTypeName(b.type);
           if (!b.hashValid) {

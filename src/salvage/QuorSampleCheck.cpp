@@ -21,7 +21,7 @@ HRESULT CQuorSampleCheck::Load(const std::vector<std::string>& files) {
     if (SUCCEEDED(storage->OpenFileForInspection(wide.c_str()))) {
       QuorForwardWalk walk;
       const HRESULT hr = CQuorForwardBlockWalker::Walk(
-          *storage, 0,
+          *storage->GetReader(),
           [&](const QuorWalkedBlock& b) -> HRESULT {
             if (b.type != btIndex) return S_OK;
             auto& index = static_cast<CQuorIndexBlock&>(*b.block);

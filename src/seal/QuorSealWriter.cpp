@@ -27,7 +27,8 @@ std::string QuorSealSidecarName(const std::string& memberPath) {
   return memberPath + kSealSidecarSuffix;
 }
 
-CQuorSealWriter::CQuorSealWriter() noexcept = default;
+CQuorSealWriter::CQuorSealWriter(CQuorFileSystem& fileSystem) noexcept
+    : m_fileSystem(&fileSystem) {}
 
 CQuorSealWriter::~CQuorSealWriter() { Finish(); }
 
@@ -48,7 +49,8 @@ HRESULT CQuorSealWriter::BeginFile(const std::string& memberPath) {
   }
   Command command;
   command.kind = CommandKind::Begin;
-  if (!command.sidecar.Create(QuorSealSidecarName(memberPath), GENERIC_WRITE, 0, CREATE_ALWAYS)) {
+  if (!command.sidecar.Create(QuorSealSidecarName(memberPath), GENERIC_WRITE, 0, CREATE_ALWAYS, 0,
+                              *m_fileSystem)) {
     return HResultFromLastError();
   }
   if (!m_thread) {

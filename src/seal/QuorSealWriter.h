@@ -39,7 +39,8 @@ class DXL_FunctionLogger;
 
 class CQuorSealWriter final : public CQuorWriteTap {
  public:
-  CQuorSealWriter() noexcept;
+  // Sidecars are created through fileSystem, which must outlive the seal writer.
+  explicit CQuorSealWriter(CQuorFileSystem& fileSystem = QuorPosixFileSystem()) noexcept;
   // Finish.
   ~CQuorSealWriter();
   CQuorSealWriter(const CQuorSealWriter&) = delete;
@@ -117,6 +118,8 @@ class CQuorSealWriter final : public CQuorWriteTap {
   bool m_sealWaiting = false;        // the seal thread waits on m_wake
   std::atomic<ULONGLONG> m_tail{0};  // stream bytes hashed and given back
   std::atomic<bool> m_tapWaiting{false};
+
+  CQuorFileSystem* m_fileSystem;
 
   // The seal thread's own.
   CQuorFile m_sidecar;

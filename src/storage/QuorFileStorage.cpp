@@ -26,13 +26,8 @@ HRESULT ToUtf8(std::u16string_view name, std::string* utf8) noexcept {
 
 }  // namespace
 
-std::array<BYTE, kQuorFileSignatureSize> QuorFileSignatureBytes() noexcept {
-  std::array<BYTE, kQuorFileSignatureSize> bytes{};
-  EncodeGuid(bytes.data(), kQuorFileSignatureGuid);
-  return bytes;
-}
-
-CQuorFileStorage::CQuorFileStorage() noexcept = default;
+CQuorFileStorage::CQuorFileStorage(CQuorFileSystem& fileSystem) noexcept
+    : m_fileSystem(&fileSystem) {}
 
 CQuorFileStorage::~CQuorFileStorage() { (void)Reset(); }
 
@@ -59,7 +54,8 @@ HRESULT CQuorFileStorage::InitializeForWriting(LPCOLESTR name, DWORD maxSizeKiB,
   std::string path;
   QUOR_RETURN_IF_FAILED(ToUtf8(name, &path));
   CQuorFile file;
-  if (!file.Create(path, GENERIC_WRITE, 0, overwrite ? CREATE_ALWAYS : CREATE_NEW)) {
+  if (!file.Create(path, GENERIC_WRITE, 0, overwrite ? CREATE_ALWAYS : CREATE_NEW, 0,
+                   *m_fileSystem)) {
     return HResultFromLastError();
   }
   try {
@@ -277,7 +273,8 @@ HRESULT CQuorFileStorage::OpenForReading(std::u16string_view name, CQuorFile* fi
   QUOR_RETURN_IF_FAILED(ToUtf8(name, &path));
   // Discovery and opening read a few blocks at the start of a member file and then go to its
   // end, so the first read need not fill the whole buffer; a forward walk widens it as it goes.
-  if (!file->Create(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS)) {
+  if (!file->Create(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS,
+                    *m_fileSystem)) {
     return HResultFromLastError();
   }
   return S_OK;
@@ -315,7 +312,8 @@ HRESULT CQuorFileStorage::FindMediaFilesInLocation(LPCOLESTR name,
 
         CQuorFindFile search;
         std::string match;
-        if (!search.FindFirst(pattern, &match)) Raise(E_INVALIDARG, kFindFirstFailed);
+        if (!search.FindFirst(pattern, &match, *m_fileSystem))
+          Raise(E_INVALIDARG, kFindFirstFailed);
         auto append = [&](const std::string& fileName) {
           try {
             files->push_back(directory + QuorUtf8ToUtf16(fileName));
@@ -445,4 +443,14 @@ HRESULT CQuorFileStorage::GetFileIndex(LPCOLESTR name, DWORD* index) {
     }
   }
   return E_INVALIDARG;
+}
+
+HRESULT QuorFindFirstDamage(const std::string& path, std::optional<QuorFirstDamage>* damage) {
+  if (damage == nullptr) return E_POINTER;
+  damage->reset();
+  CQuorBstr name = CQuorBstr::FromUtf8(path);
+  if (!name) return E_INVALIDARG;
+  CQuorFileStorage storage;
+  QUOR_RETURN_IF_FAILED(storage.OpenFileForInspection(name.Get()));
+  return QuorFindFirstDamage(*storage.GetReader(), damage);
 }

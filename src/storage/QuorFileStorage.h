@@ -12,11 +12,14 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "core/QuorLittleEndian.h"
+#include "format/QuorFormatLayout.h"
+#include "format/QuorForwardBlockWalker.h"
 #include "platform/io/QuorFile.h"
+#include "platform/io/QuorFileSystem.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
 #include "quormediafiles/platform/QuorTypes.h"
 #include "storage/QuorFileStorageReader.h"
@@ -24,14 +27,6 @@
 
 enum StorageMode : std::uint32_t { smNone = 0, smReading = 1, smWriting = 2 };
 enum SeekOrigin : std::uint32_t { soBegin = 1, soCurrent = 2, soEnd = 3 };
-
-// Every member file starts with the 16 bytes of this GUID in GUID memory layout; the first
-// block follows at offset 16.
-inline constexpr GUID kQuorFileSignatureGuid = {
-    0xCC534098, 0x4638, 0x41D2, {0x89, 0xA3, 0x03, 0xC7, 0x9B, 0xBC, 0x62, 0x2F}};
-inline constexpr std::size_t kQuorFileSignatureSize = kGuidSize;
-static_assert(kQuorFileSignatureSize == 16);
-std::array<BYTE, kQuorFileSignatureSize> QuorFileSignatureBytes() noexcept;
 
 // Limits of InitializeForWriting's maximum size: 1 KiB to 5 GiB.
 inline constexpr DWORD kQuorMinFileSizeKiB = 1;
@@ -50,7 +45,9 @@ class CQuorWriteTap {
 
 class CQuorFileStorage {
  public:
-  CQuorFileStorage() noexcept;
+  // Every file the storage opens, creates or lists goes through fileSystem, which must outlive
+  // it.
+  explicit CQuorFileStorage(CQuorFileSystem& fileSystem = QuorPosixFileSystem()) noexcept;
   virtual ~CQuorFileStorage();
   CQuorFileStorage(const CQuorFileStorage&) = delete;
   CQuorFileStorage& operator=(const CQuorFileStorage&) = delete;
@@ -111,6 +108,8 @@ class CQuorFileStorage {
   void SetLoggerContext(DWORD context) noexcept { m_loggerContext = context; }
 
  private:
+  friend class CQuorFileStorageReader;  // reads, seeks and measures the current file
+
   [[nodiscard]] HRESULT AddFileForReading(LPCOLESTR name, GUID* fileSetGuid);
   [[nodiscard]] HRESULT OpenForReading(std::u16string_view name, CQuorFile* file);
   [[nodiscard]] HRESULT CheckSignature(CQuorFile& file);
@@ -121,6 +120,7 @@ class CQuorFileStorage {
   // Makes fileIndex current, with file its handle.
   void SetCurrentFile(DWORD fileIndex, CQuorFile* file) noexcept;
 
+  CQuorFileSystem* m_fileSystem;
   std::unique_ptr<CQuorFileStorageReader> m_reader;
   std::unique_ptr<CQuorFileStorageWriter> m_writer;
   bool m_sizeControl = true;
@@ -139,3 +139,8 @@ class CQuorFileStorage {
   ULONGLONG m_extraReserve = 0;
   CQuorWriteTap* m_writeTap = nullptr;
 };
+
+// Walks the member file at path (UTF-8) up to its first damage (QuorFindFirstDamage over its
+// bytes); fails as that does, and when the file cannot be opened.
+[[nodiscard]] HRESULT QuorFindFirstDamage(const std::string& path,
+                                          std::optional<QuorFirstDamage>* damage);

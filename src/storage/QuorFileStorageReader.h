@@ -1,25 +1,24 @@
-// The byte reader of a storage: reads exactly n bytes at the current position of the storage's
-// current file. Created and deleted by its CQuorFileStorage, which it borrows for its whole
-// life; used only inside calls into that storage's owner, on that owner's thread.
+// The byte source of a storage: the current file of its CQuorFileStorage, the one that its Seek
+// or GetPosition selected last. Created and deleted by that storage, which it borrows for its
+// whole life; used only inside calls into that storage's owner, on that owner's thread.
 #pragma once
 
-#include "quormediafiles/platform/QuorTypes.h"
+#include "format/QuorByteSource.h"
 
 class CQuorFileStorage;
 
-class CQuorFileStorageReader {
+class CQuorFileStorageReader final : public CQuorByteSource {
  public:
-  explicit CQuorFileStorageReader(CQuorFileStorage* storage);
-  virtual ~CQuorFileStorageReader();
+  explicit CQuorFileStorageReader(CQuorFileStorage* storage) noexcept : m_storage(storage) {}
   CQuorFileStorageReader(const CQuorFileStorageReader&) = delete;
   CQuorFileStorageReader& operator=(const CQuorFileStorageReader&) = delete;
 
-  // E_POINTER for a null buffer, MFS_E_NOT_SET without a storage, S_OK for 0 bytes; otherwise
-  // the storage's Read (HRESULT_FROM_WIN32(ERROR_HANDLE_EOF) when the file ends first).
-  [[nodiscard]] HRESULT Read(BYTE* buffer, DWORD count);
-  // Bytes from the current position to the end of the current file, so that a size word can
-  // be refused before anything is allocated for it.
-  [[nodiscard]] HRESULT GetRemaining(ULONGLONG* remaining);
+  // Besides the source's codes: MFS_E_NO_VALUE without a current file, and the storage's own
+  // failures (MFS_E_WRONG_STATE outside reading mode, the file's errors).
+  [[nodiscard]] HRESULT Read(BYTE* buffer, DWORD count) override;
+  [[nodiscard]] HRESULT Seek(ULONGLONG offset) override;
+  [[nodiscard]] HRESULT GetPosition(ULONGLONG* position) override;
+  [[nodiscard]] HRESULT GetRemaining(ULONGLONG* remaining) override;
 
  private:
   CQuorFileStorage* m_storage;

@@ -120,7 +120,8 @@ BYTE* CQuorMediaFileWriter::QueuedSample::Payload() const noexcept {
   return buffer ? buffer + kPayloadOffset : nullptr;
 }
 
-CQuorMediaFileWriter::CQuorMediaFileWriter() noexcept = default;
+CQuorMediaFileWriter::CQuorMediaFileWriter(CQuorFileSystem& fileSystem) noexcept
+    : m_fileSystem(&fileSystem) {}
 
 namespace {
 QuorFrameInfo WriterFrame(const CQuorMediaFileWriter* writer, const char* name, DWORD context) {
@@ -273,7 +274,7 @@ HRESULT CQuorMediaFileWriter::Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULO
         QUOR_RAISE_IF_FAILED(m_fileHash.ReInitialize(), kReinitializeFileHashFailed);
 
         try {
-          m_storage = std::make_unique<CQuorFileStorage>();
+          m_storage = std::make_unique<CQuorFileStorage>(*m_fileSystem);
         } catch (const std::bad_alloc&) {
           Raise(E_OUTOFMEMORY, kNewFileStorageFailed);
         }
@@ -457,7 +458,7 @@ HRESULT CQuorMediaFileWriter::SetSigningKey(BSTR bstrPrivateKeyFile) {
           m_sealer.reset();
           return S_OK;
         }
-        auto sealer = std::make_unique<CQuorSealWriter>();
+        auto sealer = std::make_unique<CQuorSealWriter>(*m_fileSystem);
         QuorMessage<> message = kSigningKeyUnreadable;
         if (const HRESULT hr = sealer->SetKey(QuorBstrToUtf8(bstrPrivateKeyFile), &message);
             FAILED(hr)) {
@@ -928,7 +929,7 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
           std::u16string nextName;
           HRESULT createHr = QuorMemberFileName(m_fileSetName, m_currentFileIndex + 1, &nextName);
           if (SUCCEEDED(createHr)) {
-            m_nextStorage.reset(new (std::nothrow) CQuorFileStorage());
+            m_nextStorage.reset(new (std::nothrow) CQuorFileStorage(*m_fileSystem));
             createHr = m_nextStorage ? m_nextStorage->InitializeForWriting(
                                            CQuorBstr::Copy(std::u16string_view(nextName)).Get(),
                                            m_maxFileSizeKiB, m_overwrite)
@@ -1095,7 +1096,7 @@ HRESULT CQuorMediaFileWriter::InitializeNextFile() {
           m_storage = std::move(m_nextStorage);  // created by the rollover
         } else {
           try {
-            m_storage = std::make_unique<CQuorFileStorage>();
+            m_storage = std::make_unique<CQuorFileStorage>(*m_fileSystem);
           } catch (const std::bad_alloc&) {
             Raise(E_OUTOFMEMORY, kNewFileStorageFailed);
           }

@@ -36,6 +36,7 @@
 #include "core/QuorMD5Hash.h"
 #include "core/QuorMD5Lanes.h"
 #include "platform/automation/QuorDispatchObject.h"
+#include "platform/io/QuorFileSystem.h"
 #include "platform/sync/QuorCriticalSection.h"
 #include "platform/sync/QuorEvent.h"
 #include "platform/sync/QuorThread.h"
@@ -64,7 +65,9 @@ class CQuorMediaFileWriter final
   static constexpr std::chrono::milliseconds kIndexPeriod{60000};
   static constexpr ULONG kMaxIndexPeriodSeconds = 86400;
 
-  CQuorMediaFileWriter() noexcept;
+  // Every file of its recordings and seals goes through fileSystem, which must outlive the
+  // writer; programs use the real one, tests may hand in their own.
+  explicit CQuorMediaFileWriter(CQuorFileSystem& fileSystem = QuorPosixFileSystem()) noexcept;
   // Logs the creation, creates the worker thread (suspended) and the two events.
   [[nodiscard]] HRESULT FinalConstruct() noexcept;
 
@@ -240,6 +243,7 @@ class CQuorMediaFileWriter final
   // block began, so that the next block overwrites the partial one.
   [[nodiscard]] HRESULT WriteBlockAt(CQuorMediaFileBlock* block, ULONGLONG start);
 
+  CQuorFileSystem* m_fileSystem;
   std::atomic<WriterStateEnum> m_state{wseCreated};
   std::unique_ptr<CQuorFileStorage> m_storage;
   std::unique_ptr<CQuorFileInfoBlock> m_fileInfoBlock;

@@ -1,4 +1,5 @@
 #include <functional>
+#include <optional>
 
 #include "format/QuorBlockBatch.h"
 #include "format/QuorBlockFactory.h"
@@ -17,20 +18,18 @@ class QuorBlockBatchTest : public QuorBlockFixture {
     return blocks;
   }
 
-  // Fills batch from a file holding bytes.
+  // Fills batch from the start of bytes, which m_source then reads.
   HRESULT Fill(CQuorBlockBatch& batch, const Bytes& bytes) {
-    m_dir.WriteBytes("batch.vid", bytes);
-    const std::u16string path = m_dir.WidePath("batch.vid");
-    EXPECT_EQ(m_storage.OpenFileForInspection(path.c_str()), S_OK);
-    return batch.Fill(m_storage.GetReader());
+    m_source.emplace(bytes);
+    return batch.Fill(&*m_source);
   }
 
-  CQuorFileStorage m_storage;
+  std::optional<CQuorMemorySource> m_source;
 };
 
 // Damage to the third block: the batch ends before a block whose framing fails, with the code a
 // block-by-block walk meets there; a block it holds parses from memory with the result and hash
-// verdict that a read of the same bytes from a file gives.
+// verdict that a block-by-block read of the same bytes gives.
 TEST_F(QuorBlockBatchTest, BatchedBlocksReadAsBlockByBlockReadsDo) {
   const HRESULT kEof = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
   struct Damage {
@@ -88,7 +87,7 @@ TEST_F(QuorBlockBatchTest, FillsStopAtTheBlockLimitAndGoOnWhereTheyStopped) {
   ASSERT_EQ(Fill(batch, file), S_OK);
   EXPECT_EQ(batch.GetCount(), CQuorBlockBatch::kMaxBlocks);
   EXPECT_EQ(batch.GetEnd(), S_OK);
-  ASSERT_EQ(batch.Fill(m_storage.GetReader()), S_OK);
+  ASSERT_EQ(batch.Fill(&*m_source), S_OK);
   ASSERT_EQ(batch.GetCount(), 3u);
   EXPECT_EQ(batch.GetEnd(), HRESULT_FROM_WIN32(ERROR_HANDLE_EOF));
   CQuorMediaSampleBlock last;

@@ -1,6 +1,6 @@
-// Shared verbs of the block tests: write a block to a real file and get its bytes back, build
-// blocks by hand (for shapes the writer never makes), damage and reseal them, and read them
-// through the storage's byte reader. Every file lives in a fresh temporary directory.
+// Shared verbs of the block tests: write a block and get its bytes back, build blocks by hand
+// (for shapes the writer never makes), damage and reseal them, and read them back; all in
+// memory, through the byte sink and source that a storage gives over a member file.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,11 +14,9 @@
 #include "core/QuorMD5Hash.h"
 #include "format/QuorFormatLayout.h"
 #include "format/QuorMediaFileBlock.h"
+#include "format/QuorMemoryBytes.h"
 #include "platform/log/QuorLog.h"
 #include "quormediafiles/QuorResultCodes.h"
-#include "storage/QuorFileStorage.h"
-#include "storage/QuorFileStorageReader.h"
-#include "storage/QuorFileStorageWriter.h"
 #include "support/QuorTempDir.h"
 
 inline Bytes U32(DWORD value) {
@@ -84,31 +82,21 @@ class QuorBlockFixture : public ::testing::Test {
  protected:
   QuorBlockFixture() : m_log(std::make_shared<DXL_CaptureSink>()), m_scopedLog(m_log) {}
 
-  // Writes block as the only block of a new member file; returns the file without signature.
+  // Writes block; returns the bytes it wrote.
   Bytes WriteBlock(CQuorPersistFileStorage& block, HRESULT expected = S_OK) {
-    const std::u16string path = m_dir.WidePath("write.vid");
-    CQuorFileStorage storage;
-    EXPECT_EQ(storage.InitializeForWriting(path.c_str(), 1024 * 1024, true), S_OK);
-    EXPECT_EQ(block.Write(storage.GetWriter()), expected);
-    ULONGLONG size = 0;
-    EXPECT_EQ(storage.Finalize(&size), S_OK);
-    Bytes bytes = m_dir.ReadBytes("write.vid");
-    EXPECT_GE(bytes.size(), kQuorFileSignatureSize);
-    return Bytes(bytes.begin() + kQuorFileSignatureSize, bytes.end());
+    CQuorMemorySink sink;
+    EXPECT_EQ(block.Write(&sink), expected);
+    return sink.GetBytes();
   }
 
-  // Puts bytes into a file and reads one object from its start.
+  // Reads one object from the start of bytes.
   HRESULT ReadBlock(CQuorPersistFileStorage& block, const Bytes& bytes) {
-    m_dir.WriteBytes("read.vid", bytes);
-    const std::u16string path = m_dir.WidePath("read.vid");
-    CQuorFileStorage storage;
-    EXPECT_EQ(storage.OpenFileForInspection(path.c_str()), S_OK);
-    return block.Read(storage.GetReader());
+    CQuorMemorySource source(bytes);
+    return block.Read(&source);
   }
 
   bool Logged(const std::string& text) const { return m_log->Contains(DXL_EntryKind::Debug, text); }
 
-  CQuorTempDir m_dir;
   std::shared_ptr<DXL_CaptureSink> m_log;
   DXL_ScopedSink m_scopedLog;
 };

@@ -29,12 +29,10 @@ class QuorForwardBlockWalkerTest : public QuorBlockFixture {
   }
 
   QuorForwardWalk Walk(const Bytes& file, std::vector<QuorWalkedBlock>* blocks) {
-    m_dir.WriteBytes("walk.vid", file);
-    CQuorFileStorage storage;
-    EXPECT_EQ(storage.OpenFileForInspection(m_dir.WidePath("walk.vid").c_str()), S_OK);
+    CQuorMemorySource source(file);
     QuorForwardWalk walk;
     EXPECT_EQ(CQuorForwardBlockWalker::Walk(
-                  storage, 0,
+                  source,
                   [&](const QuorWalkedBlock& b) {
                     blocks->push_back(b);
                     blocks->back().block = nullptr;

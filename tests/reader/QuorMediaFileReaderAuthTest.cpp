@@ -36,6 +36,7 @@ class QuorMediaFileReaderAuthTest : public ::testing::Test {
   CQuorTempDir m_dir;
   CQuorTestFileSet m_set;
   std::vector<ParsedFile> m_written;
+  CQuorFaultyFileSystem m_fileSystem;  // where the concurrent tests hold the walk's reads
   CQuorComPtr<IQuorMediaFileReader> m_reader = NewReader();
   std::shared_ptr<DXL_CaptureSink> m_log = std::make_shared<DXL_CaptureSink>();
   DXL_ScopedSink m_scopedLog{m_log};
@@ -215,6 +216,7 @@ class QuorMediaFileReaderConcurrentAuthTest : public QuorMediaFileReaderAuthTest
     files[2].lastFile = true;
     Write(files);
     (void)DXL_Log::SetSink(nullptr);
+    m_reader = NewReader(m_fileSystem);
   }
 };
 
@@ -233,14 +235,12 @@ TEST_F(QuorMediaFileReaderConcurrentAuthTest, ProgressPolledFromASecondThreadRis
       polled.release();
     }
   });
-  {
-    CQuorFaultyFileSystem faulty;
-    faulty.BeforeEachRead([&] {
-      reading.release();
-      polled.acquire();
-    });
-    EXPECT_EQ(VARIANT_TRUE, Authentic());
-  }
+  m_fileSystem.BeforeEachRead([&] {
+    reading.release();
+    polled.acquire();
+  });
+  EXPECT_EQ(VARIANT_TRUE, Authentic());
+  m_fileSystem.BeforeEachRead(nullptr);
   done = true;
   reading.release();
   poller.join();
@@ -273,20 +273,18 @@ TEST_F(QuorMediaFileReaderConcurrentAuthTest, CancelFromASecondThreadEndsTheWalk
   VARIANT_BOOL answer = 1;
   HRESULT hr = E_FAIL;
   bool firstRead = true;  // no read has waited yet
-  {
-    CQuorFaultyFileSystem faulty;
-    faulty.BeforeEachRead([&] {
-      // The first read of the walk under way (reads before it find the fileset's end).
-      SHORT progress = 0;
-      if (!firstRead || FAILED(m_reader->GetAuthenticationProgress(&progress)) || progress < 1) {
-        return;
-      }
-      firstRead = false;
-      reading.release();
-      cancelDone.acquire();
-    });
-    hr = m_reader->IsAuthentic(&answer);
-  }
+  m_fileSystem.BeforeEachRead([&] {
+    // The first read of the walk under way (reads before it find the fileset's end).
+    SHORT progress = 0;
+    if (!firstRead || FAILED(m_reader->GetAuthenticationProgress(&progress)) || progress < 1) {
+      return;
+    }
+    firstRead = false;
+    reading.release();
+    cancelDone.acquire();
+  });
+  hr = m_reader->IsAuthentic(&answer);
+  m_fileSystem.BeforeEachRead(nullptr);
   if (firstRead) reading.release();
   canceller.join();
   ASSERT_TRUE(cancelled);

@@ -18,9 +18,9 @@ struct Outcome {
   VARIANT_BOOL authentic = VARIANT_FALSE;
 };
 
-Outcome Play(const CQuorTempDir& dir, const std::string& name) {
+Outcome Play(const CQuorTempDir& dir, const std::string& name, CQuorFileSystem& fileSystem) {
   Outcome outcome;
-  CQuorComPtr<IQuorMediaFileReader> reader = NewReader();
+  CQuorComPtr<IQuorMediaFileReader> reader = NewReader(fileSystem);
   outcome.open = Open(reader.Get(), dir, name);
   if (FAILED(outcome.open)) return outcome;
   CQuorComPtr<IQuorMediaFileSample> sample;
@@ -47,7 +47,7 @@ TEST(QuorMediaFileReaderFaultTest, EveryFailedFileSystemCallGivesANamedCodeAndNo
   }
   files.back().lastFile = true;
   fileset.Write(dir, files);
-  const Outcome baseline = Play(dir, fileset.FileName(0));
+  const Outcome baseline = Play(dir, fileset.FileName(0), QuorPosixFileSystem());
   ASSERT_EQ(baseline.open, S_OK);
   ASSERT_EQ(baseline.samples.size(), 8u) << "track 2 crosses from the first file to the second";
   ASSERT_EQ(baseline.authentic, VARIANT_TRUE);
@@ -58,7 +58,7 @@ TEST(QuorMediaFileReaderFaultTest, EveryFailedFileSystemCallGivesANamedCodeAndNo
     {
       CQuorFaultyFileSystem faulty;
       faulty.FailCall(n);
-      faulted = Play(dir, fileset.FileName(0));
+      faulted = Play(dir, fileset.FileName(0), faulty);
     }
     if (FAILED(faulted.open)) {
       EXPECT_TRUE(Named(faulted.open)) << std::hex << faulted.open;

@@ -13,7 +13,9 @@
 #include "format/QuorMediaSampleBlock.h"
 #include "format/QuorTrackInfoBlock.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
+#include "reader/QuorMediaFileReader.h"
 #include "storage/QuorFileStorage.h"
+#include "support/QuorFaultyFileSystem.h"
 #include "support/QuorGot.h"
 
 namespace {
@@ -163,6 +165,10 @@ CQuorComPtr<IQuorMediaFileReader> NewReader() {
   CQuorComPtr<IQuorMediaFileReader> reader;
   EXPECT_EQ(S_OK, CoCreateInstance(CLSID_QuorMediaFileReader, &reader));
   return reader;
+}
+
+CQuorComPtr<IQuorMediaFileReader> NewReader(CQuorFileSystem& fileSystem) {
+  return QuorNewObjectOver<IQuorMediaFileReader, CQuorMediaFileReader>(fileSystem);
 }
 
 HRESULT Open(IQuorMediaFileReader* reader, const CQuorTempDir& dir, const std::string& name,

@@ -69,7 +69,11 @@ struct ReadSample {
   Bytes payload;
 };
 
+class CQuorFileSystem;
+
 CQuorComPtr<IQuorMediaFileReader> NewReader();
+// A reader whose files go through fileSystem.
+CQuorComPtr<IQuorMediaFileReader> NewReader(CQuorFileSystem& fileSystem);
 HRESULT Open(IQuorMediaFileReader* reader, const CQuorTempDir& dir, const std::string& name,
              const char16_t* password = nullptr);
 ReadSample Decode(IQuorMediaFileSample* sample);

@@ -34,8 +34,8 @@ class QuorSealTest : public ::testing::Test {
 
   // Records count samples of 3000 bytes into name with seals, files of maxSizeKiB, and stops.
   void RecordSealed(const std::string& name, int count, ULONG maxSizeKiB = 64, ULONG maxFiles = 4,
-                    bool durable = false) {
-    auto writer = NewWriter();
+                    bool durable = false, CQuorFileSystem& fileSystem = QuorPosixFileSystem()) {
+    auto writer = NewWriter(fileSystem);
     CQuorComPtr<IQuorMediaFileWriterSeal> seal;
     ASSERT_EQ(writer.As(&seal), S_OK);
     CQuorComPtr<IQuorMediaFileWriterOptions> options;
@@ -238,7 +238,7 @@ TEST_F(QuorSealTest, EverySealAskedForIsWrittenByTheTimeTheRecordingStops) {
 // and the closing blocks of the member file.
 TEST_F(QuorSealTest, DurableRecordingSyncsEverySealRecord) {
   CQuorFaultyFileSystem faulty;
-  RecordSealed("cam.vid", 3, 1024, 1, true);
+  RecordSealed("cam.vid", 3, 1024, 1, true, faulty);
   const std::size_t records = m_dir.ReadBytes("cam.vid.seal").size() / kSealRecordSize;
   EXPECT_EQ(records, 2u);  // the last index block, the end
   EXPECT_EQ(faulty.SyncCalls(), 3 + records);

@@ -80,7 +80,7 @@ ParsedFile ParseFile(const CQuorTempDir& dir, const std::string& name, bool allo
   constexpr HRESULT kTorn = E_ABORT;
   QuorForwardWalk walk;
   const HRESULT hr = CQuorForwardBlockWalker::Walk(
-      storage, 0,
+      *storage.GetReader(),
       [&](const QuorWalkedBlock& b) {
         if (!walk.skipped.empty() || !b.blockIndex || !Collect(*b.block, b.offset, file)) {
           return kTorn;

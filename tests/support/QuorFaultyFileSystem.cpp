@@ -3,10 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 
-CQuorFaultyFileSystem::CQuorFaultyFileSystem()
-    : m_real(QuorPosixFileSystem()), m_previous(QuorSetFileSystem(this)) {}
-
-CQuorFaultyFileSystem::~CQuorFaultyFileSystem() { (void)QuorSetFileSystem(m_previous); }
+CQuorFaultyFileSystem::CQuorFaultyFileSystem() : m_real(QuorPosixFileSystem()) {}
 
 bool CQuorFaultyFileSystem::Injected() {
   if (++m_calls != m_failCall) return false;

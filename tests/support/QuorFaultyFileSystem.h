@@ -1,6 +1,7 @@
-// A file system for tests that forwards to the real one and injects faults. Constructing it
-// makes it the current file system; destroying it puts the previous one back. All counters
-// start at construction. Threads may call it at the same time (a writer and its seal thread).
+// A file system for tests that forwards to the real one and injects faults, for the files,
+// storages and writer and reader objects a test hands it to (it must outlive what it was
+// handed to, or their files must be closed first). All counters start at construction. Threads may
+// call it at the same time (a writer and its seal thread).
 //
 // The disk-full fault models a disk that holds exactly N more bytes: every byte that a write
 // or an fallocate adds beyond what a file already covers (its written or allocated extent)
@@ -9,18 +10,20 @@
 // fails with ENOSPC allocating nothing.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 
+#include "platform/com/QuorUnknownImpl.h"
 #include "platform/io/QuorFileSystem.h"
 
 class CQuorFaultyFileSystem final : public CQuorFileSystem {
  public:
   CQuorFaultyFileSystem();
-  ~CQuorFaultyFileSystem() override;
   CQuorFaultyFileSystem(const CQuorFaultyFileSystem&) = delete;
   CQuorFaultyFileSystem& operator=(const CQuorFaultyFileSystem&) = delete;
 
@@ -69,7 +72,6 @@ class CQuorFaultyFileSystem final : public CQuorFileSystem {
 
   mutable std::mutex m_lock;  // held through every call but the read hook
   CQuorFileSystem& m_real;
-  CQuorFileSystem* m_previous;
   std::optional<std::uint64_t> m_room;
   bool m_refuseFallocate = false;
   std::size_t m_readLimit = 0;
@@ -83,3 +85,13 @@ class CQuorFaultyFileSystem final : public CQuorFileSystem {
   std::function<void()> m_beforeRead;
   std::map<int, std::uint64_t> m_extent;  // per descriptor: bytes covered by data or allocation
 };
+
+// A new TObject (a writer or reader object) whose files go through fileSystem, as TInterface.
+template <class TInterface, class TObject>
+CQuorComPtr<TInterface> QuorNewObjectOver(CQuorFileSystem& fileSystem) {
+  CQuorComPtr<TObject> object;
+  EXPECT_EQ(QuorCreateObject(&object, fileSystem), S_OK);
+  CQuorComPtr<TInterface> answer;
+  EXPECT_EQ(object.As(&answer), S_OK);
+  return answer;
+}

@@ -60,13 +60,14 @@ struct Recording {
   }
 };
 
-Recording Record(const Scenario& s, const std::string& path, bool durable) {
+Recording Record(const Scenario& s, const std::string& path, bool durable,
+                 CQuorFileSystem& fileSystem) {
   Recording r;
   auto call = [&](const char* what, HRESULT hr) {
     r.calls.emplace_back(what, hr == MFS_S_NEXT_FILE ? S_OK : hr);
     return SUCCEEDED(hr);
   };
-  CQuorComPtr<IQuorMediaFileWriter> writer = NewWriter();
+  CQuorComPtr<IQuorMediaFileWriter> writer = NewWriter(fileSystem);
   CQuorComPtr<IQuorMediaFileWriter2> writer2;
   CQuorComPtr<IQuorMediaFileWriterOptions> options;
   EXPECT_EQ(writer.As(&writer2), S_OK);
@@ -150,7 +151,7 @@ TEST(QuorMediaFileWriterFaultTest, EveryFaultGivesANamedCodeAndAFilesetThatReads
         const DXL_ScopedSink scope(capture);
         CQuorFaultyFileSystem faulty;
         fault.arm(faulty, n);
-        r = Record(scenario, path, fault.durable);
+        r = Record(scenario, path, fault.durable, faulty);
         more = faulty.Faulted();
       }
       // Every sample the worker failed to write is dropped; a failed flush drops none.

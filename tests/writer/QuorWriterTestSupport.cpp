@@ -6,7 +6,9 @@
 
 #include "format/QuorFormatLayout.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
+#include "support/QuorFaultyFileSystem.h"
 #include "support/QuorGot.h"
+#include "writer/QuorMediaFileWriter.h"
 
 CQuorBstr Wide(const std::string& text) { return CQuorBstr::FromUtf8(text); }
 
@@ -14,6 +16,10 @@ CQuorComPtr<IQuorMediaFileWriter> NewWriter() {
   CQuorComPtr<IQuorMediaFileWriter> writer;
   EXPECT_EQ(CoCreateInstance(CLSID_QuorMediaFileWriter, &writer), S_OK);
   return writer;
+}
+
+CQuorComPtr<IQuorMediaFileWriter> NewWriter(CQuorFileSystem& fileSystem) {
+  return QuorNewObjectOver<IQuorMediaFileWriter, CQuorMediaFileWriter>(fileSystem);
 }
 
 CQuorComPtr<IQuorTrackMetadata> NewTrack(ULONG trackId, const char* name, bool video, bool audio) {

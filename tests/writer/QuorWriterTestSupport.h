@@ -12,7 +12,11 @@
 #include "quormediafiles/platform/QuorOleAuto.h"
 #include "support/QuorBlockParser.h"
 
+class CQuorFileSystem;
+
 CQuorComPtr<IQuorMediaFileWriter> NewWriter();
+// A writer whose files go through fileSystem.
+CQuorComPtr<IQuorMediaFileWriter> NewWriter(CQuorFileSystem& fileSystem);
 CQuorComPtr<IQuorTrackMetadata> NewTrack(ULONG trackId, const char* name, bool video = true,
                                          bool audio = false);
 CQuorComPtr<IQuorMediaFileSample> NewSample(const Bytes& payload, ULONGLONG timestamp,

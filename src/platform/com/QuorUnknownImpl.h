@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <type_traits>
+#include <utility>
 
 #include "platform/com/QuorClassRegistry.h"
 #include "quormediafiles/platform/QuorComPtr.h"
@@ -65,16 +66,16 @@ class CQuorUnknownImpl : public TFirst, public TRest... {
   std::atomic<ULONG> m_refCount{0};
 };
 
-// Creates a TObject (a CQuorUnknownImpl descendant) and keeps the concrete class (for objects
-// that the library fills before handing them out, such as a status snapshot). E_OUTOFMEMORY when
-// the object cannot be made.
-template <class TObject>
-[[nodiscard]] HRESULT QuorCreateObject(CQuorComPtr<TObject>* pp) noexcept {
+// Creates a TObject (a CQuorUnknownImpl descendant) from args and keeps the concrete class (for
+// objects that the library fills before handing them out, such as a status snapshot).
+// E_OUTOFMEMORY when the object cannot be made.
+template <class TObject, class... TArgs>
+[[nodiscard]] HRESULT QuorCreateObject(CQuorComPtr<TObject>* pp, TArgs&&... args) noexcept {
   if (!pp) return E_POINTER;
   pp->Reset();
   CQuorComPtr<TObject> object;
   try {
-    object = CQuorComPtr<TObject>(new TObject());
+    object = CQuorComPtr<TObject>(new TObject(std::forward<TArgs>(args)...));
   } catch (...) {
     return E_OUTOFMEMORY;
   }

@@ -44,6 +44,7 @@ CQuorFile::~CQuorFile() { (void)Close(); }
 
 void CQuorFile::MoveFrom(CQuorFile& other) noexcept {
   m_fd = std::exchange(other.m_fd, -1);
+  m_fileSystem = other.m_fileSystem;
   m_canRead = other.m_canRead;
   m_canWrite = other.m_canWrite;
   m_preallocate = other.m_preallocate;
@@ -62,10 +63,11 @@ void CQuorFile::MoveFrom(CQuorFile& other) noexcept {
 }
 
 bool CQuorFile::Create(const std::string& path, DWORD access, DWORD shareMode, DWORD creation,
-                       DWORD flagsAndAttributes) {
+                       DWORD flagsAndAttributes, CQuorFileSystem& fileSystem) {
   static const bool kSignalIgnored = IgnoreFileSizeSignal();
   (void)kSignalIgnored;
   (void)Close();  // Create on an open object starts over, as a fresh handle would
+  m_fileSystem = &fileSystem;
 
   const bool canRead = (access & GENERIC_READ) != 0;
   const bool canWrite = (access & GENERIC_WRITE) != 0;
@@ -92,7 +94,7 @@ bool CQuorFile::Create(const std::string& path, DWORD access, DWORD shareMode, D
       return FailWithWin32(ERROR_INVALID_PARAMETER);
   }
 
-  CQuorFileSystem& fs = QuorCurrentFileSystem();
+  CQuorFileSystem& fs = *m_fileSystem;
   const int fd = fs.Open(path.c_str(), flags, 0666);
   if (fd < 0) return FailWithErrno(errno);
   auto fail = [&](int error) {
@@ -138,7 +140,7 @@ bool CQuorFile::Read(void* buffer, DWORD count, DWORD* read) {
   if (buffer == nullptr) return FailWithWin32(ERROR_INVALID_PARAMETER);
   if (!FlushWrites()) return false;
 
-  CQuorFileSystem& fs = QuorCurrentFileSystem();
+  CQuorFileSystem& fs = *m_fileSystem;
   BYTE* out = static_cast<BYTE*>(buffer);
   DWORD done = 0;
   int error = 0;
@@ -302,7 +304,7 @@ bool CQuorFile::SetEndOfFile() {
   if (!FlushWrites()) return false;
   m_readLength = 0;
   // Truncating at the end also drops the room allocated beyond it.
-  if (QuorCurrentFileSystem().Ftruncate(m_fd, static_cast<off_t>(m_position)) != 0) {
+  if (m_fileSystem->Ftruncate(m_fd, static_cast<off_t>(m_position)) != 0) {
     return FailWithErrno(errno);
   }
   m_size = m_position;
@@ -317,7 +319,7 @@ bool CQuorFile::Flush() {
 
 bool CQuorFile::Sync() {
   if (!Flush()) return false;
-  if (QuorCurrentFileSystem().Fdatasync(m_fd) != 0) return FailWithErrno(errno);
+  if (m_fileSystem->Fdatasync(m_fd) != 0) return FailWithErrno(errno);
   return true;
 }
 
@@ -330,7 +332,7 @@ bool CQuorFile::SetReserve(ULONGLONG bytes) {
 
 bool CQuorFile::Close() {
   if (!IsOpen()) return true;
-  CQuorFileSystem& fs = QuorCurrentFileSystem();
+  CQuorFileSystem& fs = *m_fileSystem;
   const bool flushed = FlushWrites();
   int error = flushed ? 0 : -1;
   if (flushed && m_canWrite && m_allocated > m_size) {
@@ -351,7 +353,7 @@ bool CQuorFile::Close() {
 bool CQuorFile::FlushWrites() {
   if (m_writeLength == 0) return true;
   int error = 0;
-  CQuorFileSystem& fs = QuorCurrentFileSystem();
+  CQuorFileSystem& fs = *m_fileSystem;
   DWORD done = 0;
   while (done < m_writeLength) {
     const ssize_t n = fs.Pwrite(m_fd, m_writeBuffer.get() + done, m_writeLength - done,
@@ -373,7 +375,7 @@ bool CQuorFile::FlushWrites() {
 
 bool CQuorFile::Allocate(ULONGLONG end) {
   if (end <= m_allocated) return true;
-  CQuorFileSystem& fs = QuorCurrentFileSystem();
+  CQuorFileSystem& fs = *m_fileSystem;
   // Whole steps keep the calls rare; near a full disk the exact room still counts.
   const ULONGLONG stepEnd =
       std::min(kMaxOffset, (end + kAllocationStep - 1) / kAllocationStep * kAllocationStep);
@@ -404,13 +406,13 @@ bool CQuorFile::WriteThrough(const BYTE* buffer, DWORD count) {
   // Without preallocation a full disk shows up part way through; a write that only appended
   // is taken back so that it changes nothing.
   if (m_position >= m_size) {
-    (void)QuorCurrentFileSystem().Ftruncate(m_fd, static_cast<off_t>(m_size));  // best effort
+    (void)m_fileSystem->Ftruncate(m_fd, static_cast<off_t>(m_size));  // best effort
   }
   return FailWithErrno(error);
 }
 
 bool CQuorFile::PwriteAll(const BYTE* buffer, size_t count, ULONGLONG offset, int* error) {
-  CQuorFileSystem& fs = QuorCurrentFileSystem();
+  CQuorFileSystem& fs = *m_fileSystem;
   size_t done = 0;
   while (done < count) {
     const ssize_t n =

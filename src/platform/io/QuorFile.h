@@ -32,6 +32,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/io/QuorFileSystem.h"
 #include "quormediafiles/platform/QuorTypes.h"
 
 inline constexpr DWORD GENERIC_READ = 0x80000000u;
@@ -66,8 +67,10 @@ class CQuorFile {
   // KiB, not the whole buffer: for a file that is read here and there rather than from the start
   // on). Anything but a regular file (a directory, FIFO, device or socket) is refused with
   // ERROR_ACCESS_DENIED, without waiting for a FIFO's other end. Closes a file held before.
+  // Every call on the file goes through fileSystem until it closes; fileSystem must outlive it.
   [[nodiscard]] bool Create(const std::string& path, DWORD access, DWORD shareMode, DWORD creation,
-                            DWORD flagsAndAttributes = 0);
+                            DWORD flagsAndAttributes = 0,
+                            CQuorFileSystem& fileSystem = QuorPosixFileSystem());
   bool IsOpen() const noexcept { return m_fd >= 0; }
 
   // ReadFile: reads up to count bytes at the file pointer; fewer only at the end of the file.
@@ -109,6 +112,7 @@ class CQuorFile {
   void MoveFrom(CQuorFile& other) noexcept;
 
   int m_fd = -1;
+  CQuorFileSystem* m_fileSystem = &QuorPosixFileSystem();
   bool m_canRead = false;
   bool m_canWrite = false;
   bool m_preallocate = true;  // false once the file system refuses fallocate

@@ -4,7 +4,6 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstring>
 
 #include "platform/io/QuorLastError.h"
@@ -67,17 +66,7 @@ class CQuorPosixFileSystem final : public CQuorFileSystem {
 };
 
 constinit CQuorPosixFileSystem g_posixFileSystem;
-constinit std::atomic<CQuorFileSystem*> g_currentFileSystem{&g_posixFileSystem};
 
 }  // namespace
-
-CQuorFileSystem& QuorCurrentFileSystem() noexcept {
-  return *g_currentFileSystem.load(std::memory_order_acquire);
-}
-
-CQuorFileSystem* QuorSetFileSystem(CQuorFileSystem* fileSystem) noexcept {
-  return g_currentFileSystem.exchange(fileSystem != nullptr ? fileSystem : &g_posixFileSystem,
-                                      std::memory_order_acq_rel);
-}
 
 CQuorFileSystem& QuorPosixFileSystem() noexcept { return g_posixFileSystem; }

@@ -1,8 +1,7 @@
-// The operating-system file calls of the file layer, behind one replaceable object so that
-// tests can inject faults. Every call has POSIX semantics: -1 (or an errno value where noted)
-// with errno set on failure. The process-wide current object defaults to the real one; a test
-// installs its own for a while and puts the previous one back. Installing is not synchronized
-// with file calls on other threads: install before the files under test are used.
+// The operating-system file calls of the file layer, behind an object that the layer's users
+// pass in (CQuorFile::Create, CQuorFindFile::FindFirst, the storage) so that tests can inject
+// faults. Every call has POSIX semantics: -1 (or an errno value where noted) with errno set on
+// failure. Production code uses the real one, QuorPosixFileSystem().
 #pragma once
 
 #include <fcntl.h>
@@ -30,12 +29,6 @@ class CQuorFileSystem {
   // Returns 0 or an errno value.
   virtual int ListDirectory(const char* path, std::vector<std::string>* names) = 0;
 };
-
-// The file system that every file call currently goes through.
-CQuorFileSystem& QuorCurrentFileSystem() noexcept;
-
-// Makes fileSystem (null: the real one) current and returns the one it replaces.
-CQuorFileSystem* QuorSetFileSystem(CQuorFileSystem* fileSystem) noexcept;
 
 // The real POSIX file system; it retries calls that a signal interrupts.
 CQuorFileSystem& QuorPosixFileSystem() noexcept;

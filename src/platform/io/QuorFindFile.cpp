@@ -7,7 +7,8 @@
 #include "platform/io/QuorFileSystem.h"
 #include "platform/io/QuorLastError.h"
 
-bool CQuorFindFile::FindFirst(const std::string& pattern, std::string* fileName) {
+bool CQuorFindFile::FindFirst(const std::string& pattern, std::string* fileName,
+                              CQuorFileSystem& fileSystem) {
   Close();
   const std::size_t slash = pattern.rfind('/');
   const std::size_t filePart = slash == std::string::npos ? 0 : slash + 1;
@@ -20,7 +21,7 @@ bool CQuorFindFile::FindFirst(const std::string& pattern, std::string* fileName)
 
   try {
     std::vector<std::string> names;
-    const int error = QuorCurrentFileSystem().ListDirectory(directory.c_str(), &names);
+    const int error = fileSystem.ListDirectory(directory.c_str(), &names);
     if (error == ENOENT) return FailWithWin32(ERROR_PATH_NOT_FOUND);
     if (error != 0) return FailWithErrno(error);
     for (std::string& name : names) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/io/QuorFileSystem.h"
 #include "quormediafiles/platform/QuorTypes.h"
 
 class CQuorFindFile {
@@ -23,8 +24,9 @@ class CQuorFindFile {
 
   // The first match; ERROR_FILE_NOT_FOUND when nothing matches, ERROR_PATH_NOT_FOUND (or the
   // directory's own error) when the directory cannot be listed, ERROR_INVALID_NAME for a '*'
-  // that does not start the file part.
-  [[nodiscard]] bool FindFirst(const std::string& pattern, std::string* fileName);
+  // that does not start the file part. The directory is listed through fileSystem.
+  [[nodiscard]] bool FindFirst(const std::string& pattern, std::string* fileName,
+                               CQuorFileSystem& fileSystem = QuorPosixFileSystem());
   // The next match; ERROR_NO_MORE_FILES after the last one.
   [[nodiscard]] bool FindNext(std::string* fileName);
   void Close() noexcept;

@@ -13,9 +13,11 @@ namespace {
 
 class QuorFileTest : public ::testing::Test {
  protected:
-  CQuorFile CreateForWriting(const std::string& name, DWORD access = GENERIC_WRITE) {
+  CQuorFile CreateForWriting(const std::string& name, DWORD access = GENERIC_WRITE,
+                             CQuorFileSystem& fileSystem = QuorPosixFileSystem()) {
     CQuorFile file;
-    EXPECT_TRUE(file.Create(m_dir.Path(name), access, 0, CREATE_ALWAYS)) << GetLastError();
+    EXPECT_TRUE(file.Create(m_dir.Path(name), access, 0, CREATE_ALWAYS, 0, fileSystem))
+        << GetLastError();
     return file;
   }
 
@@ -93,7 +95,7 @@ TEST_F(QuorFileTest, InterleavedWritesSeeksAndReadsMatchAModelOfTheFile) {
 
 TEST_F(QuorFileTest, SmallTransfersReachTheSystemInLargeCalls) {
   CQuorFaultyFileSystem faulty;
-  CQuorFile file = CreateForWriting("batched.bin", GENERIC_READ | GENERIC_WRITE);
+  CQuorFile file = CreateForWriting("batched.bin", GENERIC_READ | GENERIC_WRITE, faulty);
   const Bytes piece = PatternBytes(12);
   for (int i = 0; i < 20000; ++i) ASSERT_TRUE(file.Write(piece.data(), 12, nullptr));
   ASSERT_TRUE(file.Flush());
@@ -116,7 +118,8 @@ TEST_F(QuorFileTest, ABackwardWalkReadsTheRightBytesInFewCalls) {
   m_dir.WriteBytes("walk.bin", content);
   CQuorFaultyFileSystem faulty;
   CQuorFile file;
-  ASSERT_TRUE(file.Create(m_dir.Path("walk.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+  ASSERT_TRUE(
+      file.Create(m_dir.Path("walk.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0, faulty));
   Bytes got(128);
   for (ULONGLONG at = content.size() - got.size(); at >= 200; at -= 200) {
     DWORD read = 0;
@@ -199,7 +202,7 @@ TEST_F(QuorFileTest, DiskFullIsReportedToTheWriteThatMeetsItForEveryRoomSize) {
         CQuorFaultyFileSystem faulty;
         faulty.SetDiskRoom(room);
         if (!mode.preallocate) faulty.RefuseFallocate();
-        CQuorFile file = CreateForWriting("full.bin");
+        CQuorFile file = CreateForWriting("full.bin", GENERIC_WRITE, faulty);
         if (mode.reserve != 0 && !file.SetReserve(mode.reserve)) {
           EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
           ASSERT_LT(room, mode.reserve);
@@ -222,7 +225,8 @@ TEST_F(QuorFileTest, ShortenedReadsStillDeliverEveryByte) {
   CQuorFaultyFileSystem faulty;
   faulty.ShortenReadsTo(1000);
   CQuorFile file;
-  ASSERT_TRUE(file.Create(m_dir.Path("short.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+  ASSERT_TRUE(file.Create(m_dir.Path("short.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0,
+                          faulty));
   Bytes got(content.size() + 10);
   DWORD read = 0;
   ASSERT_TRUE(file.Read(got.data(), 5, &read));
@@ -234,7 +238,7 @@ TEST_F(QuorFileTest, ShortenedReadsStillDeliverEveryByte) {
 
 TEST_F(QuorFileTest, AnIoErrorOrAReadOnlyHandleFailsTheCallThatMeetsIt) {
   CQuorFaultyFileSystem faulty;
-  CQuorFile file = CreateForWriting("eio.bin", GENERIC_READ | GENERIC_WRITE);
+  CQuorFile file = CreateForWriting("eio.bin", GENERIC_READ | GENERIC_WRITE, faulty);
   const Bytes piece = PatternBytes(100);
   ASSERT_TRUE(file.Write(piece.data(), 100, nullptr));
   faulty.FailCall(1);  // the flush that the read needs
@@ -249,7 +253,8 @@ TEST_F(QuorFileTest, AnIoErrorOrAReadOnlyHandleFailsTheCallThatMeetsIt) {
   ASSERT_TRUE(file.Close());
 
   CQuorFile reader;
-  ASSERT_TRUE(reader.Create(m_dir.Path("eio.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+  ASSERT_TRUE(reader.Create(m_dir.Path("eio.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0,
+                            faulty));
   EXPECT_FALSE(reader.Write(piece.data(), 4, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
   faulty.FailCall(1);
