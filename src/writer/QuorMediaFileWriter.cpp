@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "core/LoggedException.h"
@@ -22,7 +23,6 @@
 #include "platform/com/QuorClassRegistry.h"
 #include "platform/com/QuorFileTime.h"
 #include "platform/io/QuorLastError.h"
-#include "platform/sync/QuorWaitableTimer.h"
 #include "quormediafiles/QuorResultCodes.h"
 #include "quormediafiles/platform/QuorGuid.h"
 #include "seal/QuorSealWriter.h"
@@ -40,7 +40,6 @@ namespace {
 constexpr DWORD kMaxFileSizeKiB = 5242880;  // 5 GiB
 constexpr DWORD kMaxFilesLimit = 0xFFFFFFFE;
 constexpr LONGLONG kFileTimeUnitsPerSecond = 10000000LL;
-constexpr LONGLONG kFileTimeUnitsPerMs = 10000LL;
 
 std::atomic<long long> g_indexPeriodMs{0};  // 0: the product's period
 // The identity SetIdentityForTesting fixes; g_fixedIdentity tells whether one is fixed.
@@ -136,30 +135,16 @@ HRESULT CQuorMediaFileWriter::FinalConstruct() noexcept {
       WriterFrame(this, "CQuorMediaFileWriter::FinalConstruct", m_loggerContext),
       [&](DXL_FunctionLogger& log) {
         QuorLogRelease(log, kWriterCreated);
-        auto thread = std::make_unique<CQuorThread>();
-        QUOR_RAISE_IF_FAILED(thread->CreateThread(&WorkingThreadProc, this, true), kQuorNoMessage);
-        m_workerThread = std::move(thread);
-        // The events are members, made with the object; nothing is left to fail here.
         return S_OK;
       });
 }
 
 CQuorMediaFileWriter::~CQuorMediaFileWriter() {
   (void)QuorInternalMethodFrame(
-      WriterFrame(this, "CQuorMediaFileWriter::FinalRelease", m_loggerContext),
-      [&](DXL_FunctionLogger& log) {
-        if (m_workerThread && WaitForSingleObject(m_workerThread.get(), 0) == WAIT_TIMEOUT) {
-          SignalStop();
-          // A suspended worker must run to see the stop.
-          const HRESULT hr = m_workerThread->ResumeThread();
-          if (FAILED(hr)) {
-            log.LogErrorMessage(hr, "Failed to resume working thread");
-          } else if (WaitForSingleObject(m_workerThread.get(), INFINITE) != WAIT_OBJECT_0) {
-            log.LogErrorMessage(HResultFromLastError(), "Failed to stop working thread");
-          }
-        }
-        m_workerThread.reset();
-        Cleanup();
+      WriterFrame(this, "CQuorMediaFileWriter::FinalRelease", m_loggerContext), [&] {
+        StopWorker();
+        CQuorMutexLock lock(m_writerLock);
+        CleanupLocked();
         return S_OK;
       });
 }
@@ -176,10 +161,10 @@ void CQuorMediaFileWriter::SetIdentityForTesting(const GUID* guid,
   g_fixedCreationTime = creationTime;
 }
 
-void CQuorMediaFileWriter::Cleanup() {
+void CQuorMediaFileWriter::CleanupLocked() {
   (void)QuorInternalMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::Cleanup", m_loggerContext),
                                 [&] {
-                                  std::scoped_lock lock(m_writerLock);
+                                  m_writerLock.AssertHeld();
                                   FinishSeals();
                                   m_state = wseCreated;
                                   m_overwrite = false;
@@ -203,43 +188,65 @@ void CQuorMediaFileWriter::Cleanup() {
                                 });
 }
 
-HRESULT CQuorMediaFileWriter::StopWorker() {
-  if (!m_workerThread) {
-    return S_OK;
+void CQuorMediaFileWriter::StartWorkerLocked() {
+  if (m_worker.joinable()) return;  // in a file after the first
+  const long long seamMs = g_indexPeriodMs.load();
+  const std::chrono::milliseconds period =
+      seamMs > 0 ? std::chrono::milliseconds(seamMs) : m_recordingIndexPeriod;
+  try {
+    m_worker = std::jthread([this, period](std::stop_token stop) { RunWorker(stop, period); });
+  } catch (const std::system_error&) {
+    Raise(HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY), kQuorNoMessage);  // no thread to be had
   }
+}
+
+void CQuorMediaFileWriter::StopWorker() {
   SignalStop();
-  QUOR_RETURN_IF_FAILED(m_workerThread->ResumeThread());
-  if (WaitForSingleObject(m_workerThread.get(), INFINITE) != WAIT_OBJECT_0) {
-    return E_FAIL;
+  std::jthread worker;
+  {
+    CQuorMutexLock lock(m_writerLock);
+    worker = std::move(m_worker);
   }
-  return S_OK;
+  // Joined outside the lock, which the worker may be waiting for.
+  if (worker.joinable()) worker.join();
 }
 
 void CQuorMediaFileWriter::PrepareForNextRecording() {
   // The old worker has ended (StopWorker); samples it left belonged to the old recording.
   {
-    std::scoped_lock lock(m_queueLock);
+    CQuorMutexLock lock(m_queueLock);
     m_sampleQueue.clear();
     m_queuedCount = 0;
   }
-  auto thread = std::make_unique<CQuorThread>();
-  QUOR_RAISE_IF_FAILED(thread->CreateThread(&WorkingThreadProc, this, true), kQuorNoMessage);
-  m_workerThread = std::move(thread);
-  m_stopEvent.ResetEvent();
   m_stopRequested.store(false, std::memory_order_release);
 }
 
 void CQuorMediaFileWriter::SignalStop() {
-  m_stopRequested.store(true, std::memory_order_release);
-  m_stopEvent.SetEvent();
+  {
+    // Set under the worker's wake lock, so that a worker about to sleep sees it.
+    std::scoped_lock lock(m_wakeLock);
+    m_stopRequested.store(true, std::memory_order_release);
+  }
+  m_wake.notify_all();
   // What is still queued will not be written: a Drain waiting for it returns, and a Drain of
   // the next recording does not wait for it.
   ULONGLONG accepted = 0;
   {
-    std::scoped_lock lock(m_queueLock);
+    CQuorMutexLock lock(m_queueLock);
     accepted = m_acceptedCount;
   }
   SettleDrain(accepted);
+}
+
+void CQuorMediaFileWriter::SignalSamples() {
+  bool wake = false;
+  {
+    std::scoped_lock lock(m_wakeLock);
+    // Samples already pending have woken the worker, or are seen at its next look.
+    wake = !m_samplesPending;
+    m_samplesPending = true;
+  }
+  if (wake) m_wake.notify_all();
 }
 
 HRESULT CQuorMediaFileWriter::Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULONG dwMaxFiles,
@@ -255,16 +262,14 @@ HRESULT CQuorMediaFileWriter::Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULO
                                &fileSetName),
             kNoFileExtension);
 
-        // A writer whose recording has ended records again: its worker has seen stopEvent (or sees
+        // A writer whose recording has ended records again: its worker has seen the stop (or sees
         // it now) and is waited for before the lock is taken, since it may be waiting for the lock.
         const bool reuse = StopRequested();
-        if (reuse && m_state != wseStarted) {
-          QUOR_RAISE_IF_FAILED(StopWorker(), kWriterCleanupFailed);
-        }
+        if (reuse && m_state != wseStarted) StopWorker();
 
-        std::scoped_lock lock(m_writerLock);
+        CQuorMutexLock lock(m_writerLock);
         if (m_state == wseStarted) Raise(MFS_E_WRONG_STATE, kWritingInProgress);
-        Cleanup();
+        CleanupLocked();
         if (reuse) {
           PrepareForNextRecording();
         }
@@ -326,7 +331,7 @@ HRESULT CQuorMediaFileWriter::SetDescription(BSTR bstrDescription) {
   return QuorMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::SetDescription", m_loggerContext),
                          [&] {
                            if (bstrDescription == nullptr) Raise(E_POINTER, kNullDescription);
-                           std::scoped_lock lock(m_writerLock);
+                           CQuorMutexLock lock(m_writerLock);
                            if (m_state != wseInitialized && m_state != wseReadyToStart) {
                              Raise(MFS_E_WRONG_STATE, kOperationNotPossibleNow);
                            }
@@ -342,7 +347,7 @@ HRESULT CQuorMediaFileWriter::SetPassword(BSTR bstrPassword) {
       WriterFrame(this, "CQuorMediaFileWriter::SetPassword", m_loggerContext), [&] {
         if (bstrPassword == nullptr) Raise(E_POINTER, kNullPassword);
         if (SysStringLen(bstrPassword) == 0) Raise(E_INVALIDARG, kQuorNoMessage);
-        std::scoped_lock lock(m_writerLock);
+        CQuorMutexLock lock(m_writerLock);
         if (m_state != wseInitialized && m_state != wseReadyToStart) {
           Raise(MFS_E_WRONG_STATE, kOperationNotPossibleNow);
         }
@@ -360,7 +365,7 @@ HRESULT CQuorMediaFileWriter::SetPassword(BSTR bstrPassword) {
 HRESULT CQuorMediaFileWriter::AddTrack(IQuorTrackMetadata* piMetadata) {
   return QuorMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::AddTrack", m_loggerContext), [&] {
     if (piMetadata == nullptr) Raise(E_POINTER, kNullMetadata);
-    std::scoped_lock lock(m_writerLock);
+    CQuorMutexLock lock(m_writerLock);
     if (m_state != wseInitialized && m_state != wseReadyToStart) {
       Raise(MFS_E_WRONG_STATE, kOperationNotPossibleNow);
     }
@@ -449,7 +454,7 @@ HRESULT CQuorMediaFileWriter::SetSigningKey(BSTR bstrPrivateKeyFile) {
   return QuorMethodFrame(
       WriterFrame(this, "CQuorMediaFileWriter::SetSigningKey", m_loggerContext), [&] {
         if (bstrPrivateKeyFile == nullptr) Raise(E_POINTER, kSigningKeyUnreadable);
-        std::scoped_lock lock(m_writerLock);
+        CQuorMutexLock lock(m_writerLock);
         if (m_state == wseStarted || (m_state == wseFinished && !StopRequested())) {
           Raise(MFS_E_WRONG_STATE, kSigningKeyAfterStart);
         }
@@ -511,7 +516,7 @@ void CQuorMediaFileWriter::FinishSeals() noexcept {
 HRESULT CQuorMediaFileWriter::Drain() {
   ULONGLONG target = 0;
   {
-    std::scoped_lock lock(m_queueLock);
+    CQuorMutexLock lock(m_queueLock);
     target = m_acceptedCount;
   }
   std::unique_lock lock(m_drainLock);
@@ -654,9 +659,15 @@ void CQuorMediaFileWriter::PersistBlocks(DXL_FunctionLogger& log) {
 }
 
 HRESULT CQuorMediaFileWriter::StartRecording() {
+  CQuorMutexLock lock(m_writerLock);
+  return StartRecordingLocked();
+}
+
+HRESULT CQuorMediaFileWriter::StartRecordingLocked() {
   return QuorMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::StartRecording", m_loggerContext),
                          [&] {
-                           QUOR_RAISE_IF_FAILED(DoStartRecording(), kFileSizeLimitTooSmall);
+                           m_writerLock.AssertHeld();
+                           QUOR_RAISE_IF_FAILED(DoStartRecordingLocked(), kFileSizeLimitTooSmall);
                            return S_OK;
                          });
 }
@@ -671,11 +682,11 @@ HRESULT CQuorMediaFileWriter::WriteBlockAt(CQuorMediaFileBlock* block, ULONGLONG
   return hr;
 }
 
-HRESULT CQuorMediaFileWriter::DoStartRecording() {
+HRESULT CQuorMediaFileWriter::DoStartRecordingLocked() {
   return QuorInternalMethodFrame(
       WriterFrame(this, "CQuorMediaFileWriter::DoStartRecording", m_loggerContext),
       [&](DXL_FunctionLogger& log) {
-        std::scoped_lock lock(m_writerLock);
+        m_writerLock.AssertHeld();
         if (m_state != wseReadyToStart) Raise(MFS_E_WRONG_STATE, kCannotStartRecording);
         if (!m_storage || !m_fileInfoBlock || m_tracks.empty())
           Raise(MFS_E_NOT_SET, kCannotStartRecording);
@@ -734,9 +745,7 @@ HRESULT CQuorMediaFileWriter::DoStartRecording() {
         // A killed process leaves a head the reader can recover; without it the file hides
         // every member file sorted after it.
         PersistBlocks(log);
-        // In a file after the first the worker runs already; resuming it changes nothing.
-        QUOR_RAISE_IF_FAILED(m_workerThread ? m_workerThread->ResumeThread() : E_UNEXPECTED,
-                             kQuorNoMessage);
+        StartWorkerLocked();
         m_state = wseStarted;
         return S_OK;
       });
@@ -752,7 +761,7 @@ HRESULT CQuorMediaFileWriter::Write(ULONG dwTrackId, IQuorMediaFileSample* piSam
         if (const HRESULT failure = m_rolloverFailure.exchange(S_OK); FAILED(failure)) {
           std::string name;
           {
-            std::scoped_lock lock(m_queueLock);
+            CQuorMutexLock lock(m_queueLock);
             name = m_rolloverFailedName;
           }
           Raise(failure, kNextFileNotCreated, name.c_str());
@@ -762,7 +771,7 @@ HRESULT CQuorMediaFileWriter::Write(ULONG dwTrackId, IQuorMediaFileSample* piSam
       }
       Raise(MFS_E_WRONG_STATE, kNotWriting);
     }
-    if (!m_tracks.contains(dwTrackId)) Raise(E_INVALIDARG, kTrackNotAdded);
+    if (!HasTrack(dwTrackId)) Raise(E_INVALIDARG, kTrackNotAdded);
 
     std::unique_ptr<QueuedSample> record = TakeFreeRecord();
     if (const HRESULT hr = CopySample(piSample, &record); hr == E_OUTOFMEMORY && !record) {
@@ -774,7 +783,7 @@ HRESULT CQuorMediaFileWriter::Write(ULONG dwTrackId, IQuorMediaFileSample* piSam
 
     bool wasEmpty = false;
     {
-      std::scoped_lock lock(m_queueLock);
+      CQuorMutexLock lock(m_queueLock);
       wasEmpty = m_sampleQueue.empty();
       m_sampleQueue.push_back(std::move(record));
       m_queuedCount.fetch_add(1, std::memory_order_release);
@@ -782,14 +791,14 @@ HRESULT CQuorMediaFileWriter::Write(ULONG dwTrackId, IQuorMediaFileSample* piSam
     }
     // The worker drains until it sees the queue empty, so only the sample that finds it empty
     // has to wake it; the others are taken by the drain that wake-up starts.
-    if (wasEmpty) m_sampleEvent.SetEvent();
+    if (wasEmpty) SignalSamples();
     return m_nextFileStarted.exchange(false) ? MFS_S_NEXT_FILE : S_OK;
   });
 }
 
 std::unique_ptr<CQuorMediaFileWriter::QueuedSample> CQuorMediaFileWriter::TakeFreeRecord() {
   {
-    std::scoped_lock lock(m_queueLock);
+    CQuorMutexLock lock(m_queueLock);
     if (!m_freeRecords.empty()) {
       std::unique_ptr<QueuedSample> record = std::move(m_freeRecords.back());
       m_freeRecords.pop_back();
@@ -806,7 +815,7 @@ void CQuorMediaFileWriter::RecycleRecords(SampleQueue::iterator first, SampleQue
   constexpr std::size_t kMaxFreeRecords = 16384;
   constexpr std::size_t kMaxFreeBytes = 16u << 20;
   {
-    std::scoped_lock lock(m_queueLock);
+    CQuorMutexLock lock(m_queueLock);
     for (; first != last; ++first) {
       const std::size_t capacity = (*first)->capacity;
       if (m_freeRecords.size() >= kMaxFreeRecords || m_freeBytes + capacity > kMaxFreeBytes) {
@@ -866,12 +875,12 @@ HRESULT CQuorMediaFileWriter::CopySample(IQuorMediaFileSample* sample,
   return S_OK;
 }
 
-HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
+HRESULT CQuorMediaFileWriter::DoWriteLocked(QueuedSample* sample) {
   return QuorInternalMethodFrame(
       WriterFrame(this, "CQuorMediaFileWriter::DoWrite", m_loggerContext),
       [&](DXL_FunctionLogger& log) -> HRESULT {
+        m_writerLock.AssertHeld();
         if (sample == nullptr) Raise(E_POINTER, kQuorNoMessage);
-        std::scoped_lock lock(m_writerLock);
         const bool payloadOnly = m_recordingPayloadOnly;
         if (m_state != wseStarted) Raise(MFS_E_WRONG_STATE, kNotWriting);
         if (!m_sampleBlock) {
@@ -938,33 +947,33 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
           if (FAILED(createHr)) {
             m_nextStorage.reset();
             {
-              std::scoped_lock queueLock(m_queueLock);
+              CQuorMutexLock queueLock(m_queueLock);
               m_rolloverFailedName = QuorUtf16ToUtf8(nextName);
             }
             m_rolloverFailure = createHr;
             m_stoppedWhenFull = true;
-            if (FAILED(DoStopRecording(true))) EndAfterFailedRollover();
+            if (FAILED(DoStopRecordingLocked(true))) EndAfterFailedRolloverLocked();
             Raise(createHr, kInitializeNextFileFailed);
           }
-          if (const HRESULT hr = DoStopRecording(false); FAILED(hr)) {
-            EndAfterFailedRollover();
+          if (const HRESULT hr = DoStopRecordingLocked(false); FAILED(hr)) {
+            EndAfterFailedRolloverLocked();
             Raise(hr, kFinalizeWhenFullFailed);
           }
           ++m_currentFileIndex;
-          if (const HRESULT hr = InitializeNextFile(); FAILED(hr)) {
-            EndAfterFailedRollover();
+          if (const HRESULT hr = InitializeNextFileLocked(); FAILED(hr)) {
+            EndAfterFailedRolloverLocked();
             Raise(hr, kInitializeNextFileFailed);
           }
           m_nextFileStarted = true;
-          QUOR_RAISE_IF_FAILED(DoWrite(sample), kWriteSampleAfterRolloverFailed);
+          QUOR_RAISE_IF_FAILED(DoWriteLocked(sample), kWriteSampleAfterRolloverFailed);
           return S_OK;
         }
 
         QuorLogRelease(log, kMaxFilesReached);
         m_stoppedWhenFull = true;
-        if (const HRESULT hr = DoStopRecording(true); FAILED(hr)) {
+        if (const HRESULT hr = DoStopRecordingLocked(true); FAILED(hr)) {
           log.LogErrorMessage(hr);
-          EndAfterFailedRollover();  // whatever happens, nothing writes into this file again
+          EndAfterFailedRolloverLocked();  // whatever happens, nothing writes into this file again
         } else {
           QuorLogRelease(log, kFileFinalizedWhenFull);
         }
@@ -972,14 +981,13 @@ HRESULT CQuorMediaFileWriter::DoWrite(QueuedSample* sample) {
       });
 }
 
-void CQuorMediaFileWriter::EndAfterFailedRollover() {
-  std::scoped_lock lock(m_writerLock);
+void CQuorMediaFileWriter::EndAfterFailedRolloverLocked() {
   m_stoppedWhenFull = true;
   SignalStop();
   if (m_state == wseReadyToStart && m_indexBlock && m_finalizationBlock) {
     m_state = wseStarted;  // the new file's head is complete: it can be closed properly
   }
-  if (m_state == wseStarted && SUCCEEDED(DoStopRecording(true))) {
+  if (m_state == wseStarted && SUCCEEDED(DoStopRecordingLocked(true))) {
     return;
   }
   // Whatever is open is cut where it ends and closed, so nothing writes into it any more. The
@@ -996,6 +1004,7 @@ void CQuorMediaFileWriter::EndAfterFailedRollover() {
 HRESULT CQuorMediaFileWriter::UpdateFileHash(CQuorMediaFileBlock* block) {
   return QuorInternalMethodFrame(
       WriterFrame(this, "CQuorMediaFileWriter::UpdateFileHash", m_loggerContext), [&] {
+        m_writerLock.AssertHeld();
         if (block == nullptr) Raise(E_POINTER, kNullBlock);
         const BYTE* hash = nullptr;
         DWORD length = 0;
@@ -1005,11 +1014,11 @@ HRESULT CQuorMediaFileWriter::UpdateFileHash(CQuorMediaFileBlock* block) {
       });
 }
 
-HRESULT CQuorMediaFileWriter::WriteIndexBlock() {
+HRESULT CQuorMediaFileWriter::WriteIndexBlockLocked() {
   return QuorInternalMethodFrame(
       WriterFrame(this, "CQuorMediaFileWriter::WriteIndexBlock", m_loggerContext),
       [&](DXL_FunctionLogger& log) {
-        std::scoped_lock lock(m_writerLock);
+        m_writerLock.AssertHeld();
         if (m_recordingPayloadOnly) return S_OK;
         if (m_state != wseStarted) Raise(MFS_E_WRONG_STATE, kNotWriting);
         if (!m_indexBlock) Raise(MFS_E_NOT_SET, kFileSetNotInitialized);
@@ -1041,16 +1050,16 @@ HRESULT CQuorMediaFileWriter::WriteIndexBlock() {
       });
 }
 
-HRESULT CQuorMediaFileWriter::DoStopRecording(bool lastFile) {
+HRESULT CQuorMediaFileWriter::DoStopRecordingLocked(bool lastFile) {
   return QuorInternalMethodFrame(
       WriterFrame(this, "CQuorMediaFileWriter::DoStopRecording", m_loggerContext),
       [&](DXL_FunctionLogger& log) {
-        std::scoped_lock lock(m_writerLock);
+        m_writerLock.AssertHeld();
         if (m_state != wseStarted) return S_OK;
         if (lastFile) SignalStop();
         QUOR_RAISE_IF_FAILED(m_storage->StopFileSizeControl(), kStopFileSizeControlFailed);
         if (!m_recordingPayloadOnly) {
-          QUOR_RAISE_IF_FAILED(WriteIndexBlock(), kWriteLastIndexFailed);
+          QUOR_RAISE_IF_FAILED(WriteIndexBlockLocked(), kWriteLastIndexFailed);
           QUOR_RAISE_IF_FAILED(m_finalizationBlock->SetBlockIndex(m_blockIndex),
                                kSetBlockIndexFailed);
           ++m_blockIndex;
@@ -1077,10 +1086,10 @@ HRESULT CQuorMediaFileWriter::DoStopRecording(bool lastFile) {
       });
 }
 
-HRESULT CQuorMediaFileWriter::InitializeNextFile() {
+HRESULT CQuorMediaFileWriter::InitializeNextFileLocked() {
   return QuorInternalMethodFrame(
       WriterFrame(this, "CQuorMediaFileWriter::InitializeNextFile", m_loggerContext), [&] {
-        std::scoped_lock lock(m_writerLock);
+        m_writerLock.AssertHeld();
         if (m_state == wseStarted) Raise(MFS_E_WRONG_STATE, kWritingInProgress);
         if (!m_fileInfoBlock) Raise(E_UNEXPECTED, kNoFileInfoBlock);
         m_storage.reset();
@@ -1108,7 +1117,7 @@ HRESULT CQuorMediaFileWriter::InitializeNextFile() {
         QUOR_RAISE_IF_FAILED(m_fileInfoBlock->SetFileSetIndex(m_currentFileIndex),
                              kStorageSetFileSetIndexFailed);
         m_state = wseReadyToStart;
-        QUOR_RAISE_IF_FAILED(StartRecording(), kStartNextFileFailed);
+        QUOR_RAISE_IF_FAILED(StartRecordingLocked(), kStartNextFileFailed);
         return S_OK;
       });
 }
@@ -1116,19 +1125,20 @@ HRESULT CQuorMediaFileWriter::InitializeNextFile() {
 HRESULT CQuorMediaFileWriter::StopRecording() {
   return QuorMethodFrame(WriterFrame(this, "CQuorMediaFileWriter::StopRecording", m_loggerContext),
                          [&] {
-                           const HRESULT hr = DoStopRecording(true);
+                           HRESULT hr = S_OK;
                            {
+                             CQuorMutexLock lock(m_writerLock);
+                             hr = DoStopRecordingLocked(true);
                              // A stop that failed part way still writes the seals asked for.
-                             std::scoped_lock lock(m_writerLock);
                              FinishSeals();
                            }
-                           // The worker has seen stopEvent, or sees it at its next wait: it ends
+                           // The worker has seen the stop, or sees it at its next wait: it ends
                            // before this returns, so that the writer may be initialized again right
                            // away.
                            if (SUCCEEDED(hr) && StopRequested()) {
-                             QUOR_RAISE_IF_FAILED(StopWorker(), kQuorNoMessage);
+                             StopWorker();
                              // Samples still queued are not written.
-                             std::scoped_lock lock(m_queueLock);
+                             CQuorMutexLock lock(m_queueLock);
                              m_droppedSamples += m_sampleQueue.size();
                              m_sampleQueue.clear();
                              m_queuedCount = 0;
@@ -1137,50 +1147,51 @@ HRESULT CQuorMediaFileWriter::StopRecording() {
                          });
 }
 
-DWORD CQuorMediaFileWriter::WorkingThreadProc(void* parameter) {
-  auto* writer = static_cast<CQuorMediaFileWriter*>(parameter);
-  return static_cast<DWORD>(QuorInternalMethodFrame(
-      WriterFrame(writer, "CQuorMediaFileWriter::WorkingThreadProc", 0),
-      [&](DXL_FunctionLogger& log) {
-        if (writer == nullptr) Raise(E_POINTER, kQuorNoMessage);
-        CQuorWaitableTimer indexTimer(false);
-        const long long seamMs = g_indexPeriodMs.load();
-        const std::chrono::milliseconds period =
-            seamMs > 0 ? std::chrono::milliseconds(seamMs) : writer->m_recordingIndexPeriod;
-        LONGLONG now = 0;
-        QUOR_RAISE_IF_FAILED(CoFileTimeNow(&now), kQuorNoMessage);
-        QUOR_RAISE_IF_FAILED(indexTimer.SetWaitableTimer(now + period.count() * kFileTimeUnitsPerMs,
-                                                         static_cast<LONG>(period.count())),
-                             kQuorNoMessage);
-
-        // Lowest index wins: a stop outranks pending samples, samples outrank the timer.
-        CQuorWaitableObject* const waitList[] = {&writer->m_stopEvent, &writer->m_sampleEvent,
-                                                 &indexTimer};
-        bool running = true;
-        while (running) {
-          switch (WaitForMultipleObjects(3, waitList, false, INFINITE)) {
-            case WAIT_OBJECT_0:
-              running = false;
-              if (const HRESULT hr = indexTimer.CancelWaitableTimer(); FAILED(hr)) {
-                log.LogErrorMessage(hr, "Failed to cancel waitable timer");
-              }
-              break;
-            case WAIT_OBJECT_0 + 1:
-              writer->DrainQueue(log);
-              break;
-            case WAIT_OBJECT_0 + 2:
-              if (const HRESULT hr = writer->WriteIndexBlock(); FAILED(hr)) {
-                log.LogErrorMessage(hr, "Failed to write an index block");
-              }
-              break;
-            default:
-              log.LogErrorMessage(HResultFromLastError(),
-                                  "Wait function has returned some unexpected result.");
-              break;
+void CQuorMediaFileWriter::RunWorker(std::stop_token stop, std::chrono::milliseconds indexPeriod) {
+  const QuorFrameInfo frame = WriterFrame(this, "CQuorMediaFileWriter::WorkingThreadProc", 0);
+  (void)QuorInternalMethodFrame(frame, [&](DXL_FunctionLogger& log) {
+    // The first index block falls due a period after the worker starts, then every period.
+    std::chrono::steady_clock::time_point indexDue = std::chrono::steady_clock::now() + indexPeriod;
+    for (;;) {
+      switch (WaitForWork(stop, indexPeriod, &indexDue)) {
+        case WorkerWake::Stop:
+          return S_OK;
+        case WorkerWake::Samples:
+          DrainQueue(log);
+          break;
+        case WorkerWake::IndexDue: {
+          CQuorMutexLock lock(m_writerLock);
+          if (const HRESULT hr = WriteIndexBlockLocked(); FAILED(hr)) {
+            log.LogErrorMessage(hr, "Failed to write an index block");
           }
+          break;
         }
-        return S_OK;
-      }));
+      }
+    }
+  });
+}
+
+CQuorMediaFileWriter::WorkerWake CQuorMediaFileWriter::WaitForWork(
+    const std::stop_token& stop, std::chrono::milliseconds indexPeriod,
+    std::chrono::steady_clock::time_point* indexDue) {
+  std::unique_lock lock(m_wakeLock);
+  for (;;) {
+    // What woke it is read below.
+    (void)m_wake.wait_until(lock, stop, *indexDue,
+                            [&] { return StopRequested() || m_samplesPending; });
+    if (StopRequested() || stop.stop_requested()) return WorkerWake::Stop;
+    if (m_samplesPending) {
+      m_samplesPending = false;
+      return WorkerWake::Samples;
+    }
+    const std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
+    if (now >= *indexDue) {
+      // Periods that passed while the worker was busy give one index block, and the next one
+      // stays on the period's grid.
+      *indexDue += ((now - *indexDue) / indexPeriod + 1) * indexPeriod;
+      return WorkerWake::IndexDue;
+    }
+  }
 }
 
 void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
@@ -1192,7 +1203,7 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
   while (m_queuedCount.load(std::memory_order_acquire) != 0) {
     if (StopRequested()) return;
     {
-      std::scoped_lock lock(m_queueLock);
+      CQuorMutexLock lock(m_queueLock);
       batch.swap(m_sampleQueue);
       m_queuedCount.fetch_sub(batch.size(), std::memory_order_relaxed);
       taken = m_acceptedCount;
@@ -1209,11 +1220,11 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
         // One lock per sample: the hashing ahead and the write share it. The drop is counted
         // under it, so that a status showing the recording ended shows the sample that ended it
         // as dropped.
-        std::scoped_lock lock(m_writerLock);
+        CQuorMutexLock lock(m_writerLock);
         if (i + 1 < batch.size()) HashAhead(batch, i);
         if (m_state == wseFinished) {
           ++m_droppedSamples;
-        } else if (const HRESULT hr = DoWrite(batch[i].get()); FAILED(hr)) {
+        } else if (const HRESULT hr = DoWriteLocked(batch[i].get()); FAILED(hr)) {
           ++m_droppedSamples;
           log.LogErrorMessage(hr, "Failed to write media sample");
         }
@@ -1230,7 +1241,7 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
   // The queue ran empty: what was written reaches the OS, so that a killed process loses only
   // samples it had not yet taken.
   {
-    std::scoped_lock lock(m_writerLock);
+    CQuorMutexLock lock(m_writerLock);
     if (m_storage && m_state == wseStarted) {
       if (const HRESULT hr = m_storage->Flush(); FAILED(hr)) {
         log.LogErrorMessage(hr, kHandBlocksToSystemFailed);
@@ -1247,7 +1258,7 @@ void CQuorMediaFileWriter::HashAhead(const SampleQueue& batch, std::size_t first
       (head.hasDigest && head.digestIndex == m_blockIndex)) {
     return;
   }
-  // Each record's block is laid out in its own buffer as DoWrite will lay it out.
+  // Each record's block is laid out in its own buffer as DoWriteLocked will lay it out.
   CQuorMediaSampleBlock* const block = m_sampleBlock.get();
   block->SetPayloadOnly(m_payloadOnly);
   QuorMD5Job jobs[kRun];
@@ -1279,7 +1290,7 @@ HRESULT CQuorMediaFileWriter::GetRecordingStatus(IQuorMediaFileRecordingStatus**
       WriterFrame(this, "CQuorMediaFileWriter::GetRecordingStatus", m_loggerContext), [&] {
         if (ppiStatus == nullptr) Raise(E_POINTER, kQuorNoMessage);
         *ppiStatus = nullptr;
-        std::scoped_lock lock(m_writerLock);
+        CQuorMutexLock lock(m_writerLock);
         CQuorComPtr<CQuorMediaFileRecordingStatus> status;
         if (FAILED(QuorCreateObject(&status))) Raise(E_OUTOFMEMORY, kQuorNoMessage);
         const WriterStateEnum state = m_state;

@@ -14,12 +14,14 @@
 //
 // Owns the storage of the member file being written, the file info block, one track info
 // block per track, the current index block and finalization block, the running file hash, the
-// worker thread with its two events, and the queue of samples not yet written.
+// worker thread, and the queue of samples not yet written.
 //
 // Threads: callers may use the writer from any thread. writerLock guards every member and
-// every block write (on the caller's thread and on the worker); queueLock guards only the
-// queue and is never held while writerLock is requested. Write takes queueLock only, so it
-// never waits for the disk. AddTrack must not run at the same time as Write.
+// every block write (on the caller's thread and on the worker). It is not recursive: a public
+// method takes it once, and the helpers it calls run with it held (the *Locked ones, and the
+// others marked QUOR_REQUIRES). queueLock guards only the queue and is never held while
+// writerLock is requested. Write takes queueLock only, so it never waits for the disk. AddTrack
+// must not run at the same time as Write.
 #pragma once
 
 #include <atomic>
@@ -30,16 +32,16 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/QuorMD5Hash.h"
 #include "core/QuorMD5Lanes.h"
+#include "core/QuorMutex.h"
 #include "platform/automation/QuorDispatchObject.h"
 #include "platform/io/QuorFileSystem.h"
-#include "platform/sync/QuorCriticalSection.h"
-#include "platform/sync/QuorEvent.h"
-#include "platform/sync/QuorThread.h"
 #include "quormediafiles/QuorMediaFiles.h"
 #include "quormediafiles/QuorMediaFilesInternal.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
@@ -68,7 +70,7 @@ class CQuorMediaFileWriter final
   // Every file of its recordings and seals goes through fileSystem, which must outlive the
   // writer; programs use the real one, tests may hand in their own.
   explicit CQuorMediaFileWriter(CQuorFileSystem& fileSystem = QuorPosixFileSystem()) noexcept;
-  // Logs the creation, creates the worker thread (suspended) and the two events.
+  // Logs the creation. The worker thread starts with the first StartRecording.
   [[nodiscard]] HRESULT FinalConstruct() noexcept;
 
   HRESULT Initialize(BSTR bstrFileName, ULONG dwMaxSize, ULONG dwMaxFiles,
@@ -141,21 +143,38 @@ class CQuorMediaFileWriter final
   };
   using SampleQueue = std::deque<std::unique_ptr<QueuedSample>>;
 
+  // What woke the worker, in the order it is served when several are pending.
+  enum class WorkerWake { Stop, Samples, IndexDue };
+
   // The final-release step: stops the worker, then Cleanup.
   ~CQuorMediaFileWriter() override;
 
-  void Cleanup();
-  // A finished writer gets a new worker, an unsignaled stopEvent and a fresh file hash.
+  void CleanupLocked() QUOR_REQUIRES(m_writerLock);
+  // A finished writer, whose worker has ended, takes samples again: the queue is emptied and the
+  // stop withdrawn. The next StartRecording starts a new worker.
   void PrepareForNextRecording();
-  [[nodiscard]] HRESULT StopWorker();
-  // Signals stopEvent, and its mirror first.
+  // Starts the worker thread unless it runs already.
+  void StartWorkerLocked() QUOR_REQUIRES(m_writerLock);
+  // Signals the stop and waits for the worker thread to end, if there is one.
+  void StopWorker() QUOR_EXCLUDES(m_writerLock);
+  // Ends the recording for Write and the worker: Write refuses or drops samples from now on, the
+  // worker ends at its next wait, and Drain returns.
   void SignalStop();
-  // Whether stopEvent is signaled, read from its mirror without a lock.
+  // Whether the stop is signaled; read without a lock.
   bool StopRequested() const noexcept { return m_stopRequested.load(std::memory_order_acquire); }
+  // Wakes the worker to drain the queue.
+  void SignalSamples();
 
   // Internal operations; each catches its own raised failures and returns the HRESULT.
-  [[nodiscard]] HRESULT DoStartRecording();
-  [[nodiscard]] HRESULT DoWrite(QueuedSample* sample);
+  // StartRecording's public frame, for the rollover too.
+  [[nodiscard]] HRESULT StartRecordingLocked() QUOR_REQUIRES(m_writerLock);
+  [[nodiscard]] HRESULT DoStartRecordingLocked() QUOR_REQUIRES(m_writerLock);
+  [[nodiscard]] HRESULT DoWriteLocked(QueuedSample* sample) QUOR_REQUIRES(m_writerLock);
+  // Whether Write may queue samples of the track. Read without writerLock: the tracks change
+  // only in AddTrack, which must not run at the same time as Write.
+  bool HasTrack(DWORD trackId) const QUOR_NO_THREAD_SAFETY_ANALYSIS {
+    return m_tracks.contains(trackId);
+  }
   // A record for Write from the free list; null when it is empty.
   std::unique_ptr<QueuedSample> TakeFreeRecord();
   // Keeps written records for reuse while the free list holds little, under one lock; frees
@@ -164,24 +183,25 @@ class CQuorMediaFileWriter final
   // Copies the sample's payload, timestamp and flags into record, a new one when it is null.
   [[nodiscard]] static HRESULT CopySample(IQuorMediaFileSample* sample,
                                           std::unique_ptr<QueuedSample>* record);
-  [[nodiscard]] HRESULT WriteIndexBlock();
-  [[nodiscard]] HRESULT UpdateFileHash(CQuorMediaFileBlock* block);
-  [[nodiscard]] HRESULT InitializeNextFile();
-  [[nodiscard]] HRESULT DoStopRecording(bool lastFile);
+  [[nodiscard]] HRESULT WriteIndexBlockLocked() QUOR_REQUIRES(m_writerLock);
+  [[nodiscard]] HRESULT UpdateFileHash(CQuorMediaFileBlock* block) QUOR_REQUIRES(m_writerLock);
+  [[nodiscard]] HRESULT InitializeNextFileLocked() QUOR_REQUIRES(m_writerLock);
+  [[nodiscard]] HRESULT DoStopRecordingLocked(bool lastFile) QUOR_REQUIRES(m_writerLock);
   // Ends a recording whose rollover failed: closes the open file as the last one if it can,
   // and drops later samples as for a full fileset.
-  void EndAfterFailedRollover();
+  void EndAfterFailedRolloverLocked() QUOR_REQUIRES(m_writerLock);
 
   // With a signing key: the new member file's seals start (its sidecar is created and the
   // storage's writes are hashed). Raises message kCreateSealFileFailed when the sidecar cannot be
   // created.
-  void StartSeals();
+  void StartSeals() QUOR_REQUIRES(m_writerLock);
   // With a signing key: appends a seal of the current file up to the block just written: the
   // storage's position, or finalizedSize once the file is finalized. A failure is logged and
   // the recording goes on.
-  void Seal(bool finalized, ULONGLONG finalizedSize, DXL_FunctionLogger& log);
+  void Seal(bool finalized, ULONGLONG finalizedSize, DXL_FunctionLogger& log)
+      QUOR_REQUIRES(m_writerLock);
   // With a signing key: returns once every seal asked for is written (the seal thread ends).
-  void FinishSeals() noexcept;
+  void FinishSeals() noexcept QUOR_REQUIRES(m_writerLock);
   // A dual interface of the writer served by a member: IUnknown goes to the writer, IDispatch
   // is served from the interface's own type description.
   template <typename TInterface>
@@ -223,88 +243,102 @@ class CQuorMediaFileWriter final
   // Hands what the current file's layer still holds to the OS, and syncs it to the device when
   // this recording is durable. A failure is logged: the blocks stay written as far as the file
   // layer goes, and the next hand-over tries again.
-  void PersistBlocks(DXL_FunctionLogger& log);
+  void PersistBlocks(DXL_FunctionLogger& log) QUOR_REQUIRES(m_writerLock);
   // Whether the head (signature, file info block, track info blocks) and the end reserve fit
   // under the size limit, extra (a track being added, or null) included; E_INVALIDARG if not.
-  [[nodiscard]] HRESULT CheckHeadFits(CQuorTrackInfoBlock* extra);
+  [[nodiscard]] HRESULT CheckHeadFits(CQuorTrackInfoBlock* extra) QUOR_REQUIRES(m_writerLock);
 
-  static DWORD WorkingThreadProc(void* parameter);
-  void RunWorker();
-  void DrainQueue(DXL_FunctionLogger& log);
+  // The worker thread: serves stops, samples and the index period until it sees the stop.
+  void RunWorker(std::stop_token stop, std::chrono::milliseconds indexPeriod)
+      QUOR_EXCLUDES(m_writerLock);
+  // Sleeps until the worker has something to do and says what. A stop outranks pending samples,
+  // and samples outrank the index block due. indexDue: when the next index block is due; moved
+  // on by a period (the periods missed meanwhile give one block) when it is served.
+  WorkerWake WaitForWork(const std::stop_token& stop, std::chrono::milliseconds indexPeriod,
+                         std::chrono::steady_clock::time_point* indexDue);
+  void DrainQueue(DXL_FunctionLogger& log) QUOR_EXCLUDES(m_writerLock);
   // Hashes the sample blocks of batch from first on side by side (a run of them), each with the
   // block index it gets if nothing else is written before it; nothing when the first record's
-  // digest still fits the next block index. DoWrite uses a digest that fits and hashes
-  // otherwise. Under writerLock.
-  void HashAhead(const SampleQueue& batch, std::size_t first);
+  // digest still fits the next block index. DoWriteLocked uses a digest that fits and hashes
+  // otherwise.
+  void HashAhead(const SampleQueue& batch, std::size_t first) QUOR_REQUIRES(m_writerLock);
   // Publishes that the first settled accepted samples are written or dropped and wakes Drain.
   void SettleDrain(ULONGLONG settled);
 
   // Writes block at the current position; on a failure the position goes back to where the
   // block began, so that the next block overwrites the partial one.
-  [[nodiscard]] HRESULT WriteBlockAt(CQuorMediaFileBlock* block, ULONGLONG start);
+  [[nodiscard]] HRESULT WriteBlockAt(CQuorMediaFileBlock* block, ULONGLONG start)
+      QUOR_REQUIRES(m_writerLock);
+
+  CQuorMutex m_writerLock;
+  CQuorMutex m_queueLock;
 
   CQuorFileSystem* m_fileSystem;
   std::atomic<WriterStateEnum> m_state{wseCreated};
-  std::unique_ptr<CQuorFileStorage> m_storage;
-  std::unique_ptr<CQuorFileInfoBlock> m_fileInfoBlock;
-  std::unique_ptr<CQuorIndexBlock> m_indexBlock;
+  std::unique_ptr<CQuorFileStorage> m_storage QUOR_GUARDED_BY(m_writerLock);
+  std::unique_ptr<CQuorFileInfoBlock> m_fileInfoBlock QUOR_GUARDED_BY(m_writerLock);
+  std::unique_ptr<CQuorIndexBlock> m_indexBlock QUOR_GUARDED_BY(m_writerLock);
   // The last file's index block between a rollover and the next file's start, whose head does
   // not count as complete before it has an index block of its own.
-  std::unique_ptr<CQuorIndexBlock> m_spareIndexBlock;
-  std::unique_ptr<CQuorFileFinalizationBlock> m_finalizationBlock;
-  CQuorMD5Hash m_fileHash;
-  std::map<DWORD, std::unique_ptr<CQuorTrackInfoBlock>> m_tracks;
-  CQuorBstr m_currentFileName;
-  bool m_overwrite = false;
+  std::unique_ptr<CQuorIndexBlock> m_spareIndexBlock QUOR_GUARDED_BY(m_writerLock);
+  std::unique_ptr<CQuorFileFinalizationBlock> m_finalizationBlock QUOR_GUARDED_BY(m_writerLock);
+  CQuorMD5Hash m_fileHash QUOR_GUARDED_BY(m_writerLock);
+  std::map<DWORD, std::unique_ptr<CQuorTrackInfoBlock>> m_tracks QUOR_GUARDED_BY(m_writerLock);
+  CQuorBstr m_currentFileName QUOR_GUARDED_BY(m_writerLock);
+  bool m_overwrite QUOR_GUARDED_BY(m_writerLock) = false;
   std::atomic<bool> m_nextFileStarted{false};
   std::atomic<bool> m_stoppedWhenFull{false};
-  std::u16string m_fileSetName;  // the name Initialize was given, member file 0's
-  DWORD m_maxFiles = 0;
-  DWORD m_maxFileSizeKiB = 0;
-  DWORD m_currentFileIndex = 0;
-  DWORD m_blockIndex = 0;
-  ULONGLONG m_bytesInFinishedFiles = 0;
+  std::u16string m_fileSetName QUOR_GUARDED_BY(m_writerLock);  // the name Initialize was given
+  DWORD m_maxFiles QUOR_GUARDED_BY(m_writerLock) = 0;
+  DWORD m_maxFileSizeKiB QUOR_GUARDED_BY(m_writerLock) = 0;
+  DWORD m_currentFileIndex QUOR_GUARDED_BY(m_writerLock) = 0;
+  DWORD m_blockIndex QUOR_GUARDED_BY(m_writerLock) = 0;
+  ULONGLONG m_bytesInFinishedFiles QUOR_GUARDED_BY(m_writerLock) = 0;
   // Whether a sample has been written into the current file: a sample that does not fit into
   // a file without one fits into no file, and is not worth a rollover.
-  bool m_fileHasSamples = false;
-  CQuorCriticalSection m_writerLock;
-  std::mutex m_queueLock;
-  CQuorEvent m_stopEvent{true, false};
-  // Mirrors m_stopEvent for the checks made per sample (set before it, cleared after it).
+  bool m_fileHasSamples QUOR_GUARDED_BY(m_writerLock) = false;
+
+  // The worker thread, from the first StartRecording of a recording to the end of it.
+  std::jthread m_worker QUOR_GUARDED_BY(m_writerLock);
+  // What wakes the worker: the stop (set under wakeLock, read without it), and samples queued
+  // since the worker last looked (under wakeLock).
   std::atomic<bool> m_stopRequested{false};
-  CQuorEvent m_sampleEvent{false, false};
-  std::unique_ptr<CQuorThread> m_workerThread;
-  SampleQueue m_sampleQueue;
-  std::vector<std::unique_ptr<QueuedSample>> m_freeRecords;  // guarded by queueLock
-  std::size_t m_freeBytes = 0;                               // their payload capacity
+  bool m_samplesPending = false;
+  std::mutex m_wakeLock;
+  std::condition_variable_any m_wake;
+
+  SampleQueue m_sampleQueue QUOR_GUARDED_BY(m_queueLock);
+  std::vector<std::unique_ptr<QueuedSample>> m_freeRecords QUOR_GUARDED_BY(m_queueLock);
+  std::size_t m_freeBytes QUOR_GUARDED_BY(m_queueLock) = 0;  // their payload capacity
   // The media sample block, used again for every sample (its hash context with it); its
   // payload borrows the record being written.
-  std::unique_ptr<CQuorMediaSampleBlock> m_sampleBlock;
-  CQuorMD5Lanes m_hashLanes;  // the worker's, in HashAhead
+  std::unique_ptr<CQuorMediaSampleBlock> m_sampleBlock QUOR_GUARDED_BY(m_writerLock);
+  CQuorMD5Lanes m_hashLanes QUOR_GUARDED_BY(m_writerLock);  // the worker's, in HashAhead
   std::atomic<std::size_t> m_queuedCount{0};
   std::atomic<ULONGLONG> m_samplesHandled{0};
-  // Drain's bookkeeping: samples Write has queued (guarded by queueLock), and how many of them
-  // the worker has written and flushed (or dropped), published under drainLock.
-  ULONGLONG m_acceptedCount = 0;
+  // Drain's bookkeeping: samples Write has queued, and how many of them the worker has written
+  // and flushed (or dropped), published under drainLock.
+  ULONGLONG m_acceptedCount QUOR_GUARDED_BY(m_queueLock) = 0;
   ULONGLONG m_settledCount = 0;
   std::mutex m_drainLock;
   std::condition_variable m_drained;
   std::atomic<bool> m_payloadOnly{false};
-  std::unique_ptr<CQuorSealWriter> m_sealer;  // set by SetSigningKey; kept over Cleanup
+  // Set by SetSigningKey; kept over Cleanup.
+  std::unique_ptr<CQuorSealWriter> m_sealer QUOR_GUARDED_BY(m_writerLock);
   // The settings, and the values the current recording took from them at its start (the
-  // worker reads the period when it starts running).
+  // worker takes the period when it starts).
   std::atomic<bool> m_durable{false};
   std::atomic<ULONG> m_indexPeriodSeconds{static_cast<ULONG>(kIndexPeriod.count() / 1000)};
-  bool m_recordingPayloadOnly = false;
-  bool m_recordingDurable = false;
-  std::chrono::milliseconds m_recordingIndexPeriod = kIndexPeriod;
+  bool m_recordingPayloadOnly QUOR_GUARDED_BY(m_writerLock) = false;
+  bool m_recordingDurable QUOR_GUARDED_BY(m_writerLock) = false;
+  std::chrono::milliseconds m_recordingIndexPeriod QUOR_GUARDED_BY(m_writerLock) = kIndexPeriod;
   std::atomic<ULONGLONG> m_droppedSamples{0};
   // The next member file, created before the full one is closed, so that a name that cannot be
   // had ends the recording with the full file as the last one.
-  std::unique_ptr<CQuorFileStorage> m_nextStorage;
+  std::unique_ptr<CQuorFileStorage> m_nextStorage QUOR_GUARDED_BY(m_writerLock);
   // A failed rollover, reported once by Write: its code and the name that could not be had.
   std::atomic<HRESULT> m_rolloverFailure{S_OK};
-  std::string m_rolloverFailedName;  // UTF-8; guarded by queueLock
+  std::string m_rolloverFailedName QUOR_GUARDED_BY(m_queueLock);  // UTF-8
   Options m_options{this};
   SealSettings m_sealSettings{this};
   DWORD m_loggerContext = 0;

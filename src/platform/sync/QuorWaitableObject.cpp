@@ -1,7 +1,5 @@
 #include "platform/sync/QuorWaitableObject.h"
 
-#include <algorithm>
-
 void CQuorWaiter::Notify() {
   {
     std::scoped_lock lock(m_mutex);
@@ -25,15 +23,13 @@ CQuorWaitableObject::CQuorWaitableObject(bool manualReset, bool initialState) no
 
 bool CQuorWaitableObject::IsSignaled() {
   std::scoped_lock lock(m_mutex);
-  UpdateLocked(Clock::now());
   return m_signaled;
 }
 
 void CQuorWaitableObject::Signal() {
   std::scoped_lock lock(m_mutex);
   // A waiter registered while the object was already signaled has been woken then, or sees
-  // the signal in its next look, so only the edge needs to wake anyone. This keeps a burst of
-  // signals on a busy auto-reset event down to a lock and a store.
+  // the signal in its next look, so only the edge needs to wake anyone.
   if (m_signaled) {
     return;
   }
@@ -43,21 +39,8 @@ void CQuorWaitableObject::Signal() {
   }
 }
 
-void CQuorWaitableObject::Unsignal() {
+bool CQuorWaitableObject::TryAcquire() {
   std::scoped_lock lock(m_mutex);
-  m_signaled = false;
-}
-
-void CQuorWaitableObject::WakeWaiters() {
-  std::scoped_lock lock(m_mutex);
-  for (CQuorWaiter* waiter : m_waiters) {
-    waiter->Notify();
-  }
-}
-
-bool CQuorWaitableObject::TryAcquire(Clock::time_point now) {
-  std::scoped_lock lock(m_mutex);
-  UpdateLocked(now);
   if (!m_signaled) {
     return false;
   }
@@ -65,11 +48,6 @@ bool CQuorWaitableObject::TryAcquire(Clock::time_point now) {
     m_signaled = false;
   }
   return true;
-}
-
-CQuorWaitableObject::Clock::time_point CQuorWaitableObject::NextDueTime() {
-  std::scoped_lock lock(m_mutex);
-  return NextDueTimeLocked();
 }
 
 void CQuorWaitableObject::Register(CQuorWaiter* waiter) {
@@ -107,7 +85,7 @@ DWORD WaitForMultipleObjects(DWORD count, CQuorWaitableObject* const* objects, b
     const Clock::time_point now = Clock::now();
     bool acquired = false;
     for (DWORD i = 0; i < count && !acquired; ++i) {
-      if (objects[i]->TryAcquire(now)) {
+      if (objects[i]->TryAcquire()) {
         result = WAIT_OBJECT_0 + i;
         acquired = true;
       }
@@ -115,11 +93,7 @@ DWORD WaitForMultipleObjects(DWORD count, CQuorWaitableObject* const* objects, b
     if (acquired || now >= timeoutAt) {
       break;
     }
-    Clock::time_point wakeAt = timeoutAt;
-    for (DWORD i = 0; i < count; ++i) {
-      wakeAt = std::min(wakeAt, objects[i]->NextDueTime());
-    }
-    waiter.Sleep(wakeAt);
+    waiter.Sleep(timeoutAt);
   }
   for (DWORD i = 0; i < count; ++i) {
     objects[i]->Unregister(&waiter);

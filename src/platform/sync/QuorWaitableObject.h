@@ -1,4 +1,4 @@
-// The base of every object a thread can wait on (events, waitable timers, threads), and the
+// The base of every object a thread can wait on (a thread, signaled once it has ended), and the
 // WaitForSingleObject / WaitForMultipleObjects functions over them.
 //
 // An object is either signaled or not. A manual-reset object stays signaled until it is reset;
@@ -49,24 +49,13 @@ class CQuorWaitableObject {
  protected:
   // Makes the object signaled and wakes the waiters.
   void Signal();
-  void Unsignal();
-  // For UpdateLocked: changes the state without waking anyone (the clock wakes the waiters).
-  void SetSignaledLocked(bool signaled) { m_signaled = signaled; }
-  // Wakes the waiters without signaling, so that they look at NextDueTime again.
-  void WakeWaiters();
-
-  // Hooks for objects that become signaled by the clock: called under the object's lock.
-  virtual void UpdateLocked(Clock::time_point /*now*/) {}
-  virtual Clock::time_point NextDueTimeLocked() const { return Clock::time_point::max(); }
-  std::mutex& Mutex() { return m_mutex; }
 
  private:
   friend DWORD WaitForMultipleObjects(DWORD count, CQuorWaitableObject* const* objects,
                                       bool waitAll, DWORD milliseconds);
 
   // Takes the signal if there is one (resetting an auto-reset object); true if taken.
-  bool TryAcquire(Clock::time_point now);
-  Clock::time_point NextDueTime();
+  bool TryAcquire();
   void Register(CQuorWaiter* waiter);
   void Unregister(CQuorWaiter* waiter);
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <latch>
 
-#include "platform/sync/QuorEvent.h"
 #include "platform/sync/QuorThread.h"
 #include "quormediafiles/QuorResultCodes.h"
 
@@ -10,13 +10,13 @@ namespace {
 
 struct Probe {
   std::atomic<int> runs{0};
-  CQuorEvent* gate = nullptr;  // the routine waits for it when set
+  std::latch* gate = nullptr;  // the routine waits for it when set
 };
 
 DWORD CountRun(void* parameter) {
   auto* probe = static_cast<Probe*>(parameter);
   if (probe->gate != nullptr) {
-    (void)WaitForSingleObject(probe->gate, INFINITE);  // released by the test
+    probe->gate->wait();  // released by the test
   }
   probe->runs.fetch_add(1);
   return 42;
@@ -24,7 +24,7 @@ DWORD CountRun(void* parameter) {
 
 TEST(QuorThreadTest, SuspendedThreadRunsOnlyAfterResumeOrNeverWhenDestroyed) {
   Probe probe;
-  CQuorEvent gate(true, false);
+  std::latch gate(1);
   probe.gate = &gate;
   CQuorThread thread;
   ASSERT_EQ(thread.CreateThread(&CountRun, &probe, true), S_OK);
@@ -35,7 +35,7 @@ TEST(QuorThreadTest, SuspendedThreadRunsOnlyAfterResumeOrNeverWhenDestroyed) {
   ASSERT_EQ(thread.ResumeThread(), S_OK);
   ASSERT_EQ(thread.ResumeThread(), S_OK);  // resuming a running thread changes nothing
   EXPECT_EQ(probe.runs.load(), 0);
-  gate.SetEvent();
+  gate.count_down();
   EXPECT_EQ(WaitForSingleObject(&thread, INFINITE), WAIT_OBJECT_0);
   EXPECT_EQ(probe.runs.load(), 1);
   ASSERT_EQ(thread.GetExitCodeThread(&exitCode), S_OK);
