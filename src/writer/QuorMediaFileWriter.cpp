@@ -1260,7 +1260,8 @@ void CQuorMediaFileWriter::HashAhead(const SampleQueue& batch, std::size_t first
   }
   // Each record's block is laid out in its own buffer as DoWriteLocked will lay it out.
   CQuorMediaSampleBlock* const block = m_sampleBlock.get();
-  block->SetPayloadOnly(m_payloadOnly);
+  // The recording's layout, not the setting: SetPayloadOnly may change it for the next one.
+  block->SetPayloadOnly(m_recordingPayloadOnly);
   QuorMD5Job jobs[kRun];
   QueuedSample* hashed[kRun];
   std::size_t count = 0;
