@@ -218,6 +218,7 @@ class CWalk {
 
       QuorWalkedBlock walked;
       walked.offset = offset;
+      if (lastType == btFinalization) afterFinalization = true;
       if (!m_current) {
         // A media sample block whose body was not read: where it lies is all there is.
         walked.type = btMediaSample;
@@ -244,7 +245,10 @@ class CWalk {
       }
       const BYTE* hash = nullptr;
       DWORD length = 0;
-      if (walked.type == btFinalization && unhashed) {
+      if (afterFinalization) {
+        // The first finalization block closed the file hash: what follows it is in no hash,
+        // and a second finalization block's file hash is not checked.
+      } else if (walked.type == btFinalization && unhashed) {
         // Without the skipped blocks' hashes the file hash cannot be checked.
       } else if (walked.type == btFinalization) {
         walked.fileHashValid =
@@ -254,7 +258,6 @@ class CWalk {
       } else if (SUCCEEDED(block.GetBlockHash(&hash, &length))) {
         QUOR_RETURN_IF_FAILED(fileHash.AddData(hash, length));
       }
-      if (lastType == btFinalization) afterFinalization = true;
       lastType = walked.type;
       ++m_walk.blocks;
       QUOR_RETURN_IF_FAILED(visit(walked));

@@ -28,7 +28,8 @@ class QuorForwardBlockWalkerTest : public QuorBlockFixture {
     return file;
   }
 
-  QuorForwardWalk Walk(const Bytes& file, std::vector<QuorWalkedBlock>* blocks) {
+  QuorForwardWalk Walk(const Bytes& file, std::vector<QuorWalkedBlock>* blocks,
+                       bool readSampleBodies = true) {
     CQuorMemorySource source(file);
     QuorForwardWalk walk;
     EXPECT_EQ(CQuorForwardBlockWalker::Walk(
@@ -38,7 +39,7 @@ class QuorForwardBlockWalkerTest : public QuorBlockFixture {
                     blocks->back().block = nullptr;
                     return S_OK;
                   },
-                  &walk),
+                  &walk, readSampleBodies),
               S_OK);
     return walk;
   }
@@ -115,6 +116,23 @@ TEST_F(QuorForwardBlockWalkerTest, EndsAtACutBlockAndWithoutASignature) {
   walk = Walk(Bytes(10, 0), &blocks);
   EXPECT_FALSE(walk.signatureValid);
   EXPECT_TRUE(blocks.empty());
+}
+
+TEST_F(QuorForwardBlockWalkerTest, WalksBlocksAfterTheFinalizationBlockOutsideTheFileHash) {
+  // A file's blocks written twice over: the first finalization block closes the file hash.
+  const Bytes once = MakeFile();
+  Bytes twice = once;
+  twice.insert(twice.end(), once.begin() + kQuorFileSignatureSize, once.end());
+  for (const bool readSampleBodies : {true, false}) {
+    SCOPED_TRACE(readSampleBodies);
+    std::vector<QuorWalkedBlock> blocks;
+    const QuorForwardWalk walk = Walk(twice, &blocks, readSampleBodies);
+    ASSERT_EQ(blocks.size(), 8u);
+    EXPECT_EQ(blocks[3].fileHashValid, readSampleBodies ? std::optional(true) : std::nullopt);
+    EXPECT_EQ(blocks[7].fileHashValid, std::nullopt);
+    EXPECT_EQ(walk.end, "data after the finalization block");
+    EXPECT_FALSE(walk.cleanEnd);
+  }
 }
 
 }  // namespace
