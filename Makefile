@@ -1,5 +1,5 @@
 # A thin front over CMake presets. Every target first makes sure the build tools are there.
-.PHONY: all deps fuzz-deps build test asan tsan fuzz bench demo install format format-check clean
+.PHONY: all deps fuzz-deps tidy-deps build test asan tsan fuzz tidy bench demo install format format-check clean
 
 # Debian packages the build, the tests and the benchmarks need.
 DEB_PACKAGES := cmake ninja-build g++ pkg-config libssl-dev libgtest-dev libgmock-dev \
@@ -7,6 +7,7 @@ DEB_PACKAGES := cmake ninja-build g++ pkg-config libssl-dev libgtest-dev libgmoc
                 libavformat-dev libavcodec-dev libavutil-dev ffmpeg \
                 pybind11-dev python3-dev python3-pytest
 FUZZ_PACKAGES := clang-16 libclang-rt-16-dev
+TIDY_PACKAGES := clang-tidy-16
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
@@ -16,23 +17,24 @@ TSAN_FILTER ?= Thread|Worker|Concurrent|Cancel|Progress
 all: build
 
 # Installs only what is missing, so a machine that has everything makes no network call.
-deps:
-	@missing=""; for p in $(DEB_PACKAGES); do \
+define install_missing
+	@missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:$$missing"; \
 	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
 	fi
+endef
+
+deps:
+	$(call install_missing,$(DEB_PACKAGES))
 
 fuzz-deps:
-	@missing=""; for p in $(FUZZ_PACKAGES); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
-	done; \
-	if [ -n "$$missing" ]; then \
-	  echo "installing:$$missing"; \
-	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
-	fi
+	$(call install_missing,$(FUZZ_PACKAGES))
+
+tidy-deps:
+	$(call install_missing,$(TIDY_PACKAGES))
 
 build: deps
 	cmake --preset debug
@@ -63,6 +65,13 @@ fuzz: deps fuzz-deps
 	cmake --preset fuzz
 	cmake --build build/fuzz -j $(JOBS)
 	./fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
+
+# The checks of .clang-tidy over the library, the tools and the Python module, on the debug
+# build's compile commands; any finding fails.
+tidy: deps tidy-deps
+	cmake --preset debug
+	run-clang-tidy-16 -p build/debug -quiet -j $(JOBS) -clang-tidy-binary clang-tidy-16 \
+	  "$(CURDIR)/(src|tools|python)/"
 
 # Records a synthetic two-track fileset, plays it back, authenticates it and a damaged copy; then
 # imports a clip made by the ffmpeg program and exports 4 s of it to a playable MP4. Everything

@@ -109,6 +109,8 @@ quor::SampleFlags Flags(std::uint32_t bits) { return static_cast<quor::SampleFla
 PYBIND11_MODULE(_native, m) {
   m.doc() = "The native part of quormediafiles (use the package, not this module).";
 
+  // The translator's type takes the exception by value.
+  // NOLINTNEXTLINE(performance-unnecessary-value-param)
   py::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);
@@ -205,7 +207,7 @@ PYBIND11_MODULE(_native, m) {
       .def_property_readonly("_flags",
                              [](const quor::Sample& s) { return std::uint32_t(s.flags()); })
       .def_property_readonly("key_frame", &quor::Sample::keyFrame)
-      .def_property_readonly("payload", [](py::object self) { return py::memoryview(self); })
+      .def_property_readonly("payload", [](const py::object& self) { return py::memoryview(self); })
       .def("__len__", [](const quor::Sample& s) { return s.payload().size(); })
       .def_buffer([](const quor::Sample& s) {
         return py::buffer_info(const_cast<std::byte*>(s.payload().data()), 1,
@@ -272,7 +274,7 @@ PYBIND11_MODULE(_native, m) {
           "public_key"_a, py::call_guard<py::gil_scoped_release>())
       .def("close", &quor::Reader::close)
       .def("__enter__", [](py::object self) { return self; })
-      .def("__exit__", [](quor::Reader& r, py::args) {
+      .def("__exit__", [](quor::Reader& r, const py::args&) {
         r.close();
         return false;
       });
@@ -353,7 +355,7 @@ PYBIND11_MODULE(_native, m) {
       .def("drain", &quor::Writer::drain, py::call_guard<py::gil_scoped_release>())
       .def("stop", &quor::Writer::stop, py::call_guard<py::gil_scoped_release>())
       .def("__enter__", [](py::object self) { return self; })
-      .def("__exit__", [](quor::Writer& w, py::args) {
+      .def("__exit__", [](quor::Writer& w, const py::args&) {
         py::gil_scoped_release release;
         w.stop();
         return false;

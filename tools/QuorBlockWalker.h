@@ -14,6 +14,9 @@
 #include "quormediafiles/platform/QuorTypes.h"
 
 // One block as the walker met it (without its block object), and the fields of its kind.
+// The JSON member's destructor may allocate while it takes nested values apart; running out of
+// memory there ends the process, as any failing destructor would.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 struct QuorBlockRecord : QuorWalkedBlock {
   nlohmann::ordered_json fields;
 };

@@ -419,7 +419,8 @@ class Reader {
   // walk at the next block with cancelled true. Blocks the calling thread for the whole walk,
   // then walks each file that is not authentic once more up to its first damage
   // (FileVerdict::damage).
-  Authentication authenticate(const ProgressFn& progress = {}, std::stop_token stop = {}) const;
+  Authentication authenticate(const ProgressFn& progress = {},
+                              const std::stop_token& stop = {}) const;
   // Checks every member file against its seal file ("<member>.seal") with the Ed25519 public key
   // in publicKeyFile (PEM, as `quormf keygen` writes it), in the order of info().files. Reads each
   // file once, two files at a time on two threads of its own. With authentication, the same read
@@ -432,7 +433,7 @@ class Reader {
   std::vector<SealCheck> verifySeals(const std::string& publicKeyFile,
                                      Authentication* authentication = nullptr,
                                      const ProgressFn& progress = {},
-                                     std::stop_token stop = {}) const;
+                                     const std::stop_token& stop = {}) const;
 
  private:
   explicit Reader(std::shared_ptr<detail::ReaderCore> core) noexcept;

@@ -245,11 +245,10 @@ class CWalk {
       }
       const BYTE* hash = nullptr;
       DWORD length = 0;
-      if (afterFinalization) {
+      if (afterFinalization || (walked.type == btFinalization && unhashed)) {
         // The first finalization block closed the file hash: what follows it is in no hash,
-        // and a second finalization block's file hash is not checked.
-      } else if (walked.type == btFinalization && unhashed) {
-        // Without the skipped blocks' hashes the file hash cannot be checked.
+        // and a second finalization block's file hash is not checked. Without the hashes of
+        // blocks that were skipped, the file hash cannot be checked either.
       } else if (walked.type == btFinalization) {
         walked.fileHashValid =
             SUCCEEDED(

@@ -187,8 +187,10 @@ HRESULT CQuorMediaFilesModule::RegisterServer() noexcept {
       if (SUCCEEDED(hr)) hr = RegisterCoclass(coclass);
     }
     if (FAILED(hr)) return hr;
+    // The help directory is the module's own folder.
+    const std::size_t slash = m_modulePath.find_last_of(u'/');
     const std::u16string helpDir =
-        std::filesystem::path(QuorUtf16ToUtf8(m_modulePath)).parent_path().u16string();
+        slash == std::u16string::npos ? std::u16string() : m_modulePath.substr(0, slash);
     return RegisterTypeLib(m_typeLibrary, m_modulePath.c_str(), helpDir.c_str());
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

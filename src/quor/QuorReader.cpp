@@ -413,7 +413,7 @@ namespace {
 // thread calls tick(stopping) about every 50 ms until walk returns: stopping is true once stop
 // is requested or progress threw (what it threw is rethrown after the walk).
 template <class Walk>
-void WithPoller(const ProgressFn& progress, std::stop_token stop,
+void WithPoller(const ProgressFn& progress, const std::stop_token& stop,
                 const std::function<void(bool stopping)>& tick, Walk&& walk) {
   std::mutex lock;
   std::condition_variable wake;
@@ -461,7 +461,7 @@ void FindDamage(Authentication& result) {
 
 }  // namespace
 
-Authentication Reader::authenticate(const ProgressFn& progress, std::stop_token stop) const {
+Authentication Reader::authenticate(const ProgressFn& progress, const std::stop_token& stop) const {
   IQuorMediaFileReader* r = CoreOf(m_core, "authenticate").Get("authenticate");
   Authentication result;
   if (stop.stop_requested()) {
@@ -505,7 +505,8 @@ Authentication Reader::authenticate(const ProgressFn& progress, std::stop_token 
 
 std::vector<SealCheck> Reader::verifySeals(const std::string& publicKeyFile,
                                            Authentication* authentication,
-                                           const ProgressFn& progress, std::stop_token stop) const {
+                                           const ProgressFn& progress,
+                                           const std::stop_token& stop) const {
   const FileSetInfo fileSet = info();
   CQuorSealKey key;
   QuorMessage<> message = kQuorNoMessage;

@@ -164,11 +164,11 @@ HRESULT CQuorMediaFileReader::OpenMemberFile(BSTR fileName, BSTR password,
     DWORD trackId = 0;
     DWORD trackFlags = 0;
     const QuorMessage<std::uint32_t>* failure = nullptr;
-    if (FAILED(hr = info.Read(reader))) {
+    if (hr = info.Read(reader); FAILED(hr)) {
       failure = &kTrackInfoReadFailed;
-    } else if (FAILED(hr = info.GetTrackId(&trackId))) {
+    } else if (hr = info.GetTrackId(&trackId); FAILED(hr)) {
       failure = &kTrackInfoReadIdFailed;
-    } else if (FAILED(hr = info.GetTrackFlags(&trackFlags))) {
+    } else if (hr = info.GetTrackFlags(&trackFlags); FAILED(hr)) {
       failure = &kTrackInfoReadFlagsFailed;
     }
     if (failure != nullptr) {
@@ -242,7 +242,7 @@ void CQuorMediaFileReader::LoadIndexChain(DWORD fileIndex,
       }
       positions[count++] = position;
       ULONGLONG previous = 0;
-      if (FAILED(failure = block.GetOffsetToPreviousIndex(&previous))) {
+      if (failure = block.GetOffsetToPreviousIndex(&previous); FAILED(failure)) {
         failureMessage = &kIndexOffsetToPreviousFailed;
       } else if (previous == 0) {
         chainEnds = true;
@@ -251,8 +251,8 @@ void CQuorMediaFileReader::LoadIndexChain(DWORD fileIndex,
         // and would meet a block it has added already, which the tracks refuse.
         failure = E_FAIL;
         failureMessage = &kTracksMapAddIndexFailed;
-      } else if (FAILED(failure =
-                            m_storage.Seek(fileIndex, static_cast<LONGLONG>(previous), soBegin))) {
+      } else if (failure = m_storage.Seek(fileIndex, static_cast<LONGLONG>(previous), soBegin);
+                 FAILED(failure)) {
         failureMessage = &kStorageMoveToPreviousIndexFailed;
       }
       position = previous;

@@ -194,7 +194,8 @@ void CQuorMediaFileWriter::StartWorkerLocked() {
   const std::chrono::milliseconds period =
       seamMs > 0 ? std::chrono::milliseconds(seamMs) : m_recordingIndexPeriod;
   try {
-    m_worker = std::jthread([this, period](std::stop_token stop) { RunWorker(stop, period); });
+    m_worker =
+        std::jthread([this, period](const std::stop_token& stop) { RunWorker(stop, period); });
   } catch (const std::system_error&) {
     Raise(HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY), kQuorNoMessage);  // no thread to be had
   }
@@ -809,7 +810,8 @@ std::unique_ptr<CQuorMediaFileWriter::QueuedSample> CQuorMediaFileWriter::TakeFr
   return nullptr;
 }
 
-void CQuorMediaFileWriter::RecycleRecords(SampleQueue::iterator first, SampleQueue::iterator last) {
+void CQuorMediaFileWriter::RecycleRecords(SampleQueue::iterator first,
+                                          const SampleQueue::iterator& last) {
   // Enough for a burst between two wake-ups of the worker (a backlog of small samples counts
   // in thousands); a longer backlog gives its memory back as it drains.
   constexpr std::size_t kMaxFreeRecords = 16384;
@@ -1147,7 +1149,8 @@ HRESULT CQuorMediaFileWriter::StopRecording() {
                          });
 }
 
-void CQuorMediaFileWriter::RunWorker(std::stop_token stop, std::chrono::milliseconds indexPeriod) {
+void CQuorMediaFileWriter::RunWorker(const std::stop_token& stop,
+                                     std::chrono::milliseconds indexPeriod) {
   const QuorFrameInfo frame = WriterFrame(this, "CQuorMediaFileWriter::WorkingThreadProc", 0);
   (void)QuorInternalMethodFrame(frame, [&](DXL_FunctionLogger& log) {
     // The first index block falls due a period after the worker starts, then every period.
@@ -1230,11 +1233,12 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
         }
       }
       if (i + 1 - recycled == kRecycleRun) {
-        RecycleRecords(batch.begin() + recycled, batch.begin() + i + 1);
+        RecycleRecords(batch.begin() + static_cast<std::ptrdiff_t>(recycled),
+                       batch.begin() + static_cast<std::ptrdiff_t>(i + 1));
         recycled = i + 1;
       }
     }
-    RecycleRecords(batch.begin() + recycled, batch.end());
+    RecycleRecords(batch.begin() + static_cast<std::ptrdiff_t>(recycled), batch.end());
     m_samplesHandled.fetch_add(batch.size(), std::memory_order_release);
     batch.clear();
   }

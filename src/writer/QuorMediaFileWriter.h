@@ -179,7 +179,7 @@ class CQuorMediaFileWriter final
   std::unique_ptr<QueuedSample> TakeFreeRecord();
   // Keeps written records for reuse while the free list holds little, under one lock; frees
   // the others.
-  void RecycleRecords(SampleQueue::iterator first, SampleQueue::iterator last);
+  void RecycleRecords(SampleQueue::iterator first, const SampleQueue::iterator& last);
   // Copies the sample's payload, timestamp and flags into record, a new one when it is null.
   [[nodiscard]] static HRESULT CopySample(IQuorMediaFileSample* sample,
                                           std::unique_ptr<QueuedSample>* record);
@@ -249,7 +249,7 @@ class CQuorMediaFileWriter final
   [[nodiscard]] HRESULT CheckHeadFits(CQuorTrackInfoBlock* extra) QUOR_REQUIRES(m_writerLock);
 
   // The worker thread: serves stops, samples and the index period until it sees the stop.
-  void RunWorker(std::stop_token stop, std::chrono::milliseconds indexPeriod)
+  void RunWorker(const std::stop_token& stop, std::chrono::milliseconds indexPeriod)
       QUOR_EXCLUDES(m_writerLock);
   // Sleeps until the worker has something to do and says what. A stop outranks pending samples,
   // and samples outrank the index block due. indexDue: when the next index block is due; moved
