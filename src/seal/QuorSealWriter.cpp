@@ -1,9 +1,11 @@
 #include "seal/QuorSealWriter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <new>
+#include <system_error>
 #include <utility>
 
 #include "core/LoggedException.h"
@@ -53,10 +55,13 @@ HRESULT CQuorSealWriter::BeginFile(const std::string& memberPath) {
                               *m_fileSystem)) {
     return HResultFromLastError();
   }
-  if (!m_thread) {
-    auto thread = std::make_unique<CQuorThread>();
-    QUOR_RETURN_IF_FAILED(thread->CreateThread(&SealThreadProc, this, false));
-    m_thread = std::move(thread);
+  if (!m_thread.joinable()) {
+    try {
+      m_thread = std::thread([this] { RunSealThread(); });
+    } catch (const std::system_error& e) {
+      return HRESULT_FROM_WIN32(e.code().value() == EAGAIN ? ERROR_NOT_ENOUGH_MEMORY
+                                                           : ERROR_INVALID_PARAMETER);
+    }
   }
   Push(std::move(command));
   m_fileBegun = true;
@@ -137,12 +142,9 @@ HRESULT CQuorSealWriter::Seal(const GUID& fileSetGuid, DWORD fileSetIndex, DWORD
 void CQuorSealWriter::Finish() noexcept {
   m_fileBegun = false;
   m_tapValid = false;
-  if (!m_thread) return;
+  if (!m_thread.joinable()) return;
   Push(Command{});  // Stop, after everything asked for before
-  // The seal thread ends by itself once it reaches the stop; a wait that fails leaves the join
-  // to the thread object's destruction.
-  (void)WaitForSingleObject(m_thread.get(), INFINITE);
-  m_thread.reset();
+  m_thread.join();  // the seal thread ends by itself once it reaches the stop
 }
 
 void CQuorSealWriter::Push(Command command) {
@@ -156,18 +158,16 @@ void CQuorSealWriter::Push(Command command) {
   m_wake.notify_one();
 }
 
-DWORD CQuorSealWriter::SealThreadProc(void* parameter) {
-  auto* self = static_cast<CQuorSealWriter*>(parameter);
-  return static_cast<DWORD>(
-      QuorInternalMethodFrame(QuorFrameInfo{QuorMediaFileWriterLogger(), "CQuorSealWriter::Run",
-                                            self, kQuorDefaultLogLevel, 0},
-                              [&](DXL_FunctionLogger& log) {
-                                self->RunSealThread(log);
-                                return S_OK;
-                              }));
+void CQuorSealWriter::RunSealThread() {
+  (void)QuorInternalMethodFrame(QuorFrameInfo{QuorMediaFileWriterLogger(), "CQuorSealWriter::Run",
+                                              this, kQuorDefaultLogLevel, 0},
+                                [&](DXL_FunctionLogger& log) {
+                                  RunSealLoop(log);
+                                  return S_OK;
+                                });
 }
 
-void CQuorSealWriter::RunSealThread(DXL_FunctionLogger& log) {
+void CQuorSealWriter::RunSealLoop(DXL_FunctionLogger& log) {
   ULONGLONG hashed = m_tail.load();
   for (;;) {
     Command command;

@@ -25,10 +25,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "core/QuorMessageCatalogue.h"
 #include "platform/io/QuorFile.h"
-#include "platform/sync/QuorThread.h"
 #include "quormediafiles/platform/QuorTypes.h"
 #include "seal/QuorSealKey.h"
 #include "seal/QuorSealLayout.h"
@@ -86,8 +86,9 @@ class CQuorSealWriter final : public CQuorWriteTap {
   // Lets the seal thread hash what the ring holds, waking it when it waits for that much.
   void Publish();
 
-  static DWORD SealThreadProc(void* parameter);
-  void RunSealThread(DXL_FunctionLogger& log);
+  // The seal thread: takes commands and ring bytes until the stop.
+  void RunSealThread();
+  void RunSealLoop(DXL_FunctionLogger& log);
   // Hashes the ring bytes up to streamEnd (into nothing once the file's hash is given up) and
   // gives their room back.
   void Consume(ULONGLONG streamEnd);
@@ -106,7 +107,7 @@ class CQuorSealWriter final : public CQuorWriteTap {
   ULONGLONG m_head = 0;       // stream bytes copied into the ring
   ULONGLONG m_published = 0;  // stream bytes the seal thread was told of
   ULONGLONG m_tailSeen = 0;   // the seal thread's tail, as last read
-  std::unique_ptr<CQuorThread> m_thread;
+  std::thread m_thread;
 
   // Shared with the seal thread: under m_lock, or atomic.
   std::mutex m_lock;

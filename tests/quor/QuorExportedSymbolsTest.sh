@@ -19,7 +19,7 @@ check() {  # library, extended regex every exported name must match
 }
 check "$module" '^Dll(GetClassObject|CanUnloadNow|RegisterServer|UnregisterServer)$'
 check "$quor" '^((typeinfo|typeinfo name|vtable) for )?quor::'
-check "$runtime" '^((typeinfo|typeinfo name|vtable) for )?(CQuor|Quor|DXL_|I[A-Z]|HKEY)|^(CLSIDFrom|IIDFromString|StringFromGUID2|Co[A-Z]|(Create|Get|Set)ErrorInfo|[GS]etLastError|Win32ErrorFromErrno|FailWith|Sys[A-Z]|SafeArray|Var|Reg|UnRegisterTypeLib|QueryPathOfRegTypeLib|LoadRegTypeLib|LoadTypeLib|WaitFor|_invalid_parameter|_[gs]et_invalid_parameter_handler)'
+check "$runtime" '^((typeinfo|typeinfo name|vtable) for )?(CQuor|Quor|DXL_|I[A-Z]|HKEY)|^(CLSIDFrom|IIDFromString|StringFromGUID2|Co[A-Z]|(Create|Get|Set)ErrorInfo|[GS]etLastError|Win32ErrorFromErrno|FailWith|Sys[A-Z]|SafeArray|Var|Reg|UnRegisterTypeLib|QueryPathOfRegTypeLib|LoadRegTypeLib|LoadTypeLib|_invalid_parameter|_[gs]et_invalid_parameter_handler)'
 test "$(exported "$module" | wc -l)" -eq 4 || { echo "the module exports $(exported "$module" | wc -l) symbols"; fail=1; }
 grep -qx 'SysAllocString' <<<"$(exported "$runtime")" || { echo "the runtime lost SysAllocString"; fail=1; }
 grep -qx 'quor::Reader::open' <<<"$(exported "$quor")" || { echo "libquor lost quor::Reader::open"; fail=1; }

@@ -2,7 +2,6 @@
 
 #include <thread>
 
-#include "platform/sync/QuorCriticalSection.h"
 #include "quormediafiles/platform/QuorErrorInfo.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
 
@@ -62,20 +61,6 @@ TEST_F(QuorErrorInfoTest, EachThreadSeesOnlyItsOwnRecord) {
   other.join();
   EXPECT_FALSE(seenByOther);
   EXPECT_EQ(TakeDescription().View(), u"main");
-}
-
-class QuorCriticalSectionTest : public ::testing::Test {};
-
-TEST_F(QuorCriticalSectionTest, OwnerReentersWhileOthersAreKeptOut) {
-  CQuorCriticalSection lock;
-  std::scoped_lock outer(lock);
-  lock.Enter();  // recursion on the owning thread
-  bool otherGotIn = true;
-  std::thread([&] { otherGotIn = lock.TryEnter(); }).join();
-  EXPECT_FALSE(otherGotIn);
-  lock.Leave();
-  EXPECT_TRUE(lock.TryEnter());
-  lock.Leave();
 }
 
 }  // namespace
