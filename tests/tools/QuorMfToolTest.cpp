@@ -85,11 +85,8 @@ TEST_F(QuorMfToolTest, InfoJsonMatchesWhatWasRecorded) {
   const std::size_t members = MemberCount();
   ASSERT_GE(members, 3u);
   ASSERT_EQ(info["files"].size(), members);
-  for (std::size_t i = 0; i < members; ++i) {
-    SCOPED_TRACE(i);
-    const Json& file = info["files"][i];
-    const bool last = file["fileset_index"] == members - 1;
-    EXPECT_EQ(file["flags"], last ? 0x03 : 0x02);
+  for (const Json& file : info["files"]) {
+    EXPECT_EQ(file["flags"], file["fileset_index"] == members - 1 ? 0x03 : 0x02) << file;
   }
 
   struct Expected {
