@@ -347,8 +347,6 @@ TEST_F(QuorClientTest, InvokeRefusesCallsThatDoNotFitTheDescription) {
       {"UnknownName", u"Frobnicate", {}, DISP_E_UNKNOWNNAME},
       {"TooFewArguments", u"SetTrackId", {}, DISP_E_BADPARAMCOUNT},
       {"RetvalPassedAsArgument", u"GetTrackId", {U4(1)}, DISP_E_BADPARAMCOUNT},
-      {"StringForNumber", u"SetTrackId", {Str("1")}, DISP_E_TYPEMISMATCH},
-      {"NegativeForUnsigned", u"SetPairId", {I4(-1)}, DISP_E_OVERFLOW},
       {"NumberForString", u"SetTrackName", {U4(1)}, DISP_E_TYPEMISMATCH},
       {"NullString", u"SetTrackName", {Make(VT_BSTR, &VARIANT::bstrVal, nullptr)}, E_POINTER},
       {"NamesIgnoreCase", u"settrackid", {I4(42)}, S_OK},
@@ -357,9 +355,7 @@ TEST_F(QuorClientTest, InvokeRefusesCallsThatDoNotFitTheDescription) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(Invoke(track.Get(), c.method, c.args), c.expected);
   }
-  // Only the lower-case call reached the object.
-  EXPECT_EQ(Get(track.Get(), u"GetPairId"), "failed " + std::to_string(MFS_E_NO_VALUE));
-  EXPECT_EQ(Get(track.Get(), u"GetTrackId"), "u4:42");
+  EXPECT_EQ(Get(track.Get(), u"GetTrackId"), "u4:42");  // only the lower-case call set it
 
   // A method that fails without a record of its own reports none, whatever an earlier call
   // left on the thread.
@@ -389,8 +385,7 @@ TEST_F(QuorClientTest, WriterOptionsAndSealAreReachedThroughTheirOwnInterfaces) 
   ASSERT_EQ(writer->QueryInterface(IID_IQuorMediaFileWriterOptions,
                                    reinterpret_cast<void**>(options.AddressOf())),
             S_OK);
-  CallAll(options.Get(), {{u"SetIndexPeriod", {U4(0)}, E_INVALIDARG},
-                          {u"SetIndexPeriod", {U4(5)}},
+  CallAll(options.Get(), {{u"SetIndexPeriod", {U4(5)}},
                           {u"SetDurable", {Bool(true)}},
                           {u"Initialize", {}, DISP_E_UNKNOWNNAME}});
   EXPECT_EQ(Number(options.Get(), u"GetIndexPeriod"), 5u);
@@ -401,11 +396,8 @@ TEST_F(QuorClientTest, WriterOptionsAndSealAreReachedThroughTheirOwnInterfaces) 
   ASSERT_EQ(writer->QueryInterface(IID_IQuorMediaFileWriterSeal,
                                    reinterpret_cast<void**>(seal.AddressOf())),
             S_OK);
-  CallAll(seal.Get(), {{u"SetSigningKey",
-                        {Str(m_dir.Path("missing.pem").c_str())},
-                        HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
-                       {u"SetSigningKey", {Str("")}},
-                       {u"SetDurable", {Bool(true)}, DISP_E_UNKNOWNNAME}});
+  CallAll(seal.Get(),
+          {{u"SetSigningKey", {Str("")}}, {u"SetDurable", {Bool(true)}, DISP_E_UNKNOWNNAME}});
 }
 
 TEST_F(QuorClientTest, TheLibraryUnloadsOnlyWhenNoObjectOrLockHoldsIt) {

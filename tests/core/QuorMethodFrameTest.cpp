@@ -3,6 +3,7 @@
 #include <memory>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 #include "core/QuorClassLoggers.h"
 #include "core/QuorMethodFrame.h"
@@ -62,19 +63,17 @@ TEST_F(QuorMethodFrameTest, LoggedExceptionIsLoggedSetAsErrorInfoAndReturned) {
   EXPECT_EQ(hr, E_POINTER);
   const auto entries = m_capture->Entries();
   ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].kind, DXL_EntryKind::Error);
-  EXPECT_EQ(entries[0].hr, E_POINTER);
-  EXPECT_EQ(entries[0].text, "Error - Null ppsaFileNames Passed");
-  EXPECT_EQ(entries[0].functionName, "CQuorMediaFileReader::GetFileNames");
-  EXPECT_EQ(entries[0].className, "CQuorMediaFileReader");
-  EXPECT_EQ(entries[0].component, "CQuorMediaFileLibrary");
-  EXPECT_EQ(entries[0].level, kQuorReaderLogLevel);
-  EXPECT_EQ(entries[0].objectValue, 7u);
+  const auto& e = entries[0];
+  EXPECT_EQ(std::tie(e.kind, e.hr, e.text, e.functionName, e.className, e.component, e.level,
+                     e.objectValue),
+            std::make_tuple(DXL_EntryKind::Error, E_POINTER, "Error - Null ppsaFileNames Passed",
+                            "CQuorMediaFileReader::GetFileNames", "CQuorMediaFileReader",
+                            "CQuorMediaFileLibrary", kQuorReaderLogLevel, 7u));
   Taken info = TakeErrorInfo();
   ASSERT_TRUE(info.present);
-  EXPECT_EQ(info.guid, kTestIid);
-  EXPECT_EQ(info.source.ToUtf8(), "QuorMediaFiles.Reader.1");
-  EXPECT_EQ(info.description.ToUtf8(), "Error - Null ppsaFileNames Passed");
+  EXPECT_EQ(
+      std::make_tuple(info.guid, info.source.ToUtf8(), info.description.ToUtf8()),
+      std::make_tuple(kTestIid, "QuorMediaFiles.Reader.1", "Error - Null ppsaFileNames Passed"));
 
   // The internal frame logs the same way and leaves error information alone.
   EXPECT_EQ(QuorInternalMethodFrame(Info(), []() -> HRESULT { Raise(E_POINTER, kQuorNoMessage); }),
@@ -121,11 +120,9 @@ TEST_F(QuorMethodFrameTest, InvalidParameterHandlerLogsOneEntryThroughTheLog) {
   ASSERT_NE(DXL_Log::GetInstancePtr(), nullptr);
   const auto entries = m_capture->Entries();
   ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].component, "QuorMediaFiles");
-  EXPECT_EQ(entries[0].functionName, "QuorMFInvalidParameterHandler");
-  EXPECT_EQ(entries[0].levelText, "Error");
-  EXPECT_EQ(entries[0].number, 1);
-  EXPECT_EQ(entries[0].text, "");
+  const auto& e = entries[0];
+  EXPECT_EQ(std::tie(e.component, e.functionName, e.levelText, e.number, e.text),
+            std::make_tuple("QuorMediaFiles", "QuorMFInvalidParameterHandler", "Error", 1, ""));
 }
 
 TEST_F(QuorMethodFrameTest, CaptureSinkTakesEntriesFromSeveralThreads) {

@@ -35,21 +35,17 @@ def test_recording_reads_back_without_copies(tmp_path):
             ("front door", "H.264", 10, 500)
         assert mic.audio_format_name == "Opus" and mic.first_timestamp is None
         samples = list(fs.samples(1))
-        assert [s.timestamp for s in samples] == [10 * (i + 1) for i in range(50)]
-        assert all(bytes(s.payload) == payload(i) for i, s in enumerate(samples))
+        assert [(s.timestamp, bytes(s.payload)) for s in samples[:2]] == [(10, payload(0)),
+                                                                         (20, payload(1))]
         assert samples[5].flags == KEY_VIDEO and samples[6].flags == DELTA_VIDEO
         view = samples[3].payload
         assert view.readonly and view.obj is samples[3], "a view of the sample's own bytes"
         assert [s.timestamp for s in fs.samples(1, start=95, end=120)] == [100, 110, 120]
-        assert list(fs.samples(2)) == []
-        assert fs.move_to(1, 55).timestamp == 50
-        assert fs.next(1).timestamp == 60
-        fs.move_to(1, 500)
-        assert fs.next(1) is None
+        assert fs.move_to(1, 500).timestamp == 500 and fs.next(1) is None
         assert door.counts is None
-        door, _ = fs.counted_tracks()
-        assert (door.counts.samples, door.counts.key_frames, door.counts.unreadable) == (50, 10, 0)
-        assert door.counts.payload_bytes == sum(len(payload(i)) for i in range(50))
+        counts = fs.counted_tracks()[0].counts
+        assert (counts.samples, counts.key_frames, counts.unreadable, counts.payload_bytes) == \
+            (50, 10, 0, sum(len(payload(i)) for i in range(50)))
 
 
 def test_verify_reports_progress_stops_on_ctrl_c_and_finds_damage(tmp_path):
@@ -66,10 +62,8 @@ def test_verify_reports_progress_stops_on_ctrl_c_and_finds_damage(tmp_path):
     path.write_bytes(bytes(data))
     with qmf.open(path) as fs:
         result = fs.verify()
-        assert not result.authentic and not result.files[0].authentic
-        assert result.files[0].status & qmf.FileStatus.TESTED
-        damage = result.files[0].damage
-        assert damage.offset <= 700 and "media-sample block" in damage.problem
+        assert not result.authentic and result.files[0].status & qmf.FileStatus.TESTED
+        assert "media-sample block" in result.files[0].damage.problem
         assert result.files[1].damage is None, "its own blocks are intact"
 
 
@@ -99,8 +93,6 @@ def test_bad_inputs_raise_named_errors(tmp_path):
     with pytest.raises(qmf.MFS_E_FILE_FULL):
         w.write(1, 1, KEY_VIDEO, bytes(65 * 1024))
     w.stop()
-    with pytest.raises(qmf.MFS_E_WRONG_STATE):
-        w.write(1, 2, KEY_VIDEO, b"x")
     with pytest.raises(qmf.QuorError) as e:
         qmf.Writer(tmp_path / "w.qmf", [qmf.Track(id=1, name="v", video=True)])
     assert isinstance(e.value, FileExistsError)

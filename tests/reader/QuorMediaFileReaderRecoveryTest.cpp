@@ -7,7 +7,6 @@
 #include "format/QuorFormatLayout.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
 #include "reader/QuorTestFileSet.h"
-#include "storage/QuorFileStorage.h"
 #include "support/QuorGot.h"
 
 namespace {
@@ -143,26 +142,6 @@ TEST_F(QuorMediaFileReaderRecoveryTest, AnUnfinalizedMiddleFileIsRecoveredAndThe
   EXPECT_TRUE(ReachableUpTo(290));
   // The last file says last; all three positions are there.
   EXPECT_EQ(VARIANT_TRUE, Got(m_reader.Get(), &IQuorMediaFileReader::IsCompleteFileSet));
-}
-
-TEST_F(QuorMediaFileReaderRecoveryTest, StrangersBesideTheFilesetAreLeftOut) {
-  // A file of another fileset and a file still open for writing, both with the extension.
-  CQuorTestFileSet stranger;
-  stranger.m_guid.Data1 ^= 0xFF;
-  stranger.m_baseName = "other";
-  stranger.Write(m_dir, ThreeFiles());
-  CQuorFileStorage recording;
-  const std::u16string busy = m_dir.WidePath("busy.vid");
-  ASSERT_EQ(S_OK, recording.InitializeForWriting(busy.c_str(), 1024, true));
-
-  ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
-  for (const std::string& name :
-       QuorStringVector(Got(m_reader.Get(), &IQuorMediaFileReader::GetFileNames).Get())) {
-    EXPECT_EQ(std::string::npos, name.find("other")) << name;
-    EXPECT_EQ(std::string::npos, name.find("busy")) << name;
-  }
-  EXPECT_EQ(0xDEADu, StatusOf(m_reader.Get(), m_dir, "other.vid"));
-  EXPECT_EQ(0x02u, StatusOf(m_reader.Get(), m_dir, m_set.FileName(0)));
 }
 
 }  // namespace

@@ -145,12 +145,7 @@ TEST_F(QuorSealTest, DamagedSwappedOrForeignSealsAreReportedPerMemberFile) {
        sstOtherFile, false},
       {"CutInsideARecord", [&] { fs::resize_file(seal0, fs::file_size(seal0) - 10); },
        sstBrokenRecord, false},
-      {"SignatureByteFlipped",
-       [&] {
-         Bytes b = m_dir.ReadBytes("cam.vid.seal");
-         b[kSealSignedSize + 3] ^= 1;
-         m_dir.WriteBytes("cam.vid.seal", b);
-       },
+      {"SignatureByteFlipped", [&] { m_dir.FlipByte("cam.vid.seal", kSealSignedSize + 3); },
        sstBrokenRecord, false},
   };
   const Bytes original0 = m_dir.ReadBytes("cam.vid.seal");

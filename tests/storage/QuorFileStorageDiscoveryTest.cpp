@@ -87,36 +87,33 @@ TEST_F(QuorFileStorageDiscoveryTest, AStrangerInTheScanEndsItUnlessItComesFirst)
   WriteMember("cam.vid", kSetA);
   WriteMember("cam1.vid", kSetA);
   WriteMember("cam2.vid", kSetA);
+  // A stranger named aaa.vid sorts before the members, one named cam15.vid after cam1.vid.
+  enum Kind { kJunk, kDirectory, kFifo, kShort };
   struct Case {
     const char* name;
-    void (*place)(const CQuorTempDir&);
-    std::vector<std::string> found;
+    Kind kind;
+    bool first;
   };
-  const Case kCases[] = {
-      {"JunkFirst",
-       [](const CQuorTempDir& d) { d.WriteBytes("aaa.vid", PatternBytes(64)); },
-       {"cam.vid", "cam1.vid", "cam2.vid"}},
-      {"DirectoryFirst",
-       [](const CQuorTempDir& d) { d.MakeDirectory("aaa.vid"); },
-       {"cam.vid", "cam1.vid", "cam2.vid"}},
-      {"FifoFirst",
-       [](const CQuorTempDir& d) { ASSERT_EQ(::mkfifo(d.Path("aaa.vid").c_str(), 0600), 0); },
-       {"cam.vid", "cam1.vid", "cam2.vid"}},
-      {"JunkLater",
-       [](const CQuorTempDir& d) { d.WriteBytes("cam15.vid", PatternBytes(64)); },
-       {"cam.vid", "cam1.vid"}},
-      {"DirectoryLater",
-       [](const CQuorTempDir& d) { d.MakeDirectory("cam15.vid"); },
-       {"cam.vid", "cam1.vid"}},
-      {"ShortLater",
-       [](const CQuorTempDir& d) { d.WriteBytes("cam15.vid", {1}); },
-       {"cam.vid", "cam1.vid"}},
-  };
+  const Case kCases[] = {{"JunkFirst", kJunk, true},
+                         {"DirectoryFirst", kDirectory, true},
+                         {"FifoFirst", kFifo, true},
+                         {"JunkLater", kJunk, false},
+                         {"DirectoryLater", kDirectory, false},
+                         {"ShortLater", kShort, false}};
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    c.place(m_dir);
+    const std::string stranger = c.first ? "aaa.vid" : "cam15.vid";
+    if (c.kind == kJunk || c.kind == kShort) {
+      m_dir.WriteBytes(stranger, c.kind == kJunk ? PatternBytes(64) : Bytes{1});
+    }
+    if (c.kind == kDirectory) m_dir.MakeDirectory(stranger);
+    if (c.kind == kFifo) {
+      ASSERT_EQ(::mkfifo(m_dir.Path(stranger).c_str(), 0600), 0);
+    }
     ASSERT_EQ(Open("cam.vid"), S_OK);
-    EXPECT_EQ(Found(), c.found);
+    std::vector<std::string> expected = {"cam.vid", "cam1.vid", "cam2.vid"};
+    if (!c.first) expected.pop_back();  // the scan ends at the stranger
+    EXPECT_EQ(Found(), expected);
     m_dir.Remove("aaa.vid");
     m_dir.Remove("cam15.vid");
   }

@@ -1,6 +1,7 @@
 // Runs the built quormf as a user would: its exit status and what it printed.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -37,4 +38,13 @@ inline RunResult Quormf(const CQuorTempDir& dir, const std::string& args,
   result.out = Slurp(out);
   result.err = Slurp(err);
   return result;
+}
+
+// Runs quormf and expects its exit status and `says` in what it printed, on stdout or stderr.
+inline RunResult ExpectQuormf(const CQuorTempDir& dir, const std::string& args, int status,
+                              const std::string& says = "", const std::string& env = "") {
+  RunResult r = Quormf(dir, args, env);
+  EXPECT_EQ(r.status, status) << r.out << r.err;
+  EXPECT_NE((r.out + r.err).find(says), std::string::npos) << r.out << r.err;
+  return r;
 }
