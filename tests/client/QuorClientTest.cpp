@@ -15,6 +15,7 @@
 #include "platform/com/QuorInprocServerTable.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
 #include "quormediafiles/QuorMediaFilesInternal.h"
+#include "support/QuorGot.h"
 #include "support/QuorTempDir.h"
 
 #ifndef QUOR_SERVER_PATH
@@ -173,9 +174,7 @@ CQuorComPtr<IDispatch> CreateByProgId(const char16_t* progId) {
   CLSID clsid = GUID_NULL;
   EXPECT_EQ(CLSIDFromProgID(progId, &clsid), S_OK);
   CQuorComPtr<IDispatch> object;
-  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                             reinterpret_cast<void**>(object.AddressOf())),
-            S_OK);
+  EXPECT_EQ(CoCreateInstance(clsid, &object), S_OK);
   return object;
 }
 
@@ -403,9 +402,7 @@ TEST_F(QuorClientTest, WriterOptionsAndSealAreReachedThroughTheirOwnInterfaces) 
 TEST_F(QuorClientTest, TheLibraryUnloadsOnlyWhenNoObjectOrLockHoldsIt) {
   ASSERT_FALSE(IsMapped());
   CQuorComPtr<IDispatch> sample;
-  ASSERT_EQ(CoCreateInstance(CLSID_QuorMediaFileSample, nullptr, CLSCTX_INPROC_SERVER,
-                             IID_IDispatch, reinterpret_cast<void**>(sample.AddressOf())),
-            S_OK);
+  ASSERT_EQ(CoCreateInstance(CLSID_QuorMediaFileSample, &sample), S_OK);
   CQuorComPtr<IDispatch> status = CreateByProgId(u"QuorMediaFiles.QuorMediaFileStatus");
   CQuorComPtr<IClassFactory> factory;
   ASSERT_EQ(CoGetClassObject(CLSID_QuorFileSetMetadata, CLSCTX_INPROC_SERVER, nullptr,
@@ -436,9 +433,7 @@ TEST_F(QuorClientTest, TheLibraryUnloadsOnlyWhenNoObjectOrLockHoldsIt) {
   EXPECT_FALSE(IsMapped());
 
   // Loaded again on the next request.
-  ASSERT_EQ(CoCreateInstance(CLSID_QuorMediaFileSample, nullptr, CLSCTX_INPROC_SERVER,
-                             IID_IDispatch, reinterpret_cast<void**>(sample.AddressOf())),
-            S_OK);
+  ASSERT_EQ(CoCreateInstance(CLSID_QuorMediaFileSample, &sample), S_OK);
   EXPECT_TRUE(IsMapped());
 }
 
@@ -454,13 +449,8 @@ TEST_F(QuorClientTest, ADirectCallsFailureLeavesItsDescriptionForTheCaller) {
   reader.Reset();
   CoFreeUnusedLibraries();
   EXPECT_FALSE(IsMapped());
-  CQuorComPtr<IErrorInfo> info;
-  ASSERT_EQ(GetErrorInfo(0, info.AddressOf()), S_OK);
-  ASSERT_NE(info.Get(), nullptr);
-  CQuorBstr description;
-  ASSERT_EQ(info->GetDescription(description.AddressOf()), S_OK);
-  EXPECT_NE(description.ToUtf8().find("InitializeForReading"), std::string::npos)
-      << description.ToUtf8();
+  const std::string description = LastErrorText();
+  EXPECT_NE(description.find("InitializeForReading"), std::string::npos) << description;
 }
 
 TEST_F(QuorClientTest, UnknownAndUnregisteredIdentifiersGiveTheirCodes) {

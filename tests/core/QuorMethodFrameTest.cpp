@@ -38,8 +38,7 @@ class QuorMethodFrameTest : public ::testing::Test {
   struct Taken {
     bool present = false;
     GUID guid{};
-    CQuorBstr source;
-    CQuorBstr description;
+    CQuorBstr source, description;
   };
   static Taken TakeErrorInfo() {
     Taken taken;

@@ -5,6 +5,7 @@
 #include "format/QuorMediaFileBlock.h"
 #include "format/QuorMediaSampleBlock.h"
 #include "format/QuorTrackInfoBlock.h"
+#include "support/QuorGot.h"
 
 class QuorMediaFileBlockTest : public QuorBlockFixture {
  protected:
@@ -26,8 +27,7 @@ TEST_F(QuorMediaFileBlockTest, ABlockWithoutBlockIndexIsNotWritten) {
 
 TEST_F(QuorMediaFileBlockTest, PayloadOnlyWritesTheOwnFieldsButHashesTheWholeBlock) {
   const Bytes payload = PatternBytes(5000);
-  CQuorMediaSampleBlock whole;
-  CQuorMediaSampleBlock payloadOnly;
+  CQuorMediaSampleBlock whole, payloadOnly;
   for (CQuorMediaSampleBlock* block : {&whole, &payloadOnly}) {
     ASSERT_EQ(block->SetPayload(payload.data(), 5000, false), S_OK);
     ASSERT_EQ(block->SetBlockIndex(9), S_OK);
@@ -37,8 +37,7 @@ TEST_F(QuorMediaFileBlockTest, PayloadOnlyWritesTheOwnFieldsButHashesTheWholeBlo
   Bytes field;
   AppendField(field, kTagPayload, payload);
   EXPECT_EQ(WriteBlock(payloadOnly), field);
-  const BYTE* a = nullptr;
-  const BYTE* b = nullptr;
+  const BYTE *a = nullptr, *b = nullptr;
   DWORD length = 0;
   ASSERT_EQ(whole.GetBlockHash(&a, &length), S_OK);
   ASSERT_EQ(payloadOnly.GetBlockHash(&b, &length), S_OK);
@@ -125,9 +124,7 @@ TEST_F(QuorMediaFileBlockTest, RefusedFieldsAreDroppedAndUnknownOnesKeptWithThei
   EXPECT_TRUE(Logged("Error Unknown Field detected -Tag:260"));
   EXPECT_TRUE(Logged("Error Unknown Field detected -Tag:1025"));
   EXPECT_TRUE(Logged("Error Duplicated Field detected -Tag:258"));
-  DWORD index = 0;
-  ASSERT_EQ(block.GetFileSetIndex(&index), S_OK);
-  EXPECT_EQ(index, 1u);
+  EXPECT_EQ(Got(&block, &CQuorFileInfoBlock::GetFileSetIndex), 1u);
 }
 
 TEST_F(QuorMediaFileBlockTest, FieldAccessRefusesBaseAndUnknownTagsAndEmptyValues) {
@@ -152,9 +149,6 @@ TEST_F(QuorMediaFileBlockTest, ASecondReadReplacesEverythingOfTheFirst) {
   EXPECT_EQ(ReadBlock(block, bytes), E_FAIL);
   EXPECT_EQ(block.GetFieldCount(), 0u);
   ASSERT_EQ(ReadBlock(block, MakeBlock(btFileInfo, {{kTagFileSetIndex, U32(5)}}, 11)), S_OK);
-  DWORD value = 0;
-  ASSERT_EQ(block.GetFileSetIndex(&value), S_OK);
-  EXPECT_EQ(value, 5u);
-  ASSERT_EQ(block.GetBlockIndex(&value), S_OK);
-  EXPECT_EQ(value, 11u);
+  EXPECT_EQ(Got(&block, &CQuorFileInfoBlock::GetFileSetIndex), 5u);
+  EXPECT_EQ(Got(&block, &CQuorFileInfoBlock::GetBlockIndex), 11u);
 }

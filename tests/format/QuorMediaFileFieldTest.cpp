@@ -9,10 +9,8 @@ TEST_F(QuorMediaFileFieldTest, SetAndReadAcceptOnlyTheTagsAndLengthsOfTheTagTabl
   const Bytes big(40000, 0x5A);
   struct Case {
     const char* name;
-    DWORD tag;
-    DWORD length;
-    HRESULT set;
-    HRESULT read;
+    DWORD tag, length;
+    HRESULT set, read;
   };
   const HRESULT kBad = MFS_E_BAD_FORMAT;
   const Case kCases[] = {

@@ -13,9 +13,7 @@ class QuorTrackInfoBlockTest : public QuorBlockFixture {
     return bytes;
   }
 
-  const GUID m_a = {0xA, 1, 2, {3}};
-  const GUID m_b = {0xB, 1, 2, {3}};
-  const GUID m_c = {0xC, 1, 2, {3}};
+  const GUID m_a = {0xA, 1, 2, {3}}, m_b = {0xB, 1, 2, {3}}, m_c = {0xC, 1, 2, {3}};
 };
 
 TEST_F(QuorTrackInfoBlockTest, EveryFieldSurvivesAWriteAndAReadInSettingOrder) {

@@ -12,13 +12,11 @@ using S = IQuorMediaFileSample;
 
 class QuorMediaFileSampleTest : public ::testing::Test {
  protected:
-  struct Flags {
+  // Key frame, video and audio.
+  std::vector<VARIANT_BOOL> GetFlags() {
     VARIANT_BOOL keyFrame = 7, video = 7, audio = 7;
-  };
-  Flags GetFlags() {
-    Flags f;
-    EXPECT_EQ(m_sample->GetFlags(&f.keyFrame, &f.video, &f.audio), S_OK);
-    return f;
+    EXPECT_EQ(m_sample->GetFlags(&keyFrame, &video, &audio), S_OK);
+    return {keyFrame, video, audio};
   }
 
   CQuorComPtr<IQuorMediaFileSample> m_sample =
@@ -41,9 +39,8 @@ TEST_F(QuorMediaFileSampleTest, SetFlagsBuildsSampleFlagsAndGetFlagsReadsThemBac
     SCOPED_TRACE(c.sampleFlags);
     ASSERT_EQ(m_sample->SetFlags(c.keyFrame, c.video, c.audio), S_OK);
     EXPECT_EQ(Got(m_sample.Get(), &S::GetSampleFlags), c.sampleFlags);
-    const Flags f = GetFlags();
     auto norm = [](VARIANT_BOOL v) { return v ? VARIANT_TRUE : VARIANT_FALSE; };
-    EXPECT_EQ(std::vector<VARIANT_BOOL>({f.keyFrame, f.video, f.audio}),
+    EXPECT_EQ(GetFlags(),
               std::vector<VARIANT_BOOL>({norm(c.keyFrame), norm(c.video), norm(c.audio)}));
   }
 }
@@ -67,9 +64,7 @@ TEST_F(QuorMediaFileSampleTest, SetSampleFlagsNeedsOneBitOfEachGroup) {
     EXPECT_EQ(Got(sample.Get(), &S::GetSampleFlags), c.valid ? c.flags : 0x05u);
   }
   ASSERT_EQ(m_sample->SetSampleFlags(0x12), S_OK);  // a frame mark beside the video bit
-  const Flags f = GetFlags();
-  EXPECT_EQ(std::vector<VARIANT_BOOL>({f.keyFrame, f.video, f.audio}),
-            std::vector<VARIANT_BOOL>({VARIANT_FALSE, VARIANT_TRUE, VARIANT_FALSE}));
+  EXPECT_EQ(GetFlags(), std::vector<VARIANT_BOOL>({VARIANT_FALSE, VARIANT_TRUE, VARIANT_FALSE}));
 }
 
 TEST_F(QuorMediaFileSampleTest, PayloadIsCopiedInAndOutAndOnlyByteVectorsAreTaken) {
@@ -84,12 +79,10 @@ TEST_F(QuorMediaFileSampleTest, PayloadIsCopiedInAndOutAndOnlyByteVectorsAreTake
   psa = mine.Get();
   ASSERT_EQ(m_sample->SetPayloadData(&psa), S_OK);
   static_cast<BYTE*>(mine.Get()->pvData)[0] = 99;
-  CQuorSafeArray out, again;
-  ASSERT_EQ(m_sample->GetPayloadData(out.AddressOf()), S_OK);
+  CQuorSafeArray out = Got(m_sample.Get(), &S::GetPayloadData);
   EXPECT_EQ(QuorBytes(out.Get()), (std::vector<BYTE>{1, 2, 3}));
   static_cast<BYTE*>(out.Get()->pvData)[1] = 99;
-  ASSERT_EQ(m_sample->GetPayloadData(again.AddressOf()), S_OK);
-  EXPECT_EQ(QuorBytes(again.Get()), (std::vector<BYTE>{1, 2, 3}));
+  EXPECT_EQ(QuorBytes(Got(m_sample.Get(), &S::GetPayloadData).Get()), (std::vector<BYTE>{1, 2, 3}));
 }
 
 TEST_F(QuorMediaFileSampleTest, PayloadIsViewedTakenAndLentWithoutCopies) {
@@ -109,9 +102,7 @@ TEST_F(QuorMediaFileSampleTest, PayloadIsViewedTakenAndLentWithoutCopies) {
   ASSERT_EQ(access->GetPayloadView(&data, &size), S_OK);
   EXPECT_EQ(data, storage);
   EXPECT_EQ(size, 2u);
-  CQuorSafeArray out;
-  ASSERT_EQ(m_sample->GetPayloadData(out.AddressOf()), S_OK);
-  EXPECT_EQ(QuorBytes(out.Get()), (std::vector<BYTE>{7, 8}));
+  EXPECT_EQ(QuorBytes(Got(m_sample.Get(), &S::GetPayloadData).Get()), (std::vector<BYTE>{7, 8}));
 
   // Lent bytes replace the array taken (freed) and are seen where they lie; a copy is a copy.
   const BYTE lent[] = {1, 2, 3};
@@ -119,9 +110,7 @@ TEST_F(QuorMediaFileSampleTest, PayloadIsViewedTakenAndLentWithoutCopies) {
   ASSERT_EQ(access->GetPayloadView(&data, &size), S_OK);
   EXPECT_EQ(data, lent);
   EXPECT_EQ(size, 3u);
-  CQuorSafeArray copy;
-  ASSERT_EQ(m_sample->GetPayloadData(copy.AddressOf()), S_OK);
-  EXPECT_EQ(QuorBytes(copy.Get()), (std::vector<BYTE>{1, 2, 3}));
+  EXPECT_EQ(QuorBytes(Got(m_sample.Get(), &S::GetPayloadData).Get()), (std::vector<BYTE>{1, 2, 3}));
 }
 
 }  // namespace

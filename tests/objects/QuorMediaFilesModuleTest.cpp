@@ -39,8 +39,7 @@ void Key(Entries* e, const std::string& key,
 // The entries that one coclass registers, written out by hand.
 void AddCoclass(Entries* e, const std::string& name, const std::string& clsid,
                 const std::string& server) {
-  const std::string independent = "QuorMediaFiles." + name;
-  const std::string versioned = independent + ".1";
+  const std::string independent = "QuorMediaFiles." + name, versioned = independent + ".1";
   const std::string key = "CLSID\\" + clsid;
   Key(e, versioned, {{"@", name + " Class"}});
   Key(e, versioned + "\\CLSID", {{"@", clsid}});

@@ -20,13 +20,6 @@ const Coclass kValueObjects[] = {
 
 class QuorValueObjectsTest : public ::testing::Test {
  protected:
-  static CQuorComPtr<IUnknown> Create(const Coclass& c) {
-    CQuorComPtr<IUnknown> object;
-    EXPECT_EQ(CoCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                               reinterpret_cast<void**>(object.AddressOf())),
-              S_OK);
-    return object;
-  }
   static IUnknown* Query(IUnknown* object, REFIID iid) {
     void* p = nullptr;
     EXPECT_EQ(object->QueryInterface(iid, &p), S_OK);
@@ -40,7 +33,7 @@ TEST_F(QuorValueObjectsTest, InterfacesShareOneIdentityOthersAreRefusedAndTheLas
   for (const Coclass& c : kValueObjects) {
     SCOPED_TRACE(c.name);
     const LONG before = CQuorClassRegistry::LockCount();
-    CQuorComPtr<IUnknown> object = Create(c);
+    CQuorComPtr<IUnknown> object = CreateObject<IUnknown>(*c.clsid);
     ASSERT_TRUE(object);
     IUnknown* identity = Query(object.Get(), IID_IUnknown);
     for (const IID* iid : {c.main, &IID_IDispatch, &IID_ISupportErrorInfo}) {

@@ -65,16 +65,9 @@ TEST_F(QuorMediaFileReaderAuthTest, VerdictStatusesAndCompletenessFollowTheFiles
   // The middle file with one payload changed and its block rehashed: every block is sound on
   // its own, but the file hash no longer matches.
   auto sampleRewritten = [&] {
-    std::vector<TestFile> files = ThreeFiles();
-    Write(files);
-    files[1].samples[3].payload[0] ^= 0x55;
-    CQuorTempDir other;
-    const ParsedBlock block = m_set.Write(other, files)[1].blocks[2 + 3];  // info, track, 3
-    ASSERT_EQ(static_cast<DWORD>(btMediaSample), block.type);
-    Bytes bytes = m_dir.ReadBytes(m_set.FileName(1));
-    const Bytes replacement = other.ReadBytes(m_set.FileName(1));
-    std::copy_n(replacement.begin() + block.offset, block.size, bytes.begin() + block.offset);
-    m_dir.WriteBytes(m_set.FileName(1), bytes);
+    Write();
+    const ParsedBlock& block = m_written[1].First(btMediaSample);
+    ForgeByte(m_dir, m_set.FileName(1), block.offset + kBlockHeaderSize + kFieldHeaderSize, false);
   };
   struct Case {
     const char* name;
@@ -223,8 +216,7 @@ class QuorMediaFileReaderConcurrentAuthTest : public QuorMediaFileReaderAuthTest
 // The walk stops before each of its reads until the second thread has polled the progress.
 TEST_F(QuorMediaFileReaderConcurrentAuthTest, ProgressPolledFromASecondThreadRisesTo100) {
   ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
-  std::binary_semaphore reading{0};
-  std::binary_semaphore polled{0};
+  std::binary_semaphore reading{0}, polled{0};
   std::atomic<bool> done{false};
   std::vector<SHORT> seen;
   std::thread poller([&] {
@@ -262,8 +254,7 @@ TEST_F(QuorMediaFileReaderConcurrentAuthTest, CancelFromASecondThreadEndsTheWalk
   const ULONG before[] = {status(0), status(1), status(2)};
   // A read of the walk waits for the cancel; a walk without one lets the canceller go (and fails
   // the test) instead of leaving it waiting.
-  std::binary_semaphore reading{0};
-  std::binary_semaphore cancelDone{0};
+  std::binary_semaphore reading{0}, cancelDone{0};
   std::atomic<bool> cancelled{false};
   std::thread canceller([&] {
     reading.acquire();

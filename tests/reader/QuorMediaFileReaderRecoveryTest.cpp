@@ -115,9 +115,7 @@ TEST_F(QuorMediaFileReaderRecoveryTest, AnIndexChainThatDoesNotRunBackwardsFails
 TEST_F(QuorMediaFileReaderRecoveryTest, AFailedMoveLeavesTheTrackWhereItWas) {
   // Samples large enough that the open's reads keep no index block but the last one read.
   std::vector<TestFile> files = ThreeFiles();
-  for (std::size_t k = 0; k < files.size(); ++k) {
-    files[k].samples = MakeSamples(1, 10, k * 100, 10, 16384);
-  }
+  for (std::size_t k = 0; k < 3; ++k) files[k].samples = MakeSamples(1, 10, k * 100, 10, 16384);
   m_written = m_set.Write(m_dir, files);
   ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
   CQuorComPtr<IQuorMediaFileSample> sample;

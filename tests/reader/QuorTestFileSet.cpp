@@ -154,9 +154,7 @@ std::vector<TestSample> MakeSamples(DWORD trackId, std::size_t n, ULONGLONG star
 
 std::vector<TestFile> ThreeFiles() {
   std::vector<TestFile> files(3);
-  for (std::size_t k = 0; k < files.size(); ++k) {
-    files[k].samples = MakeSamples(1, 10, k * 100, 10);
-  }
+  for (std::size_t k = 0; k < files.size(); ++k) files[k].samples = MakeSamples(1, 10, k * 100, 10);
   files[2].lastFile = true;
   return files;
 }

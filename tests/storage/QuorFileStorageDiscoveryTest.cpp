@@ -5,6 +5,7 @@
 #include "format/QuorFileInfoBlock.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
 #include "storage/QuorFileStorage.h"
+#include "support/QuorGot.h"
 #include "support/QuorTempDir.h"
 
 namespace {
@@ -27,7 +28,6 @@ class QuorFileStorageDiscoveryTest : public ::testing::Test {
     ULONGLONG size = 0;
     ASSERT_EQ(storage.Finalize(&size), S_OK);
   }
-  void WriteJunk(const std::string& name) { m_dir.WriteBytes(name, PatternBytes(64)); }
 
   // The names the storage found, relative to the directory; each one's index is its place.
   std::vector<std::string> Found() {
@@ -35,12 +35,13 @@ class QuorFileStorageDiscoveryTest : public ::testing::Test {
     EXPECT_EQ(m_storage.GetFileNames(names.AddressOf()), S_OK);
     std::vector<std::string> found = QuorStringVector(names.Get());
     for (DWORD i = 0; i < found.size(); ++i) {
-      DWORD index = 99;
-      EXPECT_EQ(m_storage.GetFileIndex(QuorUtf8ToUtf16(found[i]).c_str(), &index), S_OK);
-      EXPECT_EQ(index, i);
+      EXPECT_EQ(Index(QuorUtf8ToUtf16(found[i]).c_str()), i);
       found[i].erase(0, m_dir.Path("").size());
     }
     return found;
+  }
+  DWORD Index(const char16_t* name) {
+    return Got(&m_storage, &CQuorFileStorage::GetFileIndex, name);
   }
   HRESULT Open(const std::string& name) {
     return m_storage.InitializeForReading(m_dir.WidePath(name).c_str());
@@ -51,11 +52,8 @@ class QuorFileStorageDiscoveryTest : public ::testing::Test {
 };
 
 TEST_F(QuorFileStorageDiscoveryTest, AnyMemberFindsTheWholeFilesetAndNoOtherSet) {
-  WriteMember("cam.vid", kSetA);
-  WriteMember("cam1.vid", kSetA);
-  WriteMember("cam2.vid", kSetA);
+  for (const char* name : {"cam.vid", "cam1.vid", "cam2.vid", "cam.bin"}) WriteMember(name, kSetA);
   WriteMember("other.vid", kSetB);
-  WriteMember("cam.bin", kSetA);
   WriteMember("single.vid", GUID_NULL);  // a file without fileset GUID stands alone
   WriteMember("single1.vid", GUID_NULL);
   const std::pair<const char*, std::vector<std::string>> kCases[] = {
@@ -84,9 +82,7 @@ TEST_F(QuorFileStorageDiscoveryTest, AnyMemberFindsTheWholeFilesetAndNoOtherSet)
 
 // The scan takes matches in byte order: cam.vid, cam1.vid, cam15.vid, cam2.vid.
 TEST_F(QuorFileStorageDiscoveryTest, AStrangerInTheScanEndsItUnlessItComesFirst) {
-  WriteMember("cam.vid", kSetA);
-  WriteMember("cam1.vid", kSetA);
-  WriteMember("cam2.vid", kSetA);
+  for (const char* name : {"cam.vid", "cam1.vid", "cam2.vid"}) WriteMember(name, kSetA);
   // A stranger named aaa.vid sorts before the members, one named cam15.vid after cam1.vid.
   enum Kind { kJunk, kDirectory, kFifo, kShort };
   struct Case {
@@ -114,15 +110,14 @@ TEST_F(QuorFileStorageDiscoveryTest, AStrangerInTheScanEndsItUnlessItComesFirst)
     std::vector<std::string> expected = {"cam.vid", "cam1.vid", "cam2.vid"};
     if (!c.first) expected.pop_back();  // the scan ends at the stranger
     EXPECT_EQ(Found(), expected);
-    m_dir.Remove("aaa.vid");
-    m_dir.Remove("cam15.vid");
+    m_dir.Remove(stranger);
   }
 }
 
 TEST_F(QuorFileStorageDiscoveryTest, TheNamedFileMustBeAReadableMemberFile) {
   WriteMember("cam.vid", kSetA);
   m_dir.WriteBytes("tiny.vid", PatternBytes(15));
-  WriteJunk("junk.vid");
+  m_dir.WriteBytes("junk.vid", PatternBytes(64));
   m_dir.WriteBytes("noext", PatternBytes(64));
   m_dir.WriteBytes("head.vid", {0x98, 0x40, 0x53, 0xCC, 0x38, 0x46, 0xD2, 0x41, 0x89, 0xA3, 0x03,
                                 0xC7, 0x9B, 0xBC, 0x62, 0x2F, 0x00, 0x06});
@@ -172,11 +167,8 @@ TEST_F(QuorFileStorageDiscoveryTest, ARelativeNameIsUsedAsGiven) {
   const HRESULT hr = m_storage.InitializeForReading(u"cam1.vid");
   ASSERT_EQ(::chdir(previous), 0);
   ASSERT_EQ(hr, S_OK);
-  DWORD index = 99;
-  EXPECT_EQ(m_storage.GetFileIndex(u"cam1.vid", &index), S_OK);
-  EXPECT_EQ(index, 0u);
-  EXPECT_EQ(m_storage.GetFileIndex(u"cam.vid", &index), S_OK);
-  EXPECT_EQ(index, 1u);
+  EXPECT_EQ(Index(u"cam1.vid"), 0u);
+  EXPECT_EQ(Index(u"cam.vid"), 1u);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "core/QuorMD5Hash.h"
 #include "format/QuorFileFinalizationBlock.h"
 #include "format/QuorFileInfoBlock.h"
+#include "format/QuorFormatLayout.h"
 #include "format/QuorForwardBlockWalker.h"
 #include "format/QuorIndexBlock.h"
 #include "format/QuorMediaSampleBlock.h"
@@ -98,4 +99,36 @@ ParsedFile ParseFile(const CQuorTempDir& dir, const std::string& name, bool allo
                   << (file.blocks.empty() ? 0 : file.blocks.back().offset);
   }
   return file;
+}
+
+void ForgeByte(const CQuorTempDir& dir, const std::string& name, std::size_t offset,
+               bool fileHash) {
+  const ParsedFile parsed = ParseFile(dir, name);
+  Bytes bytes = dir.ReadBytes(name);
+  bytes.at(offset) ^= 0x5A;
+  const auto store = [&](CQuorMD5Hash& hash, std::size_t at) {
+    BYTE digest[kQuorMD5DigestSize];
+    EXPECT_EQ(hash.GetDigest(digest), S_OK);
+    std::copy_n(digest, kHashSize, &bytes[at]);
+  };
+  const auto rehash = [&](const ParsedBlock& block) {
+    CQuorMD5Hash hash;
+    EXPECT_EQ(hash.AddData(&bytes[block.offset], static_cast<DWORD>(block.size - kHashSize)), S_OK);
+    store(hash, block.offset + block.size - kHashSize);
+  };
+  for (const ParsedBlock& block : parsed.blocks) {
+    if (offset >= block.offset && offset < block.offset + block.size) rehash(block);
+  }
+  if (fileHash) {
+    CQuorMD5Hash hash;
+    for (std::size_t i = 0; i + 1 < parsed.blocks.size(); ++i) {
+      const ParsedBlock& block = parsed.blocks[i];
+      EXPECT_EQ(hash.AddData(&bytes[block.offset + block.size - kHashSize], kHashSize), S_OK);
+    }
+    // Finalization block: header | last-file flag field | file hash field | base fields.
+    const ParsedBlock& last = parsed.blocks.back();
+    store(hash, last.offset + kBlockHeaderSize + kU32FieldSize + kFieldHeaderSize);
+    rehash(last);
+  }
+  dir.WriteBytes(name, bytes);
 }

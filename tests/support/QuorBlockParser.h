@@ -40,3 +40,8 @@ struct ParsedFile {
 
 // Blocks that do not read (and a damaged signature) fail the test unless allowTorn.
 ParsedFile ParseFile(const CQuorTempDir& dir, const std::string& name, bool allowTorn = false);
+
+// Changes the byte at offset of a finalized member file and recomputes the hash of its block,
+// and with fileHash the file hash and the finalization block's own hash too: a change that only
+// the blocks' sequence (without fileHash) or a seal (with it) can tell.
+void ForgeByte(const CQuorTempDir& dir, const std::string& name, std::size_t offset, bool fileHash);

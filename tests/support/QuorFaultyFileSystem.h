@@ -75,13 +75,10 @@ class CQuorFaultyFileSystem final : public CQuorFileSystem {
   std::optional<std::uint64_t> m_room;
   bool m_refuseFallocate = false;
   std::size_t m_readLimit = 0;
-  std::uint64_t m_calls = 0;
-  std::uint64_t m_failCall = 0;
+  std::uint64_t m_calls = 0, m_failCall = 0;
   int m_failError = EIO;
   bool m_faulted = false;
-  std::uint64_t m_pwriteCalls = 0;
-  std::uint64_t m_preadCalls = 0;
-  std::uint64_t m_syncCalls = 0;
+  std::uint64_t m_pwriteCalls = 0, m_preadCalls = 0, m_syncCalls = 0;
   std::function<void()> m_beforeRead;
   std::map<int, std::uint64_t> m_extent;  // per descriptor: bytes covered by data or allocation
 };

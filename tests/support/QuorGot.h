@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "quormediafiles/platform/QuorComPtr.h"
+#include "quormediafiles/platform/QuorErrorInfo.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
 
 template <class Method>
@@ -43,4 +44,13 @@ auto Got(Object* object, Method get, Arguments... arguments) {
   } else {
     return value;
   }
+}
+
+// The description of the calling thread's error record, which this takes; "" when there is none.
+inline std::string LastErrorText() {
+  CQuorComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.AddressOf()) != S_OK || !info) return "";
+  CQuorBstr text;
+  (void)info->GetDescription(text.AddressOf());  // "" when it fails
+  return text.ToUtf8();
 }

@@ -101,12 +101,12 @@ std::vector<std::vector<Packet>> Normalised(const Media& media) {
   return out;
 }
 
-class QuorMfMediaTest : public ::testing::Test {
+class QuorMfMediaTest : public QuorMfFixture {
  protected:
   // Runs the ffmpeg program quietly with args; the test media is made fresh by every test.
   void Ffmpeg(const std::string& args) {
-    const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y " + args + " >'" +
-                                m_dir.Path("ffmpeg.txt") + "' 2>&1";
+    const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y " + args + " >" +
+                                Arg("ffmpeg.txt") + " 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0) << Slurp(m_dir.Path("ffmpeg.txt"));
   }
   // A 3-second clip of a test pattern and a tone with the given codecs.
@@ -114,7 +114,7 @@ class QuorMfMediaTest : public ::testing::Test {
     Ffmpeg(
         "-f lavfi -i testsrc2=size=160x120:rate=25 -f lavfi -i sine=frequency=440:sample_rate="
         "48000 -t 3 " +
-        codecs + " '" + m_dir.Path(name) + "'");
+        codecs + " " + Arg(name));
   }
   std::set<std::string> Files() const {
     std::set<std::string> names;
@@ -128,11 +128,9 @@ class QuorMfMediaTest : public ::testing::Test {
   void ExpectSameMedia(const std::string& original, const std::string& exported,
                        std::int64_t toleranceUs) {
     SCOPED_TRACE(exported);
-    const Media a = ReadMedia(m_dir.Path(original));
-    const Media b = ReadMedia(m_dir.Path(exported));
+    const Media a = ReadMedia(m_dir.Path(original)), b = ReadMedia(m_dir.Path(exported));
     ASSERT_EQ(a.codecs, b.codecs);
-    const auto pa = Normalised(a);
-    const auto pb = Normalised(b);
+    const auto pa = Normalised(a), pb = Normalised(b);
     for (std::size_t s = 0; s < pa.size(); ++s) {
       SCOPED_TRACE("stream " + std::to_string(s));
       ASSERT_EQ(pa[s].size(), pb[s].size());
@@ -146,30 +144,24 @@ class QuorMfMediaTest : public ::testing::Test {
   // input: a file in the test's directory or a URL. Both expect quormf to exit with status.
   RunResult Import(const std::string& input, const std::string& extra = "") {
     const bool url = input.find("://") != std::string::npos;
-    return ExpectQuormf(m_dir,
-                        "import '" + (url ? input : m_dir.Path(input)) + "' '" +
-                            m_dir.Path("rec/cam.qmf") + "' --max-size 64 --max-files 50 " + extra,
-                        0);
+    return Expect("import " + (url ? "'" + input + "'" : Arg(input)) + " " + Arg("rec/cam.qmf") +
+                      " --max-size 64 --max-files 50 " + extra,
+                  0);
   }
   RunResult Export(const std::string& out, const std::string& extra = "", int status = 0,
                    const std::string& says = "") {
-    return ExpectQuormf(
-        m_dir, "export '" + m_dir.Path("rec/cam.qmf") + "' '" + m_dir.Path(out) + "' " + extra,
-        status, says);
+    return Expect("export " + Arg("rec/cam.qmf") + " " + Arg(out) + " " + extra, status, says);
   }
-
-  CQuorTempDir m_dir;
 };
 
 TEST_F(QuorMfMediaTest, H264AndAacRoundTripThroughMp4AndMatroska) {
   // libx264's defaults use B-frames: presentation times go back and forth in decode order.
   MakeClip("in.mp4", "-c:v libx264 -g 25 -c:a aac -b:a 48k");
   // Import takes the recording settings of record: seals, durability and the index period.
-  ExpectQuormf(m_dir, "keygen '" + m_dir.Path("key") + "'", 0);
-  Import("in.mp4", "--sign '" + m_dir.Path("key") + "' --durable --index-period 1");
+  Expect("keygen " + Arg("key"), 0);
+  Import("in.mp4", "--sign " + Arg("key") + " --durable --index-period 1");
   EXPECT_TRUE(m_dir.Exists("rec/cam1.qmf")) << "the 64 KiB limit rolls over";
-  ExpectQuormf(
-      m_dir, "verify '" + m_dir.Path("rec/cam.qmf") + "' --key '" + m_dir.Path("key.pub") + "'", 0);
+  Expect("verify " + Arg("rec/cam.qmf") + " --key " + Arg("key.pub"), 0);
   for (const char* out : {"out.mp4", "out.mkv"}) {
     Export(out);
     // Matroska keeps milliseconds, MP4 edit lists the movie's millisecond timescale.
@@ -216,7 +208,7 @@ TEST_F(QuorMfMediaTest, EachOtherCodecRoundTripsFromTheContainerItUsuallyTravels
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     if (c.codec.empty()) continue;
-    Ffmpeg(c.codec + " '" + m_dir.Path(c.input) + "'");
+    Ffmpeg(c.codec + " " + Arg(c.input));
     fs::remove_all(m_dir.Path("rec"));
     Import(c.input);
     Export(c.output, "--overwrite");
@@ -247,9 +239,9 @@ int Wait(pid_t child) {
 TEST_F(QuorMfMediaTest, CtrlCEndsAnImportWhereItIsAndKeepsWhatCame) {
   MakeClip("in.mp4", "-c:v libx264 -g 25 -an");
   const pid_t import =
-      Spawn(std::string("exec '") + QUORMF_PATH + "' import '" + m_dir.Path("in.mp4") + "' '" +
-            m_dir.Path("rec/cam.qmf") + "' --max-size 64 --max-files 9 --realtime --json >'" +
-            m_dir.Path("stdout.txt") + "' 2>'" + m_dir.Path("stderr.txt") + "'");
+      Spawn(std::string("exec '") + QUORMF_PATH + "' import " + Arg("in.mp4") + " " +
+            Arg("rec/cam.qmf") + " --max-size 64 --max-files 9 --realtime --json >" +
+            Arg("stdout.txt") + " 2>" + Arg("stderr.txt"));
   ASSERT_GT(import, 0);
   // The scratch directory appears once the recording runs (and Ctrl-C is taken).
   const auto recording = [&] {
@@ -270,7 +262,7 @@ TEST_F(QuorMfMediaTest, CtrlCEndsAnImportWhereItIsAndKeepsWhatCame) {
   EXPECT_GT(summary["samples"].get<int>(), 0);
   EXPECT_LT(summary["samples"].get<int>(), 75);
   EXPECT_FALSE(recording());
-  ExpectQuormf(m_dir, "verify '" + m_dir.Path("rec/cam.qmf") + "'", 0);
+  Expect("verify " + Arg("rec/cam.qmf"), 0);
 }
 
 // A TCP port on the loopback address that nothing listens on now.
@@ -306,20 +298,18 @@ TEST_F(QuorMfMediaTest, ALiveUrlIsImportedAndKeptAsTheSourceOfItsTracks) {
   ASSERT_NE(port, 0);
   const std::string url = "tcp://127.0.0.1:" + std::to_string(port);
   // An ffmpeg child serves the clip as MPEG-TS to the first client, then ends.
-  const std::string serve = "ffmpeg -nostdin -loglevel error -i '" + m_dir.Path("in.mp4") +
-                            "' -c copy -f mpegts '" + url + "?listen=1&listen_timeout=20000'";
+  const std::string serve = "ffmpeg -nostdin -loglevel error -i " + Arg("in.mp4") +
+                            " -c copy -f mpegts '" + url + "?listen=1&listen_timeout=20000'";
   const pid_t server = Spawn(serve);
   ASSERT_GT(server, 0);
   for (int i = 0; i < 200 && !Listening(port); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  const RunResult r = Import(url, "--json");
+  const Json summary = Json::parse(Import(url, "--json").out);
   EXPECT_EQ(Wait(server), 0);
-  const Json summary = Json::parse(r.out);
   EXPECT_EQ(summary["tracks"].size(), 2u);
   EXPECT_EQ(summary["tracks"][0]["samples"].get<int>(), 75);
-  const RunResult info = ExpectQuormf(m_dir, "info --json '" + m_dir.Path("rec/cam.qmf") + "'", 0);
-  for (const Json& track : Json::parse(info.out)["tracks"]) {
+  for (const Json& track : RunJson("info --json " + Arg("rec/cam.qmf"))["tracks"]) {
     EXPECT_EQ(track["source_url"], url);
   }
 }
@@ -347,18 +337,16 @@ TEST_F(QuorMfMediaTest, ExportKeepsARangeFromAKeyFrameAndLeavesADamagedFileOutOn
   const Json sidecar = Json::parse(Slurp(m_dir.Path("out.mp4.json")));
   ASSERT_EQ(sidecar["left_out"].size(), 1u);
   EXPECT_NE(sidecar["left_out"][0].get<std::string>().find("cam1.qmf"), std::string::npos);
-  const Media original = ReadMedia(m_dir.Path("in.mp4"));
   const Media exported = ReadMedia(m_dir.Path("out.mp4"));
   ASSERT_EQ(exported.packets.size(), 2u);
-  EXPECT_LT(exported.packets[0].size(), original.packets[0].size());
+  EXPECT_LT(exported.packets[0].size(), ReadMedia(m_dir.Path("in.mp4")).packets[0].size());
   EXPECT_TRUE(exported.decodes);
 }
 
 TEST_F(QuorMfMediaTest, BadInputEndsWithOneLineAndNothingHalfWritten) {
   MakeClip("in.mp4", "-c:v libx264 -g 25 -c:a aac -b:a 48k");
-  Ffmpeg("-i '" + m_dir.Path("in.mp4") + "' -c copy -f mpegts '" + m_dir.Path("in.ts") + "'");
-  Ffmpeg("-i '" + m_dir.Path("in.mp4") + "' -c copy -movflags +faststart '" +
-         m_dir.Path("fast.mp4") + "'");
+  Ffmpeg("-i " + Arg("in.mp4") + " -c copy -f mpegts " + Arg("in.ts"));
+  Ffmpeg("-i " + Arg("in.mp4") + " -c copy -movflags +faststart " + Arg("fast.mp4"));
   for (const char* name : {"in.mp4", "fast.mp4"}) {
     const Bytes clip = m_dir.ReadBytes(name);
     m_dir.WriteBytes(std::string("half-") + name,
@@ -368,7 +356,7 @@ TEST_F(QuorMfMediaTest, BadInputEndsWithOneLineAndNothingHalfWritten) {
   Bytes twice = m_dir.ReadBytes("in.ts");
   twice.insert(twice.end(), twice.begin(), twice.end());
   m_dir.WriteBytes("twice.ts", twice);
-  Ffmpeg("-f lavfi -i sine=sample_rate=48000 -t 1 -c:a ac3 '" + m_dir.Path("ac3.mkv") + "'");
+  Ffmpeg("-f lavfi -i sine=sample_rate=48000 -t 1 -c:a ac3 " + Arg("ac3.mkv"));
   const std::string closedPort = "tcp://127.0.0.1:" + std::to_string(FreePort());
   m_dir.WriteBytes("taken.qmf", {1});
   m_dir.WriteBytes("taken.mp4", {1});
@@ -378,25 +366,23 @@ TEST_F(QuorMfMediaTest, BadInputEndsWithOneLineAndNothingHalfWritten) {
     std::string args;
     const char* says;
   };
-  const std::string rec = "' '" + m_dir.Path("rec/cam.qmf") + "' --max-size 64 --max-files 9";
+  const std::string rec = " " + Arg("rec/cam.qmf") + " --max-size 64 --max-files 9";
   const Case kCases[] = {
-      {"NotMedia", "import '" + m_dir.Path("text.mp4") + rec, "not media"},
-      {"TruncatedMp4", "import '" + m_dir.Path("half-in.mp4") + rec, "half-in.mp4"},
-      {"TruncatedMp4IndexFirst", "import '" + m_dir.Path("half-fast.mp4") + rec, "half-fast.mp4"},
-      {"UnsupportedCodec", "import '" + m_dir.Path("ac3.mkv") + rec, "ac3"},
-      {"TimestampsGoBack", "import '" + m_dir.Path("twice.ts") + rec, "do not rise"},
-      {"UrlNothingServes", "import '" + closedPort + rec, closedPort.c_str()},
+      {"NotMedia", "import " + Arg("text.mp4") + rec, "not media"},
+      {"TruncatedMp4", "import " + Arg("half-in.mp4") + rec, "half-in.mp4"},
+      {"TruncatedMp4IndexFirst", "import " + Arg("half-fast.mp4") + rec, "half-fast.mp4"},
+      {"UnsupportedCodec", "import " + Arg("ac3.mkv") + rec, "ac3"},
+      {"TimestampsGoBack", "import " + Arg("twice.ts") + rec, "do not rise"},
+      {"UrlNothingServes", "import '" + closedPort + "'" + rec, closedPort.c_str()},
       {"ImportOverExisting",
-       "import '" + m_dir.Path("in.mp4") + "' '" + m_dir.Path("taken.qmf") +
-           "' --max-size 64 --max-files 9",
+       "import " + Arg("in.mp4") + " " + Arg("taken.qmf") + " --max-size 64 --max-files 9",
        "--overwrite"},
-      {"UnknownContainer", "export '" + m_dir.Path("taken.qmf") + "' '" + m_dir.Path("o.avi") + "'",
-       ".mp4, .mkv or .ts"},
+      {"UnknownContainer", "export " + Arg("taken.qmf") + " " + Arg("o.avi"), ".mp4, .mkv or .ts"},
   };
   const std::set<std::string> before = Files();
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    const RunResult r = ExpectQuormf(m_dir, c.args, 2, c.says);
+    const RunResult r = Expect(c.args, 2, c.says);
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_EQ(Files(), before);
   }
@@ -418,7 +404,7 @@ TEST_F(QuorMfMediaTest, BadInputEndsWithOneLineAndNothingHalfWritten) {
 TEST_F(QuorMfMediaTest, LeadingDeltaFramesAreDroppedAndCountedAndOtherCodecsCanBeSkipped) {
   // An MPEG-TS cut after its first key frame starts with delta frames.
   MakeClip("in.mp4", "-c:v libx264 -g 50 -bf 0 -c:a ac3");
-  Ffmpeg("-i '" + m_dir.Path("in.mp4") + "' -c copy -f mpegts '" + m_dir.Path("in.ts") + "'");
+  Ffmpeg("-i " + Arg("in.mp4") + " -c copy -f mpegts " + Arg("in.ts"));
   const Bytes ts = m_dir.ReadBytes("in.ts");
   const std::size_t cut = (ts.size() / 4) / 188 * 188;
   m_dir.WriteBytes("cut.ts", Bytes(ts.begin() + static_cast<std::ptrdiff_t>(cut), ts.end()));
@@ -452,8 +438,7 @@ TEST(QuorMediaBitstreamTest, PresentationOffsetSurvivesAnySignAndEscaping) {
 TEST(QuorMediaBitstreamTest, AdtsAndAudioSpecificConfigDescribeTheSameStream) {
   struct Case {
     Bytes asc;
-    int rate;
-    int channels;
+    int rate, channels;
   };
   const Case kCases[] = {
       {{0x11, 0x90}, 48000, 2},              // AAC LC

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 
@@ -13,8 +14,7 @@
 
 struct RunResult {
   int status = -1;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
 inline std::string Slurp(const std::string& path) {
@@ -28,8 +28,7 @@ inline std::string Slurp(const std::string& path) {
 // stdout and stderr captured in files.
 inline RunResult Quormf(const CQuorTempDir& dir, const std::string& args,
                         const std::string& env = "") {
-  const std::string out = dir.Path("stdout.txt");
-  const std::string err = dir.Path("stderr.txt");
+  const std::string out = dir.Path("stdout.txt"), err = dir.Path("stderr.txt");
   const std::string command =
       env + " '" + QUORMF_PATH + "' " + args + " >'" + out + "' 2>'" + err + "' </dev/null";
   const int raw = std::system(command.c_str());
@@ -48,3 +47,19 @@ inline RunResult ExpectQuormf(const CQuorTempDir& dir, const std::string& args, 
   EXPECT_NE((r.out + r.err).find(says), std::string::npos) << r.out << r.err;
   return r;
 }
+
+// A test's directory and quormf run in it.
+class QuorMfFixture : public ::testing::Test {
+ protected:
+  // The path of a name in the directory, quoted for the shell.
+  std::string Arg(const std::string& name) const { return "'" + m_dir.Path(name) + "'"; }
+  RunResult Expect(const std::string& args, int status, const std::string& says = "",
+                   const std::string& env = "") {
+    return ExpectQuormf(m_dir, args, status, says, env);
+  }
+  nlohmann::json RunJson(const std::string& args, int status = 0) {
+    return nlohmann::json::parse(Expect(args, status).out);
+  }
+
+  CQuorTempDir m_dir;
+};

@@ -32,37 +32,31 @@ using Json = nlohmann::json;
 constexpr const char* kPassword = "s3cret";
 constexpr const char* kDescription = "tool test recording";
 
-class QuorMfToolTest : public ::testing::Test {
+class QuorMfToolTest : public QuorMfFixture {
  protected:
   // Records 3 s of the synthetic sources into rec/cam.qmf with 128 KiB files (several of them).
   void Record(const std::string& extra = "") {
-    ExpectQuormf(m_dir,
-                 "record '" + m_dir.Path("rec/cam.qmf") +
-                     "' --max-size 128 --max-files 20 --duration 3 -p " + kPassword + " -d '" +
-                     kDescription + "' --manifest '" + m_dir.Path("manifest.json") + "' " + extra,
-                 0);
+    Expect("record " + Arg("rec/cam.qmf") + " --max-size 128 --max-files 20 --duration 3 -p " +
+               kPassword + " -d '" + kDescription + "' --manifest " + Arg("manifest.json") + " " +
+               extra,
+           0);
     m_manifest = Json::parse(Slurp(m_dir.Path("manifest.json")));
   }
 
-  std::string Fileset() const { return "'" + m_dir.Path("rec/cam.qmf") + "' -p " + kPassword; }
+  std::string Fileset() const { return Arg("rec/cam.qmf") + " -p " + kPassword; }
 
   std::size_t MemberCount() const {
     const std::filesystem::directory_iterator files(m_dir.Path("rec"));
     return static_cast<std::size_t>(std::distance(begin(files), end(files)));
   }
 
-  Json RunJson(const std::string& args, int status = 0) {
-    return Json::parse(ExpectQuormf(m_dir, args, status).out);
-  }
-
-  CQuorTempDir m_dir;
   Json m_manifest;
 };
 
 // The demo, given a relative directory, ends with "Try:" lines that run from anywhere.
 TEST_F(QuorMfToolTest, DemoRecordsAuthenticatesAndNamesTheDamagedBlock) {
-  const RunResult r = ExpectQuormf(m_dir, "demo 'my demo'", 0, "fileset: AUTHENTIC, complete",
-                                   "cd '" + m_dir.Path("") + "' &&");
+  const RunResult r =
+      Expect("demo 'my demo'", 0, "fileset: AUTHENTIC, complete", "cd " + Arg("") + " &&");
   EXPECT_NE(r.out.find("demo2.qmf: NOT authentic - block "), std::string::npos) << r.out;
   EXPECT_TRUE(m_dir.Exists("my demo/demo.qmf"));
   EXPECT_TRUE(m_dir.Exists("my demo/demo3.qmf")) << "the demo rolls over into several files";
@@ -90,9 +84,7 @@ TEST_F(QuorMfToolTest, InfoJsonMatchesWhatWasRecorded) {
   }
 
   struct Expected {
-    const char* id;
-    const char* name;
-    const char* format;
+    const char *id, *name, *format;
   };
   const Expected kTracks[] = {{"1", "camera", "H.264"}, {"2", "microphone", "AAC"}};
   ASSERT_EQ(info["tracks"].size(), 2u);
@@ -111,13 +103,11 @@ TEST_F(QuorMfToolTest, InfoJsonMatchesWhatWasRecorded) {
 
   // The camera's format identifier changed to one outside the reader's table in every member
   // file: the reader refuses the track's metadata, info still shows its samples and the code.
+  const std::string text = info["tracks"][0]["video_format"];
   GUID format{};
-  ASSERT_EQ(
-      CLSIDFromString(QuorUtf8ToUtf16(info["tracks"][0]["video_format"].get<std::string>()).c_str(),
-                      &format),
-      S_OK);
-  const Bytes guid(reinterpret_cast<const BYTE*>(&format),
-                   reinterpret_cast<const BYTE*>(&format) + sizeof format);
+  ASSERT_EQ(CLSIDFromString(QuorUtf8ToUtf16(text).c_str(), &format), S_OK);
+  const auto* raw = reinterpret_cast<const BYTE*>(&format);
+  const Bytes guid(raw, raw + sizeof format);
   for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path("rec"))) {
     const std::string name = "rec/" + entry.path().filename().string();
     Bytes bytes = m_dir.ReadBytes(name);
@@ -163,15 +153,14 @@ TEST_F(QuorMfToolTest, SamplesJsonMatchesTheRecordedSamplesOverRanges) {
 
 TEST_F(QuorMfToolTest, ExtractWritesThePayloadsToStdoutAndToFiles) {
   Record();
-  const RunResult concatenated =
-      ExpectQuormf(m_dir, "extract --track 2 --from 1000000 --to 1100000 --stdout " + Fileset(), 0);
   std::size_t expected = 0;
   for (std::size_t i = 50; i <= 55; ++i)
     expected += m_manifest["tracks"]["2"][i]["size"].get<std::size_t>();
-  EXPECT_EQ(concatenated.out.size(), expected);
+  EXPECT_EQ(
+      Expect("extract --track 2 --from 1000000 --to 1100000 --stdout " + Fileset(), 0).out.size(),
+      expected);
 
-  ExpectQuormf(m_dir,
-               "extract --track 1 --to 200000 --out '" + m_dir.Path("out") + "' " + Fileset(), 0);
+  Expect("extract --track 1 --to 200000 --out " + Arg("out") + " " + Fileset(), 0);
   for (std::size_t i = 0; i <= 5; ++i) {
     char name[64];
     std::snprintf(name, sizeof name, "out/track1_%020zu.bin", i * 40000);
@@ -183,8 +172,7 @@ TEST_F(QuorMfToolTest, ExtractWritesThePayloadsToStdoutAndToFiles) {
 
 TEST_F(QuorMfToolTest, VerifyExitStatusFollowsAuthenticityAndCompleteness) {
   Record();
-  const std::size_t last = MemberCount() - 1;
-  const std::string lastFile = "rec/cam" + std::to_string(last) + ".qmf";
+  const std::string lastFile = "rec/cam" + std::to_string(MemberCount() - 1) + ".qmf";
   struct Case {
     const char* name;
     std::function<void()> damage;
@@ -207,7 +195,7 @@ TEST_F(QuorMfToolTest, VerifyExitStatusFollowsAuthenticityAndCompleteness) {
     std::filesystem::remove_all(m_dir.Path("rec"));
     std::filesystem::copy(pristine, m_dir.Path("rec"));
     c.damage();
-    ExpectQuormf(m_dir, "verify " + Fileset(), c.status, c.says);
+    Expect("verify " + Fileset(), c.status, c.says);
     const Json json = RunJson("verify --json " + Fileset(), c.status);
     EXPECT_EQ(json["authentic"].get<bool>() && json["complete"].get<bool>(), c.status == 0);
   }
@@ -222,8 +210,7 @@ TEST_F(QuorMfToolTest, FailuresSayWhatIsWrongInWordsThenTheResultCode) {
     std::string args;
     std::string says;  // on the first line of stderr
   };
-  const std::string path = m_dir.Path("rec/cam.qmf");
-  const std::string fileset = "'" + path + "'";
+  const std::string path = m_dir.Path("rec/cam.qmf"), fileset = "'" + path + "'";
   // Beside the members: discovery skips it, naming it is refused, neither waits for a writer.
   ASSERT_EQ(::mkfifo(m_dir.Path("rec/fifo.qmf").c_str(), 0600), 0);
   std::filesystem::create_directories(m_dir.Path("other"));
@@ -237,22 +224,21 @@ TEST_F(QuorMfToolTest, FailuresSayWhatIsWrongInWordsThenTheResultCode) {
            " is password protected: give its password with --password: MFS_E_BAD_PASSWORD"},
       {"MissingFile", "verify '" + missing + "'",
        missing + " does not exist: HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) (0x80070002)"},
-      {"Directory", "info '" + m_dir.Path("rec") + "'",
-       m_dir.Path("rec") + " is a directory, not a member file"},
-      {"EmptyFile", "samples --track 1 '" + m_dir.Path("other/empty.qmf") + "'",
+      {"Directory", "info " + Arg("rec"), m_dir.Path("rec") + " is a directory, not a member file"},
+      {"EmptyFile", "samples --track 1 " + Arg("other/empty.qmf"),
        m_dir.Path("other/empty.qmf") + " cannot be read as a member file (empty file): "},
       {"UnknownTrack", "samples --track 7 " + Fileset(),
        "track 7 is not in the fileset of " + path + " (its tracks: 1, 2): E_INVALIDARG"},
-      {"RecordWithoutExtension", "record '" + m_dir.Path("noext") + "' --max-size 64 --max-files 2",
+      {"RecordWithoutExtension", "record " + Arg("noext") + " --max-size 64 --max-files 2",
        m_dir.Path("noext") + " has no extension: "},
       {"RecordOverAFileset", "record " + fileset + " --max-size 64 --max-files 2",
        path + " already exists: give --overwrite"},
       {"BadOption", "info --no-such-option " + fileset, "--no-such-option"},
-      {"NamedFifo", "info '" + m_dir.Path("rec/fifo.qmf") + "'", "fifo.qmf is not a regular file"},
+      {"NamedFifo", "info " + Arg("rec/fifo.qmf"), "fifo.qmf is not a regular file"},
       {"IndexPeriodZero",
-       "record '" + m_dir.Path("p.qmf") + "' --max-size 64 --max-files 2 --index-period 0",
+       "record " + Arg("p.qmf") + " --max-size 64 --max-files 2 --index-period 0",
        "--index-period"},
-      {"MaxSizeZero", "record '" + m_dir.Path("x/y.qmf") + "' --max-size 0 --max-files 1",
+      {"MaxSizeZero", "record " + Arg("x/y.qmf") + " --max-size 0 --max-files 1",
        "not in range 1 to 5242880"},
       {"NegativeFrom", "samples " + fileset + " --track 1 --from -5",
        "a timestamp is a number from 0"},
@@ -275,8 +261,7 @@ TEST_F(QuorMfToolTest, FailuresSayWhatIsWrongInWordsThenTheResultCode) {
 // The user's registry by default, the system-wide one with --system; either records the
 // versioned name the loader uses, so that an upgrade keeps the registration.
 TEST_F(QuorMfToolTest, RegisterRecordsTheVersionedNameInTheUsersOrTheSystemRegistry) {
-  const std::string user = m_dir.Path("user/registry");
-  const std::string system = m_dir.Path("system/registry");
+  const std::string user = m_dir.Path("user/registry"), system = m_dir.Path("system/registry");
   const std::string env =
       "QUOR_REGISTRY_FILE='" + user + "' QUOR_SYSTEM_REGISTRY_FILE='" + system + "'";
   const std::string server = std::string("'") + QUOR_SERVER_PATH + "'";
@@ -291,12 +276,12 @@ TEST_F(QuorMfToolTest, RegisterRecordsTheVersionedNameInTheUsersOrTheSystemRegis
   EXPECT_NE(Slurp(system).find("@=\"" + versioned + "\""), std::string::npos);
   ASSERT_EQ(Quormf(m_dir, "unregister " + server, env).status, 0);
   EXPECT_EQ(Slurp(user).find("InprocServer32"), std::string::npos);
-  ExpectQuormf(m_dir, "register '" + m_dir.Path("none.so") + "'", 2, "none.so", env);
+  Expect("register " + Arg("none.so"), 2, "none.so", env);
 }
 
 TEST_F(QuorMfToolTest, DumpListsEveryBlockAndFlagsTheDamagedOne) {
   Record("--durable --index-period 1");
-  const Json clean = RunJson("dump --json '" + m_dir.Path("rec/cam1.qmf") + "'");
+  const Json clean = RunJson("dump --json " + Arg("rec/cam1.qmf"));
   const Json& blocks = clean["blocks"];
   ASSERT_GE(blocks.size(), 5u);
   EXPECT_EQ(blocks.front()["type"], "file-info");
@@ -313,9 +298,8 @@ TEST_F(QuorMfToolTest, DumpListsEveryBlockAndFlagsTheDamagedOne) {
   }
   EXPECT_EQ(offset, m_dir.FileSize("rec/cam1.qmf"));
 
-  const Json& victim = blocks[4];
-  m_dir.FlipByte("rec/cam1.qmf", victim["offset"].get<std::size_t>() + 20);
-  const Json after = RunJson("dump --json '" + m_dir.Path("rec/cam1.qmf") + "'", 1);
+  m_dir.FlipByte("rec/cam1.qmf", blocks[4]["offset"].get<std::size_t>() + 20);
+  const Json after = RunJson("dump --json " + Arg("rec/cam1.qmf"), 1);
   EXPECT_EQ(after["blocks"][4]["hash_valid"], false);
   EXPECT_EQ(after["blocks"][3]["hash_valid"], true);
   EXPECT_EQ(after["blocks"].back()["file_hash_valid"], true)
@@ -338,23 +322,21 @@ TEST_F(QuorMfToolTest, MembersHiddenByAnEmptyNameAreNamedAndSalvaged) {
   EXPECT_EQ(directory["files"][1]["kind"], "unreadable");
   EXPECT_EQ(directory["files"][1]["problem"], "empty file");
 
-  ExpectQuormf(m_dir, "verify " + Fileset(), 1,
-               "cam2.qmf                     member #2, NOT REACHED: the reader's directory scan "
-               "stopped at cam0.qmf (empty file)");
+  Expect("verify " + Fileset(), 1,
+         "cam2.qmf                     member #2, NOT REACHED: the reader's directory scan "
+         "stopped at cam0.qmf (empty file)");
 
-  const Json report =
-      RunJson("salvage --json " + Fileset() + " '" + m_dir.Path("saved/new.qmf") + "'");
+  const Json report = RunJson("salvage --json " + Fileset() + " " + Arg("saved/new.qmf"));
   EXPECT_EQ(report["output_authentic"], true);
   EXPECT_EQ(report["output_complete"], true);
   EXPECT_EQ(report["files"].size(), members);
   EXPECT_TRUE(report["lost"].empty()) << report["lost"];
   EXPECT_TRUE(m_dir.Exists("saved/new.salvage.json"));
 
-  const std::string saved = "'" + m_dir.Path("saved/new.qmf") + "' -p " + kPassword;
-  const Json savedInfo = RunJson("info --json " + saved);
-  EXPECT_EQ(savedInfo["fileset"]["description"], "salvaged from fileset " +
-                                                     info["fileset"]["guid"].get<std::string>() +
-                                                     " (cam.qmf): " + kDescription);
+  const Json saved = RunJson("info --json " + Arg("saved/new.qmf") + " -p " + kPassword);
+  EXPECT_EQ(saved["fileset"]["description"], "salvaged from fileset " +
+                                                 info["fileset"]["guid"].get<std::string>() +
+                                                 " (cam.qmf): " + kDescription);
 }
 
 // One flipped bit of the last file's stored password hash: the reader refuses the right
@@ -362,19 +344,18 @@ TEST_F(QuorMfToolTest, MembersHiddenByAnEmptyNameAreNamedAndSalvaged) {
 TEST_F(QuorMfToolTest, SalvageGetsPastADamagedPasswordHash) {
   Record();
   const std::string last = "rec/cam" + std::to_string(MemberCount() - 1) + ".qmf";
-  const Json dump = RunJson("dump --json '" + m_dir.Path(last) + "'");
+  const Json dump = RunJson("dump --json " + Arg(last));
   ASSERT_EQ(dump["blocks"][0]["type"], "file-info");
   // The password hash is the file info block's last own field, just before its 48 bytes of base
   // fields; its value is the 16 bytes before those.
   const std::size_t end =
       dump["blocks"][0]["offset"].get<std::size_t>() + dump["blocks"][0]["size"].get<std::size_t>();
   m_dir.FlipByte(last, end - 48 - 3);
-  const RunResult open = ExpectQuormf(m_dir, "info " + Fileset(), 2, "one of them is damaged");
+  const RunResult open = Expect("info " + Fileset(), 2, "one of them is damaged");
   EXPECT_NE(open.err.find("or quormf salvage"), std::string::npos) << open.err;
 
   // Exit status 1: the damaged file info block is reported.
-  const Json report =
-      RunJson("salvage --json " + Fileset() + " '" + m_dir.Path("saved/new.qmf") + "'", 1);
+  const Json report = RunJson("salvage --json " + Fileset() + " " + Arg("saved/new.qmf"), 1);
   EXPECT_EQ(report["samples_written"], 225);
   EXPECT_EQ(report["output_authentic"], true);
 }
@@ -383,7 +364,7 @@ TEST_F(QuorMfToolTest, SalvageGetsPastADamagedPasswordHash) {
 // sample and marks both, extract skips them, info counts what samples lists.
 TEST_F(QuorMfToolTest, DamagedSamplesAreListedMarkedAndSkipped) {
   Record();
-  const Json dump = RunJson("dump --json '" + m_dir.Path("rec/cam1.qmf") + "'");
+  const Json dump = RunJson("dump --json " + Arg("rec/cam1.qmf"));
   std::vector<std::size_t> offsets;
   for (const Json& block : dump["blocks"]) {
     if (block["type"] == "media-sample" && block["size"] > 1000) offsets.push_back(block["offset"]);
@@ -395,8 +376,7 @@ TEST_F(QuorMfToolTest, DamagedSamplesAreListedMarkedAndSkipped) {
   const std::size_t recorded = m_manifest["tracks"]["1"].size();
   const Json samples = RunJson("samples --json --track 1 " + Fileset(), 1);
   ASSERT_EQ(samples.size(), recorded);
-  std::size_t damaged = 0;
-  std::size_t unreadable = 0;
+  std::size_t damaged = 0, unreadable = 0;
   for (std::size_t i = 0; i < recorded; ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(samples[i]["timestamp"], m_manifest["tracks"]["1"][i]["timestamp"]);
@@ -406,8 +386,8 @@ TEST_F(QuorMfToolTest, DamagedSamplesAreListedMarkedAndSkipped) {
   EXPECT_EQ(damaged, 2u);
   EXPECT_EQ(unreadable, 1u);
 
-  ExpectQuormf(m_dir, "extract --track 1 --out '" + m_dir.Path("out") + "' " + Fileset(), 1,
-               std::to_string(recorded - 2) + " samples written");
+  Expect("extract --track 1 --out " + Arg("out") + " " + Fileset(), 1,
+         std::to_string(recorded - 2) + " samples written");
 
   const Json info = RunJson("info --json " + Fileset());
   EXPECT_EQ(info["tracks"][0]["samples"], recorded);
@@ -417,9 +397,9 @@ TEST_F(QuorMfToolTest, DamagedSamplesAreListedMarkedAndSkipped) {
 // A track without a sample the reader can reach is a negative answer, said on stderr.
 TEST_F(QuorMfToolTest, SamplesOfATrackWithoutSamplesSaysSoAndExitsOne) {
   const std::string path = m_dir.Path("empty/e.qmf");
-  ExpectQuormf(m_dir, "record '" + path + "' --max-size 64 --max-files 2 --duration 0", 0);
-  const RunResult samples = ExpectQuormf(m_dir, "samples --track 1 '" + path + "'", 1,
-                                         "track 1 of " + path + " has no sample");
+  Expect("record '" + path + "' --max-size 64 --max-files 2 --duration 0", 0);
+  const RunResult samples =
+      Expect("samples --track 1 '" + path + "'", 1, "track 1 of " + path + " has no sample");
   EXPECT_EQ(samples.out, "");
 }
 
@@ -427,8 +407,7 @@ TEST_F(QuorMfToolTest, SamplesOfATrackWithoutSamplesSaysSoAndExitsOne) {
 // a member file, and those after the fileset filled up.
 TEST_F(QuorMfToolTest, RecordManifestListsOnlyTheSamplesWritten) {
   struct Case {
-    const char* name;
-    const char* limits;
+    const char *name, *limits;
     bool full;
   };
   const Case kCases[] = {
@@ -484,15 +463,15 @@ TEST_F(QuorMfToolTest, TimestampsThatGoBackAreCountedListedAndExtractedAlike) {
   const Json listed = RunJson("samples --json --track 1 " + fileset);
   ASSERT_EQ(listed.size(), written.size());
   for (std::size_t i = 0; i < written.size(); ++i) EXPECT_EQ(listed[i]["timestamp"], written[i]);
-  ExpectQuormf(m_dir, "extract --track 1 --out '" + m_dir.Path("out") + "' " + fileset, 0,
-               std::to_string(written.size()) + " samples written");
+  Expect("extract --track 1 --out " + Arg("out") + " " + fileset, 0,
+         std::to_string(written.size()) + " samples written");
 }
 
 // Members and the directory's files come in fileset order, #10 after #9, not after #1.
 TEST_F(QuorMfToolTest, ElevenMembersAreListedInFilesetOrder) {
   const std::string path = m_dir.Path("many/cam.qmf");
-  ExpectQuormf(m_dir, "record '" + path + "' --max-size 32 --max-files 20 --duration 2", 0);
-  const RunResult info = ExpectQuormf(m_dir, "info '" + path + "'", 0);
+  Expect("record '" + path + "' --max-size 32 --max-files 20 --duration 2", 0);
+  const RunResult info = Expect("info '" + path + "'", 0);
   std::size_t at = 0;
   for (int i = 0; i <= 10; ++i) {
     SCOPED_TRACE(i);
@@ -522,12 +501,11 @@ pid_t StartRealtimeRecording(const std::string& path) {
 TEST_F(QuorMfToolTest, RecordOverwriteRemovesOldMembersAndRefusesARecordingInProgress) {
   Record();
   ASSERT_GE(MemberCount(), 3u);
-  ExpectQuormf(m_dir,
-               "record '" + m_dir.Path("rec/cam.qmf") +
-                   "' --max-size 128 --max-files 20 --duration 0.5 --overwrite",
-               0);
+  Expect(
+      "record " + Arg("rec/cam.qmf") + " --max-size 128 --max-files 20 --duration 0.5 --overwrite",
+      0);
   EXPECT_EQ(MemberCount(), 2u) << "the old fileset's later members are gone";
-  EXPECT_EQ(Quormf(m_dir, "verify '" + m_dir.Path("rec/cam.qmf") + "'").status, 0);
+  EXPECT_EQ(Quormf(m_dir, "verify " + Arg("rec/cam.qmf")).status, 0);
 
   const std::string busy = m_dir.Path("busy/cam.qmf");
   const pid_t child = StartRealtimeRecording(busy);
@@ -543,14 +521,13 @@ TEST_F(QuorMfToolTest, RecordOverwriteRemovesOldMembersAndRefusesARecordingInPro
     ASSERT_LT(waited, 1500) << "the recording never took its first member file";
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  ExpectQuormf(m_dir,
-               "record '" + busy + "' --max-size 128 --max-files 2 --duration 0.1 --overwrite", 2,
-               "another process is recording into");
+  Expect("record '" + busy + "' --max-size 128 --max-files 2 --duration 0.1 --overwrite", 2,
+         "another process is recording into");
   ::kill(child, SIGTERM);
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  ExpectQuormf(m_dir, "verify '" + busy + "'", 0, "fileset: AUTHENTIC, complete");
+  Expect("verify '" + busy + "'", 0, "fileset: AUTHENTIC, complete");
 }
 
 // The committed golden fileset reads as its committed info and samples say.

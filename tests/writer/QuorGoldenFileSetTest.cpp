@@ -95,9 +95,8 @@ TEST(QuorGoldenFileSetTest, ReaderReadsTheGoldenSamples) {
   for (ULONG track : {1u, 2u}) {
     SCOPED_TRACE(track);
     std::vector<GoldenSample> expected;
-    for (const GoldenSample& s : GoldenSamples()) {
+    for (const GoldenSample& s : GoldenSamples())
       if (s.track == track) expected.push_back(s);
-    }
     CQuorComPtr<IQuorMediaFileSample> sample;
     HRESULT hr = reader->MoveTo(track, 0, sample.AddressOf());
     for (const GoldenSample& s : expected) {

@@ -83,9 +83,7 @@ void ExpectWellFormed(const ParsedFile& file, bool lastFile, ULONGLONG maxSize) 
   for (std::size_t i = 0; i < file.blocks.size(); ++i) {
     SCOPED_TRACE(i);
     EXPECT_TRUE(file.blocks[i].hashValid);
-    if (i > 0) {
-      EXPECT_EQ(file.blocks[i].blockIndex, file.blocks[i - 1].blockIndex + 1);
-    }
+    EXPECT_EQ(file.blocks[i].blockIndex, file.blocks[0].blockIndex + i);
   }
   // Every sample has exactly one entry, and every entry points at a sample block.
   EXPECT_EQ(file.entries.size(), file.payloads.size());

@@ -34,8 +34,7 @@ class QuorComRuntimeTest : public ::testing::Test {};
 
 TEST_F(QuorComRuntimeTest, CreatesRegisteredClassesThroughTheirCachedClassObject) {
   const LONG before = CQuorClassRegistry::LockCount();
-  CQuorComPtr<ICounterTest> a;
-  CQuorComPtr<ICounterTest> b;
+  CQuorComPtr<ICounterTest> a, b;
   ASSERT_EQ(CoCreateInstance(CLSID_CounterTest, &a), S_OK);
   ASSERT_EQ(CoCreateInstance(CLSID_CounterTest, &b), S_OK);
   EXPECT_NE(a.Get(), b.Get());
@@ -43,14 +42,12 @@ TEST_F(QuorComRuntimeTest, CreatesRegisteredClassesThroughTheirCachedClassObject
   EXPECT_EQ(b->Next(), 1u);
   EXPECT_EQ(CQuorClassRegistry::LockCount(), before + 2);
 
-  CQuorComPtr<IClassFactory> first;
-  CQuorComPtr<IClassFactory> second;
-  ASSERT_EQ(CoGetClassObject(CLSID_CounterTest, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                             reinterpret_cast<void**>(first.AddressOf())),
-            S_OK);
-  ASSERT_EQ(CoGetClassObject(CLSID_CounterTest, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                             reinterpret_cast<void**>(second.AddressOf())),
-            S_OK);
+  CQuorComPtr<IClassFactory> first, second;
+  for (CQuorComPtr<IClassFactory>* factory : {&first, &second}) {
+    ASSERT_EQ(CoGetClassObject(CLSID_CounterTest, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                               reinterpret_cast<void**>(factory->AddressOf())),
+              S_OK);
+  }
   EXPECT_EQ(first.Get(), second.Get());
   // Each reference to the class object holds the module, as each server lock does.
   EXPECT_EQ(CQuorClassRegistry::LockCount(), before + 4);

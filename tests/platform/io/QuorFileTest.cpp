@@ -159,9 +159,7 @@ TEST_F(QuorFileTest, OpenFailuresCarryTheirWin32Codes) {
   ASSERT_EQ(::mkfifo(m_dir.Path("fifo.bin").c_str(), 0600), 0);
   struct Case {
     const char* name;
-    DWORD access;
-    DWORD creation;
-    DWORD error;
+    DWORD access, creation, error;
   };
   const Case kCases[] = {
       {"exists.bin", GENERIC_WRITE, CREATE_NEW, ERROR_FILE_EXISTS},

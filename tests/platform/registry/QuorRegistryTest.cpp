@@ -41,8 +41,7 @@ class QuorRegistryTest : public ::testing::Test {
     LONG error = RegOpenKeyExW(HKEY_CLASSES_ROOT, subKey, 0, KEY_READ, &key);
     if (error != ERROR_SUCCESS) return u"error " + QuorUtf8ToUtf16(std::to_string(error));
     char16_t buffer[256];
-    DWORD bytes = sizeof buffer;
-    DWORD type = 0;
+    DWORD bytes = sizeof buffer, type = 0;
     error = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
     (void)RegCloseKey(key);  // a read-only handle: closing cannot lose anything
     if (error != ERROR_SUCCESS) return u"error " + QuorUtf8ToUtf16(std::to_string(error));
