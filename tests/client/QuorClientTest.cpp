@@ -86,15 +86,17 @@ VARIANT Out(CVar* target) { return Ref(VT_VARIANT, &target->v); }
 
 // A VARIANT as "type:value", so that one comparison checks both; byte arrays as their bytes,
 // other arrays as their element type and count.
+std::string Array(VARTYPE vt, ULONG count) {
+  return "array" + std::to_string(vt) + ":" + std::to_string(count);
+}
+std::string BytesText(const Bytes& bytes) {
+  return "bytes:" + std::string(bytes.begin(), bytes.end());
+}
 std::string Text(const VARIANT& v) {
-  if (v.vt == (VT_ARRAY | VT_UI1)) {
-    return "bytes:" + std::string(static_cast<const char*>(v.parray->pvData),
-                                  v.parray->rgsabound[0].cElements);
-  }
-  if (v.vt & VT_ARRAY) {
-    return "array" + std::to_string(v.vt & ~VT_ARRAY) + ":" +
-           std::to_string(v.parray->rgsabound[0].cElements);
-  }
+  const ULONG count = v.vt & VT_ARRAY ? v.parray->rgsabound[0].cElements : 0;
+  const auto* data = v.vt & VT_ARRAY ? static_cast<const BYTE*>(v.parray->pvData) : nullptr;
+  if (v.vt == (VT_ARRAY | VT_UI1)) return BytesText(Bytes(data, data + count));
+  if (v.vt & VT_ARRAY) return Array(v.vt & ~VT_ARRAY, count);
   if (v.vt == VT_UI4) return "u4:" + std::to_string(v.ulVal);
   if (v.vt == VT_UI8) return "u8:" + std::to_string(v.ullVal);
   if (v.vt == VT_I4) return "i4:" + std::to_string(v.lVal);
@@ -102,12 +104,6 @@ std::string Text(const VARIANT& v) {
   if (v.vt == VT_DISPATCH) return v.pdispVal ? "object" : "null object";
   if (v.vt != VT_BOOL) return "vt" + std::to_string(v.vt);
   return v.boolVal == VARIANT_TRUE ? "true" : v.boolVal == VARIANT_FALSE ? "false" : "bool?";
-}
-std::string Array(VARTYPE vt, ULONG count) {
-  return "array" + std::to_string(vt) + ":" + std::to_string(count);
-}
-std::string BytesText(const Bytes& bytes) {
-  return "bytes:" + std::string(bytes.begin(), bytes.end());
 }
 
 // Calls method `name` of object with args (first parameter first) and stores its [out,retval]

@@ -5,6 +5,7 @@
 #include "format/QuorBlockFactory.h"
 #include "format/QuorBlockFixture.h"
 #include "format/QuorMediaSampleBlock.h"
+#include "support/QuorGot.h"
 
 class QuorBlockBatchTest : public QuorBlockFixture {
  protected:
@@ -92,8 +93,6 @@ TEST_F(QuorBlockBatchTest, FillsStopAtTheBlockLimitAndGoOnWhereTheyStopped) {
   EXPECT_EQ(batch.GetEnd(), HRESULT_FROM_WIN32(ERROR_HANDLE_EOF));
   CQuorMediaSampleBlock last;
   ASSERT_EQ(last.ReadFrom(batch.GetBlock(2), batch.GetDigest(2)), S_OK);
-  DWORD index = 0;
-  EXPECT_EQ(last.GetBlockIndex(&index), S_OK);
-  EXPECT_EQ(index, total - 1);
+  EXPECT_EQ(Got(&last, &CQuorMediaSampleBlock::GetBlockIndex), total - 1);
   EXPECT_TRUE(last.IsHashValid());
 }

@@ -12,6 +12,8 @@
 
 #include "objects/QuorMediaFileSample.h"
 #include "quormediafiles/QuorMediaFilesCpp.h"
+#include "reader/QuorTestFileSet.h"
+#include "support/QuorGot.h"
 #include "support/QuorTempDir.h"
 #include "writer/QuorMediaFileWriter.h"
 #include "writer/QuorWriterTestSupport.h"
@@ -86,17 +88,15 @@ TEST(QuorGoldenFileSetTest, WriterReproducesTheGoldenFilesetByteForByte) {
 }
 
 TEST(QuorGoldenFileSetTest, ReaderReadsTheGoldenSamples) {
-  CQuorComPtr<IQuorMediaFileReader> reader;
-  ASSERT_EQ(CoCreateInstance(CLSID_QuorMediaFileReader, &reader), S_OK);
+  CQuorComPtr<IQuorMediaFileReader> reader = NewReader();
   ASSERT_EQ(reader->OpenFileSet(Wide(GoldenDir() + "/golden.qmf").Get(), nullptr), S_OK);
-  VARIANT_BOOL authentic = VARIANT_FALSE;
-  ASSERT_EQ(reader->IsAuthentic(&authentic), S_OK);
-  EXPECT_EQ(authentic, VARIANT_TRUE);
+  EXPECT_EQ(Got(reader.Get(), &IQuorMediaFileReader::IsAuthentic), VARIANT_TRUE);
   for (ULONG track : {1u, 2u}) {
     SCOPED_TRACE(track);
     std::vector<GoldenSample> expected;
-    for (const GoldenSample& s : GoldenSamples())
+    for (const GoldenSample& s : GoldenSamples()) {
       if (s.track == track) expected.push_back(s);
+    }
     CQuorComPtr<IQuorMediaFileSample> sample;
     HRESULT hr = reader->MoveTo(track, 0, sample.AddressOf());
     for (const GoldenSample& s : expected) {
