@@ -6,7 +6,6 @@
 #include <functional>
 #include <semaphore>
 #include <thread>
-#include <utility>
 
 #include "format/QuorFormatLayout.h"
 #include "platform/log/QuorLog.h"

@@ -1,8 +1,6 @@
 // Opening filesets and walking their samples through the reader's public interface.
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "quormediafiles/QuorMediaFilesCpp.h"
 #include "reader/QuorTestFileSet.h"
 #include "support/QuorGot.h"

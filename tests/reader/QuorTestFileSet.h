@@ -5,7 +5,6 @@
 // The files are returned parsed, so that tests can damage exactly one block.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>

@@ -217,23 +217,6 @@ TEST_F(QuorMfMediaTest, EachOtherCodecRoundTripsFromTheContainerItUsuallyTravels
   if (av1.empty()) GTEST_SKIP() << "AV1 not tested: this ffmpeg has no AV1 encoder";
 }
 
-// Starts command under sh without waiting for it.
-pid_t Spawn(const std::string& command) {
-  const pid_t child = fork();
-  if (child == 0) {
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  return child;
-}
-
-// The exit status of a spawned command; -1 when a signal ended it.
-int Wait(pid_t child) {
-  int status = 0;
-  if (waitpid(child, &status, 0) != child) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // Import paces a clip at its timestamps: an import of a 3-second clip is still running when
 // Ctrl-C comes half a second into the recording.
 TEST_F(QuorMfMediaTest, CtrlCEndsAnImportWhereItIsAndKeepsWhatCame) {

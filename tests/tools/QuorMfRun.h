@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -37,6 +38,23 @@ inline RunResult Quormf(const CQuorTempDir& dir, const std::string& args,
   result.out = Slurp(out);
   result.err = Slurp(err);
   return result;
+}
+
+// Starts command under sh without waiting for it.
+inline pid_t Spawn(const std::string& command) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  return child;
+}
+
+// The exit status of a spawned command; -1 when a signal ended it.
+inline int Wait(pid_t child) {
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Runs quormf and expects its exit status and `says` in what it printed, on stdout or stderr.

@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -485,18 +484,6 @@ TEST_F(QuorMfToolTest, ElevenMembersAreListedInFilesetOrder) {
   }
 }
 
-// Starts quormf record --realtime into path in the background (output discarded).
-pid_t StartRealtimeRecording(const std::string& path) {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::freopen("/dev/null", "w", stdout);
-    ::execl(QUORMF_PATH, QUORMF_PATH, "record", path.c_str(), "--max-size", "256", "--max-files",
-            "20", "--duration", "60", "--realtime", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  return child;
-}
-
 // SIGTERM (handled as Ctrl-C is) stops the recording in progress, which finalizes its fileset.
 TEST_F(QuorMfToolTest, RecordOverwriteRemovesOldMembersAndRefusesARecordingInProgress) {
   Record();
@@ -508,7 +495,8 @@ TEST_F(QuorMfToolTest, RecordOverwriteRemovesOldMembersAndRefusesARecordingInPro
   EXPECT_EQ(Quormf(m_dir, "verify " + Arg("rec/cam.qmf")).status, 0);
 
   const std::string busy = m_dir.Path("busy/cam.qmf");
-  const pid_t child = StartRealtimeRecording(busy);
+  const pid_t child = Spawn(std::string("exec '") + QUORMF_PATH + "' record '" + busy +
+                            "' --max-size 256 --max-files 20 --duration 60 --realtime >/dev/null");
   ASSERT_GT(child, 0);
   // The recording holds its first member file locked from before its first sample on.
   const auto heldByChild = [&] {
@@ -524,9 +512,7 @@ TEST_F(QuorMfToolTest, RecordOverwriteRemovesOldMembersAndRefusesARecordingInPro
   Expect("record '" + busy + "' --max-size 128 --max-files 2 --duration 0.1 --overwrite", 2,
          "another process is recording into");
   ::kill(child, SIGTERM);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(Wait(child), 0);
   Expect("verify '" + busy + "'", 0, "fileset: AUTHENTIC, complete");
 }
 

@@ -14,7 +14,6 @@
 #include "quormediafiles/QuorMediaFilesCpp.h"
 #include "quormediafiles/QuorMediaFilesInternal.h"
 #include "quormediafiles/QuorResultCodes.h"
-#include "quormediafiles/platform/QuorErrorInfo.h"
 #include "reader/QuorTestFileSet.h"
 #include "support/QuorFaultyFileSystem.h"
 #include "support/QuorGot.h"

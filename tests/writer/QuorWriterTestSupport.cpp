@@ -1,6 +1,5 @@
 #include "QuorWriterTestSupport.h"
 
-#include <algorithm>
 #include <chrono>
 #include <thread>
 
