@@ -167,8 +167,7 @@ TEST_F(QuorMediaFilesModuleTest, RegistrationPathIsTheVersionedNameInTheRealDire
   m_dir.MakeDirectory("\xff");
   const std::string real = fs::canonical(m_dir.Path("lib")).string();
   const struct {
-    const char* loaded;
-    const char* soname;
+    const char *loaded, *soname;
     HRESULT hr;
     std::string path;
   } kCases[] = {

@@ -35,10 +35,8 @@ class QuorMediaFileReaderTest : public ::testing::Test {
     for (std::size_t k = 0; k < 3; ++k) {
       for (std::size_t i = 0; i < 8; ++i) {
         const ULONGLONG t = k * 1000 + i * 100;
-        m_files[k].samples.push_back(
-            {1, t, i % 2 ? 0x02u : 0x03u, PatternBytes(40 + i, static_cast<std::size_t>(t))});
-        m_files[k].samples.push_back(
-            {2, t + 50, 0x05, PatternBytes(10 + i, static_cast<std::size_t>(t + 1))});
+        m_files[k].samples.push_back({1, t, i % 2 ? 0x02u : 0x03u, PatternBytes(40 + i, t)});
+        m_files[k].samples.push_back({2, t + 50, 0x05, PatternBytes(10 + i, t + 1)});
       }
       m_files[k].samplesPerIndex = 3;
     }

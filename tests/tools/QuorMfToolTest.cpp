@@ -126,9 +126,7 @@ TEST_F(QuorMfToolTest, InfoJsonMatchesWhatWasRecorded) {
 TEST_F(QuorMfToolTest, SamplesJsonMatchesTheRecordedSamplesOverRanges) {
   Record();
   struct Range {
-    const char* name;
-    const char* track;
-    const char* args;
+    const char *name, *track, *args;
     std::size_t first;  // index into the manifest
     std::size_t count;
   };

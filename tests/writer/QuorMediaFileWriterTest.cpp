@@ -89,8 +89,7 @@ class QuorMediaFileWriterTest : public ::testing::Test {
 
 TEST_F(QuorMediaFileWriterTest, InitializeRefusesBadLimitsAndNamesWithTheirMessages) {
   struct Case {
-    const char* name;
-    const char* file;
+    const char *name, *file;
     ULONG maxSize, maxFiles;
     HRESULT hr;
     const char* message;

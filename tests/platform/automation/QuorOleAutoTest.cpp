@@ -55,9 +55,7 @@ TEST_F(QuorOleAutoTest, Utf8ConvertsWithSurrogatePairsAndIllFormedTextBecomesRep
     EXPECT_EQ(QuorUtf8ToUtf16(c.utf8), c.expected);
   }
   const char16_t lone[] = {u'a', 0xD800, u'b', 0};
-  EXPECT_EQ(QuorUtf16ToUtf8(lone),
-            "a\xEF\xBF\xBD"
-            "b");
+  EXPECT_EQ(QuorUtf16ToUtf8(lone), std::string("a\xEF\xBF\xBD") + "b");
 }
 
 TEST_F(QuorOleAutoTest, LockedArrayCannotBeDestroyedOrResized) {
