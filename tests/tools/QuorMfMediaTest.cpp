@@ -318,8 +318,9 @@ TEST_F(QuorMfMediaTest, ALiveUrlIsImportedAndKeptAsTheSourceOfItsTracks) {
   const Json summary = Json::parse(r.out);
   EXPECT_EQ(summary["tracks"].size(), 2u);
   EXPECT_EQ(summary["tracks"][0]["samples"].get<int>(), 75);
-  const RunResult info = ExpectQuormf(m_dir, "info --json '" + m_dir.Path("rec/cam.qmf") + "'", 0);
-  for (const Json& track : Json::parse(info.out)["tracks"]) {
+  const Json info =
+      Json::parse(ExpectQuormf(m_dir, "info --json '" + m_dir.Path("rec/cam.qmf") + "'", 0).out);
+  for (const Json& track : info["tracks"]) {
     EXPECT_EQ(track["source_url"], url);
   }
 }
