@@ -12,7 +12,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 DEMO_DIR ?= build/demo
-TSAN_FILTER ?= Thread|Worker|Concurrent|Cancel|Progress
+TSAN_FILTER ?= Thread|Worker|Concurrent|Cancel|Progress|QuorSealTest|QuorFileSetSalvageTest
 
 all: build
 

@@ -34,7 +34,7 @@ inline constexpr GUID kQuorFormatVideoH265 = {
 inline constexpr GUID kQuorFormatVideoMjpeg = {
     0xC432296A, 0x2C70, 0x437A, {0x85, 0x80, 0x9A, 0xE5, 0x60, 0xE3, 0x0E, 0xA9}};
 // {9CCE1A5E-E469-4246-976D-A27A48DB1980}
-inline constexpr GUID kQuorFormatVideoMpeg4Part2 = {
+inline constexpr GUID kQuorFormatVideoMpeg4Visual = {
     0x9CCE1A5E, 0xE469, 0x4246, {0x97, 0x6D, 0xA2, 0x7A, 0x48, 0xDB, 0x19, 0x80}};
 // {F18E87B1-E008-4F12-9EE4-2F1E5031ACF9}
 inline constexpr GUID kQuorFormatVideoVp8 = {
@@ -50,7 +50,7 @@ inline constexpr GUID kQuorFormatVideoAv1 = {
 inline constexpr std::array<GUID, 4> kQuorAudioFormatIds = {
     kQuorFormatAudioAac, kQuorFormatAudioOpus, kQuorFormatAudioMp3, kQuorFormatAudioPcm};
 inline constexpr std::array<GUID, 7> kQuorVideoFormatIds = {
-    kQuorFormatVideoH264, kQuorFormatVideoH265, kQuorFormatVideoMjpeg, kQuorFormatVideoMpeg4Part2,
+    kQuorFormatVideoH264, kQuorFormatVideoH265, kQuorFormatVideoMjpeg, kQuorFormatVideoMpeg4Visual,
     kQuorFormatVideoVp8,  kQuorFormatVideoVp9,  kQuorFormatVideoAv1};
 
 // The display name of each format, as the tools and quor::formatName show it.
@@ -62,7 +62,7 @@ inline constexpr CQuorNamedFormat kQuorFormatNames[] = {
     {&kQuorFormatAudioAac, "AAC"},     {&kQuorFormatAudioOpus, "Opus"},
     {&kQuorFormatAudioMp3, "MP3"},     {&kQuorFormatAudioPcm, "PCM"},
     {&kQuorFormatVideoH264, "H.264"},  {&kQuorFormatVideoH265, "H.265"},
-    {&kQuorFormatVideoMjpeg, "MJPEG"}, {&kQuorFormatVideoMpeg4Part2, "MPEG-4 Part 2"},
+    {&kQuorFormatVideoMjpeg, "MJPEG"}, {&kQuorFormatVideoMpeg4Visual, "MPEG-4 Visual"},
     {&kQuorFormatVideoVp8, "VP8"},     {&kQuorFormatVideoVp9, "VP9"},
     {&kQuorFormatVideoAv1, "AV1"},
 };

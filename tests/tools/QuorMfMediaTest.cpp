@@ -291,7 +291,8 @@ TEST_F(QuorMfMediaTest, ALiveUrlIsImportedAndKeptAsTheSourceOfItsTracks) {
   EXPECT_EQ(Wait(server), 0);
   EXPECT_EQ(summary["tracks"].size(), 2u);
   EXPECT_EQ(summary["tracks"][0]["samples"].get<int>(), 75);
-  for (const Json& track : RunJson("info --json " + Arg("rec/cam.qmf"))["tracks"]) {
+  const Json info = RunJson("info --json " + Arg("rec/cam.qmf"));
+  for (const Json& track : info["tracks"]) {
     EXPECT_EQ(track["source_url"], url);
   }
 }

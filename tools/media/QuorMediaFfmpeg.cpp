@@ -10,7 +10,7 @@ constexpr std::array<QuorCodecEntry, 18> kCodecs = {{
     {AV_CODEC_ID_H264, &kQuorFormatVideoH264, true},
     {AV_CODEC_ID_HEVC, &kQuorFormatVideoH265, true},
     {AV_CODEC_ID_MJPEG, &kQuorFormatVideoMjpeg, true},
-    {AV_CODEC_ID_MPEG4, &kQuorFormatVideoMpeg4Part2, true},
+    {AV_CODEC_ID_MPEG4, &kQuorFormatVideoMpeg4Visual, true},
     {AV_CODEC_ID_VP8, &kQuorFormatVideoVp8, true},
     {AV_CODEC_ID_VP9, &kQuorFormatVideoVp9, true},
     {AV_CODEC_ID_AV1, &kQuorFormatVideoAv1, true},

@@ -7,7 +7,7 @@
 //                  presentation time differs from the decode time, a user-data SEI message
 //                  carries the difference (see QuorMediaBitstream.h)
 //   AAC            one ADTS frame (7-byte header, no CRC) per sample
-//   MPEG-4 Part 2  the packet, with the stream's VOS/VOL headers in front of every key frame
+//   MPEG-4 Visual  the packet, with the stream's VOS/VOL headers in front of every key frame
 //   AV1            the temporal unit, with the sequence header OBU in every key frame
 //   PCM            the packet as a complete WAVE file (44-byte header)
 //   VP8, VP9, MJPEG, Opus, MP3   the packet as it is

@@ -2,7 +2,7 @@
 // MPEG-TS) through libavformat, without decoding. The codec set-up each container needs comes
 // from the samples themselves (see CQuorMediaImporter for their forms): H.264/H.265 parameter
 // sets, the AAC configuration of the ADTS header, the WAVE header of PCM, the sequence header of
-// AV1, the VOS/VOL headers of MPEG-4 Part 2, the frame size of VP8/VP9/MJPEG key frames and the
+// AV1, the VOS/VOL headers of MPEG-4 Visual, the frame size of VP8/VP9/MJPEG key frames and the
 // channel count of Opus packets. In-band forms that the container keeps elsewhere are taken off
 // each sample (ADTS and WAVE headers, the presentation-offset SEI message). A sample's timestamp
 // is its decode time; the presentation time adds the offset of its SEI message, if any.
