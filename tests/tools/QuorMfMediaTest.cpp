@@ -18,6 +18,7 @@ extern "C" {
 #include <chrono>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -260,18 +261,12 @@ int FreePort() {
   return bound ? ntohs(address.sin_port) : 0;
 }
 
-// Whether something listens on the loopback port (the kernel's table of TCP sockets).
+// Whether something listens on the loopback port: a line of the kernel's table of TCP sockets
+// with that local address, any remote one and the state 0A.
 bool Listening(int port) {
-  char local[32];
+  char local[16];
   std::snprintf(local, sizeof local, "0100007F:%04X", port);
-  std::ifstream table("/proc/net/tcp");
-  std::string line;
-  while (std::getline(table, line)) {
-    if (line.find(local) != std::string::npos && line.find(" 0A ") != std::string::npos) {
-      return true;
-    }
-  }
-  return false;
+  return std::regex_search(Slurp("/proc/net/tcp"), std::regex(std::string(local) + " \\S+ 0A "));
 }
 
 TEST_F(QuorMfMediaTest, ALiveUrlIsImportedAndKeptAsTheSourceOfItsTracks) {

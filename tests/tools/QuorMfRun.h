@@ -25,21 +25,6 @@ inline std::string Slurp(const std::string& path) {
   return text.str();
 }
 
-// Runs quormf with args (already quoted where needed) and the environment assignments env,
-// stdout and stderr captured in files.
-inline RunResult Quormf(const CQuorTempDir& dir, const std::string& args,
-                        const std::string& env = "") {
-  const std::string out = dir.Path("stdout.txt"), err = dir.Path("stderr.txt");
-  const std::string command =
-      env + " '" + QUORMF_PATH + "' " + args + " >'" + out + "' 2>'" + err + "' </dev/null";
-  const int raw = std::system(command.c_str());
-  RunResult result;
-  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  result.out = Slurp(out);
-  result.err = Slurp(err);
-  return result;
-}
-
 // Starts command under sh without waiting for it.
 inline pid_t Spawn(const std::string& command) {
   const pid_t child = ::fork();
@@ -57,23 +42,26 @@ inline int Wait(pid_t child) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Runs quormf and expects its exit status and `says` in what it printed, on stdout or stderr.
-inline RunResult ExpectQuormf(const CQuorTempDir& dir, const std::string& args, int status,
-                              const std::string& says = "", const std::string& env = "") {
-  RunResult r = Quormf(dir, args, env);
-  EXPECT_EQ(r.status, status) << r.out << r.err;
-  EXPECT_NE((r.out + r.err).find(says), std::string::npos) << r.out << r.err;
-  return r;
-}
-
 // A test's directory and quormf run in it.
 class QuorMfFixture : public ::testing::Test {
  protected:
   // The path of a name in the directory, quoted for the shell.
   std::string Arg(const std::string& name) const { return "'" + m_dir.Path(name) + "'"; }
+  // Runs quormf with args (already quoted where needed) and the environment assignments env.
+  RunResult Run(const std::string& args, const std::string& env = "") {
+    const std::string command = env + " '" + QUORMF_PATH + "' " + args + " >" + Arg("stdout.txt") +
+                                " 2>" + Arg("stderr.txt") + " </dev/null";
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(m_dir.Path("stdout.txt")),
+            Slurp(m_dir.Path("stderr.txt"))};
+  }
+  // Runs quormf and expects its exit status and `says` in what it printed, on stdout or stderr.
   RunResult Expect(const std::string& args, int status, const std::string& says = "",
                    const std::string& env = "") {
-    return ExpectQuormf(m_dir, args, status, says, env);
+    RunResult r = Run(args, env);
+    EXPECT_EQ(r.status, status) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(says), std::string::npos) << r.out << r.err;
+    return r;
   }
   nlohmann::json RunJson(const std::string& args, int status = 0) {
     return nlohmann::json::parse(Expect(args, status).out);

@@ -242,7 +242,7 @@ TEST_F(QuorMfToolTest, FailuresSayWhatIsWrongInWordsThenTheResultCode) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    const RunResult r = Quormf(m_dir, c.args);
+    const RunResult r = Run(c.args);
     EXPECT_EQ(r.status, 2) << r.out;
     const std::string first = r.err.substr(0, r.err.find('\n'));
     EXPECT_NE(first.find(c.says), std::string::npos) << r.err;
@@ -250,7 +250,7 @@ TEST_F(QuorMfToolTest, FailuresSayWhatIsWrongInWordsThenTheResultCode) {
     EXPECT_EQ(r.err.find("salvage"), std::string::npos) << r.err;
     EXPECT_LT(r.err.size(), 300u) << "no usage text after the error: " << r.err;
   }
-  const RunResult version = Quormf(m_dir, "--version");
+  const RunResult version = Run("--version");
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("quormf ", 0), 0u) << version.out;
 }
@@ -266,12 +266,12 @@ TEST_F(QuorMfToolTest, RegisterRecordsTheVersionedNameInTheUsersOrTheSystemRegis
       (std::filesystem::canonical(std::filesystem::path(QUOR_SERVER_PATH).parent_path()) /
        "libquormediafiles.so.1")
           .string();
-  ASSERT_EQ(Quormf(m_dir, "register " + server, env).status, 0);
+  ASSERT_EQ(Run("register " + server, env).status, 0);
   EXPECT_NE(Slurp(user).find("@=\"" + versioned + "\""), std::string::npos) << Slurp(user);
   EXPECT_FALSE(m_dir.Exists("system/registry"));
-  ASSERT_EQ(Quormf(m_dir, "register --system " + server, env).status, 0);
+  ASSERT_EQ(Run("register --system " + server, env).status, 0);
   EXPECT_NE(Slurp(system).find("@=\"" + versioned + "\""), std::string::npos);
-  ASSERT_EQ(Quormf(m_dir, "unregister " + server, env).status, 0);
+  ASSERT_EQ(Run("unregister " + server, env).status, 0);
   EXPECT_EQ(Slurp(user).find("InprocServer32"), std::string::npos);
   Expect("register " + Arg("none.so"), 2, "none.so", env);
 }
@@ -490,7 +490,7 @@ TEST_F(QuorMfToolTest, RecordOverwriteRemovesOldMembersAndRefusesARecordingInPro
       "record " + Arg("rec/cam.qmf") + " --max-size 128 --max-files 20 --duration 0.5 --overwrite",
       0);
   EXPECT_EQ(MemberCount(), 2u) << "the old fileset's later members are gone";
-  EXPECT_EQ(Quormf(m_dir, "verify " + Arg("rec/cam.qmf")).status, 0);
+  EXPECT_EQ(Run("verify " + Arg("rec/cam.qmf")).status, 0);
 
   const std::string busy = m_dir.Path("busy/cam.qmf");
   const pid_t child = Spawn(std::string("exec '") + QUORMF_PATH + "' record '" + busy +
