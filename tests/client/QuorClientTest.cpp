@@ -123,9 +123,8 @@ HRESULT Invoke(IDispatch* object, const char16_t* name, std::vector<VARIANT> arg
   hr = object->Invoke(dispid, IID_NULL, 0, DISPATCH_METHOD, &params,
                       result ? &result->v : &ignored.v, &excep, &argErr);
   for (VARIANT& a : reversed) (void)VariantClear(&a);
-  SysFreeString(excep.bstrSource);
-  SysFreeString(excep.bstrDescription);
-  SysFreeString(excep.bstrHelpFile);
+  for (BSTR text : {excep.bstrSource, excep.bstrDescription, excep.bstrHelpFile})
+    SysFreeString(text);
   return hr == DISP_E_EXCEPTION ? excep.scode : hr;
 }
 

@@ -8,12 +8,6 @@
 #include <vector>
 
 #include "quormediafiles/QuorMediaFilesCpp.h"
-
-template <class T>
-CQuorComPtr<T> CreateObject(REFCLSID clsid) {
-  CQuorComPtr<T> object;
-  EXPECT_EQ(CoCreateInstance(clsid, &object), S_OK);
-  return object;
-}
+#include "support/QuorGot.h"
 
 inline CQuorBstr Bstr(std::u16string_view text) { return CQuorBstr::Copy(text); }

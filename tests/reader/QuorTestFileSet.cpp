@@ -160,9 +160,7 @@ std::vector<TestFile> ThreeFiles() {
 }
 
 CQuorComPtr<IQuorMediaFileReader> NewReader() {
-  CQuorComPtr<IQuorMediaFileReader> reader;
-  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_QuorMediaFileReader, &reader));
-  return reader;
+  return CreateObject<IQuorMediaFileReader>(CLSID_QuorMediaFileReader);
 }
 
 CQuorComPtr<IQuorMediaFileReader> NewReader(CQuorFileSystem& fileSystem) {

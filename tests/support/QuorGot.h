@@ -1,7 +1,8 @@
 // Reads one value through a getter that returns an HRESULT and stores through its last
 // parameter: Got(object, &CClass::GetValue, leading arguments...) expects S_OK and returns the
 // value (a default value when the getter failed). A string comes back as UTF-8 and an interface
-// pointer or an array in its owner, so that nothing leaks.
+// pointer or an array in its owner, so that nothing leaks. Beside it, the other ways a test takes
+// something from the component runtime: a new object, and the thread's error text.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <type_traits>
 
 #include "quormediafiles/platform/QuorComPtr.h"
+#include "quormediafiles/platform/QuorDispatch.h"
 #include "quormediafiles/platform/QuorErrorInfo.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
 
@@ -44,6 +46,14 @@ auto Got(Object* object, Method get, Arguments... arguments) {
   } else {
     return value;
   }
+}
+
+// A new object of a class, as its interface T (null when it cannot be made).
+template <class T>
+CQuorComPtr<T> CreateObject(REFCLSID clsid) {
+  CQuorComPtr<T> object;
+  EXPECT_EQ(CoCreateInstance(clsid, &object), S_OK);
+  return object;
 }
 
 // The description of the calling thread's error record, which this takes; "" when there is none.

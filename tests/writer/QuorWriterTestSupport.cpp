@@ -12,9 +12,7 @@
 CQuorBstr Wide(const std::string& text) { return CQuorBstr::FromUtf8(text); }
 
 CQuorComPtr<IQuorMediaFileWriter> NewWriter() {
-  CQuorComPtr<IQuorMediaFileWriter> writer;
-  EXPECT_EQ(CoCreateInstance(CLSID_QuorMediaFileWriter, &writer), S_OK);
-  return writer;
+  return CreateObject<IQuorMediaFileWriter>(CLSID_QuorMediaFileWriter);
 }
 
 CQuorComPtr<IQuorMediaFileWriter> NewWriter(CQuorFileSystem& fileSystem) {
@@ -22,8 +20,7 @@ CQuorComPtr<IQuorMediaFileWriter> NewWriter(CQuorFileSystem& fileSystem) {
 }
 
 CQuorComPtr<IQuorTrackMetadata> NewTrack(ULONG trackId, const char* name, bool video, bool audio) {
-  CQuorComPtr<IQuorTrackMetadata> track;
-  EXPECT_EQ(CoCreateInstance(CLSID_QuorTrackMetadata, &track), S_OK);
+  auto track = CreateObject<IQuorTrackMetadata>(CLSID_QuorTrackMetadata);
   EXPECT_EQ(track->SetTrackId(trackId), S_OK);
   EXPECT_EQ(track->SetTrackName(Wide(name).Get()), S_OK);
   EXPECT_EQ(track->SetVideoFlag(video ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
@@ -33,8 +30,7 @@ CQuorComPtr<IQuorTrackMetadata> NewTrack(ULONG trackId, const char* name, bool v
 
 CQuorComPtr<IQuorMediaFileSample> NewSample(const Bytes& payload, ULONGLONG timestamp,
                                             ULONG flags) {
-  CQuorComPtr<IQuorMediaFileSample> sample;
-  EXPECT_EQ(CoCreateInstance(CLSID_QuorMediaFileSample, &sample), S_OK);
+  auto sample = CreateObject<IQuorMediaFileSample>(CLSID_QuorMediaFileSample);
   CQuorSafeArray array = QuorByteArray(payload);
   SAFEARRAY* psa = array.Get();
   EXPECT_EQ(sample->SetPayloadData(&psa), S_OK);
