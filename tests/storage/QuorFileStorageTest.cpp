@@ -4,6 +4,7 @@
 #include "quormediafiles/QuorResultCodes.h"
 #include "storage/QuorFileStorage.h"
 #include "storage/QuorMemberFileName.h"
+#include "support/QuorGot.h"
 #include "support/QuorTempDir.h"
 
 namespace {
@@ -18,16 +19,8 @@ class QuorFileStorageTest : public ::testing::Test {
   HRESULT WriteBytes(const Bytes& bytes) {
     return m_storage.GetWriter()->Write(bytes.data(), static_cast<DWORD>(bytes.size()));
   }
-  ULONGLONG Position() {
-    ULONGLONG position = 0;
-    EXPECT_EQ(m_storage.GetPosition(0, &position), S_OK);
-    return position;
-  }
-  ULONGLONG Finalize() {
-    ULONGLONG size = 0;
-    EXPECT_EQ(m_storage.Finalize(&size), S_OK);
-    return size;
-  }
+  ULONGLONG Position() { return Got(&m_storage, &CQuorFileStorage::GetPosition, DWORD{0}); }
+  ULONGLONG Finalize() { return Got(&m_storage, &CQuorFileStorage::Finalize); }
 
   CQuorTempDir m_dir;
   CQuorFileStorage m_storage;
@@ -93,9 +86,7 @@ TEST_F(QuorFileStorageTest, ReadPastTheEndReportsEofAndLeavesTheBytesThatWereThe
   m_dir.WriteBytes("short.vid", PatternBytes(20));
   ASSERT_EQ(m_storage.OpenFileForInspection(m_dir.WidePath("short.vid").c_str()), S_OK);
   ASSERT_EQ(m_storage.Seek(0, 16, soBegin), S_OK);
-  ULONGLONG remaining = 0;
-  ASSERT_EQ(m_storage.GetReader()->GetRemaining(&remaining), S_OK);
-  EXPECT_EQ(remaining, 4u);
+  EXPECT_EQ(Got(m_storage.GetReader(), &CQuorFileStorageReader::GetRemaining), 4u);
   Bytes buffer(10, 0);
   EXPECT_EQ(m_storage.GetReader()->Read(buffer.data(), 10), kEof);
   const Bytes pattern = PatternBytes(20);

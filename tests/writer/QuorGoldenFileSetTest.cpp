@@ -101,12 +101,9 @@ TEST(QuorGoldenFileSetTest, ReaderReadsTheGoldenSamples) {
     HRESULT hr = reader->MoveTo(track, 0, sample.AddressOf());
     for (const GoldenSample& s : expected) {
       ASSERT_EQ(hr, S_OK);
-      ULONGLONG timestamp = 0;
-      ASSERT_EQ(sample->GetTimestamp(&timestamp), S_OK);
-      EXPECT_EQ(timestamp, s.timestamp);
-      CQuorSafeArray payload;
-      ASSERT_EQ(sample->GetPayloadData(payload.AddressOf()), S_OK);
-      EXPECT_TRUE(QuorBytes(payload.Get()) == s.payload);
+      const ReadSample read = Decode(sample.Get());
+      EXPECT_EQ(read.timestamp, s.timestamp);
+      EXPECT_TRUE(read.payload == s.payload);
       hr = reader->MoveNext(track, sample.AddressOf());
     }
     EXPECT_EQ(hr, MFS_E_NO_VALUE);
