@@ -330,8 +330,9 @@ TEST_F(QuorMfMediaTest, BadInputEndsWithOneLineAndNothingHalfWritten) {
                      Bytes(clip.begin(), clip.begin() + clip.size() / 2));
   }
   m_dir.WriteBytes("text.mp4", Bytes(4000, 'x'));
-  Bytes twice = m_dir.ReadBytes("in.ts");
-  twice.insert(twice.end(), twice.begin(), twice.end());
+  const Bytes ts = m_dir.ReadBytes("in.ts");
+  Bytes twice = ts;
+  twice.insert(twice.end(), ts.begin(), ts.end());  // not from itself: its iterators would move
   m_dir.WriteBytes("twice.ts", twice);
   Ffmpeg("-f lavfi -i sine=sample_rate=48000 -t 1 -c:a ac3 " + Arg("ac3.mkv"));
   const std::string closedPort = "tcp://127.0.0.1:" + std::to_string(FreePort());
