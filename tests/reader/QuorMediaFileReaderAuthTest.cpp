@@ -68,7 +68,7 @@ TEST_F(QuorMediaFileReaderAuthTest, VerdictStatusesAndCompletenessFollowTheFiles
     const ParsedBlock& block = m_written[1].First(btMediaSample);
     ForgeByte(m_dir, m_set.FileName(1), block.offset + kBlockHeaderSize + kFieldHeaderSize, false);
   };
-  struct Case {
+  const struct {
     const char* name;
     std::function<void()> write;
     VARIANT_BOOL authentic;
@@ -77,8 +77,7 @@ TEST_F(QuorMediaFileReaderAuthTest, VerdictStatusesAndCompletenessFollowTheFiles
     VARIANT_BOOL complete;
     const char* completeness;  // logged by the completeness answer
     std::size_t reachable;
-  };
-  const Case kCases[] = {
+  } kCases[] = {
       {"untouched", untouched, VARIANT_TRUE, "0E 0E 0F", "Fileset Authentication Succeeded",
        VARIANT_TRUE, "Fileset is complete", 30},
       // The third file's sequence check fails at the first block of the missing one (index 16).
@@ -91,7 +90,7 @@ TEST_F(QuorMediaFileReaderAuthTest, VerdictStatusesAndCompletenessFollowTheFiles
       {"sample rewritten and rehashed", sampleRewritten, VARIANT_FALSE, "0E 0A 0F",
        "failed test for File Level Hash", VARIANT_TRUE, "Fileset is complete", 30},
   };
-  for (const Case& c : kCases) {
+  for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     for (std::size_t k = 0; k < 3; ++k) m_dir.Remove(m_set.FileName(k));
     c.write();
@@ -167,8 +166,8 @@ TEST_F(QuorMediaFileReaderAuthTest, QueriesReportTheFilesetTracksAndFiles) {
   EXPECT_EQ(VARIANT_TRUE, Got(metadata.Get(), &IQuorTrackMetadata::IsAuthentic));
   EXPECT_EQ(E_INVALIDARG, m_reader->GetTrackMetadata(5, metadata.AddressOf()));
 
-  CQuorBstr name = CQuorBstr::Copy(m_dir.WidePath(m_set.FileName(0)));
-  CQuorComPtr<IQuorMediaFileStatus> status = Got(m_reader.Get(), &R::GetFileStatus, name.Get());
+  CQuorComPtr<IQuorMediaFileStatus> status = Got(
+      m_reader.Get(), &R::GetFileStatus, CQuorBstr::Copy(m_dir.WidePath(m_set.FileName(0))).Get());
   ULONG value = 0;
   EXPECT_EQ(MFS_E_NOT_SET, status->GetFileIndex(&value));  // the file declares no position
   CQuorBstr stranger = CQuorBstr::Copy(m_dir.WidePath("nope.vid"));

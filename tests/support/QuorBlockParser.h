@@ -33,8 +33,8 @@ struct ParsedFile {
   Bytes passwordHash;  // empty without a password
   ULONGLONG size = 0;
 
-  // The first block of a type at or after block number from (throws when there is none).
-  const ParsedBlock& First(DWORD type, std::size_t from = 0) const;
+  // The first block of a type after the first `skip` of them (throws when there is none).
+  const ParsedBlock& First(DWORD type, std::size_t skip = 0) const;
   const ParsedBlock& Last(DWORD type) const;
 };
 

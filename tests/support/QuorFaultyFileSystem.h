@@ -20,6 +20,7 @@
 
 #include "platform/com/QuorUnknownImpl.h"
 #include "platform/io/QuorFileSystem.h"
+#include "support/QuorGot.h"
 
 class CQuorFaultyFileSystem final : public CQuorFileSystem {
  public:
@@ -88,7 +89,5 @@ template <class TInterface, class TObject>
 CQuorComPtr<TInterface> QuorNewObjectOver(CQuorFileSystem& fileSystem) {
   CQuorComPtr<TObject> object;
   EXPECT_EQ(QuorCreateObject(&object, fileSystem), S_OK);
-  CQuorComPtr<TInterface> answer;
-  EXPECT_EQ(object.As(&answer), S_OK);
-  return answer;
+  return QueryAs<TInterface>(object);
 }

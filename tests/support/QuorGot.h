@@ -56,6 +56,14 @@ CQuorComPtr<T> CreateObject(REFCLSID clsid) {
   return object;
 }
 
+// The object's interface T (null, and a failure, when it has none).
+template <class T, class Object>
+CQuorComPtr<T> QueryAs(const CQuorComPtr<Object>& object) {
+  CQuorComPtr<T> answer;
+  EXPECT_EQ(object.As(&answer), S_OK);
+  return answer;
+}
+
 // The description of the calling thread's error record, which this takes; "" when there is none.
 inline std::string LastErrorText() {
   CQuorComPtr<IErrorInfo> info;
