@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "objects/QuorMediaFileSample.h"
-#include "objects/QuorObjectsTestHelpers.h"
+#include "quormediafiles/QuorMediaFilesCpp.h"
 #include "support/QuorGot.h"
 
 namespace {
@@ -24,44 +24,34 @@ class QuorMediaFileSampleTest : public ::testing::Test {
 };
 
 TEST_F(QuorMediaFileSampleTest, SetFlagsBuildsSampleFlagsAndGetFlagsReadsThemBack) {
-  struct Case {
-    VARIANT_BOOL keyFrame, video, audio;
-    ULONG sampleFlags;
-  };
-  const Case kCases[] = {
+  const std::tuple<VARIANT_BOOL, VARIANT_BOOL, VARIANT_BOOL, ULONG> kCases[] = {
       {VARIANT_TRUE, VARIANT_FALSE, VARIANT_TRUE, 0x05},
       {VARIANT_FALSE, VARIANT_TRUE, VARIANT_FALSE, 0x0A},
       {1, 1, 1, 0x07},
       {VARIANT_FALSE, VARIANT_FALSE, VARIANT_FALSE, 0x08},
   };
   ASSERT_EQ(m_sample->SetSampleFlags(0x12), S_OK);  // replaced below, frame mark included
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.sampleFlags);
-    ASSERT_EQ(m_sample->SetFlags(c.keyFrame, c.video, c.audio), S_OK);
-    EXPECT_EQ(Got(m_sample.Get(), &S::GetSampleFlags), c.sampleFlags);
+  for (const auto& [keyFrame, video, audio, sampleFlags] : kCases) {
+    SCOPED_TRACE(sampleFlags);
+    ASSERT_EQ(m_sample->SetFlags(keyFrame, video, audio), S_OK);
+    EXPECT_EQ(Got(m_sample.Get(), &S::GetSampleFlags), sampleFlags);
     auto norm = [](VARIANT_BOOL v) { return v ? VARIANT_TRUE : VARIANT_FALSE; };
-    EXPECT_EQ(GetFlags(),
-              std::vector<VARIANT_BOOL>({norm(c.keyFrame), norm(c.video), norm(c.audio)}));
+    EXPECT_EQ(GetFlags(), std::vector<VARIANT_BOOL>({norm(keyFrame), norm(video), norm(audio)}));
   }
 }
 
 TEST_F(QuorMediaFileSampleTest, SetSampleFlagsNeedsOneBitOfEachGroup) {
-  struct Case {
-    ULONG flags;
-    bool valid;
-  };
-  const Case kCases[] = {
+  const std::pair<ULONG, bool> kCases[] = {
       {0x00, false}, {0x02, false}, {0x01, false}, {0x18, false}, {0x06, false},
       {0x03, true},  {0x0C, true},  {0x12, true},  {0x105, true}, {0xFFFFFFFF, true},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.flags);
-    CQuorComPtr<IQuorMediaFileSample> sample =
-        CreateObject<IQuorMediaFileSample>(CLSID_QuorMediaFileSample);
+  for (const auto& [flags, valid] : kCases) {
+    SCOPED_TRACE(flags);
+    auto sample = CreateObject<IQuorMediaFileSample>(CLSID_QuorMediaFileSample);
     ASSERT_EQ(sample->SetSampleFlags(0x05), S_OK);
-    EXPECT_EQ(sample->SetSampleFlags(c.flags), c.valid ? S_OK : E_INVALIDARG);
+    EXPECT_EQ(sample->SetSampleFlags(flags), valid ? S_OK : E_INVALIDARG);
     // Stored unchanged, other bits included.
-    EXPECT_EQ(Got(sample.Get(), &S::GetSampleFlags), c.valid ? c.flags : 0x05u);
+    EXPECT_EQ(Got(sample.Get(), &S::GetSampleFlags), valid ? flags : 0x05u);
   }
   ASSERT_EQ(m_sample->SetSampleFlags(0x12), S_OK);  // a frame mark beside the video bit
   EXPECT_EQ(GetFlags(), std::vector<VARIANT_BOOL>({VARIANT_FALSE, VARIANT_TRUE, VARIANT_FALSE}));
@@ -86,14 +76,13 @@ TEST_F(QuorMediaFileSampleTest, PayloadIsCopiedInAndOutAndOnlyByteVectorsAreTake
 }
 
 TEST_F(QuorMediaFileSampleTest, PayloadIsViewedTakenAndLentWithoutCopies) {
-  CQuorComPtr<IQuorMediaFileSampleAccess> access;
-  ASSERT_EQ(m_sample.As(&access), S_OK);
+  const auto access = QueryAs<IQuorMediaFileSampleAccess>(m_sample);
   const BYTE* data = nullptr;
   ULONG size = 0;
   EXPECT_EQ(access->GetPayloadView(&data, &size), MFS_E_NO_VALUE);
 
-  CQuorSafeArray words = CQuorSafeArray::CreateVector(VT_UI4, 0, 1);
-  EXPECT_EQ(access->TakePayload(words.Get()), E_INVALIDARG);  // still ours
+  // The array refused stays its owner's.
+  EXPECT_EQ(access->TakePayload(CQuorSafeArray::CreateVector(VT_UI4, 0, 1).Get()), E_INVALIDARG);
 
   CQuorSafeArray bytes = QuorByteArray(std::vector<BYTE>{7, 8});
   void* const storage = bytes.Get()->pvData;

@@ -166,21 +166,18 @@ TEST_F(QuorMediaFilesModuleTest, RegistrationPathIsTheVersionedNameInTheRealDire
   fs::create_directory_symlink(m_dir.Path("lib"), m_dir.Path("linked"));
   m_dir.MakeDirectory("\xff");
   const std::string real = fs::canonical(m_dir.Path("lib")).string();
-  const struct {
-    const char *loaded, *soname;
-    HRESULT hr;
-    std::string path;
-  } kCases[] = {
+  // The module's file as loaded, its soname, the result, the path registered.
+  const std::tuple<const char*, const char*, HRESULT, std::string> kCases[] = {
       {"lib/libx.so.1.0.0", "libx.so.1", S_OK, real + "/libx.so.1"},
       {"linked/libx.so.1", "libx.so.1", S_OK, real + "/libx.so.1"},
       {"lib/libx.so.1.0.0", "liby.so.1", S_OK, real + "/libx.so.1.0.0"},
       {"\xff/libx.so.1", "libx.so.1", HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION), ""},
   };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.loaded);
+  for (const auto& [loaded, soname, hr, expected] : kCases) {
+    SCOPED_TRACE(loaded);
     std::u16string path;
-    EXPECT_EQ(CQuorMediaFilesModule::RegistrationPath(m_dir.Path(c.loaded), c.soname, &path), c.hr);
-    EXPECT_EQ(QuorUtf16ToUtf8(path), c.path);
+    EXPECT_EQ(CQuorMediaFilesModule::RegistrationPath(m_dir.Path(loaded), soname, &path), hr);
+    EXPECT_EQ(QuorUtf16ToUtf8(path), expected);
   }
 }
 

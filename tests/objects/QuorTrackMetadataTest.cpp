@@ -1,17 +1,17 @@
 #include <gtest/gtest.h>
 
-#include "objects/QuorObjectsTestHelpers.h"
+#include "quormediafiles/QuorMediaFilesCpp.h"
+#include "support/QuorGot.h"
 
 namespace {
 
 using I = IQuorTrackMetadata;
 
-struct StringField {
+const struct {
   const char* name;
   HRESULT (I::*get)(BSTR*);
   HRESULT (I::*set)(BSTR);
-};
-const StringField kStringFields[] = {
+} kStringFields[] = {
     {"TrackName", &I::GetTrackName, &I::SetTrackName},
     {"SourceUrl", &I::GetSourceUrl, &I::SetSourceUrl},
     {"MediaSessionPlugin", &I::GetMediaSessionPlugin, &I::SetMediaSessionPlugin},
@@ -25,7 +25,7 @@ class QuorTrackMetadataTest : public ::testing::Test {
 };
 
 TEST_F(QuorTrackMetadataTest, StringFieldsFollowTheCommonRules) {
-  for (const StringField& f : kStringFields) {
+  for (const auto& f : kStringFields) {
     SCOPED_TRACE(f.name);
     I* track = m_track.Get();
     CQuorBstr out, again;
@@ -33,7 +33,7 @@ TEST_F(QuorTrackMetadataTest, StringFieldsFollowTheCommonRules) {
     EXPECT_EQ((track->*f.get)(nullptr), E_POINTER);
     EXPECT_EQ((track->*f.set)(nullptr), E_POINTER);
 
-    CQuorBstr embedded = Bstr(std::u16string_view(u"cam\0era", 7));
+    CQuorBstr embedded = CQuorBstr::Copy(std::u16string_view(u"cam\0era", 7));
     ASSERT_EQ((track->*f.set)(embedded.Get()), S_OK);
     ASSERT_EQ((track->*f.get)(out.AddressOf()), S_OK);
     EXPECT_EQ(out.View(), u"cam");
@@ -44,8 +44,7 @@ TEST_F(QuorTrackMetadataTest, StringFieldsFollowTheCommonRules) {
     ASSERT_EQ((track->*f.get)(again.AddressOf()), S_OK);
     EXPECT_EQ(again.View(), u"cam");
 
-    CQuorBstr empty = Bstr(u"");
-    ASSERT_EQ((track->*f.set)(empty.Get()), S_OK);
+    ASSERT_EQ((track->*f.set)(CQuorBstr::Copy(u"").Get()), S_OK);
     EXPECT_EQ((track->*f.get)(again.AddressOf()), MFS_E_NO_VALUE);
   }
 }
@@ -54,9 +53,8 @@ TEST_F(QuorTrackMetadataTest, FiltersKeepOrderAndDuplicatesInCopies) {
   CQuorSafeArray first;
   EXPECT_EQ(m_track->GetFilters(first.AddressOf()), MFS_E_NO_VALUE);
   EXPECT_EQ(m_track->AddFilter(nullptr), E_POINTER);
-  for (std::u16string_view text : {u"{A}", u"{B}", u"{A}"}) {
-    CQuorBstr filter = Bstr(text);
-    ASSERT_EQ(m_track->AddFilter(filter.Get()), S_OK);
+  for (const char16_t* text : {u"{A}", u"{B}", u"{A}"}) {
+    ASSERT_EQ(m_track->AddFilter(CQuorBstr::Copy(text).Get()), S_OK);
   }
   ASSERT_EQ(m_track->GetFilters(first.AddressOf()), S_OK);
   EXPECT_EQ(QuorStringVector(first.Get()), (std::vector<std::string>{"{A}", "{B}", "{A}"}));
@@ -65,8 +63,7 @@ TEST_F(QuorTrackMetadataTest, FiltersKeepOrderAndDuplicatesInCopies) {
   EXPECT_EQ(lower, 0);
 
   LONG index = 1;
-  CQuorBstr replaced = Bstr(u"changed");
-  ASSERT_EQ(SafeArrayPutElement(first.Get(), &index, replaced.Get()), S_OK);
+  ASSERT_EQ(SafeArrayPutElement(first.Get(), &index, CQuorBstr::Copy(u"changed").Get()), S_OK);
   CQuorSafeArray second;
   ASSERT_EQ(m_track->GetFilters(second.AddressOf()), S_OK);
   EXPECT_EQ(QuorStringVector(second.Get())[1], "{B}");

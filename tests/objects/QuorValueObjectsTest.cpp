@@ -1,17 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "objects/QuorObjectsTestHelpers.h"
 #include "platform/com/QuorClassRegistry.h"
 #include "quormediafiles/QuorMediaFilesInternal.h"
+#include "support/QuorGot.h"
 
 namespace {
 
-struct Coclass {
-  const char* name;
-  const CLSID* clsid;
-  const IID* main;
-};
-const Coclass kValueObjects[] = {
+const std::tuple<const char*, const CLSID*, const IID*> kValueObjects[] = {
     {"QuorFileSetMetadata", &CLSID_QuorFileSetMetadata, &IID_IQuorFileSetMetadata},
     {"QuorTrackMetadata", &CLSID_QuorTrackMetadata, &IID_IQuorTrackMetadata},
     {"QuorMediaFileSample", &CLSID_QuorMediaFileSample, &IID_IQuorMediaFileSample},
@@ -30,30 +25,28 @@ class QuorValueObjectsTest : public ::testing::Test {
 };
 
 TEST_F(QuorValueObjectsTest, InterfacesShareOneIdentityOthersAreRefusedAndTheLastReleaseFrees) {
-  for (const Coclass& c : kValueObjects) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, clsid, main] : kValueObjects) {
+    SCOPED_TRACE(name);
     const LONG before = CQuorClassRegistry::LockCount();
-    CQuorComPtr<IUnknown> object = CreateObject<IUnknown>(*c.clsid);
-    ASSERT_TRUE(object);
+    CQuorComPtr<IUnknown> object = CreateObject<IUnknown>(*clsid);
     IUnknown* identity = Query(object.Get(), IID_IUnknown);
-    for (const IID* iid : {c.main, &IID_IDispatch, &IID_ISupportErrorInfo}) {
+    for (const IID* iid : {main, &IID_IDispatch, &IID_ISupportErrorInfo}) {
       IUnknown* face = Query(object.Get(), *iid);
       ASSERT_NE(face, nullptr);
       EXPECT_EQ(Query(face, IID_IUnknown), identity);
     }
-    EXPECT_EQ(Query(object.Get(), IID_IDispatch), Query(object.Get(), *c.main));
+    EXPECT_EQ(Query(object.Get(), IID_IDispatch), Query(object.Get(), *main));
     for (const IID* iid : {&IID_IClassFactory, &IID_IQuorMediaFileWriter2, &IID_IErrorInfo,
                            &IID_IQuorFileSetMetadataInt}) {
-      if (*iid == IID_IQuorFileSetMetadataInt && *c.clsid == CLSID_QuorFileSetMetadata) continue;
+      if (*iid == IID_IQuorFileSetMetadataInt && *clsid == CLSID_QuorFileSetMetadata) continue;
       void* p = &p;
       EXPECT_EQ(object->QueryInterface(*iid, &p), E_NOINTERFACE);
       EXPECT_EQ(p, nullptr);
     }
     EXPECT_EQ(object->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
     // Error information is supported for the main interface only.
-    CQuorComPtr<ISupportErrorInfo> support;
-    ASSERT_EQ(object.As(&support), S_OK);
-    EXPECT_EQ(support->InterfaceSupportsErrorInfo(*c.main), S_OK);
+    auto support = QueryAs<ISupportErrorInfo>(object);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(*main), S_OK);
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
     support.Reset();
     EXPECT_EQ(CQuorClassRegistry::LockCount(), before + 1);
