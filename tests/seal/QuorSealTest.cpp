@@ -36,10 +36,8 @@ class QuorSealTest : public ::testing::Test {
   void RecordSealed(const std::string& name, int count, ULONG maxSizeKiB = 64, ULONG maxFiles = 4,
                     bool durable = false, CQuorFileSystem& fileSystem = QuorPosixFileSystem()) {
     auto writer = NewWriter(fileSystem);
-    CQuorComPtr<IQuorMediaFileWriterSeal> seal;
-    ASSERT_EQ(writer.As(&seal), S_OK);
-    CQuorComPtr<IQuorMediaFileWriterOptions> options;
-    ASSERT_EQ(writer.As(&options), S_OK);
+    const auto seal = QueryAs<IQuorMediaFileWriterSeal>(writer);
+    const auto options = QueryAs<IQuorMediaFileWriterOptions>(writer);
     ASSERT_EQ(options->SetDurable(durable ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
     ASSERT_EQ(seal->SetSigningKey(Wide(m_dir.Path("key")).Get()), S_OK);
     fs::create_directories(fs::path(m_dir.Path(name)).parent_path());
@@ -71,8 +69,7 @@ TEST_F(QuorSealTest, ForgedSampleWithRecomputedHashesIsAuthenticButItsSealNamesT
   const ParsedBlock sample = ParseFile(m_dir, "cam.vid").First(btMediaSample);
   ForgeByte(m_dir, "cam.vid", sample.offset + kBlockHeaderSize + kFieldHeaderSize, true);
 
-  CQuorComPtr<IQuorMediaFileReader> reader;
-  ASSERT_EQ(CoCreateInstance(CLSID_QuorMediaFileReader, &reader), S_OK);
+  auto reader = CreateObject<IQuorMediaFileReader>(CLSID_QuorMediaFileReader);
   ASSERT_EQ(reader->OpenFileSet(Wide(m_dir.Path("cam.vid")).Get(), nullptr), S_OK);
   EXPECT_EQ(Got(reader.Get(), &IQuorMediaFileReader::IsAuthentic), VARIANT_TRUE)
       << "the salted hashes were recomputed: MD5 cannot tell";
@@ -94,13 +91,8 @@ TEST_F(QuorSealTest, DamagedSwappedOrForeignSealsAreReportedPerMemberFile) {
   ASSERT_EQ(otherKey.Generate(), S_OK);
   const std::string seal0 = m_dir.Path("cam.vid.seal"), seal1 = m_dir.Path("cam1.vid.seal");
 
-  struct Damage {
-    const char* name;
-    std::function<void()> apply;
-    QuorSealState state0;
-    bool otherKey;
-  };
-  const Damage kDamage[] = {
+  // Name, the damage, the state of cam.vid's seal, whether another key verifies it.
+  const std::tuple<const char*, std::function<void()>, QuorSealState, bool> kDamage[] = {
       {"Intact", [] {}, sstSealedToEnd, false},
       {"OtherKey", [] {}, sstOtherKey, true},
       {"Deleted", [&] { fs::remove(seal0); }, sstNoSeal, false},
@@ -124,19 +116,18 @@ TEST_F(QuorSealTest, DamagedSwappedOrForeignSealsAreReportedPerMemberFile) {
   };
   const Bytes original0 = m_dir.ReadBytes("cam.vid.seal");
   const Bytes original1 = m_dir.ReadBytes("cam1.vid.seal");
-  for (const Damage& d : kDamage) {
-    SCOPED_TRACE(d.name);
+  for (const auto& [name, apply, state0, useOtherKey] : kDamage) {
+    SCOPED_TRACE(name);
     m_dir.WriteBytes("cam.vid.seal", original0);
     m_dir.WriteBytes("cam1.vid.seal", original1);
-    d.apply();
-    const QuorSealReport report = Verify("cam.vid", d.otherKey ? &otherKey : nullptr);
-    EXPECT_EQ(report.state, d.state0) << report.Describe();
+    apply();
+    const QuorSealReport report = Verify("cam.vid", useOtherKey ? &otherKey : nullptr);
+    EXPECT_EQ(report.state, state0) << report.Describe();
     EXPECT_FALSE(report.Describe().empty());
   }
   // Cut inside its last record, a file keeps the seals before it.
   m_dir.WriteBytes("cam.vid.seal", Bytes(original0.begin(), original0.end() - 10));
-  const QuorSealReport cut = Verify("cam.vid");
-  EXPECT_EQ(cut.goodRecords, original0.size() / kSealRecordSize - 1);
+  EXPECT_EQ(Verify("cam.vid").goodRecords, original0.size() / kSealRecordSize - 1);
 }
 
 // A recorder killed mid-recording leaves seals up to the last index block written; the bytes up
@@ -219,28 +210,21 @@ TEST_F(QuorSealTest, BadSigningKeysAreRefusedBeforeRecordingStarts) {
   fs::permissions(m_dir.Path("garbage.pem"), fs::perms::owner_read | fs::perms::owner_write);
   fs::copy_file(m_dir.Path("key"), m_dir.Path("open.pem"));
   fs::permissions(m_dir.Path("open.pem"), fs::perms::others_read, fs::perm_options::add);
-  struct Case {
-    const char* file;
-    HRESULT hr;
-  };
-  const Case kCases[] = {
+  const std::pair<const char*, HRESULT> kCases[] = {
       {"missing.pem", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
       {"garbage.pem", MFS_E_BAD_FORMAT},
       {"key.pub", E_INVALIDARG},
       {"open.pem", E_ACCESSDENIED},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.file);
-    auto writer = NewWriter();
-    CQuorComPtr<IQuorMediaFileWriterSeal> seal;
-    ASSERT_EQ(writer.As(&seal), S_OK);
-    EXPECT_EQ(seal->SetSigningKey(Wide(m_dir.Path(c.file)).Get()), c.hr);
+  for (const auto& [file, hr] : kCases) {
+    SCOPED_TRACE(file);
+    const auto seal = QueryAs<IQuorMediaFileWriterSeal>(NewWriter());  // holds the writer
+    EXPECT_EQ(seal->SetSigningKey(Wide(m_dir.Path(file)).Get()), hr);
     EXPECT_NE(LastErrorText(), "");
   }
 
   auto writer = NewWriter();
-  CQuorComPtr<IQuorMediaFileWriterSeal> seal;
-  ASSERT_EQ(writer.As(&seal), S_OK);
+  const auto seal = QueryAs<IQuorMediaFileWriterSeal>(writer);
   ASSERT_EQ(seal->SetSigningKey(Wide(m_dir.Path("key")).Get()), S_OK);
   EXPECT_EQ(writer->Initialize(Wide(m_dir.Path("cam.seal")).Get(), 64, 1, VARIANT_FALSE),
             E_INVALIDARG);  // its sidecars would pass for member files

@@ -55,13 +55,12 @@ class QuorMediaFileWriterTest : public ::testing::Test {
   void TearDown() override { CQuorMediaFileWriter::SetIndexPeriodForTesting({}); }
 
   // Writes samples of the given size with payloads that name their sequence number; waits until
-  // the worker has written them (or the recording ended) and returns the Write results.
+  // the worker has written them (or the recording ended) and returns the Write results. The
+  // samples written before are on disk already: each call waits for its own.
   std::vector<HRESULT> WriteSamples(IQuorMediaFileWriter* writer, int count, std::size_t size,
                                     int first = 0) {
     std::vector<HRESULT> results;
-    auto [entry, fresh] = m_sampleBytes.try_emplace(writer, 0);
-    if (fresh) entry->second = BytesWrittenTotal(writer);  // the head, written at the start
-    ULONGLONG& expected = entry->second;
+    ULONGLONG expected = BytesWrittenTotal(writer);
     for (int i = first; i < first + count; ++i) {
       results.push_back(writer->Write(1, NewSample(PatternBytes(size, i), 1000 + i).Get()));
       expected += size + kMediaSampleOverhead;
@@ -69,10 +68,6 @@ class QuorMediaFileWriterTest : public ::testing::Test {
     WaitForBytes(writer, expected);
     return results;
   }
-
-  // The least each writer's files hold in its current recording: the head, and the samples
-  // handed to it.
-  std::map<IQuorMediaFileWriter*, ULONGLONG> m_sampleBytes;
 
   // Writes samples until the recording has ended by itself (the fileset or the disk is full).
   std::vector<HRESULT> WriteUntilFinished(IQuorMediaFileWriter* writer, std::size_t size) {
@@ -88,13 +83,8 @@ class QuorMediaFileWriterTest : public ::testing::Test {
 };
 
 TEST_F(QuorMediaFileWriterTest, InitializeRefusesBadLimitsAndNamesWithTheirMessages) {
-  struct Case {
-    const char *name, *file;
-    ULONG maxSize, maxFiles;
-    HRESULT hr;
-    const char* message;
-  };
-  const Case kCases[] = {
+  // Name, the file, the size and file limits, the result, a part of its message.
+  const std::tuple<const char*, const char*, ULONG, ULONG, HRESULT, const char*> kCases[] = {
       {"SizeZero", "cam.vid", 0, 2, E_INVALIDARG, "dwMaxSize"},
       {"SizeAboveFiveGiB", "cam.vid", 5242881, 2, E_INVALIDARG, "dwMaxSize"},
       {"BothOutOfRangeReportsSize", "cam.vid", 0, 0, E_INVALIDARG, "dwMaxSize"},
@@ -108,12 +98,11 @@ TEST_F(QuorMediaFileWriterTest, InitializeRefusesBadLimitsAndNamesWithTheirMessa
   };
   m_dir.MakeDirectory("my.dir");
   auto writer = NewWriter();
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(
-        writer->Initialize(Wide(m_dir.Path(c.file)).Get(), c.maxSize, c.maxFiles, VARIANT_TRUE),
-        c.hr);
-    EXPECT_NE(LastErrorText().find(c.message), std::string::npos);  // "" for success
+  for (const auto& [name, file, maxSize, maxFiles, hr, message] : kCases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(writer->Initialize(Wide(m_dir.Path(file)).Get(), maxSize, maxFiles, VARIANT_TRUE),
+              hr);
+    EXPECT_NE(LastErrorText().find(message), std::string::npos);  // "" for success
   }
   EXPECT_EQ(writer->Initialize(nullptr, 1, 1, VARIANT_TRUE), E_POINTER);
   EXPECT_EQ(LastErrorText(), "Error - NULL bstrFileName passed");
@@ -141,16 +130,11 @@ TEST_F(QuorMediaFileWriterTest, AddTrackChecksTheMetadataInOrder) {
     EXPECT_NE(track->SetMediaSessionPlugin(Wide(plugin).Get()), E_POINTER);
     return track;
   };
-  CQuorComPtr<IQuorTrackMetadata> noAudioFlag;
-  ASSERT_EQ(CoCreateInstance(CLSID_QuorTrackMetadata, &noAudioFlag), S_OK);
+  const auto noAudioFlag = CreateObject<IQuorTrackMetadata>(CLSID_QuorTrackMetadata);
   ASSERT_EQ(noAudioFlag->SetTrackId(3), S_OK);
   ASSERT_EQ(noAudioFlag->SetVideoFlag(VARIANT_TRUE), S_OK);
-  const struct {
-    const char* name;
-    CQuorComPtr<IQuorTrackMetadata> track;
-    HRESULT hr;
-    const char* message;
-  } kCases[] = {
+  // Name, the track, the result, a part of its message.
+  const std::tuple<const char*, CQuorComPtr<IQuorTrackMetadata>, HRESULT, const char*> kCases[] = {
       {"NoFlags", NewTrack(7, "t", false, false), E_INVALIDARG, "No Media Types are set"},
       {"BadPluginText", withPlugin("x"), E_INVALIDARG, "SetMediaSessionPlugin"},
       {"NullPlugin", withPlugin("{00000000-0000-0000-0000-000000000000}"), E_INVALIDARG,
@@ -162,10 +146,10 @@ TEST_F(QuorMediaFileWriterTest, AddTrackChecksTheMetadataInOrder) {
   };
   auto writer = NewWriter();
   ASSERT_EQ(writer->Initialize(Wide(m_dir.Path("cam.vid")).Get(), 64, 1, VARIANT_TRUE), S_OK);
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(writer->AddTrack(c.track.Get()), c.hr);
-    EXPECT_NE(LastErrorText().find(c.message), std::string::npos);  // "" for success
+  for (const auto& [name, track, hr, message] : kCases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(writer->AddTrack(track.Get()), hr);
+    EXPECT_NE(LastErrorText().find(message), std::string::npos);  // "" for success
   }
   EXPECT_EQ(StateOf(writer.Get()), wseReadyToStart);
 }
@@ -189,32 +173,27 @@ TEST_F(QuorMediaFileWriterTest, LimitTooSmallForTheHeadIsRefusedWithTheSizeMessa
 // One writer records two filesets in turn: a single file without samples (no index block, no
 // fileset GUID) and then one of a two-file fileset with samples, its block indexes from 0 again.
 TEST_F(QuorMediaFileWriterTest, HeadCarriesPasswordHashGuidAndTracksAndAFinishedWriterStartsAgain) {
-  struct Case {
-    const char* name;
-    ULONG maxFiles;
-    int samples;
-  };
+  // The file, the file limit, the samples written.
+  const std::tuple<const char*, ULONG, int> kRuns[] = {{"one.vid", 1, 0}, {"two.vid", 2, 3}};
   auto writer = NewWriter();
-  for (const Case c : {Case{"one.vid", 1, 0}, Case{"two.vid", 2, 3}}) {
-    SCOPED_TRACE(c.name);
-    ASSERT_EQ(writer->Initialize(Wide(m_dir.Path(c.name)).Get(), 64, c.maxFiles, VARIANT_TRUE),
-              S_OK);
+  for (const auto& [name, maxFiles, samples] : kRuns) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(writer->Initialize(Wide(m_dir.Path(name)).Get(), 64, maxFiles, VARIANT_TRUE), S_OK);
     ASSERT_EQ(writer->SetPassword(Wide("").Get()), E_INVALIDARG);
     ASSERT_EQ(writer->SetPassword(Wide("abc").Get()), S_OK);
     ASSERT_EQ(writer->AddTrack(NewTrack(1, "one").Get()), S_OK);
     ASSERT_EQ(writer->AddTrack(NewTrack(2, "two", false, true).Get()), S_OK);
     ASSERT_EQ(writer->StartRecording(), S_OK);
-    m_sampleBytes.clear();
-    WriteSamples(writer.Get(), c.samples, 50);
+    WriteSamples(writer.Get(), samples, 50);
     ASSERT_EQ(writer->StopRecording(), S_OK);
 
-    const ParsedFile file = ParseFile(m_dir, c.name);
+    const ParsedFile file = ParseFile(m_dir, name);
     ExpectWellFormed(file, true, 64 * kKiB);
     // info, two tracks, the samples, an index block when there are samples, finalization
-    EXPECT_EQ(file.blocks.size(), 4u + c.samples + (c.samples ? 1 : 0));
-    EXPECT_EQ(file.entries.size(), std::size_t(c.samples));
+    EXPECT_EQ(file.blocks.size(), 4u + samples + (samples ? 1 : 0));
+    EXPECT_EQ(file.entries.size(), std::size_t(samples));
     EXPECT_EQ(file.blocks.front().blockIndex, 0u);
-    EXPECT_EQ(file.fileSetGuid == GUID_NULL, c.maxFiles == 1);
+    EXPECT_EQ(file.fileSetGuid == GUID_NULL, maxFiles == 1);
     const BYTE abc[] = {0x61, 0, 0x62, 0, 0x63, 0};  // the password as UTF-16
     EXPECT_EQ(file.passwordHash, Digest(abc, sizeof abc));
   }
@@ -286,8 +265,7 @@ TEST_F(QuorMediaFileWriterTest, RolloverNamesFlagsBlockIndexesAndNextFileOnce) {
 TEST_F(QuorMediaFileWriterTest, FailedRolloverEndsTheFilesetWithTheFullFileAsItsLast) {
   m_dir.WriteBytes("r1.vid", {1, 2, 3});
   auto writer = NewWriter();
-  CQuorComPtr<IQuorMediaFileWriterOptions> options;
-  ASSERT_EQ(writer.As(&options), S_OK);
+  const auto options = QueryAs<IQuorMediaFileWriterOptions>(writer);
   ASSERT_EQ(writer->Initialize(Wide(m_dir.Path("r.vid")).Get(), 4, 3, VARIANT_FALSE), S_OK);
   ASSERT_EQ(writer->AddTrack(NewTrack(1, "v").Get()), S_OK);
   ASSERT_EQ(writer->StartRecording(), S_OK);
@@ -319,8 +297,7 @@ TEST_F(QuorMediaFileWriterTest, FailedRolloverEndsTheFilesetWithTheFullFileAsIts
 TEST_F(QuorMediaFileWriterTest, OptionsSetDurabilityAndIndexPeriod) {
   CQuorFaultyFileSystem faulty;
   auto writer = NewWriter(faulty);
-  CQuorComPtr<IQuorMediaFileWriterOptions> options;
-  ASSERT_EQ(writer.As(&options), S_OK);
+  const auto options = QueryAs<IQuorMediaFileWriterOptions>(writer);
   using O = IQuorMediaFileWriterOptions;
   EXPECT_EQ(Got(options.Get(), &O::GetDurable), VARIANT_FALSE);
   EXPECT_EQ(Got(options.Get(), &O::GetIndexPeriod), 60u);
@@ -332,7 +309,6 @@ TEST_F(QuorMediaFileWriterTest, OptionsSetDurabilityAndIndexPeriod) {
     const std::uint64_t syncsBefore = faulty.SyncCalls();
     ASSERT_EQ(options->SetDurable(durable ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
     StartSimpleRecording(writer.Get(), m_dir.Path("d.vid"), 64, 1);
-    m_sampleBytes.clear();
     WriteSamples(writer.Get(), 3, 10);
     ASSERT_EQ(writer->StopRecording(), S_OK);
     // The head, the last index block, the finalization block.
@@ -357,8 +333,7 @@ TEST_F(QuorMediaFileWriterTest, WorkerStoppedWithSamplesQueuedClosesTheFileClean
 // next recording of the same writer.
 TEST_F(QuorMediaFileWriterTest, PayloadOnlyFilesHoldSignatureAndPayloadFieldsOnly) {
   auto writer = NewWriter();
-  CQuorComPtr<IQuorMediaFileWriter2> writer2;
-  ASSERT_EQ(writer.As(&writer2), S_OK);
+  const auto writer2 = QueryAs<IQuorMediaFileWriter2>(writer);
   ASSERT_EQ(writer2->SetPayloadOnly(VARIANT_TRUE), S_OK);
   StartSimpleRecording(writer.Get(), m_dir.Path("p.vid"), 64, 1);
   ASSERT_EQ(writer2->SetPayloadOnly(VARIANT_FALSE), S_OK);
@@ -372,7 +347,6 @@ TEST_F(QuorMediaFileWriterTest, PayloadOnlyFilesHoldSignatureAndPayloadFieldsOnl
 
   StartSimpleRecording(writer.Get(), m_dir.Path("n.vid"), 64, 1);
   ASSERT_EQ(writer2->SetPayloadOnly(VARIANT_TRUE), S_OK);
-  m_sampleBytes.clear();
   WriteSamples(writer.Get(), 3, 10);
   ASSERT_EQ(writer->StopRecording(), S_OK);
   const ParsedFile file = ParseFile(m_dir, "n.vid");
@@ -447,7 +421,6 @@ TEST_F(QuorMediaFileWriterTest, DiskFullAtEveryBoundaryEndsTheRecordingWithAClos
     for (const char* name : {"full.vid", "full1.vid"}) m_dir.Remove(name);
     CQuorFaultyFileSystem faulty;
     faulty.SetDiskRoom(room);
-    m_sampleBytes.clear();
     auto writer = NewWriter(faulty);
     ASSERT_EQ(writer->Initialize(Wide(m_dir.Path("full.vid")).Get(), 64, 5, VARIANT_TRUE), S_OK);
     ASSERT_EQ(writer->AddTrack(NewTrack(1, "v").Get()), S_OK);

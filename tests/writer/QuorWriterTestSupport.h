@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "quormediafiles/QuorMediaFiles.h"
 #include "quormediafiles/platform/QuorComPtr.h"
