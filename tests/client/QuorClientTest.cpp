@@ -105,9 +105,10 @@ std::string Text(const VARIANT& v) {
 }
 
 // Calls method `name` of object with args (first parameter first) and stores its [out,retval]
-// in *result. Returns the method's HRESULT (the one inside DISP_E_EXCEPTION when it failed).
+// in *result. Returns the method's HRESULT (the one inside DISP_E_EXCEPTION when it failed); a
+// failure that came as DISP_E_EXCEPTION says in *described whether it carried a description.
 HRESULT Invoke(IDispatch* object, const char16_t* name, std::vector<VARIANT> args,
-               CVar* result = nullptr) {
+               CVar* result = nullptr, bool* described = nullptr) {
   DISPID dispid = DISPID_UNKNOWN;
   LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
   HRESULT hr = object ? object->GetIDsOfNames(IID_NULL, names, 1, 0, &dispid) : E_POINTER;
@@ -123,6 +124,7 @@ HRESULT Invoke(IDispatch* object, const char16_t* name, std::vector<VARIANT> arg
   hr = object->Invoke(dispid, IID_NULL, 0, DISPATCH_METHOD, &params,
                       result ? &result->v : &ignored.v, &excep, &argErr);
   for (VARIANT& a : reversed) (void)VariantClear(&a);
+  if (hr == DISP_E_EXCEPTION && described) *described = excep.bstrDescription != nullptr;
   for (BSTR text : {excep.bstrSource, excep.bstrDescription, excep.bstrHelpFile})
     SysFreeString(text);
   return hr == DISP_E_EXCEPTION ? excep.scode : hr;
@@ -166,9 +168,7 @@ void CallAll(IDispatch* object, std::vector<LateCall> calls) {
 CQuorComPtr<IDispatch> CreateByProgId(const char16_t* progId) {
   CLSID clsid = GUID_NULL;
   EXPECT_EQ(CLSIDFromProgID(progId, &clsid), S_OK);
-  CQuorComPtr<IDispatch> object;
-  EXPECT_EQ(CoCreateInstance(clsid, &object), S_OK);
-  return object;
+  return CreateObject<IDispatch>(clsid);
 }
 
 // Every eighth sample a key frame; track 1 video, track 2 audio.
@@ -249,9 +249,7 @@ void QuorClientTest::RecordAndPlayBack() {
 
   // Write only queues, and StopRecording drops what is still queued: wait for the queue
   // through the writer's second interface (it has no dispatch part).
-  CQuorComPtr<IQuorMediaFileWriter2> queue;
-  ASSERT_EQ(writer.As(&queue), S_OK);
-  ASSERT_EQ(queue->Drain(), S_OK);
+  ASSERT_EQ(QueryAs<IQuorMediaFileWriter2>(writer)->Drain(), S_OK);
   CQuorComPtr<IDispatch> status = Object(writer.Get(), u"GetRecordingStatus");
   EXPECT_GE(Number(status.Get(), u"GetBytesWrittenTotal"), payloadBytes);
   const ULONGLONG lastIndex = Number(status.Get(), u"GetCurrentFileIndex");
@@ -329,12 +327,8 @@ void QuorClientTest::RecordAndPlayBack() {
 
 TEST_F(QuorClientTest, InvokeRefusesCallsThatDoNotFitTheDescription) {
   CQuorComPtr<IDispatch> track = CreateByProgId(u"QuorMediaFiles.QuorTrackMetadata");
-  const struct {
-    const char* name;
-    const char16_t* method;
-    std::vector<VARIANT> args;
-    HRESULT expected;
-  } kCases[] = {
+  // Name, the method, its arguments, the result.
+  const std::tuple<const char*, const char16_t*, std::vector<VARIANT>, HRESULT> kCases[] = {
       {"UnknownName", u"Frobnicate", {}, DISP_E_UNKNOWNNAME},
       {"TooFewArguments", u"SetTrackId", {}, DISP_E_BADPARAMCOUNT},
       {"RetvalPassedAsArgument", u"GetTrackId", {U4(1)}, DISP_E_BADPARAMCOUNT},
@@ -342,30 +336,19 @@ TEST_F(QuorClientTest, InvokeRefusesCallsThatDoNotFitTheDescription) {
       {"NullString", u"SetTrackName", {Make(VT_BSTR, &VARIANT::bstrVal, nullptr)}, E_POINTER},
       {"NamesIgnoreCase", u"settrackid", {I4(42)}, S_OK},
   };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(Invoke(track.Get(), c.method, c.args), c.expected);
+  for (const auto& [name, method, args, expected] : kCases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(Invoke(track.Get(), method, args), expected);
   }
   EXPECT_EQ(Get(track.Get(), u"GetTrackId"), "u4:42");  // only the lower-case call set it
 
   // A method that fails without a record of its own reports none, whatever an earlier call
   // left on the thread.
-  CQuorComPtr<IQuorMediaFileReader> reader;
-  ASSERT_EQ(CoCreateInstance(CLSID_QuorMediaFileReader, &reader), S_OK);
+  auto reader = CreateObject<IQuorMediaFileReader>(CLSID_QuorMediaFileReader);
   ASSERT_TRUE(FAILED(reader->GetTrackIds(nullptr)));
-  DISPID id = DISPID_UNKNOWN;
-  LPOLESTR name[] = {const_cast<LPOLESTR>(u"GetTrackName")};
-  ASSERT_EQ(track->GetIDsOfNames(IID_NULL, name, 1, 0, &id), S_OK);
-  DISPPARAMS none{nullptr, nullptr, 0, 0};
-  CVar result;
-  EXCEPINFO excep{};
-  EXPECT_EQ(track->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result.v, &excep, nullptr),
-            DISP_E_EXCEPTION);
-  EXPECT_EQ(excep.scode, MFS_E_NO_VALUE);
-  const bool noDescription = excep.bstrDescription == nullptr;
-  SysFreeString(excep.bstrDescription);
-  SysFreeString(excep.bstrSource);
-  EXPECT_TRUE(noDescription) << "the reader's record came back";
+  bool described = true;  // stays so unless the failure comes as DISP_E_EXCEPTION
+  EXPECT_EQ(Invoke(track.Get(), u"GetTrackName", {}, nullptr, &described), MFS_E_NO_VALUE);
+  EXPECT_FALSE(described) << "the reader's record came back";
 }
 
 // The writer's options and seal settings are dual interfaces of their own, bound late from
@@ -393,8 +376,7 @@ TEST_F(QuorClientTest, WriterOptionsAndSealAreReachedThroughTheirOwnInterfaces) 
 
 TEST_F(QuorClientTest, TheLibraryUnloadsOnlyWhenNoObjectOrLockHoldsIt) {
   ASSERT_FALSE(IsMapped());
-  CQuorComPtr<IDispatch> sample;
-  ASSERT_EQ(CoCreateInstance(CLSID_QuorMediaFileSample, &sample), S_OK);
+  auto sample = CreateObject<IDispatch>(CLSID_QuorMediaFileSample);
   CQuorComPtr<IDispatch> status = CreateByProgId(u"QuorMediaFiles.QuorMediaFileStatus");
   CQuorComPtr<IClassFactory> factory;
   ASSERT_EQ(CoGetClassObject(CLSID_QuorFileSetMetadata, CLSCTX_INPROC_SERVER, nullptr,
@@ -433,8 +415,7 @@ TEST_F(QuorClientTest, TheLibraryUnloadsOnlyWhenNoObjectOrLockHoldsIt) {
 // caller's error slot: the module and this program share one runtime. The record is the
 // runtime's, so it stays readable after the library is unloaded.
 TEST_F(QuorClientTest, ADirectCallsFailureLeavesItsDescriptionForTheCaller) {
-  CQuorComPtr<IQuorMediaFileReader> reader;
-  ASSERT_EQ(CoCreateInstance(CLSID_QuorMediaFileReader, &reader), S_OK);
+  auto reader = CreateObject<IQuorMediaFileReader>(CLSID_QuorMediaFileReader);
   SetErrorInfo(0, nullptr);
   EXPECT_EQ(reader->OpenFileSet(CQuorBstr::FromUtf8(m_dir.Path("missing.qmf")).Get(), nullptr),
             HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
