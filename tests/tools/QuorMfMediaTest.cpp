@@ -187,13 +187,9 @@ std::string Av1Encoder() {
 TEST_F(QuorMfMediaTest, EachOtherCodecRoundTripsFromTheContainerItUsuallyTravelsIn) {
   const std::string video = "-f lavfi -i testsrc2=size=160x120:rate=25 -t 1 -g 10 -c:v ";
   const std::string audio = "-f lavfi -i sine=frequency=440:sample_rate=48000 -t 1 -c:a ";
-  struct Case {
-    const char *name, *input;
-    std::string codec;  // ffmpeg arguments; "" to skip
-    const char* output;
-  };
   const std::string av1 = Av1Encoder();
-  const Case kCases[] = {
+  // Name, input file, ffmpeg arguments that make it ("" to skip), output file.
+  const std::tuple<const char*, const char*, std::string, const char*> kCases[] = {
       {"Mjpeg", "in.avi", video + "mjpeg", "out.mkv"},
       {"Mpeg4Visual", "in.avi", video + "mpeg4", "out.mp4"},
       {"Vp8", "in.webm", video + "libvpx -deadline realtime -cpu-used 8", "out.mkv"},
@@ -205,14 +201,14 @@ TEST_F(QuorMfMediaTest, EachOtherCodecRoundTripsFromTheContainerItUsuallyTravels
       {"Mp3", "in.mp3", audio + "libmp3lame", "out.mp4"},
       {"Pcm", "in.wav", audio + "pcm_s16le", "out.mkv"},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
-    if (c.codec.empty()) continue;
-    Ffmpeg(c.codec + " " + Arg(c.input));
+  for (const auto& [name, input, codec, output] : kCases) {
+    SCOPED_TRACE(name);
+    if (codec.empty()) continue;
+    Ffmpeg(codec + " " + Arg(input));
     fs::remove_all(m_dir.Path("rec"));
-    Import(c.input);
-    Export(c.output, "--overwrite");
-    ExpectSameMedia(c.input, c.output, 1000);
+    Import(input);
+    Export(output, "--overwrite");
+    ExpectSameMedia(input, output, 1000);
   }
   if (av1.empty()) GTEST_SKIP() << "AV1 not tested: this ffmpeg has no AV1 encoder";
 }
@@ -287,9 +283,7 @@ TEST_F(QuorMfMediaTest, ALiveUrlIsImportedAndKeptAsTheSourceOfItsTracks) {
   EXPECT_EQ(summary["tracks"].size(), 2u);
   EXPECT_EQ(summary["tracks"][0]["samples"].get<int>(), 75);
   const Json info = RunJson("info --json " + Arg("rec/cam.qmf"));
-  for (const Json& track : info["tracks"]) {
-    EXPECT_EQ(track["source_url"], url);
-  }
+  for (const Json& track : info["tracks"]) EXPECT_EQ(track["source_url"], url);
 }
 
 TEST_F(QuorMfMediaTest, ExportKeepsARangeFromAKeyFrameAndLeavesADamagedFileOutOnlyWhenAllowed) {
@@ -414,20 +408,16 @@ TEST(QuorMediaBitstreamTest, PresentationOffsetSurvivesAnySignAndEscaping) {
 }
 
 TEST(QuorMediaBitstreamTest, AdtsAndAudioSpecificConfigDescribeTheSameStream) {
-  struct Case {
-    Bytes asc;
-    int rate, channels;
-  };
-  const Case kCases[] = {
+  const std::tuple<Bytes, int, int> kCases[] = {
       {{0x11, 0x90}, 48000, 2},              // AAC LC
       {{0x12, 0x08}, 44100, 1},              // AAC LC mono
       {{0x2B, 0x92, 0x08, 0x00}, 22050, 2},  // SBR signalled explicitly: the LC core
   };
-  for (const Case& c : kCases) {
-    const std::optional<QuorAacConfig> config = QuorParseAudioSpecificConfig(c.asc);
+  for (const auto& [asc, rate, channels] : kCases) {
+    const std::optional<QuorAacConfig> config = QuorParseAudioSpecificConfig(asc);
     ASSERT_TRUE(config);
-    EXPECT_EQ(config->SampleRate(), c.rate);
-    EXPECT_EQ(config->Channels(), c.channels);
+    EXPECT_EQ(config->SampleRate(), rate);
+    EXPECT_EQ(config->Channels(), channels);
     Bytes frame(300, 0x5A);
     const auto header = QuorAdtsHeader(*config, frame.size());
     frame.insert(frame.begin(), header.begin(), header.end());
@@ -447,9 +437,8 @@ TEST(QuorMediaBitstreamTest, WaveSampleCarriesItsFormat) {
   ASSERT_EQ(sample.size(), kQuorWaveHeaderSize + pcm.size());
   const auto parsed = QuorParseWave(sample);
   ASSERT_TRUE(parsed);
-  EXPECT_EQ(parsed->first.channels, 2);
-  EXPECT_EQ(parsed->first.sampleRate, 44100u);
-  EXPECT_EQ(parsed->first.bitsPerSample, 16);
+  EXPECT_EQ(std::tie(parsed->first.channels, parsed->first.sampleRate, parsed->first.bitsPerSample),
+            std::make_tuple(2, 44100u, 16));
   EXPECT_EQ(Bytes(sample.begin() + static_cast<std::ptrdiff_t>(parsed->second), sample.end()), pcm);
   EXPECT_FALSE(QuorParseWave(Bytes(sample.begin(), sample.begin() + 40)));
 }

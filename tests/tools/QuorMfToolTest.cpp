@@ -82,10 +82,9 @@ TEST_F(QuorMfToolTest, InfoJsonMatchesWhatWasRecorded) {
     EXPECT_EQ(file["flags"], file["fileset_index"] == members - 1 ? 0x03 : 0x02) << file;
   }
 
-  struct Expected {
+  const struct {
     const char *id, *name, *format;
-  };
-  const Expected kTracks[] = {{"1", "camera", "H.264"}, {"2", "microphone", "AAC"}};
+  } kTracks[] = {{"1", "camera", "H.264"}, {"2", "microphone", "AAC"}};
   ASSERT_EQ(info["tracks"].size(), 2u);
   for (std::size_t i = 0; i < 2; ++i) {
     SCOPED_TRACE(kTracks[i].name);
@@ -125,25 +124,21 @@ TEST_F(QuorMfToolTest, InfoJsonMatchesWhatWasRecorded) {
 // Whole tracks are listed in RecordManifestListsOnlyTheSamplesWritten.
 TEST_F(QuorMfToolTest, SamplesJsonMatchesTheRecordedSamplesOverRanges) {
   Record();
-  struct Range {
-    const char *name, *track, *args;
-    std::size_t first;  // index into the manifest
-    std::size_t count;
-  };
-  const Range kRanges[] = {
+  // Name, track, range arguments, the first sample listed (its index in the manifest), count.
+  const std::tuple<const char*, const char*, const char*, std::size_t, std::size_t> kRanges[] = {
       {"BoundsBetweenFrames", "1", "--from 410000 --to 830000", 11, 10},
       {"FromOnly", "2", "--from 2900000", 145, 5},
       {"ToOnly", "1", "--to 0", 0, 1},
       {"EmptyPastTheEnd", "1", "--from 5000000", 0, 0},
   };
-  for (const Range& r : kRanges) {
-    SCOPED_TRACE(r.name);
+  for (const auto& [name, track, args, first, count] : kRanges) {
+    SCOPED_TRACE(name);
     const Json samples =
-        RunJson(std::string("samples --json --track ") + r.track + " " + r.args + " " + Fileset());
-    const Json& all = m_manifest["tracks"][r.track];
-    ASSERT_EQ(samples.size(), r.count);
-    for (std::size_t i = 0; i < r.count; ++i) {
-      EXPECT_EQ(samples[i], all[r.first + i]) << "sample " << i;
+        RunJson(std::string("samples --json --track ") + track + " " + args + " " + Fileset());
+    const Json& all = m_manifest["tracks"][track];
+    ASSERT_EQ(samples.size(), count);
+    for (std::size_t i = 0; i < count; ++i) {
+      EXPECT_EQ(samples[i], all[first + i]) << "sample " << i;
     }
   }
 }
@@ -170,13 +165,7 @@ TEST_F(QuorMfToolTest, ExtractWritesThePayloadsToStdoutAndToFiles) {
 TEST_F(QuorMfToolTest, VerifyExitStatusFollowsAuthenticityAndCompleteness) {
   Record();
   const std::string lastFile = "rec/cam" + std::to_string(MemberCount() - 1) + ".qmf";
-  struct Case {
-    const char* name;
-    std::function<void()> damage;
-    int status;
-    const char* says;
-  };
-  const Case kCases[] = {
+  const std::tuple<const char*, std::function<void()>, int, const char*> kCases[] = {
       {"Untouched", [] {}, 0, "fileset: AUTHENTIC, complete"},
       // Inside the first media sample's payload of the second file.
       {"PayloadByteFlipped", [&] { m_dir.FlipByte("rec/cam1.qmf", 1000); }, 1,
@@ -187,14 +176,14 @@ TEST_F(QuorMfToolTest, VerifyExitStatusFollowsAuthenticityAndCompleteness) {
   };
   const std::string pristine = m_dir.Path("pristine");
   std::filesystem::copy(m_dir.Path("rec"), pristine);
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, damage, status, says] : kCases) {
+    SCOPED_TRACE(name);
     std::filesystem::remove_all(m_dir.Path("rec"));
     std::filesystem::copy(pristine, m_dir.Path("rec"));
-    c.damage();
-    Expect("verify " + Fileset(), c.status, c.says);
-    const Json json = RunJson("verify --json " + Fileset(), c.status);
-    EXPECT_EQ(json["authentic"].get<bool>() && json["complete"].get<bool>(), c.status == 0);
+    damage();
+    Expect("verify " + Fileset(), status, says);
+    const Json json = RunJson("verify --json " + Fileset(), status);
+    EXPECT_EQ(json["authentic"].get<bool>() && json["complete"].get<bool>(), status == 0);
   }
 }
 
@@ -202,18 +191,14 @@ TEST_F(QuorMfToolTest, VerifyExitStatusFollowsAuthenticityAndCompleteness) {
 // names no method of the library, and only damage suggests salvage.
 TEST_F(QuorMfToolTest, FailuresSayWhatIsWrongInWordsThenTheResultCode) {
   Record();
-  struct Case {
-    const char* name;
-    std::string args;
-    std::string says;  // on the first line of stderr
-  };
   const std::string path = m_dir.Path("rec/cam.qmf"), fileset = "'" + path + "'";
   // Beside the members: discovery skips it, naming it is refused, neither waits for a writer.
   ASSERT_EQ(::mkfifo(m_dir.Path("rec/fifo.qmf").c_str(), 0600), 0);
   std::filesystem::create_directories(m_dir.Path("other"));
   m_dir.WriteBytes("other/empty.qmf", {});
   const std::string missing = m_dir.Path("nothing/here.qmf");
-  const Case kCases[] = {
+  // Name, arguments, what the first line of stderr says.
+  const std::tuple<const char*, std::string, std::string> kCases[] = {
       {"WrongPassword", "info " + fileset + " -p wrong",
        "the password does not match the fileset of " + path + ": MFS_E_BAD_PASSWORD (0x8004F008)"},
       {"NoPassword", "verify " + fileset,
@@ -240,12 +225,12 @@ TEST_F(QuorMfToolTest, FailuresSayWhatIsWrongInWordsThenTheResultCode) {
       {"NegativeFrom", "samples " + fileset + " --track 1 --from -5",
        "a timestamp is a number from 0"},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
-    const RunResult r = Run(c.args);
+  for (const auto& [name, args, says] : kCases) {
+    SCOPED_TRACE(name);
+    const RunResult r = Run(args);
     EXPECT_EQ(r.status, 2) << r.out;
     const std::string first = r.err.substr(0, r.err.find('\n'));
-    EXPECT_NE(first.find(c.says), std::string::npos) << r.err;
+    EXPECT_NE(first.find(says), std::string::npos) << r.err;
     EXPECT_EQ(first.find("CQuor"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("salvage"), std::string::npos) << r.err;
     EXPECT_LT(r.err.size(), 300u) << "no usage text after the error: " << r.err;
@@ -330,10 +315,10 @@ TEST_F(QuorMfToolTest, MembersHiddenByAnEmptyNameAreNamedAndSalvaged) {
   EXPECT_TRUE(report["lost"].empty()) << report["lost"];
   EXPECT_TRUE(m_dir.Exists("saved/new.salvage.json"));
 
-  const Json saved = RunJson("info --json " + Arg("saved/new.qmf") + " -p " + kPassword);
-  EXPECT_EQ(saved["fileset"]["description"], "salvaged from fileset " +
-                                                 info["fileset"]["guid"].get<std::string>() +
-                                                 " (cam.qmf): " + kDescription);
+  EXPECT_EQ(
+      RunJson("info --json " + Arg("saved/new.qmf") + " -p " + kPassword)["fileset"]["description"],
+      "salvaged from fileset " + info["fileset"]["guid"].get<std::string>() +
+          " (cam.qmf): " + kDescription);
 }
 
 // One flipped bit of the last file's stored password hash: the reader refuses the right
@@ -403,22 +388,18 @@ TEST_F(QuorMfToolTest, SamplesOfATrackWithoutSamplesSaysSoAndExitsOne) {
 // The manifest lists what reached the files, whatever the writer dropped: samples too large for
 // a member file, and those after the fileset filled up.
 TEST_F(QuorMfToolTest, RecordManifestListsOnlyTheSamplesWritten) {
-  struct Case {
-    const char *name, *limits;
-    bool full;
-  };
-  const Case kCases[] = {
+  const std::tuple<const char*, const char*, bool> kCases[] = {
       {"KeyFramesTooLarge", "--max-size 40 --max-files 50 --duration 4", false},
       {"FilesetFull", "--max-size 64 --max-files 2 --duration 4", true},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
-    const std::string path = m_dir.Path(std::string(c.name) + "/cam.qmf");
-    const Json summary = RunJson("record --json '" + path + "' " + c.limits + " --manifest '" +
+  for (const auto& [name, limits, full] : kCases) {
+    SCOPED_TRACE(name);
+    const std::string path = m_dir.Path(std::string(name) + "/cam.qmf");
+    const Json summary = RunJson("record --json '" + path + "' " + limits + " --manifest '" +
                                  m_dir.Path("m.json") + "'");
     ASSERT_TRUE(summary.contains("dropped")) << summary;
     EXPECT_GT(summary["dropped"].get<int>(), 0);
-    EXPECT_EQ(summary["stopped_full"], c.full);
+    EXPECT_EQ(summary["stopped_full"], full);
     const Json manifest = Json::parse(Slurp(m_dir.Path("m.json")))["tracks"];
     EXPECT_EQ(manifest["1"].size() + manifest["2"].size() + summary["dropped"].get<std::size_t>(),
               summary["samples"].get<std::size_t>());

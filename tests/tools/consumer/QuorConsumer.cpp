@@ -22,11 +22,8 @@ int main(int argc, char** argv) {
   auto registerServer = reinterpret_cast<RegisterFn>(dlsym(module, "DllRegisterServer"));
   if (registerServer == nullptr || registerServer() < 0) return 1;
   try {
-    quor::TrackSpec door;
-    door.id = 1;
-    door.name = "front door";
-    door.video = true;
-    auto writer = quor::Writer::create(dir + "/cam.qmf", {}, {door});
+    auto writer = quor::Writer::create(dir + "/cam.qmf", {},
+                                       {{.id = 1, .name = "front door", .video = true}});
     const unsigned char frame[] = {1, 2, 3};
     for (int t = 0; t < 3; ++t) {
       writer.write(1, t, quor::SampleFlags::KeyFrame | quor::SampleFlags::Video,
