@@ -38,25 +38,15 @@ class QuorMD5HashTest : public ::testing::Test {
     delete[] buffer;
     return text;
   }
-
-  static std::vector<BYTE> Pattern1K() {
-    std::vector<BYTE> bytes(1024);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<BYTE>(i % 251);
-    return bytes;
-  }
 };
 
 TEST_F(QuorMD5HashTest, DigestsMatchIndependentlyComputedValues) {
-  const std::vector<BYTE> pattern = Pattern1K();
+  std::vector<BYTE> pattern(1024);
+  for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<BYTE>(i % 251);
   const BYTE abc[] = {'a', 'b', 'c'};
-  struct Case {
-    const char* name;
-    const BYTE* data;
-    DWORD length;
-    const char* text;  // fed through AddString when set
-    const char* expected;
-  };
-  const Case kCases[] = {
+  // Name, bytes fed through AddData (when set) and their count, text fed through AddString
+  // (when set), the digest.
+  const std::tuple<const char*, const BYTE*, DWORD, const char*, const char*> kCases[] = {
       // No data is MD5 of the salt alone, not MD5 of nothing (d41d8cd9...).
       {"NoData", nullptr, 0, nullptr, "62a1f10366742d6ba3bd53dfe83996c7"},
       {"EmptyDataChangesNothing", abc, 0, nullptr, "62a1f10366742d6ba3bd53dfe83996c7"},
@@ -65,16 +55,16 @@ TEST_F(QuorMD5HashTest, DigestsMatchIndependentlyComputedValues) {
       {"String abc", nullptr, 0, "abc", "86d2678eb647b403f5adeb8754cbae41"},
       {"StringWithSurrogates", nullptr, 0, "Pässwörd€😀", "f3f702a3fe7a532738b73e1770d18e8c"},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, data, length, text, expected] : kCases) {
+    SCOPED_TRACE(name);
     CQuorMD5Hash hash;
-    if (c.data) {
-      ASSERT_EQ(hash.AddData(c.data, c.length), S_OK);
+    if (data) {
+      ASSERT_EQ(hash.AddData(data, length), S_OK);
     }
-    if (c.text) {
-      ASSERT_EQ(hash.AddString(CQuorBstr::FromUtf8(c.text).Get()), S_OK);
+    if (text) {
+      ASSERT_EQ(hash.AddString(CQuorBstr::FromUtf8(text).Get()), S_OK);
     }
-    EXPECT_EQ(Digest(hash), c.expected);
+    EXPECT_EQ(Digest(hash), expected);
   }
 }
 

@@ -3,7 +3,6 @@
 
 #include <array>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "core/QuorLittleEndian.h"
@@ -25,13 +24,9 @@ Digest Reference(const BYTE* data, std::size_t length) {
   return digest;
 }
 
-struct EngineCase {
-  const char* name;
-  QuorMD5Engine engine;
-};
-const EngineCase kEngines[] = {{"single", QuorMD5Engine::single},
-                               {"avx2", QuorMD5Engine::avx2},
-                               {"avx512", QuorMD5Engine::avx512}};
+const std::pair<const char*, QuorMD5Engine> kEngines[] = {{"single", QuorMD5Engine::single},
+                                                          {"avx2", QuorMD5Engine::avx2},
+                                                          {"avx512", QuorMD5Engine::avx512}};
 
 // Every engine this processor runs, over batches of 1 to twice its lanes plus one, so that lanes
 // sit idle, finish at different blocks and take new messages. Lengths are mostly short and
@@ -41,14 +36,14 @@ TEST(QuorMD5LanesTest, DigestsEqualOpenSslForEveryEngineAndLaneCount) {
   std::mt19937_64 random(19);
   std::vector<BYTE> pool(300 * 1024);
   for (BYTE& b : pool) b = static_cast<BYTE>(random());
-  for (const EngineCase& e : kEngines) {
-    SCOPED_TRACE(e.name);
-    if (!CQuorMD5Lanes::IsSupported(e.engine)) {
-      std::printf("engine %s not run: the processor lacks it\n", e.name);
+  for (const auto& [name, engine] : kEngines) {
+    SCOPED_TRACE(name);
+    if (!CQuorMD5Lanes::IsSupported(engine)) {
+      std::printf("engine %s not run: the processor lacks it\n", name);
       continue;
     }
-    CQuorMD5Lanes lanes(e.engine);
-    ASSERT_EQ(lanes.GetEngine(), e.engine);
+    CQuorMD5Lanes lanes(engine);
+    ASSERT_EQ(lanes.GetEngine(), engine);
     const std::size_t most = 2 * lanes.GetLaneCount() + 1;
     for (std::size_t count = 1; count <= most; ++count) {
       SCOPED_TRACE(count);
@@ -72,10 +67,9 @@ TEST(QuorMD5LanesTest, MissingBuffersAreRefusedBeforeAnythingIsHashed) {
   CQuorMD5Lanes lanes;
   Digest first{};
   const BYTE data[4] = {1, 2, 3, 4};
-  const std::vector<QuorMD5Job> noDigest = {{data, 4, first.data()}, {data, 4, nullptr}};
-  EXPECT_EQ(lanes.Hash(noDigest), E_POINTER);
-  const std::vector<QuorMD5Job> noData = {{data, 4, first.data()}, {nullptr, 1, first.data()}};
-  EXPECT_EQ(lanes.Hash(noData), E_POINTER);
+  using Jobs = std::vector<QuorMD5Job>;
+  EXPECT_EQ(lanes.Hash(Jobs{{data, 4, first.data()}, {data, 4, nullptr}}), E_POINTER);
+  EXPECT_EQ(lanes.Hash(Jobs{{data, 4, first.data()}, {nullptr, 1, first.data()}}), E_POINTER);
   EXPECT_EQ(first, Digest{});
   EXPECT_EQ(lanes.Hash({}), S_OK);
 }

@@ -33,13 +33,8 @@ class QuorBlockBatchTest : public QuorBlockFixture {
 // verdict that a block-by-block read of the same bytes gives.
 TEST_F(QuorBlockBatchTest, BatchedBlocksReadAsBlockByBlockReadsDo) {
   const HRESULT kEof = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
-  struct Damage {
-    const char* name;
-    std::function<void(Bytes&)> apply;
-    std::size_t count;
-    HRESULT end;
-  };
-  const Damage kDamage[] = {
+  // Name, the damage to the third block, the blocks the batch holds, the code it ends with.
+  const std::tuple<const char*, std::function<void(Bytes&)>, std::size_t, HRESULT> kDamage[] = {
       {"Nothing", [](Bytes&) {}, 5, kEof},
       {"PayloadByte", [](Bytes& b) { FlipByte(b, 20); }, 5, kEof},
       {"StoredHash", [](Bytes& b) { FlipByte(b, b.size() - 1); }, 5, kEof},
@@ -51,17 +46,17 @@ TEST_F(QuorBlockBatchTest, BatchedBlocksReadAsBlockByBlockReadsDo) {
       {"SizeWordHuge", [](Bytes& b) { EncodeU32(b.data() + 4, 0xFFFFFFF0); }, 2, kEof},
       {"OnlyTheType", [](Bytes& b) { b.resize(4); }, 2, kEof},
   };
-  for (const Damage& d : kDamage) {
-    SCOPED_TRACE(d.name);
+  for (const auto& [name, apply, count, end] : kDamage) {
+    SCOPED_TRACE(name);
     std::vector<Bytes> blocks = Blocks();
-    d.apply(blocks[2]);
-    if (d.count == 2) blocks.resize(3);  // nothing can be found after broken framing
+    apply(blocks[2]);
+    if (count == 2) blocks.resize(3);  // nothing can be found after broken framing
     Bytes file;
     for (const Bytes& block : blocks) Append(file, block);
     CQuorBlockBatch batch;
     ASSERT_EQ(Fill(batch, file), S_OK);
-    ASSERT_EQ(batch.GetCount(), d.count);
-    EXPECT_EQ(batch.GetEnd(), d.end);
+    ASSERT_EQ(batch.GetCount(), count);
+    EXPECT_EQ(batch.GetEnd(), end);
     for (std::size_t i = 0; i < batch.GetCount(); ++i) {
       SCOPED_TRACE(i);
       const Bytes& bytes = blocks[i];

@@ -46,14 +46,9 @@ TEST_F(QuorIndexBlockTest, EntriesAreWrittenByTrackAndReadBackInTheSameOrder) {
 }
 
 TEST_F(QuorIndexBlockTest, EntryFieldsAreCheckedAsTheyArrive) {
-  struct Case {
-    const char* name;
-    std::vector<RawField> fields;
-    HRESULT expected;
-    DWORD entries;
-  };
   const std::vector<RawField> e = Entry(1, 0x112, 2, 3);
-  const Case kCases[] = {
+  // Name, the fields, the read's result, the entries read.
+  const std::tuple<const char*, std::vector<RawField>, HRESULT, DWORD> kCases[] = {
       {"Complete", Join({kPrevious, e}), S_OK, 1},
       {"MiddleFieldsSwapped", Join({kPrevious, {e[0], e[2], e[1], e[3]}}), S_OK, 1},
       {"FlagsBeforeTrackId", Join({kPrevious, {e[1], e[0], e[2], e[3]}}), E_FAIL, 0},
@@ -63,13 +58,13 @@ TEST_F(QuorIndexBlockTest, EntryFieldsAreCheckedAsTheyArrive) {
       {"Opaque", Join({kPrevious, {{kTagOpaque, {1}}}}), E_FAIL, 0},
       {"EntryTrackIdOf8", Join({kPrevious, {{kTagEntryTrackId, U64(1)}}}), E_FAIL, 0},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, fields, expected, count] : kCases) {
+    SCOPED_TRACE(name);
     CQuorIndexBlock block;
-    EXPECT_EQ(ReadBlock(block, MakeBlock(btIndex, c.fields)), c.expected);
-    EXPECT_EQ(block.GetEntryCount(), c.entries);
+    EXPECT_EQ(ReadBlock(block, MakeBlock(btIndex, fields)), expected);
+    EXPECT_EQ(block.GetEntryCount(), count);
     std::vector<CQuorMediaSampleIndex> entries;
-    if (c.expected == S_OK) {
+    if (expected == S_OK) {
       ASSERT_EQ(block.GetIndexes(1, &entries), S_OK);
       EXPECT_EQ(entries[0], CQuorMediaSampleIndex(1, 0x12, 2, 3));  // flags keep 8 bits
     }

@@ -75,13 +75,8 @@ void Grow(Bytes& bytes, std::size_t extra) {
 
 TEST_F(QuorMediaFileBlockTest, DamagedFramingGivesItsDocumentedCode) {
   const HRESULT kEof = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
-  struct Damage {
-    const char* name;
-    std::function<void(Bytes&)> apply;
-    HRESULT read;
-    bool hashValid;
-  };
-  const Damage kDamage[] = {
+  // Name, the damage, the read's result, the hash verdict.
+  const std::tuple<const char*, std::function<void(Bytes&)>, HRESULT, bool> kDamage[] = {
       {"Nothing", [](Bytes&) {}, S_OK, true},
       {"SizeFieldValue", [](Bytes& b) { FlipByte(b, b.size() - 28); }, E_FAIL, false},
       {"SizeWordGrows",
@@ -102,13 +97,13 @@ TEST_F(QuorMediaFileBlockTest, DamagedFramingGivesItsDocumentedCode) {
        E_INVALIDARG, false},
   };
   const Bytes written = WrittenFileInfo();
-  for (const Damage& d : kDamage) {
-    SCOPED_TRACE(d.name);
+  for (const auto& [name, apply, read, hashValid] : kDamage) {
+    SCOPED_TRACE(name);
     Bytes bytes = written;
-    d.apply(bytes);
+    apply(bytes);
     CQuorFileInfoBlock block;
-    EXPECT_EQ(ReadBlock(block, bytes), d.read);
-    EXPECT_EQ(block.IsHashValid(), d.hashValid);
+    EXPECT_EQ(ReadBlock(block, bytes), read);
+    EXPECT_EQ(block.IsHashValid(), hashValid);
   }
 }
 

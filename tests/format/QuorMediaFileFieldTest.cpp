@@ -7,13 +7,8 @@ class QuorMediaFileFieldTest : public QuorBlockFixture {};
 // only for an empty description, which a file may hold.
 TEST_F(QuorMediaFileFieldTest, SetAndReadAcceptOnlyTheTagsAndLengthsOfTheTagTable) {
   const Bytes big(40000, 0x5A);
-  struct Case {
-    const char* name;
-    DWORD tag, length;
-    HRESULT set, read;
-  };
   const HRESULT kBad = MFS_E_BAD_FORMAT;
-  const Case kCases[] = {
+  const std::tuple<const char*, DWORD, DWORD, HRESULT, HRESULT> kCases[] = {
       {"DescriptionEmpty", kTagDescription, 0, E_INVALIDARG, S_OK},
       {"DescriptionAtLimit", kTagDescription, 32768, S_OK, S_OK},
       {"DescriptionOverLimit", kTagDescription, 32769, E_INVALIDARG, kBad},
@@ -26,25 +21,25 @@ TEST_F(QuorMediaFileFieldTest, SetAndReadAcceptOnlyTheTagsAndLengthsOfTheTagTabl
       {"Tag0x0201", 0x0201, 4, E_INVALIDARG, kBad},
       {"Tag0", 0, 4, E_INVALIDARG, kBad},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, tag, length, setHr, readHr] : kCases) {
+    SCOPED_TRACE(name);
     CQuorMediaFileField field;
     const BYTE before[4] = {9, 9, 9, 9};
     ASSERT_EQ(field.Set(kTagTrackId, 4, before, true), S_OK);
-    EXPECT_EQ(field.Set(c.tag, c.length, big.data(), true), c.set);
-    if (c.set == S_OK) {
-      EXPECT_EQ(field.GetTag(), c.tag);
-      EXPECT_EQ(field.GetLength(), c.length);
+    EXPECT_EQ(field.Set(tag, length, big.data(), true), setHr);
+    if (setHr == S_OK) {
+      EXPECT_EQ(field.GetTag(), tag);
+      EXPECT_EQ(field.GetLength(), length);
     } else {  // a refused Set leaves the field as it was
       EXPECT_EQ(field.GetTag(), kTagTrackId);
       EXPECT_EQ(Bytes(field.GetValue(), field.GetValue() + 4), Bytes(before, before + 4));
     }
     Bytes bytes;
-    AppendField(bytes, c.tag, Bytes(big.begin(), big.begin() + c.length));
+    AppendField(bytes, tag, Bytes(big.begin(), big.begin() + length));
     CQuorMediaFileField read;
-    EXPECT_EQ(ReadBlock(read, bytes), c.read);
-    EXPECT_EQ(read.IsLoaded(), c.read == S_OK);
-    if (c.read == S_OK) {
+    EXPECT_EQ(ReadBlock(read, bytes), readHr);
+    EXPECT_EQ(read.IsLoaded(), readHr == S_OK);
+    if (readHr == S_OK) {
       EXPECT_EQ(Bytes(read.GetValue(), read.GetValue() + read.GetLength()),
                 Bytes(bytes.begin() + kFieldHeaderSize, bytes.end()));
     }

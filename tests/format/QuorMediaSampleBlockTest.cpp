@@ -19,25 +19,20 @@ TEST_F(QuorMediaSampleBlockTest, ABorrowedPayloadIsNotCopiedAndASecondOneReplace
 }
 
 TEST_F(QuorMediaSampleBlockTest, AnythingButOnePayloadFieldFailsTheRead) {
-  struct Case {
-    const char* name;
-    std::vector<RawField> fields;
-    HRESULT expected;
-  };
-  const Case kCases[] = {
+  const std::tuple<const char*, std::vector<RawField>, HRESULT> kCases[] = {
       {"NoPayload", {}, S_OK},
       {"EmptyPayloadIsDropped", {{kTagPayload, {}}}, S_OK},
       {"PayloadAndOpaque", {{kTagPayload, {1}}, {kTagOpaque, {1}}}, E_FAIL},
       {"TwoPayloads", {{kTagPayload, {1}}, {kTagPayload, {2}}}, E_FAIL},
       {"OtherTag", {{kTagTrackId, U32(1)}}, E_FAIL},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, fields, expected] : kCases) {
+    SCOPED_TRACE(name);
     CQuorMediaSampleBlock block;
-    EXPECT_EQ(ReadBlock(block, MakeBlock(btMediaSample, c.fields)), c.expected);
+    EXPECT_EQ(ReadBlock(block, MakeBlock(btMediaSample, fields)), expected);
     const BYTE* value = nullptr;
     DWORD length = 0;
-    if (c.expected == S_OK) {
+    if (expected == S_OK) {
       EXPECT_EQ(block.GetPayload(&value, &length), MFS_E_NO_VALUE);
     }
   }

@@ -51,8 +51,7 @@ class QuorApiTest : public ::testing::Test {
 };
 
 TEST_F(QuorApiTest, RecordingReadsBackWithMetadataAndEveryPayload) {
-  const std::string path = Record(40, 1024, 1, {.description = "lobby"});
-  auto reader = quor::Reader::open(path);
+  auto reader = quor::Reader::open(Record(40, 1024, 1, {.description = "lobby"}));
   const quor::FileSetInfo info = reader.info();
   EXPECT_EQ(std::tie(info.description, info.complete, info.passwordProtected),
             std::make_tuple("lobby", true, false));
@@ -84,17 +83,13 @@ TEST_F(QuorApiTest, RecordingReadsBackWithMetadataAndEveryPayload) {
 
 TEST_F(QuorApiTest, RangesAndMovesStopAtTheirEnds) {
   auto reader = quor::Reader::open(Record(10));
-  struct Case {
-    std::uint64_t from, to;
-    std::vector<std::uint64_t> timestamps;
-  };
-  const Case kCases[] = {
+  const std::tuple<std::uint64_t, std::uint64_t, std::vector<std::uint64_t>> kCases[] = {
       {0, 25, {10, 20}}, {15, 30, {20, 30}}, {95, 1000, {100}}, {101, 1000, {}}, {31, 39, {}}};
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.from);
+  for (const auto& [from, to, timestamps] : kCases) {
+    SCOPED_TRACE(from);
     std::vector<std::uint64_t> seen;
-    for (const quor::Sample& s : reader.samples(1, c.from, c.to)) seen.push_back(s.timestamp());
-    EXPECT_EQ(seen, c.timestamps);
+    for (const quor::Sample& s : reader.samples(1, from, to)) seen.push_back(s.timestamp());
+    EXPECT_EQ(seen, timestamps);
   }
   EXPECT_EQ(reader.moveTo(1, 0)->timestamp(), 10u) << "before the first sample";
   EXPECT_EQ(reader.moveTo(1, 55)->timestamp(), 50u) << "at or just before";
@@ -143,8 +138,7 @@ TEST_F(QuorApiTest, AuthenticationGivesVerdictsAndProgressAndCanBeStopped) {
     auto reader = quor::Reader::open(path);
     unsigned last = 0;
     const quor::Authentication a = reader.authenticate([&](unsigned p) { last = p; });
-    EXPECT_TRUE(a.authentic);
-    EXPECT_FALSE(a.cancelled);
+    EXPECT_EQ(std::tie(a.authentic, a.cancelled), std::make_tuple(true, false));
     ASSERT_GT(a.files.size(), 1u);
     for (const quor::FileVerdict& f : a.files) EXPECT_TRUE(f.authentic) << f.name;
     EXPECT_EQ(last, 100u);
@@ -157,9 +151,8 @@ TEST_F(QuorApiTest, AuthenticationGivesVerdictsAndProgressAndCanBeStopped) {
   m_dir.FlipByte("cam.qmf", 600);
   auto reader = quor::Reader::open(path);
   const quor::Authentication a = reader.authenticate();
-  EXPECT_FALSE(a.authentic);
-  EXPECT_TRUE(a.complete);
-  EXPECT_FALSE(a.files[0].authentic);
+  EXPECT_EQ(std::tie(a.authentic, a.complete, a.files[0].authentic),
+            std::make_tuple(false, true, false));
   EXPECT_TRUE(quor::has(a.files[0].status, quor::FileStatus::Tested));
   ASSERT_TRUE(a.files[0].damage.has_value());
   EXPECT_TRUE(a.files[0].damage->blockIndex.has_value());

@@ -25,8 +25,7 @@ class QuorFileStorageDiscoveryTest : public ::testing::Test {
     }
     ASSERT_EQ(block.SetBlockIndex(0), S_OK);
     ASSERT_EQ(block.Write(storage.GetWriter()), S_OK);
-    ULONGLONG size = 0;
-    ASSERT_EQ(storage.Finalize(&size), S_OK);
+    Got(&storage, &CQuorFileStorage::Finalize);
   }
 
   // The names the storage found, relative to the directory; each one's index is its place.
@@ -85,30 +84,25 @@ TEST_F(QuorFileStorageDiscoveryTest, AStrangerInTheScanEndsItUnlessItComesFirst)
   for (const char* name : {"cam.vid", "cam1.vid", "cam2.vid"}) WriteMember(name, kSetA);
   // A stranger named aaa.vid sorts before the members, one named cam15.vid after cam1.vid.
   enum Kind { kJunk, kDirectory, kFifo, kShort };
-  struct Case {
-    const char* name;
-    Kind kind;
-    bool first;
-  };
-  const Case kCases[] = {{"JunkFirst", kJunk, true},
-                         {"DirectoryFirst", kDirectory, true},
-                         {"FifoFirst", kFifo, true},
-                         {"JunkLater", kJunk, false},
-                         {"DirectoryLater", kDirectory, false},
-                         {"ShortLater", kShort, false}};
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
-    const std::string stranger = c.first ? "aaa.vid" : "cam15.vid";
-    if (c.kind == kJunk || c.kind == kShort) {
-      m_dir.WriteBytes(stranger, c.kind == kJunk ? PatternBytes(64) : Bytes{1});
+  const std::tuple<const char*, Kind, bool> kCases[] = {{"JunkFirst", kJunk, true},
+                                                        {"DirectoryFirst", kDirectory, true},
+                                                        {"FifoFirst", kFifo, true},
+                                                        {"JunkLater", kJunk, false},
+                                                        {"DirectoryLater", kDirectory, false},
+                                                        {"ShortLater", kShort, false}};
+  for (const auto& [name, kind, first] : kCases) {
+    SCOPED_TRACE(name);
+    const std::string stranger = first ? "aaa.vid" : "cam15.vid";
+    if (kind == kJunk || kind == kShort) {
+      m_dir.WriteBytes(stranger, kind == kJunk ? PatternBytes(64) : Bytes{1});
     }
-    if (c.kind == kDirectory) m_dir.MakeDirectory(stranger);
-    if (c.kind == kFifo) {
+    if (kind == kDirectory) m_dir.MakeDirectory(stranger);
+    if (kind == kFifo) {
       ASSERT_EQ(::mkfifo(m_dir.Path(stranger).c_str(), 0600), 0);
     }
     ASSERT_EQ(Open("cam.vid"), S_OK);
     std::vector<std::string> expected = {"cam.vid", "cam1.vid", "cam2.vid"};
-    if (!c.first) expected.pop_back();  // the scan ends at the stranger
+    if (!first) expected.pop_back();  // the scan ends at the stranger
     EXPECT_EQ(Found(), expected);
     m_dir.Remove(stranger);
   }
@@ -137,8 +131,7 @@ TEST_F(QuorFileStorageDiscoveryTest, TheNamedFileMustBeAReadableMemberFile) {
   // The signature of a file without extension is fine; its missing extension is not.
   CQuorFileStorage writer;
   ASSERT_EQ(writer.InitializeForWriting(m_dir.WidePath("noext").c_str(), 1, true), S_OK);
-  ULONGLONG size = 0;
-  ASSERT_EQ(writer.Finalize(&size), S_OK);
+  Got(&writer, &CQuorFileStorage::Finalize);
   EXPECT_EQ(Open("noext"), E_INVALIDARG);
 }
 
@@ -153,8 +146,7 @@ TEST_F(QuorFileStorageDiscoveryTest, AMemberBeingRecordedIsLeftOutOrRefused) {
             HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION));
   ASSERT_EQ(Open("cam.vid"), S_OK);
   EXPECT_EQ(Found(), std::vector<std::string>{"cam.vid"});  // the scan ends at cam1.vid
-  ULONGLONG size = 0;
-  ASSERT_EQ(recording.Finalize(&size), S_OK);
+  Got(&recording, &CQuorFileStorage::Finalize);
   EXPECT_EQ(inspector.OpenFileForInspection(m_dir.WidePath("cam1.vid").c_str()), S_OK);
 }
 

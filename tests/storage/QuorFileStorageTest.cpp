@@ -120,23 +120,18 @@ TEST_F(QuorFileStorageTest, ChangeMaxFileSizeMovesTheLimitBothWays) {
 }
 
 TEST_F(QuorFileStorageTest, MemberFileNamesNumberTheBaseName) {
-  struct Case {
-    const char16_t* name;
-    DWORD k;
-    HRESULT hr;
-    const char16_t* member;
-  };
-  const Case kCases[] = {
+  // The name given, the member number, the result, the member's name.
+  const std::tuple<const char16_t*, DWORD, HRESULT, const char16_t*> kCases[] = {
       {u"/rec/cam.vid", 0, S_OK, u"/rec/cam.vid"},    {u"/rec/cam.vid", 1, S_OK, u"/rec/cam1.vid"},
       {u"/rec/cam.vid", 12, S_OK, u"/rec/cam12.vid"}, {u"cam.x.vid", 2, S_OK, u"cam.x2.vid"},
       {u"/rec.d/cam", 1, E_INVALIDARG, u""},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(std::to_string(c.k));
+  for (const auto& [name, k, hr, expected] : kCases) {
+    SCOPED_TRACE(std::to_string(k));
     std::u16string member;
-    EXPECT_EQ(QuorMemberFileName(c.name, c.k, &member), c.hr);
-    if (c.hr == S_OK) {
-      EXPECT_EQ(member, c.member);
+    EXPECT_EQ(QuorMemberFileName(name, k, &member), hr);
+    if (hr == S_OK) {
+      EXPECT_EQ(member, expected);
     }
   }
 }

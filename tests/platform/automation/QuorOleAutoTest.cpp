@@ -7,11 +7,8 @@
 
 namespace {
 
-class QuorOleAutoTest : public ::testing::Test {};
-
-TEST_F(QuorOleAutoTest, BstrCarriesLengthPrefixTerminatorAndEmbeddedNuls) {
+TEST(QuorOleAutoTest, BstrCarriesLengthPrefixTerminatorAndEmbeddedNuls) {
   CQuorBstr s = CQuorBstr::Copy(u"abc");
-  ASSERT_TRUE(s);
   EXPECT_EQ(SysStringLen(s.Get()), 3u);
   EXPECT_EQ(SysStringByteLen(s.Get()), 6u);
   std::uint32_t prefix = 0;
@@ -31,34 +28,29 @@ TEST_F(QuorOleAutoTest, BstrCarriesLengthPrefixTerminatorAndEmbeddedNuls) {
   SysFreeString(raw);
 }
 
-TEST_F(QuorOleAutoTest, Utf8ConvertsWithSurrogatePairsAndIllFormedTextBecomesReplacements) {
+TEST(QuorOleAutoTest, Utf8ConvertsWithSurrogatePairsAndIllFormedTextBecomesReplacements) {
   const std::string utf8 = "dir/Pässwörd€😀.qmf";
   const std::u16string utf16 = u"dir/Pässwörd€😀.qmf";
   EXPECT_EQ(QuorUtf8ToUtf16(utf8), utf16);
   EXPECT_EQ(QuorUtf16ToUtf8(utf16), utf8);
   EXPECT_EQ(CQuorBstr::FromUtf8(utf8).ToUtf8(), utf8);
   EXPECT_EQ(QuorBstrToUtf8(nullptr), "");
-  struct Case {
-    const char* name;
-    std::string utf8;
-    std::u16string expected;
-  };
-  const Case kCases[] = {
+  const std::tuple<const char*, std::string, std::u16string> kCases[] = {
       {"StrayContinuation", "a\x80z", u"a\uFFFDz"},
       {"TruncatedAtEnd", "a\xE2\x82", u"a\uFFFD"},
       {"TruncatedBeforeAscii", "\xE2\x82z", u"\uFFFDz"},
       {"Overlong", "\xC0\xAF", u"\uFFFD"},
       {"EncodedSurrogate", "\xED\xA0\x80", u"\uFFFD"},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(QuorUtf8ToUtf16(c.utf8), c.expected);
+  for (const auto& [name, illFormed, expected] : kCases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(QuorUtf8ToUtf16(illFormed), expected);
   }
   const char16_t lone[] = {u'a', 0xD800, u'b', 0};
   EXPECT_EQ(QuorUtf16ToUtf8(lone), std::string("a\xEF\xBF\xBD") + "b");
 }
 
-TEST_F(QuorOleAutoTest, LockedArrayCannotBeDestroyedOrResized) {
+TEST(QuorOleAutoTest, LockedArrayCannotBeDestroyedOrResized) {
   SAFEARRAY* a = SafeArrayCreateVector(VT_UI1, 0, 4);
   void* data = nullptr;
   ASSERT_EQ(SafeArrayAccessData(a, &data), S_OK);
@@ -71,7 +63,7 @@ TEST_F(QuorOleAutoTest, LockedArrayCannotBeDestroyedOrResized) {
   EXPECT_EQ(SafeArrayDestroy(nullptr), S_OK);
 }
 
-TEST_F(QuorOleAutoTest, ElementsAndArrayCopiesAreDeepAndRedimKeepsThePrefix) {
+TEST(QuorOleAutoTest, ElementsAndArrayCopiesAreDeepAndRedimKeepsThePrefix) {
   CQuorSafeArray a = CQuorSafeArray::CreateVector(VT_BSTR, 0, 3);
   for (LONG i = 0; i < 3; ++i) {
     CQuorBstr s = CQuorBstr::FromUtf8(std::string(1, static_cast<char>('a' + i)));

@@ -30,9 +30,7 @@ QUOR_OBJECT_ENTRY_AUTO(CLSID_CounterTest, CCounterTest, u"CounterTest")
 
 namespace {
 
-class QuorComRuntimeTest : public ::testing::Test {};
-
-TEST_F(QuorComRuntimeTest, CreatesRegisteredClassesThroughTheirCachedClassObject) {
+TEST(QuorComRuntimeTest, CreatesRegisteredClassesThroughTheirCachedClassObject) {
   const LONG before = CQuorClassRegistry::LockCount();
   CQuorComPtr<ICounterTest> a, b;
   ASSERT_EQ(CoCreateInstance(CLSID_CounterTest, &a), S_OK);
@@ -80,16 +78,9 @@ VARIANT Var(VARTYPE vt, LONGLONG value = 0, void* p = nullptr) {
   return v;
 }
 
-TEST_F(QuorComRuntimeTest, IntegerArgumentsConvertWhenTheValueFits) {
-  struct Case {
-    const char* name;
-    VARTYPE from;
-    LONGLONG value;
-    VARTYPE to;
-    HRESULT hr;
-    ULONGLONG bits;
-  };
-  const Case kCases[] = {
+TEST(QuorComRuntimeTest, IntegerArgumentsConvertWhenTheValueFits) {
+  // Name, the argument's type and value, the type asked for, the result, the bits read.
+  const std::tuple<const char*, VARTYPE, LONGLONG, VARTYPE, HRESULT, ULONGLONG> kCases[] = {
       {"I4ToUI4", VT_I4, 7, VT_UI4, S_OK, 7},
       {"NegativeI4ToUI4", VT_I4, -1, VT_UI4, DISP_E_OVERFLOW, 0},
       {"LargeUI8ToUI4", VT_UI8, 0x100000000LL, VT_UI4, DISP_E_OVERFLOW, 0},
@@ -101,15 +92,15 @@ TEST_F(QuorComRuntimeTest, IntegerArgumentsConvertWhenTheValueFits) {
       {"BoolToUI4", VT_BOOL, -1, VT_UI4, DISP_E_OVERFLOW, 0},
       {"StringToUI4", VT_BSTR, 0, VT_UI4, DISP_E_TYPEMISMATCH, 0},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
-    VARIANT v = Var(c.from, c.value);
+  for (const auto& [name, from, value, to, hr, expected] : kCases) {
+    SCOPED_TRACE(name);
+    VARIANT v = Var(from, value);
     VARIANT outer = Var(VT_BYREF | VT_VARIANT, 0, &v);
     for (VARIANT* given : {&v, &outer}) {
       ULONGLONG bits = 99;
-      EXPECT_EQ(CQuorTypeDispatcher::ReadInteger(given, c.to, &bits), c.hr);
-      if (c.hr == S_OK) {
-        EXPECT_EQ(bits, c.bits);
+      EXPECT_EQ(CQuorTypeDispatcher::ReadInteger(given, to, &bits), hr);
+      if (hr == S_OK) {
+        EXPECT_EQ(bits, expected);
       }
     }
   }

@@ -8,9 +8,7 @@
 
 namespace {
 
-class QuorGuidTest : public ::testing::Test {};
-
-TEST_F(QuorGuidTest, TextRoundTripsForRandomGuids) {
+TEST(QuorGuidTest, TextRoundTripsForRandomGuids) {
   for (int i = 0; i < 32; ++i) {
     GUID guid{};
     ASSERT_EQ(CoCreateGuid(&guid), S_OK);
@@ -28,7 +26,7 @@ TEST_F(QuorGuidTest, TextRoundTripsForRandomGuids) {
 }
 
 // The text is upper case.
-TEST_F(QuorGuidTest, ParsingAcceptsEitherCaseAndRefusesMalformedText) {
+TEST(QuorGuidTest, ParsingAcceptsEitherCaseAndRefusesMalformedText) {
   GUID parsed{};
   ASSERT_EQ(CLSIDFromString(u"{1cf2b120-547d-101b-8e65-08002b2bd119}", &parsed), S_OK);
   EXPECT_EQ(parsed, IID_IErrorInfo);

@@ -13,10 +13,13 @@ namespace {
 
 class QuorFileTest : public ::testing::Test {
  protected:
-  CQuorFile CreateForWriting(const std::string& name, DWORD access = GENERIC_WRITE,
-                             CQuorFileSystem& fileSystem = QuorPosixFileSystem()) {
+  // Reading alone opens an existing file and shares it with readers; writing creates it anew.
+  CQuorFile Open(const std::string& name, DWORD access,
+                 CQuorFileSystem& fileSystem = QuorPosixFileSystem()) {
+    const bool read = access == GENERIC_READ;
     CQuorFile file;
-    EXPECT_TRUE(file.Create(m_dir.Path(name), access, 0, CREATE_ALWAYS, 0, fileSystem))
+    EXPECT_TRUE(file.Create(m_dir.Path(name), access, read ? FILE_SHARE_READ : 0,
+                            read ? OPEN_EXISTING : CREATE_ALWAYS, 0, fileSystem))
         << GetLastError();
     return file;
   }
@@ -42,7 +45,7 @@ class QuorFileTest : public ::testing::Test {
 };
 
 TEST_F(QuorFileTest, InterleavedWritesSeeksAndReadsMatchAModelOfTheFile) {
-  CQuorFile file = CreateForWriting("model.bin", GENERIC_READ | GENERIC_WRITE);
+  CQuorFile file = Open("model.bin", GENERIC_READ | GENERIC_WRITE);
   Bytes model;
   ULONGLONG position = 0;
   std::mt19937 random(7);
@@ -95,7 +98,7 @@ TEST_F(QuorFileTest, InterleavedWritesSeeksAndReadsMatchAModelOfTheFile) {
 
 TEST_F(QuorFileTest, SmallTransfersReachTheSystemInLargeCalls) {
   CQuorFaultyFileSystem faulty;
-  CQuorFile file = CreateForWriting("batched.bin", GENERIC_READ | GENERIC_WRITE, faulty);
+  CQuorFile file = Open("batched.bin", GENERIC_READ | GENERIC_WRITE, faulty);
   const Bytes piece = PatternBytes(12);
   for (int i = 0; i < 20000; ++i) ASSERT_TRUE(file.Write(piece.data(), 12, nullptr));
   ASSERT_TRUE(file.Flush());
@@ -117,9 +120,7 @@ TEST_F(QuorFileTest, ABackwardWalkReadsTheRightBytesInFewCalls) {
   const Bytes content = PatternBytes(2u << 20);
   m_dir.WriteBytes("walk.bin", content);
   CQuorFaultyFileSystem faulty;
-  CQuorFile file;
-  ASSERT_TRUE(
-      file.Create(m_dir.Path("walk.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0, faulty));
+  CQuorFile file = Open("walk.bin", GENERIC_READ, faulty);
   Bytes got(128);
   for (ULONGLONG at = content.size() - got.size(); at >= 200; at -= 200) {
     DWORD read = 0;
@@ -134,15 +135,13 @@ TEST_F(QuorFileTest, ABackwardWalkReadsTheRightBytesInFewCalls) {
 // from emptying it.
 TEST_F(QuorFileTest, SharingViolationsFollowTheOpenFilesAccess) {
   m_dir.WriteBytes("shared.bin", PatternBytes(100));
-  CQuorFile first, second, third;
-  ASSERT_TRUE(first.Create(m_dir.Path("shared.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
-  ASSERT_TRUE(
-      second.Create(m_dir.Path("shared.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+  CQuorFile first = Open("shared.bin", GENERIC_READ), second = Open("shared.bin", GENERIC_READ);
+  CQuorFile third;
   EXPECT_FALSE(third.Create(m_dir.Path("shared.bin"), GENERIC_WRITE, 0, CREATE_ALWAYS));
   EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
   EXPECT_EQ(m_dir.FileSize("shared.bin"), 100u);
 
-  CQuorFile writer = CreateForWriting("locked.bin");
+  CQuorFile writer = Open("locked.bin", GENERIC_WRITE);
   const std::pair<DWORD, DWORD> kOpeners[] = {{GENERIC_READ, OPEN_EXISTING},
                                               {GENERIC_WRITE, CREATE_ALWAYS}};
   for (const auto& [access, creation] : kOpeners) {
@@ -157,11 +156,7 @@ TEST_F(QuorFileTest, OpenFailuresCarryTheirWin32Codes) {
   m_dir.WriteBytes("exists.bin", PatternBytes(4));
   m_dir.MakeDirectory("folder.bin");
   ASSERT_EQ(::mkfifo(m_dir.Path("fifo.bin").c_str(), 0600), 0);
-  struct Case {
-    const char* name;
-    DWORD access, creation, error;
-  };
-  const Case kCases[] = {
+  const std::tuple<const char*, DWORD, DWORD, DWORD> kCases[] = {
       {"exists.bin", GENERIC_WRITE, CREATE_NEW, ERROR_FILE_EXISTS},
       {"missing.bin", GENERIC_READ, OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
       {"folder.bin", GENERIC_READ, OPEN_EXISTING, ERROR_ACCESS_DENIED},
@@ -169,11 +164,11 @@ TEST_F(QuorFileTest, OpenFailuresCarryTheirWin32Codes) {
       {"fifo.bin", GENERIC_READ, OPEN_EXISTING, ERROR_ACCESS_DENIED},  // without blocking
       {"exists.bin/x", GENERIC_READ, OPEN_EXISTING, ERROR_PATH_NOT_FOUND},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, access, creation, error] : kCases) {
+    SCOPED_TRACE(name);
     CQuorFile file;
-    EXPECT_FALSE(file.Create(m_dir.Path(c.name), c.access, FILE_SHARE_READ, c.creation));
-    EXPECT_EQ(GetLastError(), c.error);
+    EXPECT_FALSE(file.Create(m_dir.Path(name), access, FILE_SHARE_READ, creation));
+    EXPECT_EQ(GetLastError(), error);
     EXPECT_FALSE(file.IsOpen());
   }
 }
@@ -182,34 +177,29 @@ TEST_F(QuorFileTest, OpenFailuresCarryTheirWin32Codes) {
 // reports it and is not taken at all, and every byte reported written is in the file after
 // closing, nothing more.
 TEST_F(QuorFileTest, DiskFullIsReportedToTheWriteThatMeetsItForEveryRoomSize) {
-  struct Mode {
-    const char* name;
-    bool preallocate;
-    ULONGLONG reserve;
-  };
-  const Mode kModes[] = {{"Preallocated", true, 0},
-                         {"PreallocatedWithReserve", true, 164},
-                         {"WriteThrough", false, 0}};
+  const std::tuple<const char*, bool, ULONGLONG> kModes[] = {{"Preallocated", true, 0},
+                                                             {"PreallocatedWithReserve", true, 164},
+                                                             {"WriteThrough", false, 0}};
   const std::vector<DWORD> kSizes = {8, 4, 1000, 4, 16, 300, 4, 24};
-  for (const Mode& mode : kModes) {
+  for (const auto& [name, preallocate, reserve] : kModes) {
     for (ULONGLONG room = 0; room < 2000; room += 37) {
-      SCOPED_TRACE(std::string(mode.name) + " room " + std::to_string(room));
+      SCOPED_TRACE(std::string(name) + " room " + std::to_string(room));
       Bytes accepted;
       m_dir.Remove("full.bin");  // its old blocks would count as room once emptied
       {
         CQuorFaultyFileSystem faulty;
         faulty.SetDiskRoom(room);
-        if (!mode.preallocate) faulty.RefuseFallocate();
-        CQuorFile file = CreateForWriting("full.bin", GENERIC_WRITE, faulty);
-        if (mode.reserve != 0 && !file.SetReserve(mode.reserve)) {
+        if (!preallocate) faulty.RefuseFallocate();
+        CQuorFile file = Open("full.bin", GENERIC_WRITE, faulty);
+        if (reserve != 0 && !file.SetReserve(reserve)) {
           EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
-          ASSERT_LT(room, mode.reserve);
+          ASSERT_LT(room, reserve);
         }
         DWORD error = ERROR_SUCCESS;
         accepted = WriteUntilFailure(file, kSizes, &error);
         EXPECT_EQ(error, ERROR_DISK_FULL);
-        EXPECT_LE(accepted.size() + (mode.preallocate ? mode.reserve : 0),
-                  std::max<ULONGLONG>(room, mode.reserve));
+        EXPECT_LE(accepted.size() + (preallocate ? reserve : 0),
+                  std::max<ULONGLONG>(room, reserve));
         ASSERT_TRUE(file.Close()) << GetLastError();
       }
       EXPECT_EQ(m_dir.ReadBytes("full.bin"), accepted);
@@ -222,9 +212,7 @@ TEST_F(QuorFileTest, ShortenedReadsStillDeliverEveryByte) {
   m_dir.WriteBytes("short.bin", content);
   CQuorFaultyFileSystem faulty;
   faulty.ShortenReadsTo(1000);
-  CQuorFile file;
-  ASSERT_TRUE(file.Create(m_dir.Path("short.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0,
-                          faulty));
+  CQuorFile file = Open("short.bin", GENERIC_READ, faulty);
   Bytes got(content.size() + 10);
   DWORD read = 0;
   ASSERT_TRUE(file.Read(got.data(), 5, &read));
@@ -236,7 +224,7 @@ TEST_F(QuorFileTest, ShortenedReadsStillDeliverEveryByte) {
 
 TEST_F(QuorFileTest, AnIoErrorOrAReadOnlyHandleFailsTheCallThatMeetsIt) {
   CQuorFaultyFileSystem faulty;
-  CQuorFile file = CreateForWriting("eio.bin", GENERIC_READ | GENERIC_WRITE, faulty);
+  CQuorFile file = Open("eio.bin", GENERIC_READ | GENERIC_WRITE, faulty);
   const Bytes piece = PatternBytes(100);
   ASSERT_TRUE(file.Write(piece.data(), 100, nullptr));
   faulty.FailCall(1);  // the flush that the read needs
@@ -250,9 +238,7 @@ TEST_F(QuorFileTest, AnIoErrorOrAReadOnlyHandleFailsTheCallThatMeetsIt) {
   EXPECT_EQ(Bytes(piece.begin(), piece.begin() + 10), got);
   ASSERT_TRUE(file.Close());
 
-  CQuorFile reader;
-  ASSERT_TRUE(reader.Create(m_dir.Path("eio.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0,
-                            faulty));
+  CQuorFile reader = Open("eio.bin", GENERIC_READ, faulty);
   EXPECT_FALSE(reader.Write(piece.data(), 4, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
   faulty.FailCall(1);
