@@ -238,12 +238,27 @@ void HashInLanes(std::span<const QuorMD5Job> jobs, std::size_t lanes,
   alignas(64) std::uint32_t state[4 * kMaxLanes] = {};  // word r of lane i at r * lanes + i
   Lane lane[kMaxLanes];
   const BYTE* blocks[kMaxLanes];
-  std::size_t next = 0;
+  // The jobs are taken a window at a time, longest first: the lanes then run out of work
+  // together, rather than a long message taken last hashing on while the other lanes idle.
+  constexpr std::size_t kWindow = 256;
+  const QuorMD5Job* order[kWindow];
+  std::size_t windowEnd = 0;  // of jobs, taken into order
+  std::size_t next = 0;       // in order
+  std::size_t count = 0;      // in order
   std::size_t busy = 0;
   for (;;) {
-    for (std::size_t i = 0; i < lanes && next < jobs.size(); ++i) {
+    for (std::size_t i = 0; i < lanes; ++i) {
       if (lane[i].job) continue;
-      lane[i].job = &jobs[next++];
+      if (next == count) {
+        if (windowEnd == jobs.size()) break;
+        count = std::min(kWindow, jobs.size() - windowEnd);
+        for (std::size_t k = 0; k < count; ++k) order[k] = &jobs[windowEnd + k];
+        windowEnd += count;
+        next = 0;
+        std::sort(order, order + count,
+                  [](const QuorMD5Job* a, const QuorMD5Job* b) { return a->length > b->length; });
+      }
+      lane[i].job = order[next++];
       lane[i].block = 0;
       lane[i].blocks = BlockCount(lane[i].job->length);
       for (std::size_t r = 0; r < 4; ++r) state[r * lanes + i] = kInitialState[r];
