@@ -50,6 +50,7 @@ class CQuorOneFileSystem final : public CQuorFileSystem {
     return 0;
   }
   int Fdatasync(int) override { return Fail(EBADF); }
+  int Unlink(const char*) override { return Fail(EACCES); }
   int ListDirectory(const char* path, std::vector<std::string>* names) override {
     if (std::strcmp(path, kDirectory) != 0) return ENOENT;
     *names = {kName};

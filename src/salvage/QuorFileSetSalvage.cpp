@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -18,10 +21,13 @@
 #include "format/QuorTrackInfoBlock.h"
 #include "objects/QuorMediaFileSample.h"
 #include "platform/com/QuorUnknownImpl.h"
+#include "platform/io/QuorFileSystem.h"
+#include "platform/io/QuorLastError.h"
 #include "quormediafiles/QuorMediaFiles.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
 #include "reader/QuorMediaFileReader.h"
 #include "storage/QuorFileStorage.h"
+#include "storage/QuorMemberFileName.h"
 #include "writer/QuorMediaFileWriter.h"
 
 namespace {
@@ -121,6 +127,80 @@ HRESULT CheckPassword(const std::vector<const QuorCandidateFile*>& members,
   return protectedSet ? MFS_E_BAD_PASSWORD : S_OK;
 }
 
+// Walks members on a background thread, in member order, while the caller takes each walk as it
+// ends; with no thread to be had, each walk is run by the caller when it asks for it. Stops
+// handing out walks when destroyed, after the walks in progress.
+class CMemberWalkers {
+ public:
+  using WalkFunction = HRESULT (*)(MemberWalk&);
+
+  CMemberWalkers(std::vector<MemberWalk>& walks, WalkFunction walk)
+      : m_walks(walks), m_walk(walk), m_done(walks.size()) {
+    for (int t = 0; t < kThreads && walks.size() > 1; ++t) {
+      try {
+        m_threads.emplace_back([this] { Work(); });
+      } catch (const std::system_error&) {
+        break;  // the threads there are walk them all
+      }
+    }
+  }
+  CMemberWalkers(const CMemberWalkers&) = delete;
+  CMemberWalkers& operator=(const CMemberWalkers&) = delete;
+  ~CMemberWalkers() {
+    m_next = m_walks.size();
+    for (std::thread& thread : m_threads) thread.join();
+  }
+
+  // Waits until walk i (not a duplicate) has ended; its result is in it.
+  void Wait(std::size_t i) {
+    if (m_threads.empty()) {
+      Walk(m_walks[i]);
+      return;
+    }
+    std::unique_lock lock(m_lock);
+    m_ended.wait(lock, [&] { return static_cast<bool>(m_done[i]); });
+  }
+
+ private:
+  // Walking runs beside the writer's worker and the thread that feeds it, which keep two cores
+  // busy; a second walking thread only takes turns from them (measured slower).
+  static constexpr int kThreads = 1;
+
+  void Work() {
+    for (std::size_t i = m_next++; i < m_walks.size(); i = m_next++) {
+      if (m_walks[i].duplicate) continue;
+      Walk(m_walks[i]);
+      {
+        std::lock_guard lock(m_lock);
+        m_done[i] = true;
+      }
+      m_ended.notify_all();
+    }
+  }
+
+  void Walk(MemberWalk& w) const {
+    try {
+      w.result = m_walk(w);
+    } catch (const std::bad_alloc&) {
+      w.result = E_OUTOFMEMORY;
+    } catch (const CLoggedException& e) {
+      w.result = e.Hr();
+    }
+  }
+
+  std::vector<MemberWalk>& m_walks;
+  const WalkFunction m_walk;
+  std::atomic<std::size_t> m_next{0};
+  std::mutex m_lock;
+  std::condition_variable m_ended;
+  std::vector<char> m_done;  // guarded by m_lock
+  std::vector<std::thread> m_threads;
+};
+
+bool ByTimestamp(const Sample& a, const Sample& b) {
+  return a.entry.m_timestamp < b.entry.m_timestamp;
+}
+
 class CSalvage {
  public:
   CSalvage(QuorSalvageReport& report) : m_report(report) {}
@@ -132,18 +212,23 @@ class CSalvage {
     const std::vector<const QuorCandidateFile*> members = diagnosis.Members();
     if (members.empty()) return MFS_E_BAD_FORMAT;
     QUOR_RETURN_IF_FAILED(CheckPassword(members, password));
+    m_target = target;
+    m_password = password;
 
-    // Every member but a second one at a fileset index is walked, two at a time; what the
-    // walks found is then taken in member order, as if they had run one after the other.
+    // Every member but a second one at a fileset index is walked, ahead on another thread; each
+    // walk is taken in member order as it ends, and its samples written while later members are
+    // walked.
     std::set<DWORD> seenIndexes;
     std::vector<MemberWalk> walks(members.size());
     for (std::size_t i = 0; i < members.size(); ++i) {
       walks[i].file = members[i];
       walks[i].duplicate =
           members[i]->filesetIndex && !seenIndexes.insert(*members[i]->filesetIndex).second;
+      if (!walks[i].duplicate) m_largestMember = std::max(m_largestMember, members[i]->size);
     }
-    QUOR_RETURN_IF_FAILED(WalkMembers(walks));
-    for (MemberWalk& walk : walks) {
+    CMemberWalkers walkers(walks, &CSalvage::WalkMember);
+    for (std::size_t i = 0; i < walks.size(); ++i) {
+      MemberWalk& walk = walks[i];
       const QuorCandidateFile* f = walk.file;
       if (walk.duplicate) {
         m_report.lost.push_back({f->path,
@@ -155,49 +240,32 @@ class CSalvage {
                                  {}});
         continue;
       }
+      walkers.Wait(i);
       QUOR_RETURN_IF_FAILED(walk.result);
+      const std::size_t taken = m_samples.size();
       TakeMember(walk);
+      QUOR_RETURN_IF_FAILED(WriteAsTaken(taken));
     }
     for (const QuorCandidateFile& f : diagnosis.m_files) {
       if (f.kind == QuorCandidateKind::ckUnreadable && f.size > 0) {
         m_report.lost.push_back({f.path, 0, f.size, "not read: " + f.problem, {}, {}});
       }
     }
-    std::stable_sort(m_samples.begin(), m_samples.end(), [](const Sample& a, const Sample& b) {
-      return a.entry.m_timestamp < b.entry.m_timestamp;
-    });
-    return Write(target, password);
+    if (!m_writer) {
+      // No sample was taken, or what was written went out of order and was discarded.
+      std::stable_sort(m_samples.begin(), m_samples.end(), ByTimestamp);
+      QUOR_RETURN_IF_FAILED(StartWriter());
+      QUOR_RETURN_IF_FAILED(WriteSamples(0));
+    }
+    QUOR_RETURN_IF_FAILED(WaitForWriter(m_written, 0, 0));
+    for (QuorSalvageLoss& loss : m_writeLosses) m_report.lost.push_back(std::move(loss));
+    m_report.samplesWritten = m_written;
+    return m_writer->StopRecording();
   }
 
  private:
   void Lose(const std::string& file, ULONGLONG offset, ULONGLONG length, std::string reason) {
     m_report.lost.push_back({file, offset, length, std::move(reason), {}, {}});
-  }
-
-  // Walks the members that are not duplicates on two threads; each walk's result is in it.
-  static HRESULT WalkMembers(std::vector<MemberWalk>& walks) {
-    std::atomic<std::size_t> next{0};
-    const auto work = [&] {
-      for (std::size_t i = next++; i < walks.size(); i = next++) {
-        if (walks[i].duplicate) continue;
-        try {
-          walks[i].result = WalkMember(walks[i]);
-        } catch (const std::bad_alloc&) {
-          walks[i].result = E_OUTOFMEMORY;
-        } catch (const CLoggedException& e) {
-          walks[i].result = e.Hr();
-        }
-      }
-    };
-    std::thread helper;
-    try {
-      if (walks.size() > 1) helper = std::thread(work);
-    } catch (const std::system_error&) {
-      // No second thread: this one walks them all.
-    }
-    work();
-    if (helper.joinable()) helper.join();
-    return S_OK;
   }
 
   // Walks one member file and notes what it finds, for TakeMember.
@@ -374,34 +442,56 @@ class CSalvage {
     }
   }
 
-  HRESULT Write(const std::string& target, const std::string& password) {
-    ULONGLONG largest = 0;
-    for (const Member& m : m_members) largest = std::max(largest, m.file->size);
-    const ULONGLONG sizeKiB = std::clamp<ULONGLONG>(largest / 1024 + kSizeMarginKiB,
+  // The new fileset is written as members are taken, while later ones are still walked, as
+  // long as each member's samples come at or after every sample before them and it describes
+  // no track that the new fileset lacks. A member that breaks this has the new fileset discarded:
+  // every sample is then written at the end, in timestamp order. Either way the new fileset is
+  // the same: the samples of all members in timestamp order, members in order where equal.
+  HRESULT WriteAsTaken(std::size_t taken) {
+    if (m_discarded) return S_OK;
+    std::stable_sort(m_samples.begin() + static_cast<std::ptrdiff_t>(taken), m_samples.end(),
+                     ByTimestamp);
+    if (taken == m_samples.size()) {
+      if (!m_writer || m_tracks.size() == m_writerTracks) return S_OK;
+    } else if ((taken == 0 || !ByTimestamp(m_samples[taken], m_samples[taken - 1])) &&
+               (!m_writer || m_tracks.size() == m_writerTracks)) {
+      if (!m_writer) QUOR_RETURN_IF_FAILED(StartWriter());
+      return WriteSamples(taken);
+    }
+    m_discarded = true;
+    return DiscardOutput();
+  }
+
+  HRESULT StartWriter() {
+    const ULONGLONG sizeKiB = std::clamp<ULONGLONG>(m_largestMember / 1024 + kSizeMarginKiB,
                                                     kQuorMinFileSizeKiB, kQuorMaxFileSizeKiB);
     QUOR_RETURN_IF_FAILED(QuorCreateObject(&m_writer));
-    CQuorBstr targetName = CQuorBstr::Copy(QuorUtf8ToUtf16(target));
+    CQuorBstr targetName = CQuorBstr::Copy(QuorUtf8ToUtf16(m_target));
     if (!targetName) return E_OUTOFMEMORY;
     QUOR_RETURN_IF_FAILED(m_writer->Initialize(targetName.Get(), static_cast<ULONG>(sizeKiB),
                                                kMaxOutputFiles, VARIANT_FALSE));
     QUOR_RETURN_IF_FAILED(Describe());
-    if (!password.empty()) {
-      CQuorBstr text = CQuorBstr::Copy(QuorUtf8ToUtf16(password));
+    if (!m_password.empty()) {
+      CQuorBstr text = CQuorBstr::Copy(QuorUtf8ToUtf16(m_password));
       if (!text) return E_OUTOFMEMORY;
       QUOR_RETURN_IF_FAILED(m_writer->SetPassword(text.Get()));
     }
     for (auto& [id, metadata] : m_tracks) QUOR_RETURN_IF_FAILED(m_writer->AddTrack(metadata.Get()));
-    QUOR_RETURN_IF_FAILED(m_writer->StartRecording());
-
-    ULONGLONG written = 0;
+    m_writerTracks = m_tracks.size();
+    m_written = 0;
     m_writtenBytes.assign(1, 0);
+    return m_writer->StartRecording();
+  }
+
+  // Writes the samples from first on.
+  HRESULT WriteSamples(std::size_t first) {
     // One sample object for all: it lends the writer each payload from its member's window,
     // which Write copies into its queue.
     CQuorComPtr<CQuorMediaFileSample> sample;
     QUOR_RETURN_IF_FAILED(QuorCreateObject(&sample));
     std::vector<std::size_t> lastSample(m_members.size());
-    for (std::size_t i = 0; i < m_samples.size(); ++i) lastSample[m_samples[i].member] = i;
-    for (std::size_t i = 0; i < m_samples.size(); ++i) {
+    for (std::size_t i = first; i < m_samples.size(); ++i) lastSample[m_samples[i].member] = i;
+    for (std::size_t i = first; i < m_samples.size(); ++i) {
       const Sample& s = m_samples[i];
       const BYTE* data = nullptr;
       DWORD length = 0;
@@ -410,7 +500,7 @@ class CSalvage {
       QUOR_RETURN_IF_FAILED(sample->SetSampleFlags(
           CQuorMediaFileSample::SampleFlagsFromEntryFlags(s.entry.m_flags & kEntryFlagsKeptMask)));
       sample->LendPayload(data, length);
-      HRESULT hr = WaitForWriter(written, kMaxSamplesInFlight, kMaxBytesInFlight);
+      HRESULT hr = WaitForWriter(m_written, kMaxSamplesInFlight, kMaxBytesInFlight);
       QUOR_RETURN_IF_FAILED(hr);
       if (hr == S_OK) hr = m_writer->Write(s.entry.m_trackId, sample.Get());
       if (hr == S_FALSE || FAILED(hr)) {
@@ -418,20 +508,47 @@ class CSalvage {
         QUOR_RETURN_IF_FAILED(WriterState(&state));
         if (state == wseStarted) return FAILED(hr) ? hr : E_UNEXPECTED;
         m_report.outputFull = true;
-        Lose(m_members[s.member].file->path, s.entry.m_position, 0,
-             "the new fileset filled up before this sample");
+        m_writeLosses.push_back({m_members[s.member].file->path,
+                                 s.entry.m_position,
+                                 0,
+                                 "the new fileset filled up before this sample",
+                                 {},
+                                 {}});
         continue;
       }
-      ++written;
+      ++m_written;
       m_writtenBytes.push_back(m_writtenBytes.back() + length);
       ++m_report.samplesPerTrack[s.entry.m_trackId];
       ++m_report.files[s.member].samples;
       m_report.payloadBytes += length;
       if (lastSample[s.member] == i) std::vector<BYTE>().swap(m_members[s.member].window);
     }
-    QUOR_RETURN_IF_FAILED(WaitForWriter(written, 0, 0));
-    m_report.samplesWritten = written;
-    return m_writer->StopRecording();
+    return S_OK;
+  }
+
+  // Stops the writer and removes the member files it made, with what the report says of them.
+  HRESULT DiscardOutput() {
+    if (!m_writer) return S_OK;
+    CQuorComPtr<IQuorMediaFileRecordingStatus> status;
+    QUOR_RETURN_IF_FAILED(m_writer->GetRecordingStatus(status.AddressOf()));
+    DWORD last = 0;
+    QUOR_RETURN_IF_FAILED(status->GetCurrentFileIndex(&last));
+    (void)m_writer->StopRecording();  // its files go whatever it says
+    m_writer.Reset();
+    const std::u16string target = QuorUtf8ToUtf16(m_target);
+    for (DWORD k = 0; k <= last; ++k) {
+      std::u16string name;
+      QUOR_RETURN_IF_FAILED(QuorMemberFileName(target, k, &name));
+      if (QuorPosixFileSystem().Unlink(QuorUtf16ToUtf8(name).c_str()) != 0 && errno != ENOENT) {
+        return HRESULT_FROM_WIN32(Win32ErrorFromErrno(errno));
+      }
+    }
+    m_report.samplesPerTrack.clear();
+    m_report.payloadBytes = 0;
+    m_report.outputFull = false;
+    for (QuorSalvagedFile& file : m_report.files) file.samples = 0;
+    m_writeLosses.clear();
+    return S_OK;
   }
 
   HRESULT Describe() {
@@ -458,8 +575,15 @@ class CSalvage {
   std::vector<Member> m_members;
   Tracks m_tracks;
   std::vector<Sample> m_samples;
+  std::string m_target;
+  std::string m_password;
+  ULONGLONG m_largestMember = 0;  // bytes
   CQuorComPtr<CQuorMediaFileWriter> m_writer;
-  std::vector<ULONGLONG> m_writtenBytes;  // payload bytes of the first n samples written, at n
+  std::size_t m_writerTracks = 0;  // tracks the writer was given
+  bool m_discarded = false;        // what was written went out of order
+  ULONGLONG m_written = 0;
+  std::vector<ULONGLONG> m_writtenBytes;       // payload bytes of the first n samples written, at n
+  std::vector<QuorSalvageLoss> m_writeLosses;  // reported after every other loss
 };
 
 }  // namespace

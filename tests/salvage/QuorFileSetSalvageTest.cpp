@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -289,6 +290,41 @@ TEST_F(QuorFileSetSalvageTest, KilledRecordingWithHiddenMembersIsSalvagedExactly
       "recovered: %zu, members hidden from the reader: %zu, payload bits flipped: %zu, runs "
       "failed: %zu\n",
       runs, seed, headless, expectedTotal, recoveredTotal, hidden, flipped, failed);
+}
+
+// Members are written out as they are walked while their samples follow on in time; a member
+// whose samples go back in time has what was written discarded, and the new fileset is written
+// again, whole and in timestamp order, with none of the discarded files left beside it.
+TEST_F(QuorFileSetSalvageTest, SamplesThatGoBackInTimeAcrossMembersComeOutInTimestampOrder) {
+  constexpr int kSamples = 40;
+  const auto stamp = [](int i) { return ULONGLONG(i < kSamples / 2 ? 1000 + i : i); };
+  {
+    auto writer = NewWriter();
+    StartSimpleRecording(writer.Get(), m_dir.Path("cam.vid"), 8, 100);
+    for (int i = 0; i < kSamples; ++i) {
+      const ULONGLONG bytes = BytesWrittenTotal(writer.Get()) + 700 + kMediaSampleOverhead;
+      ASSERT_TRUE(SUCCEEDED(writer->Write(1, NewSample(PatternBytes(700, i), stamp(i)).Get())));
+      WaitForBytes(writer.Get(), bytes);  // written before the recording stops
+    }
+    ASSERT_EQ(writer->StopRecording(), S_OK);
+  }
+  const QuorSalvageReport report = Salvage("cam.vid", "out/s.vid");
+  EXPECT_EQ(report.samplesWritten, ULONGLONG(kSamples));
+  SampleSet expected;
+  for (int i = 0; i < kSamples; ++i) expected[stamp(i)] = PatternBytes(700, i);
+  ExpectSame(ReadBack(m_dir.Path("out/s.vid")), expected);
+
+  CQuorFileSetDiagnosis diagnosis;
+  ASSERT_EQ(diagnosis.Diagnose(m_dir.Path("out/s.vid")), S_OK);
+  ASSERT_GT(diagnosis.Members().size(), 2u);
+  EXPECT_EQ(diagnosis.Members().size(), diagnosis.m_files.size()) << "only the new fileset's";
+  std::vector<ULONGLONG> order;
+  for (const QuorCandidateFile* member : diagnosis.Members()) {
+    const std::string name = "out/" + std::filesystem::path(member->path).filename().string();
+    for (const auto& e : ParseFile(m_dir, name, true).entries) order.push_back(e.m_timestamp);
+  }
+  EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+  EXPECT_EQ(order.size(), std::size_t(kSamples));
 }
 
 }  // namespace

@@ -128,6 +128,12 @@ int CQuorFaultyFileSystem::Fdatasync(int fd) {
   return m_real.Fdatasync(fd);
 }
 
+int CQuorFaultyFileSystem::Unlink(const char* path) {
+  std::scoped_lock lock(m_lock);
+  if (Injected()) return -1;
+  return m_real.Unlink(path);
+}
+
 int CQuorFaultyFileSystem::ListDirectory(const char* path, std::vector<std::string>* names) {
   std::scoped_lock lock(m_lock);
   if (Injected()) return errno;

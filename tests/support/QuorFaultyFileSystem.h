@@ -61,6 +61,7 @@ class CQuorFaultyFileSystem final : public CQuorFileSystem {
   int Flock(int fd, int operation) override;
   int Fstat(int fd, struct stat* status) override;
   int Fdatasync(int fd) override;
+  int Unlink(const char* path) override;
   int ListDirectory(const char* path, std::vector<std::string>* names) override;
 
  private:

@@ -40,6 +40,9 @@ class CQuorPosixFileSystem final : public CQuorFileSystem {
   int Fdatasync(int fd) override {
     return RetryOnEintr([&] { return ::fdatasync(fd); });
   }
+  int Unlink(const char* path) override {
+    return RetryOnEintr([&] { return ::unlink(path); });
+  }
   int ListDirectory(const char* path, std::vector<std::string>* names) override {
     DIR* dir = ::opendir(path);
     if (dir == nullptr) return errno;

@@ -25,6 +25,8 @@ class CQuorFileSystem {
   virtual int Fstat(int fd, struct stat* status) = 0;
   // Writes the file's data (and the size that reaching it needs) to the storage device.
   virtual int Fdatasync(int fd) = 0;
+  // Removes the directory entry of a file.
+  virtual int Unlink(const char* path) = 0;
   // The names of every entry of a directory but "." and "..", in no particular order.
   // Returns 0 or an errno value.
   virtual int ListDirectory(const char* path, std::vector<std::string>* names) = 0;
