@@ -270,10 +270,14 @@ class CQuorMediaFileWriter final
   [[nodiscard]] HRESULT WriteBlockAt(CQuorMediaFileBlock* block, ULONGLONG start)
       QUOR_REQUIRES(m_writerLock);
 
-  CQuorMutex m_writerLock;
-  CQuorMutex m_queueLock;
+  // The worker takes the writer's lock for every sample and callers take the queue's twice per
+  // Write: each lock, and what follows them, sits on a cache line of its own, so that one
+  // thread's lock does not move the line another thread's lock is on between the cores.
+  static constexpr std::size_t kCacheLine = 64;
+  alignas(kCacheLine) CQuorMutex m_writerLock;
+  alignas(kCacheLine) CQuorMutex m_queueLock;
 
-  CQuorFileSystem* m_fileSystem;
+  alignas(kCacheLine) CQuorFileSystem* m_fileSystem;
   std::atomic<WriterStateEnum> m_state{wseCreated};
   std::unique_ptr<CQuorFileStorage> m_storage QUOR_GUARDED_BY(m_writerLock);
   std::unique_ptr<CQuorFileInfoBlock> m_fileInfoBlock QUOR_GUARDED_BY(m_writerLock);
@@ -314,7 +318,7 @@ class CQuorMediaFileWriter final
   // payload borrows the record being written.
   std::unique_ptr<CQuorMediaSampleBlock> m_sampleBlock QUOR_GUARDED_BY(m_writerLock);
   CQuorMD5Lanes m_hashLanes QUOR_GUARDED_BY(m_writerLock);  // the worker's, in HashAhead
-  std::atomic<std::size_t> m_queuedCount{0};
+  alignas(kCacheLine) std::atomic<std::size_t> m_queuedCount{0};
   std::atomic<ULONGLONG> m_samplesHandled{0};
   // Drain's bookkeeping: samples Write has queued, and how many of them the worker has written
   // and flushed (or dropped), published under drainLock.
