@@ -241,7 +241,12 @@ class CSalvage {
         continue;
       }
       walkers.Wait(i);
-      QUOR_RETURN_IF_FAILED(walk.result);
+      if (FAILED(walk.result)) {
+        // A member that cannot be read ends the salvage with no new fileset, as before anything
+        // was written.
+        (void)DiscardOutput();
+        return walk.result;
+      }
       const std::size_t taken = m_samples.size();
       TakeMember(walk);
       QUOR_RETURN_IF_FAILED(WriteAsTaken(taken));
