@@ -128,32 +128,33 @@ HRESULT CheckPassword(const std::vector<const QuorCandidateFile*>& members,
 }
 
 // Walks members on a background thread, in member order, while the caller takes each walk as it
-// ends; with no thread to be had, each walk is run by the caller when it asks for it. Stops
-// handing out walks when destroyed, after the walks in progress.
-class CMemberWalkers {
+// ends; with no thread to be had, each walk is run by the caller when it asks for it. One thread:
+// walking runs beside the writer's worker and the thread that feeds it, which keep two cores
+// busy, and a second walking thread only takes turns from them (measured slower). Stops handing
+// out walks when destroyed, after the walk in progress.
+class CMemberWalker {
  public:
   using WalkFunction = HRESULT (*)(MemberWalk&);
 
-  CMemberWalkers(std::vector<MemberWalk>& walks, WalkFunction walk)
+  CMemberWalker(std::vector<MemberWalk>& walks, WalkFunction walk)
       : m_walks(walks), m_walk(walk), m_done(walks.size()) {
-    for (int t = 0; t < kThreads && walks.size() > 1; ++t) {
-      try {
-        m_threads.emplace_back([this] { Work(); });
-      } catch (const std::system_error&) {
-        break;  // the threads there are walk them all
-      }
+    if (walks.size() < 2) return;
+    try {
+      m_thread = std::thread([this] { Work(); });
+    } catch (const std::system_error&) {
+      // The caller walks them all.
     }
   }
-  CMemberWalkers(const CMemberWalkers&) = delete;
-  CMemberWalkers& operator=(const CMemberWalkers&) = delete;
-  ~CMemberWalkers() {
-    m_next = m_walks.size();
-    for (std::thread& thread : m_threads) thread.join();
+  CMemberWalker(const CMemberWalker&) = delete;
+  CMemberWalker& operator=(const CMemberWalker&) = delete;
+  ~CMemberWalker() {
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
   }
 
   // Waits until walk i (not a duplicate) has ended; its result is in it.
   void Wait(std::size_t i) {
-    if (m_threads.empty()) {
+    if (!m_thread.joinable()) {
       Walk(m_walks[i]);
       return;
     }
@@ -162,12 +163,8 @@ class CMemberWalkers {
   }
 
  private:
-  // Walking runs beside the writer's worker and the thread that feeds it, which keep two cores
-  // busy; a second walking thread only takes turns from them (measured slower).
-  static constexpr int kThreads = 1;
-
   void Work() {
-    for (std::size_t i = m_next++; i < m_walks.size(); i = m_next++) {
+    for (std::size_t i = 0; i < m_walks.size() && !m_stop; ++i) {
       if (m_walks[i].duplicate) continue;
       Walk(m_walks[i]);
       {
@@ -190,11 +187,11 @@ class CMemberWalkers {
 
   std::vector<MemberWalk>& m_walks;
   const WalkFunction m_walk;
-  std::atomic<std::size_t> m_next{0};
+  std::atomic<bool> m_stop{false};
   std::mutex m_lock;
   std::condition_variable m_ended;
   std::vector<char> m_done;  // guarded by m_lock
-  std::vector<std::thread> m_threads;
+  std::thread m_thread;
 };
 
 bool ByTimestamp(const Sample& a, const Sample& b) {
@@ -226,7 +223,7 @@ class CSalvage {
           members[i]->filesetIndex && !seenIndexes.insert(*members[i]->filesetIndex).second;
       if (!walks[i].duplicate) m_largestMember = std::max(m_largestMember, members[i]->size);
     }
-    CMemberWalkers walkers(walks, &CSalvage::WalkMember);
+    CMemberWalker walker(walks, &CSalvage::WalkMember);
     for (std::size_t i = 0; i < walks.size(); ++i) {
       MemberWalk& walk = walks[i];
       const QuorCandidateFile* f = walk.file;
@@ -240,7 +237,7 @@ class CSalvage {
                                  {}});
         continue;
       }
-      walkers.Wait(i);
+      walker.Wait(i);
       if (FAILED(walk.result)) {
         // A member that cannot be read ends the salvage with no new fileset, as before anything
         // was written.
@@ -456,15 +453,17 @@ class CSalvage {
     if (m_discarded) return S_OK;
     std::stable_sort(m_samples.begin() + static_cast<std::ptrdiff_t>(taken), m_samples.end(),
                      ByTimestamp);
-    if (taken == m_samples.size()) {
-      if (!m_writer || m_tracks.size() == m_writerTracks) return S_OK;
-    } else if ((taken == 0 || !ByTimestamp(m_samples[taken], m_samples[taken - 1])) &&
-               (!m_writer || m_tracks.size() == m_writerTracks)) {
-      if (!m_writer) QUOR_RETURN_IF_FAILED(StartWriter());
-      return WriteSamples(taken);
+    const bool noNewSamples = taken == m_samples.size();
+    const bool inOrder =
+        noNewSamples || taken == 0 || !ByTimestamp(m_samples[taken], m_samples[taken - 1]);
+    const bool sameTracks = !m_writer || m_tracks.size() == m_writerTracks;
+    if (!inOrder || !sameTracks) {
+      m_discarded = true;
+      return DiscardOutput();
     }
-    m_discarded = true;
-    return DiscardOutput();
+    if (noNewSamples) return S_OK;
+    if (!m_writer) QUOR_RETURN_IF_FAILED(StartWriter());
+    return WriteSamples(taken);
   }
 
   HRESULT StartWriter() {

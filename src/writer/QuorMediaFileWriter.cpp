@@ -53,9 +53,8 @@ ULONGLONG g_fixedCreationTime = 0;
 // while the current sample is hashed hides that wait. In longer buffers the hardware's own
 // prefetch takes over.
 void PrefetchHead(const BYTE* bytes, std::size_t size) {
-  constexpr std::size_t kCacheLine = 64;
   const std::size_t head = std::min<std::size_t>(size, 4096);
-  for (std::size_t offset = 0; offset < head; offset += kCacheLine) {
+  for (std::size_t offset = 0; offset < head; offset += kQuorCacheLineSize) {
     __builtin_prefetch(bytes + offset);
   }
 }

@@ -53,6 +53,9 @@ class CQuorIndexBlock;
 class CQuorFileFinalizationBlock;
 class CQuorMediaFileBlock;
 class CQuorMediaSampleBlock;
+
+// The size of a processor cache line, for what the worker and callers must not share.
+inline constexpr std::size_t kQuorCacheLineSize = 64;
 class CQuorSealWriter;
 class DXL_FunctionLogger;
 
@@ -273,11 +276,10 @@ class CQuorMediaFileWriter final
   // The worker takes the writer's lock for every sample and callers take the queue's twice per
   // Write: each lock, and what follows them, sits on a cache line of its own, so that one
   // thread's lock does not move the line another thread's lock is on between the cores.
-  static constexpr std::size_t kCacheLine = 64;
-  alignas(kCacheLine) CQuorMutex m_writerLock;
-  alignas(kCacheLine) CQuorMutex m_queueLock;
+  alignas(kQuorCacheLineSize) CQuorMutex m_writerLock;
+  alignas(kQuorCacheLineSize) CQuorMutex m_queueLock;
 
-  alignas(kCacheLine) CQuorFileSystem* m_fileSystem;
+  alignas(kQuorCacheLineSize) CQuorFileSystem* m_fileSystem;
   std::atomic<WriterStateEnum> m_state{wseCreated};
   std::unique_ptr<CQuorFileStorage> m_storage QUOR_GUARDED_BY(m_writerLock);
   std::unique_ptr<CQuorFileInfoBlock> m_fileInfoBlock QUOR_GUARDED_BY(m_writerLock);
@@ -318,7 +320,7 @@ class CQuorMediaFileWriter final
   // payload borrows the record being written.
   std::unique_ptr<CQuorMediaSampleBlock> m_sampleBlock QUOR_GUARDED_BY(m_writerLock);
   CQuorMD5Lanes m_hashLanes QUOR_GUARDED_BY(m_writerLock);  // the worker's, in HashAhead
-  alignas(kCacheLine) std::atomic<std::size_t> m_queuedCount{0};
+  alignas(kQuorCacheLineSize) std::atomic<std::size_t> m_queuedCount{0};
   std::atomic<ULONGLONG> m_samplesHandled{0};
   // Drain's bookkeeping: samples Write has queued, and how many of them the worker has written
   // and flushed (or dropped), published under drainLock.
