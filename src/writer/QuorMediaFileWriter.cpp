@@ -90,17 +90,31 @@ bool ReadOptionalGuid(Getter getter, const QuorMessage<>& getterMessage,
 constexpr std::size_t kPayloadOffset = kBlockHeaderSize + kFieldHeaderSize;
 
 std::unique_ptr<CQuorMediaFileWriter::QueuedSample> CQuorMediaFileWriter::QueuedSample::New(
-    DWORD payloadLength, bool withBuffer) noexcept {
+    CQuorRecordArena& arena, DWORD payloadLength, bool withBuffer) noexcept {
   const std::size_t bytes = withBuffer ? std::size_t{payloadLength} + kMediaSampleOverhead : 0;
   static_assert(sizeof(QueuedSample) % alignof(QueuedSample) == 0);
-  void* memory = ::operator new(sizeof(QueuedSample) + bytes, std::nothrow);
+  void* memory = arena.Allocate(sizeof(QueuedSample) + bytes);
+  const bool fromArena = memory != nullptr;
+  if (!fromArena) memory = ::operator new(sizeof(QueuedSample) + bytes, std::nothrow);
   if (memory == nullptr) return nullptr;
   std::unique_ptr<QueuedSample> record(new (memory) QueuedSample());
+  record->fromArena = fromArena;
   if (withBuffer) {
     record->buffer = static_cast<BYTE*>(memory) + sizeof(QueuedSample);
     record->capacity = bytes;
   }
   return record;
+}
+
+void CQuorMediaFileWriter::QueuedSample::operator delete(QueuedSample* record,
+                                                         std::destroying_delete_t) noexcept {
+  const bool fromArena = record->fromArena;
+  record->~QueuedSample();
+  if (fromArena) {
+    CQuorRecordArena::Free(record);
+  } else {
+    ::operator delete(record);
+  }
 }
 
 bool CQuorMediaFileWriter::QueuedSample::Reserve(DWORD payloadLength) noexcept {
@@ -857,7 +871,7 @@ HRESULT CQuorMediaFileWriter::CopySample(IQuorMediaFileSample* sample,
     }
   }
   if (!*recordOut) {
-    *recordOut = QueuedSample::New(length, hasPayload && length != 0);
+    *recordOut = QueuedSample::New(m_recordArena, length, hasPayload && length != 0);
     if (!*recordOut) return E_OUTOFMEMORY;
   }
   QueuedSample* const record = recordOut->get();

@@ -32,6 +32,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -45,6 +46,7 @@
 #include "quormediafiles/QuorMediaFiles.h"
 #include "quormediafiles/QuorMediaFilesInternal.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
+#include "writer/QuorRecordArena.h"
 
 class CQuorFileStorage;
 class CQuorFileInfoBlock;
@@ -117,12 +119,14 @@ class CQuorMediaFileWriter final
   // nothing per sample. The payload sits where it sits in its media sample block, with room
   // for the rest of the block around it, so that the block is laid out and written from this
   // buffer without another copy of the payload. A new record and its first buffer are one
-  // allocation.
+  // allocation, from the writer's record arena when it fits there.
   struct QueuedSample {
     // A record with room behind it for a payload of payloadLength bytes and its block, or with
     // no buffer (withBuffer false); null when out of memory.
-    static std::unique_ptr<QueuedSample> New(DWORD payloadLength, bool withBuffer) noexcept;
-    static void operator delete(void* record) noexcept { ::operator delete(record); }
+    static std::unique_ptr<QueuedSample> New(CQuorRecordArena& arena, DWORD payloadLength,
+                                             bool withBuffer) noexcept;
+    // Gives the record's memory back to where it came from.
+    static void operator delete(QueuedSample* record, std::destroying_delete_t) noexcept;
     // Room for a payload of payloadLength bytes and its block; the bytes held before are not kept.
     // False when out of memory.
     [[nodiscard]] bool Reserve(DWORD payloadLength) noexcept;
@@ -143,6 +147,7 @@ class CQuorMediaFileWriter final
     DWORD digestIndex = 0;
     DWORD digestLength = 0;
     BYTE digest[kQuorMD5DigestSize] = {};
+    bool fromArena = false;  // the record's memory came from a CQuorRecordArena
   };
   using SampleQueue = std::deque<std::unique_ptr<QueuedSample>>;
 
@@ -184,8 +189,8 @@ class CQuorMediaFileWriter final
   // the others.
   void RecycleRecords(SampleQueue::iterator first, const SampleQueue::iterator& last);
   // Copies the sample's payload, timestamp and flags into record, a new one when it is null.
-  [[nodiscard]] static HRESULT CopySample(IQuorMediaFileSample* sample,
-                                          std::unique_ptr<QueuedSample>* record);
+  [[nodiscard]] HRESULT CopySample(IQuorMediaFileSample* sample,
+                                   std::unique_ptr<QueuedSample>* record);
   [[nodiscard]] HRESULT WriteIndexBlockLocked() QUOR_REQUIRES(m_writerLock);
   [[nodiscard]] HRESULT UpdateFileHash(CQuorMediaFileBlock* block) QUOR_REQUIRES(m_writerLock);
   [[nodiscard]] HRESULT InitializeNextFileLocked() QUOR_REQUIRES(m_writerLock);
@@ -313,6 +318,8 @@ class CQuorMediaFileWriter final
   std::mutex m_wakeLock;
   std::condition_variable_any m_wake;
 
+  // Declared before every holder of records, so that it outlives them.
+  CQuorRecordArena m_recordArena;
   SampleQueue m_sampleQueue QUOR_GUARDED_BY(m_queueLock);
   std::vector<std::unique_ptr<QueuedSample>> m_freeRecords QUOR_GUARDED_BY(m_queueLock);
   std::size_t m_freeBytes QUOR_GUARDED_BY(m_queueLock) = 0;  // their payload capacity

@@ -1,0 +1,29 @@
+#include "platform/memory/QuorLargePages.h"
+
+#include <sys/mman.h>
+
+#include <cstdint>
+
+void* QuorAllocateLargePages(std::size_t bytes) noexcept {
+  if (bytes == 0 || bytes % kQuorLargePageSize != 0) return nullptr;
+  // The mapping is asked one page larger, so that an aligned piece lies within it, and the
+  // parts before and after that piece are given back.
+  const std::size_t mapped = bytes + kQuorLargePageSize;
+  void* const raw =
+      ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  const auto start = reinterpret_cast<std::uintptr_t>(raw);
+  const std::uintptr_t aligned = (start + kQuorLargePageSize - 1) & ~(kQuorLargePageSize - 1);
+  const std::size_t before = aligned - start;
+  const std::size_t after = mapped - before - bytes;
+  if (before != 0) (void)::munmap(raw, before);  // an unmap of whole pages of ours cannot fail
+  if (after != 0) (void)::munmap(reinterpret_cast<void*>(aligned + bytes), after);
+  void* const pages = reinterpret_cast<void*>(aligned);
+  // Only advice: without large pages the piece is backed by small ones.
+  (void)::madvise(pages, bytes, MADV_HUGEPAGE);
+  return pages;
+}
+
+void QuorFreeLargePages(void* pages, std::size_t bytes) noexcept {
+  if (pages != nullptr) (void)::munmap(pages, bytes);  // an unmap of our own piece cannot fail
+}

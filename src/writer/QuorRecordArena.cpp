@@ -1,0 +1,102 @@
+#include "writer/QuorRecordArena.h"
+
+#include <cstdint>
+#include <new>
+
+#include "platform/memory/QuorLargePages.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+// Carved and freed records are fenced off, as the heap fences off its blocks.
+#define QUOR_POISON(bytes, size) ASAN_POISON_MEMORY_REGION(bytes, size)
+#define QUOR_UNPOISON(bytes, size) ASAN_UNPOISON_MEMORY_REGION(bytes, size)
+#else
+#define QUOR_POISON(bytes, size) ((void)(bytes), (void)(size))
+#define QUOR_UNPOISON(bytes, size) ((void)(bytes), (void)(size))
+#endif
+
+namespace {
+constexpr std::size_t kAlignment = 64;  // a cache line
+}  // namespace
+
+// The head of a piece, on its first cache line. live counts the piece's records not yet freed,
+// plus one while records are still carved from it, so that it cannot empty before it is full.
+struct alignas(kAlignment) CQuorRecordArena::Piece {
+  std::atomic<std::size_t> live{1};
+  CQuorRecordArena* arena = nullptr;
+};
+static_assert(CQuorRecordArena::kMaxRecordSize <= kQuorLargePageSize / 8);
+
+CQuorRecordArena::~CQuorRecordArena() {
+  Piece* current = nullptr;
+  {
+    CQuorMutexLock lock(m_lock);
+    current = m_current;
+    m_current = nullptr;
+  }
+  if (current != nullptr) Drop(current);
+  CQuorMutexLock lock(m_lock);
+  if (m_spare != nullptr) QuorFreeLargePages(m_spare, kQuorLargePageSize);
+  m_spare = nullptr;
+}
+
+void* CQuorRecordArena::Allocate(std::size_t bytes) noexcept {
+  static_assert(sizeof(Piece) == kAlignment);
+  if (bytes == 0 || bytes > kMaxRecordSize) return nullptr;
+  bytes = (bytes + kAlignment - 1) & ~(kAlignment - 1);
+  Piece* full = nullptr;  // dropped outside the lock, as its last record may be freed meanwhile
+  unsigned char* record = nullptr;
+  {
+    CQuorMutexLock lock(m_lock);
+    if (m_current == nullptr || m_used + bytes > kQuorLargePageSize) {
+      Piece* next = m_spare;
+      if (next != nullptr) {
+        m_spare = nullptr;
+      } else {
+        next = static_cast<Piece*>(QuorAllocateLargePages(kQuorLargePageSize));
+        if (next == nullptr) return nullptr;
+        ++m_pieces;
+      }
+      new (next) Piece();
+      next->arena = this;
+      QUOR_POISON(next + 1, kQuorLargePageSize - sizeof(Piece));
+      full = m_current;
+      m_current = next;
+      m_used = sizeof(Piece);
+    }
+    record = reinterpret_cast<unsigned char*>(m_current) + m_used;
+    m_used += bytes;
+    m_current->live.fetch_add(1, std::memory_order_relaxed);
+  }
+  if (full != nullptr) Drop(full);
+  QUOR_UNPOISON(record, bytes);
+  return record;
+}
+
+void CQuorRecordArena::Free(void* record) noexcept {
+  if (record == nullptr) return;
+  const auto address = reinterpret_cast<std::uintptr_t>(record);
+  auto* const piece = reinterpret_cast<Piece*>(address & ~(kQuorLargePageSize - 1));
+  Drop(piece);
+}
+
+void CQuorRecordArena::Drop(Piece* piece) noexcept {
+  // The release orders this thread's use of its record before the reuse of the piece.
+  if (piece->live.fetch_sub(1, std::memory_order_acq_rel) == 1) piece->arena->Release(piece);
+}
+
+void CQuorRecordArena::Release(Piece* piece) noexcept {
+  QUOR_POISON(piece + 1, kQuorLargePageSize - sizeof(Piece));
+  CQuorMutexLock lock(m_lock);
+  if (m_spare == nullptr) {
+    m_spare = piece;
+    return;
+  }
+  QuorFreeLargePages(piece, kQuorLargePageSize);
+  --m_pieces;
+}
+
+std::size_t CQuorRecordArena::HeldBytes() const noexcept {
+  CQuorMutexLock lock(m_lock);
+  return m_pieces * kQuorLargePageSize;
+}
