@@ -59,6 +59,11 @@ void PrefetchHead(const BYTE* bytes, std::size_t size) {
   }
 }
 
+// The worker writes a queue's samples in runs of at most this many samples and bytes: each run
+// under one lock, and hashed ahead side by side.
+constexpr std::size_t kSampleRun = 32;
+constexpr std::size_t kSampleRunBytes = 256u << 10;
+
 // Logged when written blocks cannot be handed to the system (a flush or a sync failed).
 constexpr char kHandBlocksToSystemFailed[] = "Failed to hand written blocks to the system";
 
@@ -1225,30 +1230,37 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
       taken = m_acceptedCount;
     }
     std::size_t recycled = 0;  // records of batch before this one have gone back
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-      // Samples still queued when the recording stops are not written.
-      if (StopRequested()) {
+    for (std::size_t i = 0; i < batch.size();) {
+      {
+        // One lock per run of samples, a few hundred KiB at most so that a status or a stop
+        // waits little: the hashing ahead and the writes share it. A drop is counted under it,
+        // so that a status showing the recording ended shows the sample that ended it as
+        // dropped. Samples still queued when the recording stops are not written.
+        CQuorMutexLock lock(m_writerLock);
+        std::size_t runBytes = 0;
+        for (const std::size_t runEnd = std::min(batch.size(), i + kSampleRun);
+             i < runEnd && runBytes < kSampleRunBytes && !StopRequested(); ++i) {
+          if (i + 1 < batch.size()) {
+            PrefetchHead(batch[i + 1]->buffer, batch[i + 1]->capacity);
+            HashAhead(batch, i);
+          }
+          runBytes += batch[i]->length;
+          if (m_state == wseFinished) {
+            ++m_droppedSamples;
+          } else if (const HRESULT hr = DoWriteLocked(batch[i].get()); FAILED(hr)) {
+            ++m_droppedSamples;
+            log.LogErrorMessage(hr, "Failed to write media sample");
+          }
+        }
+      }
+      if (i < batch.size() && StopRequested()) {
         m_droppedSamples += batch.size() - i;
         return;
       }
-      if (i + 1 < batch.size()) PrefetchHead(batch[i + 1]->buffer, batch[i + 1]->capacity);
-      {
-        // One lock per sample: the hashing ahead and the write share it. The drop is counted
-        // under it, so that a status showing the recording ended shows the sample that ended it
-        // as dropped.
-        CQuorMutexLock lock(m_writerLock);
-        if (i + 1 < batch.size()) HashAhead(batch, i);
-        if (m_state == wseFinished) {
-          ++m_droppedSamples;
-        } else if (const HRESULT hr = DoWriteLocked(batch[i].get()); FAILED(hr)) {
-          ++m_droppedSamples;
-          log.LogErrorMessage(hr, "Failed to write media sample");
-        }
-      }
-      if (i + 1 - recycled == kRecycleRun) {
+      if (i - recycled >= kRecycleRun) {
         RecycleRecords(batch.begin() + static_cast<std::ptrdiff_t>(recycled),
-                       batch.begin() + static_cast<std::ptrdiff_t>(i + 1));
-        recycled = i + 1;
+                       batch.begin() + static_cast<std::ptrdiff_t>(i));
+        recycled = i;
       }
     }
     RecycleRecords(batch.begin() + static_cast<std::ptrdiff_t>(recycled), batch.end());
@@ -1269,7 +1281,6 @@ void CQuorMediaFileWriter::DrainQueue(DXL_FunctionLogger& log) {
 }
 
 void CQuorMediaFileWriter::HashAhead(const SampleQueue& batch, std::size_t first) {
-  constexpr std::size_t kRun = 32;
   const QueuedSample& head = *batch[first];
   if (m_state != wseStarted || !m_sampleBlock ||
       (head.hasDigest && head.digestIndex == m_blockIndex)) {
@@ -1279,10 +1290,10 @@ void CQuorMediaFileWriter::HashAhead(const SampleQueue& batch, std::size_t first
   CQuorMediaSampleBlock* const block = m_sampleBlock.get();
   // The recording's layout, not the setting: SetPayloadOnly may change it for the next one.
   block->SetPayloadOnly(m_recordingPayloadOnly);
-  QuorMD5Job jobs[kRun];
-  QueuedSample* hashed[kRun];
+  QuorMD5Job jobs[kSampleRun];
+  QueuedSample* hashed[kSampleRun];
   std::size_t count = 0;
-  for (std::size_t j = first; j < batch.size() && count < kRun; ++j) {
+  for (std::size_t j = first; j < batch.size() && count < kSampleRun; ++j) {
     QueuedSample& record = *batch[j];
     record.hasDigest = false;
     const DWORD blockIndex = m_blockIndex + static_cast<DWORD>(j - first);
