@@ -75,9 +75,9 @@ void* CQuorRecordArena::Allocate(std::size_t bytes) noexcept {
 
 void CQuorRecordArena::Free(void* record) noexcept {
   if (record == nullptr) return;
-  const auto address = reinterpret_cast<std::uintptr_t>(record);
-  auto* const piece = reinterpret_cast<Piece*>(address & ~(kQuorLargePageSize - 1));
-  Drop(piece);
+  // A piece is aligned on its size: the record's offset into it is the low bits of its address.
+  const std::size_t offset = reinterpret_cast<std::uintptr_t>(record) & (kQuorLargePageSize - 1);
+  Drop(reinterpret_cast<Piece*>(static_cast<unsigned char*>(record) - offset));
 }
 
 void CQuorRecordArena::Drop(Piece* piece) noexcept {

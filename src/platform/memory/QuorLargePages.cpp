@@ -12,13 +12,12 @@ void* QuorAllocateLargePages(std::size_t bytes) noexcept {
   void* const raw =
       ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
-  const auto start = reinterpret_cast<std::uintptr_t>(raw);
-  const std::uintptr_t aligned = (start + kQuorLargePageSize - 1) & ~(kQuorLargePageSize - 1);
-  const std::size_t before = aligned - start;
+  const std::size_t misalignment = reinterpret_cast<std::uintptr_t>(raw) % kQuorLargePageSize;
+  const std::size_t before = misalignment == 0 ? 0 : kQuorLargePageSize - misalignment;
   const std::size_t after = mapped - before - bytes;
+  unsigned char* const pages = static_cast<unsigned char*>(raw) + before;
   if (before != 0) (void)::munmap(raw, before);  // an unmap of whole pages of ours cannot fail
-  if (after != 0) (void)::munmap(reinterpret_cast<void*>(aligned + bytes), after);
-  void* const pages = reinterpret_cast<void*>(aligned);
+  if (after != 0) (void)::munmap(pages + bytes, after);
   // Only advice: without large pages the piece is backed by small ones.
   (void)::madvise(pages, bytes, MADV_HUGEPAGE);
   return pages;
