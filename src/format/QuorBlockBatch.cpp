@@ -1,6 +1,5 @@
 #include "format/QuorBlockBatch.h"
 
-#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -74,21 +73,19 @@ HRESULT CQuorBlockBatch::Append(CQuorByteSource* reader) {
 BYTE* CQuorBlockBatch::Place(std::size_t size) noexcept {
   for (; m_chunk < m_chunks.size(); ++m_chunk, m_chunkUsed = 0) {
     Chunk& chunk = m_chunks[m_chunk];
-    if (chunk.size - m_chunkUsed >= size) {
-      BYTE* const room = chunk.bytes.get() + m_chunkUsed;
+    if (chunk.Size() - m_chunkUsed >= size) {
+      BYTE* const room = chunk.Get() + m_chunkUsed;
       m_chunkUsed += size;
       return room;
     }
   }
-  Chunk chunk;
-  chunk.size = std::max(size, kChunkSize);
-  chunk.bytes.reset(new (std::nothrow) BYTE[chunk.size]);
-  if (!chunk.bytes) return nullptr;
+  Chunk chunk(size);
+  if (chunk.Get() == nullptr) return nullptr;
   try {
     m_chunks.push_back(std::move(chunk));
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
   m_chunkUsed = size;
-  return m_chunks.back().bytes.get();
+  return m_chunks.back().Get();
 }

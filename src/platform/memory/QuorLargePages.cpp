@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <cstdint>
+#include <utility>
 
 void* QuorAllocateLargePages(std::size_t bytes) noexcept {
   if (bytes == 0 || bytes % kQuorLargePageSize != 0) return nullptr;
@@ -26,3 +27,24 @@ void* QuorAllocateLargePages(std::size_t bytes) noexcept {
 void QuorFreeLargePages(void* pages, std::size_t bytes) noexcept {
   if (pages != nullptr) (void)::munmap(pages, bytes);  // an unmap of our own piece cannot fail
 }
+
+CQuorLargePages::CQuorLargePages(std::size_t bytes) noexcept {
+  const std::size_t pages = (bytes + kQuorLargePageSize - 1) / kQuorLargePageSize;
+  if (pages == 0 || pages > SIZE_MAX / kQuorLargePageSize) return;
+  m_bytes = static_cast<unsigned char*>(QuorAllocateLargePages(pages * kQuorLargePageSize));
+  if (m_bytes != nullptr) m_size = pages * kQuorLargePageSize;
+}
+
+CQuorLargePages::CQuorLargePages(CQuorLargePages&& other) noexcept
+    : m_bytes(std::exchange(other.m_bytes, nullptr)), m_size(std::exchange(other.m_size, 0)) {}
+
+CQuorLargePages& CQuorLargePages::operator=(CQuorLargePages&& other) noexcept {
+  if (this != &other) {
+    QuorFreeLargePages(m_bytes, m_size);
+    m_bytes = std::exchange(other.m_bytes, nullptr);
+    m_size = std::exchange(other.m_size, 0);
+  }
+  return *this;
+}
+
+CQuorLargePages::~CQuorLargePages() { QuorFreeLargePages(m_bytes, m_size); }

@@ -1,7 +1,9 @@
-// Memory taken straight from the system in pieces of kQuorLargePageSize, aligned on that size
-// and offered to the system for backing with large pages, for memory that grows quickly: a
-// large page costs one fault where small ones cost one per 4 KiB. Where large pages are not
-// available the pieces work the same, with small pages. Any thread.
+// Memory taken straight from the system in pieces of whole kQuorLargePageSize pages, aligned on
+// that size and offered to the system for backing with large pages, for buffers that are large
+// or grow quickly: a large page costs one fault where small ones cost one per 4 KiB, and on a
+// virtual machine that backs the guest's memory lazily, each of those faults can cost as much as
+// hashing the page. Where large pages are not available the pieces work the same, with small
+// pages. Any thread.
 #pragma once
 
 #include <cstddef>
@@ -13,3 +15,21 @@ inline constexpr std::size_t kQuorLargePageSize = std::size_t{2} << 20;
 void* QuorAllocateLargePages(std::size_t bytes) noexcept;
 // Gives back a piece from QuorAllocateLargePages with the size it was asked for.
 void QuorFreeLargePages(void* pages, std::size_t bytes) noexcept;
+
+// Owns one such piece, of at least the bytes asked for; freed exactly once.
+class CQuorLargePages {
+ public:
+  CQuorLargePages() noexcept = default;
+  // Room for bytes (rounded up to whole large pages); Get() is null when there is no memory.
+  explicit CQuorLargePages(std::size_t bytes) noexcept;
+  CQuorLargePages(CQuorLargePages&& other) noexcept;
+  CQuorLargePages& operator=(CQuorLargePages&& other) noexcept;
+  ~CQuorLargePages();
+
+  unsigned char* Get() const noexcept { return m_bytes; }
+  std::size_t Size() const noexcept { return m_size; }  // 0 without memory
+
+ private:
+  unsigned char* m_bytes = nullptr;
+  std::size_t m_size = 0;
+};
