@@ -1,5 +1,6 @@
 #include "format/QuorBlockBatch.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -79,7 +80,7 @@ BYTE* CQuorBlockBatch::Place(std::size_t size) noexcept {
       return room;
     }
   }
-  Chunk chunk(size);
+  Chunk chunk(std::max(size, m_chunks.empty() ? kFirstChunkSize : kQuorLargePageSize));
   if (chunk.Get() == nullptr) return nullptr;
   try {
     m_chunks.push_back(std::move(chunk));

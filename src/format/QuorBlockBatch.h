@@ -48,9 +48,11 @@ class CQuorBlockBatch {
 
  private:
   // Blocks lie whole in chunks of memory that stay put while the batch grows (blocks parsed
-  // from it borrow their bytes); chunks are kept for the next batches. A batch is read afresh
-  // for every file, so its chunks are taken in large pages: a few faults per file rather than
-  // one per 4 KiB.
+  // from it borrow their bytes); chunks are kept for the next batches. The first chunk is
+  // small, enough for a run of index blocks; a batch that outgrows it reads a whole file, afresh
+  // for every file, so the chunks after it are taken in large pages: a few faults per file
+  // rather than one per 4 KiB.
+  static constexpr std::size_t kFirstChunkSize = 256u << 10;
   using Chunk = CQuorLargePages;
   // Room for size bytes after the last block: in the current chunk, a later one, or a new one
   // (null when out of memory).

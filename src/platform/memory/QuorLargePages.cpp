@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <cstdint>
+#include <new>
 #include <utility>
 
 void* QuorAllocateLargePages(std::size_t bytes) noexcept {
@@ -29,8 +30,13 @@ void QuorFreeLargePages(void* pages, std::size_t bytes) noexcept {
 }
 
 CQuorLargePages::CQuorLargePages(std::size_t bytes) noexcept {
-  const std::size_t pages = (bytes + kQuorLargePageSize - 1) / kQuorLargePageSize;
-  if (pages == 0 || pages > SIZE_MAX / kQuorLargePageSize) return;
+  if (bytes < kQuorLargePageSize) {
+    m_bytes = new (std::nothrow) unsigned char[bytes];
+    m_size = m_bytes != nullptr ? bytes : 0;
+    return;
+  }
+  const std::size_t pages = bytes / kQuorLargePageSize + (bytes % kQuorLargePageSize != 0);
+  if (pages > SIZE_MAX / kQuorLargePageSize) return;
   m_bytes = static_cast<unsigned char*>(QuorAllocateLargePages(pages * kQuorLargePageSize));
   if (m_bytes != nullptr) m_size = pages * kQuorLargePageSize;
 }
@@ -40,11 +46,19 @@ CQuorLargePages::CQuorLargePages(CQuorLargePages&& other) noexcept
 
 CQuorLargePages& CQuorLargePages::operator=(CQuorLargePages&& other) noexcept {
   if (this != &other) {
-    QuorFreeLargePages(m_bytes, m_size);
+    Free();
     m_bytes = std::exchange(other.m_bytes, nullptr);
     m_size = std::exchange(other.m_size, 0);
   }
   return *this;
 }
 
-CQuorLargePages::~CQuorLargePages() { QuorFreeLargePages(m_bytes, m_size); }
+CQuorLargePages::~CQuorLargePages() { Free(); }
+
+void CQuorLargePages::Free() noexcept {
+  if (m_size < kQuorLargePageSize) {
+    delete[] m_bytes;
+  } else {
+    QuorFreeLargePages(m_bytes, m_size);
+  }
+}

@@ -16,11 +16,13 @@ void* QuorAllocateLargePages(std::size_t bytes) noexcept;
 // Gives back a piece from QuorAllocateLargePages with the size it was asked for.
 void QuorFreeLargePages(void* pages, std::size_t bytes) noexcept;
 
-// Owns one such piece, of at least the bytes asked for; freed exactly once.
+// Owns a buffer of at least the bytes asked for, freed exactly once: a piece of large pages for
+// a large page or more, and heap memory for less, where a large page would be mostly waste.
 class CQuorLargePages {
  public:
   CQuorLargePages() noexcept = default;
-  // Room for bytes (rounded up to whole large pages); Get() is null when there is no memory.
+  // Room for bytes (from kQuorLargePageSize on, rounded up to whole large pages); Get() is null
+  // when there is no memory.
   explicit CQuorLargePages(std::size_t bytes) noexcept;
   CQuorLargePages(CQuorLargePages&& other) noexcept;
   CQuorLargePages& operator=(CQuorLargePages&& other) noexcept;
@@ -30,6 +32,8 @@ class CQuorLargePages {
   std::size_t Size() const noexcept { return m_size; }  // 0 without memory
 
  private:
+  void Free() noexcept;
+
   unsigned char* m_bytes = nullptr;
   std::size_t m_size = 0;
 };
