@@ -59,10 +59,15 @@ void PrefetchHead(const BYTE* bytes, std::size_t size) {
   }
 }
 
-// The worker writes a queue's samples in runs of at most this many samples and bytes: each run
-// under one lock, and hashed ahead side by side.
+// The worker writes a queue's samples in runs of at most this many samples and bytes, each
+// run under one lock.
 constexpr std::size_t kSampleRun = 32;
 constexpr std::size_t kSampleRunBytes = 256u << 10;
+// It hashes the samples ahead of their writes side by side, at most this many samples and
+// bytes at a time: enough that samples of mixed sizes keep the hash lanes busy, few enough that
+// they are still in the cache when they are written.
+constexpr std::size_t kHashRun = 128;
+constexpr std::size_t kHashRunBytes = 2u << 20;
 
 // Logged when written blocks cannot be handed to the system (a flush or a sync failed).
 constexpr char kHandBlocksToSystemFailed[] = "Failed to hand written blocks to the system";
@@ -1290,10 +1295,11 @@ void CQuorMediaFileWriter::HashAhead(const SampleQueue& batch, std::size_t first
   CQuorMediaSampleBlock* const block = m_sampleBlock.get();
   // The recording's layout, not the setting: SetPayloadOnly may change it for the next one.
   block->SetPayloadOnly(m_recordingPayloadOnly);
-  QuorMD5Job jobs[kSampleRun];
-  QueuedSample* hashed[kSampleRun];
+  QuorMD5Job jobs[kHashRun];
+  QueuedSample* hashed[kHashRun];
   std::size_t count = 0;
-  for (std::size_t j = first; j < batch.size() && count < kSampleRun; ++j) {
+  std::size_t bytes = 0;
+  for (std::size_t j = first; j < batch.size() && count < kHashRun && bytes < kHashRunBytes; ++j) {
     QueuedSample& record = *batch[j];
     record.hasDigest = false;
     const DWORD blockIndex = m_blockIndex + static_cast<DWORD>(j - first);
@@ -1306,6 +1312,7 @@ void CQuorMediaFileWriter::HashAhead(const SampleQueue& batch, std::size_t first
     }
     record.digestIndex = blockIndex;
     record.digestLength = length;
+    bytes += length;
     jobs[count] = {record.buffer, length, record.digest};
     hashed[count++] = &record;
   }
