@@ -43,6 +43,7 @@
 #include "core/QuorMutex.h"
 #include "platform/automation/QuorDispatchObject.h"
 #include "platform/io/QuorFileSystem.h"
+#include "platform/memory/QuorLargePages.h"
 #include "quormediafiles/QuorMediaFiles.h"
 #include "quormediafiles/QuorMediaFilesInternal.h"
 #include "quormediafiles/platform/QuorOleAuto.h"
@@ -55,9 +56,6 @@ class CQuorIndexBlock;
 class CQuorFileFinalizationBlock;
 class CQuorMediaFileBlock;
 class CQuorMediaSampleBlock;
-
-// The size of a processor cache line, for what the worker and callers must not share.
-inline constexpr std::size_t kQuorCacheLineSize = 64;
 class CQuorSealWriter;
 class DXL_FunctionLogger;
 

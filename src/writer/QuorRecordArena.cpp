@@ -1,31 +1,18 @@
 #include "writer/QuorRecordArena.h"
 
+// Carved and freed records are fenced off under AddressSanitizer, as the heap fences off its
+// blocks; without it the poisoning macros do nothing.
+#include <sanitizer/asan_interface.h>
+
 #include <cstdint>
 #include <new>
 
-#include "platform/memory/QuorLargePages.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-// Carved and freed records are fenced off, as the heap fences off its blocks.
-#define QUOR_POISON(bytes, size) ASAN_POISON_MEMORY_REGION(bytes, size)
-#define QUOR_UNPOISON(bytes, size) ASAN_UNPOISON_MEMORY_REGION(bytes, size)
-#else
-#define QUOR_POISON(bytes, size) ((void)(bytes), (void)(size))
-#define QUOR_UNPOISON(bytes, size) ((void)(bytes), (void)(size))
-#endif
-
-namespace {
-constexpr std::size_t kAlignment = 64;  // a cache line
-}  // namespace
-
 // The head of a piece, on its first cache line. live counts the piece's records not yet freed,
 // plus one while records are still carved from it, so that it cannot empty before it is full.
-struct alignas(kAlignment) CQuorRecordArena::Piece {
+struct alignas(kQuorCacheLineSize) CQuorRecordArena::Piece {
   std::atomic<std::size_t> live{1};
   CQuorRecordArena* arena = nullptr;
 };
-static_assert(CQuorRecordArena::kMaxRecordSize <= kQuorLargePageSize / 8);
 
 CQuorRecordArena::~CQuorRecordArena() {
   Piece* current = nullptr;
@@ -41,9 +28,9 @@ CQuorRecordArena::~CQuorRecordArena() {
 }
 
 void* CQuorRecordArena::Allocate(std::size_t bytes) noexcept {
-  static_assert(sizeof(Piece) == kAlignment);
+  static_assert(sizeof(Piece) == kQuorCacheLineSize);
   if (bytes == 0 || bytes > kMaxRecordSize) return nullptr;
-  bytes = (bytes + kAlignment - 1) & ~(kAlignment - 1);
+  bytes = (bytes + kQuorCacheLineSize - 1) & ~(kQuorCacheLineSize - 1);
   Piece* full = nullptr;  // dropped outside the lock, as its last record may be freed meanwhile
   unsigned char* record = nullptr;
   {
@@ -59,7 +46,7 @@ void* CQuorRecordArena::Allocate(std::size_t bytes) noexcept {
       }
       new (next) Piece();
       next->arena = this;
-      QUOR_POISON(next + 1, kQuorLargePageSize - sizeof(Piece));
+      ASAN_POISON_MEMORY_REGION(next + 1, kQuorLargePageSize - sizeof(Piece));
       full = m_current;
       m_current = next;
       m_used = sizeof(Piece);
@@ -69,7 +56,7 @@ void* CQuorRecordArena::Allocate(std::size_t bytes) noexcept {
     m_current->live.fetch_add(1, std::memory_order_relaxed);
   }
   if (full != nullptr) Drop(full);
-  QUOR_UNPOISON(record, bytes);
+  ASAN_UNPOISON_MEMORY_REGION(record, bytes);
   return record;
 }
 
@@ -86,7 +73,7 @@ void CQuorRecordArena::Drop(Piece* piece) noexcept {
 }
 
 void CQuorRecordArena::Release(Piece* piece) noexcept {
-  QUOR_POISON(piece + 1, kQuorLargePageSize - sizeof(Piece));
+  ASAN_POISON_MEMORY_REGION(piece + 1, kQuorLargePageSize - sizeof(Piece));
   CQuorMutexLock lock(m_lock);
   if (m_spare == nullptr) {
     m_spare = piece;

@@ -16,11 +16,12 @@
 
 #include "core/QuorMutex.h"
 #include "core/QuorThreadAnnotations.h"
+#include "platform/memory/QuorLargePages.h"
 
 class CQuorRecordArena {
  public:
   // The largest record the arena hands out; larger ones belong to the general heap.
-  static constexpr std::size_t kMaxRecordSize = (std::size_t{2} << 20) / 8;
+  static constexpr std::size_t kMaxRecordSize = kQuorLargePageSize / 8;
 
   CQuorRecordArena() noexcept = default;
   CQuorRecordArena(const CQuorRecordArena&) = delete;

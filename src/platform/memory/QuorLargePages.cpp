@@ -7,7 +7,9 @@
 #include <utility>
 
 void* QuorAllocateLargePages(std::size_t bytes) noexcept {
-  if (bytes == 0 || bytes % kQuorLargePageSize != 0) return nullptr;
+  if (bytes == 0 || bytes % kQuorLargePageSize != 0 || bytes > SIZE_MAX - kQuorLargePageSize) {
+    return nullptr;
+  }
   // The mapping is asked one page larger, so that an aligned piece lies within it, and the
   // parts before and after that piece are given back.
   const std::size_t mapped = bytes + kQuorLargePageSize;

@@ -9,6 +9,8 @@
 #include <cstddef>
 
 inline constexpr std::size_t kQuorLargePageSize = std::size_t{2} << 20;
+// The size of a processor cache line, for what two threads must not share.
+inline constexpr std::size_t kQuorCacheLineSize = 64;
 
 // A piece of bytes (a multiple of kQuorLargePageSize), zero-filled, aligned on
 // kQuorLargePageSize; null when the system has no memory for it.
